@@ -1,0 +1,242 @@
+#include "driver/Driver.h"
+
+#include "driver/CommandLineParser.h"
+#include "driver/IdentityMap.h"
+#include "driver/OptionTable.h"
+#include "driver/RevisionList.h"
+#include "driver/RuleStatistics.h"
+#include "repository/FastImportRepository.h"
+#include "repository/Repository.h"
+#include "rules/RulesFileSet.h"
+#include "svn/SvnSource.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QList>
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+namespace {
+
+const char versionText[] = "1.0.20";
+// Used to build addresses for Subversion users that have no identity.
+const char defaultIdentityDomain[] = "localhost";
+
+CommandLineParser &options()
+{
+    return *CommandLineParser::instance();
+}
+
+// The option's value as a signed 32-bit number; 0 when absent or unusable.
+int integerOption(const char *name)
+{
+    bool ok = false;
+    const int value = options().optionValue(QString::fromLatin1(name)).toInt(&ok, 10);
+    return ok ? value : 0;
+}
+
+void printUsage()
+{
+    options().usage(QString(), QStringLiteral("[Path to subversion repo]"));
+}
+
+} // namespace
+
+Driver::Driver(int &argc, char **argv)
+    : m_argc(argc), m_argv(argv)
+{
+}
+
+Driver::~Driver() = default;
+
+int Driver::run()
+{
+    const int commandLineExit = checkCommandLine();
+    if (commandLineExit >= 0)
+        return commandLineExit;
+
+    m_application = std::make_unique<QCoreApplication>(m_argc, m_argv);
+    m_rules = std::make_unique<RulesFileSet>(options().optionValue(QStringLiteral("rules")));
+    m_rules->load();
+    readRevisionBounds();
+
+    const int firstRevision = negotiateResume();
+    if (firstRevision < 0)
+        return 1;
+
+    setUpSource();
+    const bool converted = convertRevisions(firstRevision);
+    const bool finished = finishRepositories();
+    RuleStatistics::instance()->printReport();
+
+    m_source.reset();
+    m_rules.reset();
+    m_application.reset();
+    return converted && finished ? 0 : 1;
+}
+
+int Driver::checkCommandLine()
+{
+    printf("Invoked as:'");
+    for (int i = 0; i < m_argc; ++i)
+        printf(" %s", m_argv[i]);
+    printf("'\n");
+
+    CommandLineParser::init(m_argc, m_argv);
+    CommandLineParser::addOptionDefinitions(optionTable);
+    RuleStatistics::initialize();
+
+    if (options().contains(QStringLiteral("version"))) {
+        printf("Git version: %s\n", versionText);
+        return 0;
+    }
+    if (options().contains(QStringLiteral("help"))) {
+        printUsage();
+        return 0;
+    }
+    if (options().arguments().size() != 1) {
+        printUsage();
+        return 12;
+    }
+    const QStringList rejected = options().rejectedOptions();
+    if (!rejected.isEmpty()) {
+        for (int i = 0; i < rejected.size(); ++i) {
+            fprintf(stderr, "%s%s%s'\n", i == 0 ? "tallowmere failed: " : "          : ",
+                    "unrecognized option or missing argument for; `",
+                    rejected.at(i).toLocal8Bit().constData());
+        }
+        return 10;
+    }
+    if (!options().contains(QStringLiteral("rules"))) {
+        fprintf(stderr, "tallowmere failed: please specify the rules using the 'rules' argument\n");
+        return 11;
+    }
+    warnAboutMissingIdentities();
+    fflush(stdout);
+    return -1;
+}
+
+void Driver::warnAboutMissingIdentities() const
+{
+    if (options().contains(QStringLiteral("identity-map"))
+        || options().contains(QStringLiteral("identity-domain")))
+        return;
+    fprintf(stderr,
+            "WARNING; no identity-map or -domain specified, all commits will use default @%s"
+            " email address\n\n",
+            defaultIdentityDomain);
+}
+
+void Driver::readRevisionBounds()
+{
+    m_resumeFrom = integerOption("resume-from");
+    m_maxRev = integerOption("max-rev");
+}
+
+int Driver::negotiateResume()
+{
+    int cutoff = m_resumeFrom != 0 ? m_resumeFrom : INT_MAX;
+    int minRev = 1;
+    // A repository that lowers the cut-off below what an earlier one already
+    // reported invalidates the pass; the cut-off only falls, so this ends.
+    for (;;) {
+        // Objects of an abandoned pass get no further calls.
+        const QHash<QString, Repository *> abandoned = m_repositories;
+        m_repositories.clear();
+        const PassResult result = createRepositoriesPass(cutoff, minRev);
+        qDeleteAll(abandoned);
+        if (result == PassResult::Failed)
+            return -1;
+        if (result == PassResult::Complete)
+            break;
+    }
+
+    if (cutoff < m_resumeFrom) {
+        qCritical() << "Cannot resume from" << m_resumeFrom << "as there are errors in revision"
+                    << cutoff;
+        return -1;
+    }
+    if (minRev < m_resumeFrom)
+        qDebug() << "skipping revisions" << minRev << "to" << m_resumeFrom - 1 << "as requested";
+    return m_resumeFrom != 0 ? m_resumeFrom : minRev;
+}
+
+// One creation pass over the repository rules, in rule order.
+Driver::PassResult Driver::createRepositoriesPass(int &cutoff, int &minRev)
+{
+    minRev = 1;
+    const QList<RepositoryRule> rules = m_rules->repositoryRules();
+    for (const RepositoryRule &rule : rules) {
+        Repository *repository = repositoryFromRule(rule, m_repositories);
+        if (!repository)
+            return PassResult::Failed;
+        m_repositories.insert(rule.name, repository);
+
+        const int next = repository->prepareResume(cutoff);
+        repository->loadAnnotatedTags();
+        repository->loadBranchNotes();
+        if (cutoff < m_resumeFrom && next == cutoff)
+            repository->recoverLogFile();
+        if (cutoff < minRev)
+            return PassResult::Repeat;
+        minRev = std::max(minRev, next);
+    }
+    return PassResult::Complete;
+}
+
+QString Driver::identityDomain() const
+{
+    QString domain = options().optionValue(QStringLiteral("identity-domain"));
+    domain.remove(QLatin1Char('@'));
+    domain = domain.simplified();
+    return domain.isEmpty() ? QString::fromLatin1(defaultIdentityDomain) : domain;
+}
+
+void Driver::setUpSource()
+{
+    SvnSource::initializeSvnLibraries();
+    m_source = std::make_unique<SvnSource>(options().arguments().constFirst());
+    m_source->assignMatchRules(m_rules->matchRuleLists());
+    m_source->assignRepositories(m_repositories);
+    m_source->assignIdentityMap(readIdentityMap(options().optionValue(QStringLiteral("identity-map"))));
+    m_source->assignIdentityDomain(identityDomain());
+}
+
+bool Driver::convertRevisions(int firstRevision)
+{
+    const int latest = m_source->latestRevision();
+    // Revisions beyond the newest one do not exist; asking for them would only
+    // fail the run after everything else was converted.
+    const int lastRevision = m_maxRev >= 1 ? std::min(m_maxRev, latest) : latest;
+    const RevisionSet revisionFilter = readRevisionList(
+        options().optionValue(QStringLiteral("revisions-file")),
+        [this] { return m_source->latestRevision(); });
+    const bool filterActive = !revisionFilter.isEmpty();
+
+    for (qint64 revision = firstRevision; revision <= lastRevision; ++revision) {
+        if (filterActive && !revisionFilter.contains(int(revision))) {
+            printf(".");
+            fflush(stdout);
+            continue;
+        }
+        if (filterActive)
+            printf("\n");
+        if (!m_source->convertRevision(int(revision)))
+            return false;
+    }
+    return true;
+}
+
+bool Driver::finishRepositories()
+{
+    for (Repository *repository : std::as_const(m_repositories)) {
+        repository->writeAnnotatedTags();
+        repository->storeBranchNotes();
+        delete repository;
+    }
+    m_repositories.clear();
+    fflush(stdout);
+    // A fast-import that failed or had to be killed may have lost commits.
+    return !FastImportRepository::importFailed();
+}

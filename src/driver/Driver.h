@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <memory>
+
+class QCoreApplication;
+class Repository;
+class RulesFileSet;
+class SvnSource;
+
+// The program from its command line to its exit code: checks the command
+// line, loads the rules, agrees with every output repository where to resume,
+// converts the revisions in ascending order and finishes the repositories.
+class Driver
+{
+public:
+    Driver(int &argc, char **argv);
+    ~Driver();
+
+    int run();
+
+private:
+    // Returns an exit code when the command line ends the run, -1 otherwise.
+    int checkCommandLine();
+    void warnAboutMissingIdentities() const;
+    void readRevisionBounds();
+    // Returns the first revision to convert, or -1 when the run must end with 1.
+    int negotiateResume();
+    enum class PassResult { Complete, Repeat, Failed };
+    PassResult createRepositoriesPass(int &cutoff, int &minRev);
+    void setUpSource();
+    QString identityDomain() const;
+    bool convertRevisions(int firstRevision);
+    bool finishRepositories();
+
+    int &m_argc;
+    char **m_argv;
+    std::unique_ptr<QCoreApplication> m_application;
+    std::unique_ptr<RulesFileSet> m_rules;
+    std::unique_ptr<SvnSource> m_source;
+    QHash<QString, Repository *> m_repositories;
+    int m_resumeFrom = 0;
+    int m_maxRev = 0;
+};

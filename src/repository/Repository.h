@@ -1,0 +1,64 @@
+#pragma once
+
+#include "rules/RepositoryRule.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+class QIODevice;
+
+// An output git repository, as the Subversion side and the driver see it.
+// Operations return 0 for success and 1 for failure where they return an int.
+class Repository
+{
+public:
+    // The commit being built for one branch of one repository in one revision.
+    class Transaction
+    {
+    public:
+        virtual ~Transaction() = default;
+        virtual int writeCommit() = 0;
+        virtual void setCommitter(const QByteArray &identity) = 0;
+        virtual void setCommitTime(uint seconds) = 0;
+        virtual void setMessage(const QByteArray &message) = 0;
+        virtual void recordMergeSource(const QString &sourceBranch, int sourceRevision) = 0;
+        virtual void removePath(const QString &path) = 0;
+        // Declares a file; exactly length bytes of content and then one "\n"
+        // must be written into the returned device.
+        virtual QIODevice *openFile(const QString &path, int mode, qint64 length) = 0;
+        // A null commit means the head of the transaction's branch.
+        virtual bool writeNote(const QByteArray &noteText, bool append,
+                               const QByteArray &commit = QByteArray()) = 0;
+    };
+
+    virtual int prepareResume(int &cutoff) = 0;
+    virtual void loadAnnotatedTags() = 0;
+    virtual void loadBranchNotes() = 0;
+    virtual void recoverLogFile() = 0;
+    virtual ~Repository() = default;
+    virtual void announceBranches() = 0;
+    virtual int makeBranch(const QString &branch, int revision, const QString &sourceBranch,
+                           int sourceRevision) = 0;
+    virtual int dropBranch(const QString &branch, int revision) = 0;
+    // The caller owns the result; null on failure.
+    virtual Transaction *beginTransaction(const QString &branch, const QString &svnPrefix,
+                                          int revision) = 0;
+    virtual void recordAnnotatedTag(const QString &branch, const QString &svnPrefix, int revision,
+                                    const QByteArray &author, uint epoch,
+                                    const QByteArray &logMessage) = 0;
+    virtual void writeAnnotatedTags() = 0;
+    virtual void storeBranchNotes() = 0;
+    virtual void flushPendingUpdates() = 0;
+    virtual bool hasBranch(const QString &branch) const = 0;
+    virtual QByteArray noteForBranch(const QString &branch) const = 0;
+    virtual void setNoteForBranch(const QString &branch, const QByteArray &note) = 0;
+    virtual bool usesPrefix() const = 0;
+    virtual QString name() const = 0;
+    virtual Repository *targetRepository() = 0;
+};
+
+// Makes the repository a rule describes: a fast-import repository, or a
+// forwarding one into an earlier repository of the table. Null on failure.
+Repository *repositoryFromRule(const RepositoryRule &rule,
+                               const QHash<QString, Repository *> &repositories);
