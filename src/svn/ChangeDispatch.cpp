@@ -1,0 +1,310 @@
+// Collecting a revision's changed paths and handing each one to the rules.
+
+#include "svn/RevisionExporter.h"
+
+#include "driver/RuleStatistics.h"
+#include "svn/ScopedPool.h"
+#include "svn/SvnError.h"
+
+#include <QDebug>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <apr_hash.h>
+#include <svn_pools.h>
+
+namespace {
+
+bool endsWithBranchContainer(const QByteArray &path)
+{
+    return path.endsWith("/trunk") || path.endsWith("/branches") || path.endsWith("/tags");
+}
+
+} // namespace
+
+QMap<QByteArray, svn_node_kind_t> RevisionExporter::sortedEntries(apr_hash_t *entries,
+                                                                 apr_pool_t *pool)
+{
+    QMap<QByteArray, svn_node_kind_t> sorted;
+    for (apr_hash_index_t *it = apr_hash_first(pool, entries); it; it = apr_hash_next(it)) {
+        const void *key = nullptr;
+        void *value = nullptr;
+        apr_hash_this(it, &key, nullptr, &value);
+        const auto *entry = static_cast<const svn_fs_dirent_t *>(value);
+        sorted.insert(QByteArray(static_cast<const char *>(key)), entry->kind);
+    }
+    return sorted;
+}
+
+int RevisionExporter::collectChangedPaths()
+{
+    svn_fs_path_change_iterator_t *iterator = nullptr;
+    if (svn_error_t *error = svn_fs_paths_changed3(&iterator, m_fsRoot, m_pool, m_pool))
+        return reportSvnError(error);
+
+    ChangedPathTable changes;
+    for (;;) {
+        svn_fs_path_change3_t *change = nullptr;
+        if (svn_error_t *error = svn_fs_path_change_get(&change, iterator))
+            return reportSvnError(error);
+        if (!change)
+            break;
+        const QByteArray path(change->path.data, int(change->path.len));
+        if (changes.contains(path)) {
+            fprintf(stderr, "\nDuplicate key found in rev %d: %s\n", m_revision,
+                    path.constData());
+            fprintf(stderr, "This needs more code to be handled, file a bug report\n");
+            fflush(stderr);
+            exit(1);
+        }
+        PathChange record;
+        record.kind = change->change_kind;
+        record.propertiesModified = change->prop_mod;
+        changes.insert(path, record);
+    }
+
+    for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
+        if (handleChangedPath(it.key(), it.value(), changes) != 0)
+            return 1;
+    }
+    return 0;
+}
+
+int RevisionExporter::handleChangedPath(const QByteArray &path, const PathChange &change,
+                                        const ChangedPathTable &changes)
+{
+    ScopedPool pool(m_pool);
+    QString matchedPath = QString::fromUtf8(path);
+
+    const char *copyFromPath = nullptr;
+    svn_revnum_t copyFromRevision = -1;
+    if (change.kind != svn_fs_path_change_delete) {
+        if (svn_error_t *error = svn_fs_copied_from(&copyFromRevision, &copyFromPath, m_fsRoot,
+                                                    path.constData(), pool))
+            return reportSvnError(error);
+    }
+
+    svn_boolean_t isDirectory = FALSE;
+    if (svn_error_t *error = svn_fs_is_dir(&isDirectory, m_fsRoot, path.constData(), pool))
+        return reportSvnError(error);
+
+    bool directory = isDirectory;
+    if (isDirectory) {
+        const bool noSource = copyFromPath == nullptr;
+        const svn_fs_path_change_kind_t kind = change.kind;
+        if (kind == svn_fs_path_change_add && noSource && optionIsSet("empty-dirs")) {
+            if (endsWithBranchContainer(path))
+                return 0;
+            m_needCommit = true;
+        } else if ((kind == svn_fs_path_change_modify || kind == svn_fs_path_change_add
+                    || kind == svn_fs_path_change_replace)
+                   && noSource && optionIsSet("svn-ignore")) {
+            m_needCommit = true;
+        } else if ((kind == svn_fs_path_change_modify || kind == svn_fs_path_change_add)
+                   && noSource) {
+            return 0;
+        } else if (kind == svn_fs_path_change_modify || kind == svn_fs_path_change_add) {
+            qDebug() << "   " << path.constData() << "was copied from" << copyFromPath << "rev"
+                     << int(copyFromRevision);
+        } else if (kind == svn_fs_path_change_replace && !noSource) {
+            qDebug() << "   " << path.constData() << "was replaced from" << copyFromPath << "rev"
+                     << int(copyFromRevision);
+        } else if (kind == svn_fs_path_change_replace) {
+            qDebug() << "   " << path.constData() << "was replaced";
+        } else if (kind == svn_fs_path_change_reset) {
+            qCritical() << "   " << path.constData() << "was reset, panic!";
+            return 1;
+        } else {
+            qCritical() << "   " << path.constData() << "has unhandled change kind "
+                        << int(kind) << ", panic!";
+            return 1;
+        }
+    } else if (change.kind == svn_fs_path_change_delete) {
+        directory = isDirectoryInRevision(m_fs, m_revision - 1, path.constData(), pool);
+    }
+    if (directory)
+        matchedPath += QLatin1Char('/');
+
+    const bool deletedDirectory = directory && change.kind == svn_fs_path_change_delete;
+    bool handled = false;
+    for (const QList<MatchRule> &ruleList : qAsConst(m_matchRuleLists)) {
+        const MatchRule *rule = findMatchingRule(ruleList, matchedPath, m_revision);
+        if (rule) {
+            if (applyRuleAction(path.constData(), change, copyFromPath, copyFromRevision,
+                                changes, matchedPath, *rule, ruleList, pool)
+                != 0)
+                return 1;
+            handled = true;
+        } else if (isDirectory && copyFromPath) {
+            qDebug() << matchedPath << "is a copy-with-history, auto-recursing";
+            if (descendIntoDirectory(path.constData(), change, copyFromPath, ruleList,
+                                     copyFromRevision, changes, pool)
+                != 0)
+                return 1;
+            handled = true;
+        } else if (deletedDirectory) {
+            qDebug() << matchedPath << "deleted, auto-recursing";
+            if (descendIntoDirectory(path.constData(), change, copyFromPath, ruleList,
+                                     copyFromRevision, changes, pool)
+                != 0)
+                return 1;
+            handled = true;
+        }
+    }
+    if (handled)
+        return 0;
+
+    if (isDirectoryInRevision(m_fs, m_revision - 1, path.constData(), pool)) {
+        qDebug() << matchedPath << "was a directory; ignoring";
+        return 0;
+    }
+    if (change.kind == svn_fs_path_change_delete) {
+        qDebug() << matchedPath << "is being deleted but I don't know anything about it; ignoring";
+        return 0;
+    }
+    qCritical() << matchedPath << "did not match any rules; cannot continue";
+    return 1;
+}
+
+const MatchRule *RevisionExporter::findMatchingRule(const QList<MatchRule> &ruleList,
+                                                    const QString &matchedPath, int revision)
+{
+    for (const MatchRule &rule : ruleList) {
+        if (rule.minRevision > revision)
+            continue;
+        if (rule.maxRevision != -1 && rule.maxRevision < revision)
+            continue;
+        if (rule.pattern.indexIn(matchedPath) != 0)
+            continue;
+        if (RuleStatistics *statistics = RuleStatistics::instance())
+            statistics->countMatch(rule);
+        return &rule;
+    }
+    return nullptr;
+}
+
+void RevisionExporter::printRuleDebug(const QString &matchedPath, const MatchRule &rule,
+                                      const char *outcome) const
+{
+    qDebug() << "rev" << m_revision << qPrintable(matchedPath) << "matched rule:"
+             << rule.summary() << "  " << outcome;
+}
+
+int RevisionExporter::applyRuleAction(const char *path, const PathChange &change,
+                                      const char *copyFromPath, svn_revnum_t copyFromRevision,
+                                      const ChangedPathTable &changes,
+                                      const QString &matchedPath, const MatchRule &rule,
+                                      const QList<MatchRule> &ruleList, apr_pool_t *pool)
+{
+    switch (rule.action) {
+    case RuleAction::Ignore:
+        return 0;
+    case RuleAction::Recurse:
+        if (m_debugRules)
+            printRuleDebug(matchedPath, rule, "recursing.");
+        return descendIntoDirectory(path, change, copyFromPath, ruleList, copyFromRevision,
+                                    changes, pool);
+    case RuleAction::Export:
+        if (m_debugRules)
+            printRuleDebug(matchedPath, rule, "exporting.");
+        if (exportMatchedPath(path, change, copyFromPath, copyFromRevision, matchedPath, rule,
+                              ruleList)
+            == 0)
+            return 0;
+        if (change.kind != svn_fs_path_change_delete) {
+            if (m_debugRules)
+                printRuleDebug(matchedPath, rule, "Unable to export non path removal.");
+            return 1;
+        }
+        qWarning() << "WARN: deleting unknown path" << matchedPath << "; auto-recursing";
+        return descendIntoDirectory(path, change, copyFromPath, ruleList, copyFromRevision,
+                                    changes, pool);
+    }
+    return 1;
+}
+
+int RevisionExporter::descendIntoDirectory(const char *path, const PathChange &change,
+                                           const char *copyFromPath,
+                                           const QList<MatchRule> &ruleList,
+                                           svn_revnum_t copyFromRevision,
+                                           const ChangedPathTable &changes, apr_pool_t *pool)
+{
+    // A deleted directory is listed as it was before its deletion.
+    svn_fs_root_t *root = m_fsRoot;
+    if (change.kind == svn_fs_path_change_delete) {
+        if (svn_error_t *error = svn_fs_revision_root(&root, m_fs, m_revision - 1, pool))
+            return reportSvnError(error);
+    }
+
+    svn_node_kind_t kind = svn_node_none;
+    if (svn_error_t *error = svn_fs_check_path(&kind, root, path, pool))
+        return reportSvnError(error);
+    if (kind == svn_node_none) {
+        qWarning() << "WARN: Trying to recurse using a nonexistant path" << path << ", ignoring";
+        return 0;
+    }
+    if (kind != svn_node_dir) {
+        qWarning() << "WARN: Trying to recurse using a non-directory path" << path
+                   << ", ignoring";
+        return 0;
+    }
+
+    apr_hash_t *entries = nullptr;
+    if (svn_error_t *error = svn_fs_dir_entries(&entries, root, path, pool))
+        return reportSvnError(error);
+    const QMap<QByteArray, svn_node_kind_t> sorted = sortedEntries(entries, pool);
+
+    ScopedPool entryPool(pool);
+    for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
+        entryPool.clear();
+        const QByteArray entryPath = QByteArray(path) + '/' + it.key();
+        const QByteArray entryCopyFromPath =
+                copyFromPath ? QByteArray(copyFromPath) + '/' + it.key() : QByteArray();
+        const char *entryCopyFrom = copyFromPath ? entryCopyFromPath.constData() : nullptr;
+
+        const auto listed = changes.constFind(entryPath);
+        if (listed != changes.cend() && listed->kind == svn_fs_path_change_add) {
+            qDebug() << QString::fromUtf8(entryPath) << "rev" << m_revision
+                     << "is in the change-list, deferring to that one";
+            continue;
+        }
+
+        const bool isDirectory = it.value() == svn_node_dir;
+        QString matchedPath = QString::fromUtf8(entryPath);
+        if (isDirectory)
+            matchedPath += QLatin1Char('/');
+
+        int result = 0;
+        if (const MatchRule *rule = findMatchingRule(ruleList, matchedPath, m_revision)) {
+            result = applyRuleAction(entryPath.constData(), change, entryCopyFrom,
+                                     copyFromRevision, changes, matchedPath, *rule, ruleList,
+                                     entryPool);
+        } else if (isDirectory) {
+            qDebug() << matchedPath << "rev" << m_revision
+                     << "did not match any rules; auto-recursing";
+            result = descendIntoDirectory(entryPath.constData(), change, entryCopyFrom, ruleList,
+                                          copyFromRevision, changes, entryPool);
+        }
+        if (result != 0)
+            return 1;
+    }
+    return 0;
+}
+
+bool RevisionExporter::isDirectoryInRevision(svn_fs_t *fs, int revision, const char *path,
+                                             apr_pool_t *pool)
+{
+    ScopedPool subPool(pool);
+    svn_fs_root_t *root = nullptr;
+    if (svn_error_t *error = svn_fs_revision_root(&root, fs, revision, subPool)) {
+        svn_error_clear(error);
+        return false;
+    }
+    svn_boolean_t isDirectory = FALSE;
+    if (svn_error_t *error = svn_fs_is_dir(&isDirectory, root, path, subPool)) {
+        svn_error_clear(error);
+        return false;
+    }
+    return isDirectory;
+}

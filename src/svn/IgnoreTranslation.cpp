@@ -1,0 +1,265 @@
+// Ignore properties as .gitignore files, placeholders for empty directories
+// and the check for properties that git cannot carry.
+
+#include "svn/RevisionExporter.h"
+
+#include "svn/ScopedPool.h"
+#include "svn/SvnError.h"
+
+#include <QDebug>
+#include <QIODevice>
+#include <QRegExp>
+
+#include <cstring>
+
+#include <apr_hash.h>
+
+namespace {
+
+const int placeholderMode = 0100644;
+
+// Lines naming a path below the directory have no git equivalent here: a
+// first such line goes with the line break after it, a later one with the
+// line break before it.
+const char linesWithSlashPattern[] =
+        R"(^[^\r\n]*[\\/][^\r\n]*(?:[\r\n]|$)|[\r\n][^\r\n]*[\\/][^\r\n]*(?=[\r\n]|$))";
+// Leading white space (empty lines included) before every pattern, which
+// then gets a "/" so that it only applies in the directory itself.
+const char patternStartPattern[] = R"((^|[\r\n])\s*(?![\r\n]|$))";
+const char asteriskRunPattern[] = R"(\*+)";
+
+QString withoutLinesWithSlash(QString text)
+{
+    // One pass leaves a line standing when the line before it was removed
+    // together with the line break between them, so repeat until stable.
+    const QRegExp linesWithSlash(QString::fromLatin1(linesWithSlashPattern));
+    for (;;) {
+        const QString shorter = linesWithSlash.replaceIn(text, QString());
+        if (shorter == text)
+            return text;
+        text = shorter;
+    }
+}
+
+// The parent of a path: trailing "/" removed, cut before the last "/".
+// False when the path has no "/".
+template <typename Text, typename Character>
+bool findParent(Text path, Character slash, Text *parent)
+{
+    while (path.endsWith(slash))
+        path.chop(1);
+    const int position = int(path.lastIndexOf(slash));
+    if (position < 0)
+        return false;
+    *parent = path.left(position);
+    return true;
+}
+
+bool parentOf(const char *path, QByteArray *parent)
+{
+    return findParent(QByteArray(path), '/', parent);
+}
+
+bool parentOf(const QString &path, QString *parent)
+{
+    return findParent(path, QLatin1Char('/'), parent);
+}
+
+// Reads a node property; null when it is absent.
+svn_error_t *readProperty(const svn_string_t **value, svn_fs_root_t *root, const char *path,
+                          const char *name, apr_pool_t *pool)
+{
+    svn_string_t *found = nullptr;
+    svn_error_t *error = svn_fs_node_prop(&found, root, path, name, pool);
+    *value = found;
+    return error;
+}
+
+} // namespace
+
+int RevisionExporter::readIgnoreRules(QString &ignoreText, apr_pool_t *pool, const char *path,
+                                      svn_fs_root_t *root)
+{
+    ignoreText = QString();
+
+    const svn_string_t *ignore = nullptr;
+    if (svn_error_t *error = readProperty(&ignore, root, path, "svn:ignore", pool))
+        return reportSvnError(error);
+    if (ignore) {
+        QString text = withoutLinesWithSlash(QString::fromUtf8(ignore->data));
+        text = QRegExp(QString::fromLatin1(patternStartPattern))
+                       .replaceIn(text, QStringLiteral("\\1/"));
+        if (!text.trimmed().isEmpty())
+            ignoreText = text;
+    }
+
+    const svn_string_t *globalIgnores = nullptr;
+    if (svn_error_t *error = readProperty(&globalIgnores, root, path, "svn:global-ignores", pool))
+        return reportSvnError(error);
+    if (globalIgnores) {
+        const QString text = withoutLinesWithSlash(QString::fromUtf8(globalIgnores->data));
+        if (!text.trimmed().isEmpty()) {
+            // Keep the last anchored pattern and the first global one apart.
+            if (!ignoreText.isEmpty() && !ignoreText.endsWith(QLatin1Char('\n'))
+                && !ignoreText.endsWith(QLatin1Char('\r')))
+                ignoreText += QLatin1Char('\n');
+            ignoreText += text;
+        }
+    }
+
+    if (!ignoreText.isNull())
+        ignoreText = QRegExp(QString::fromLatin1(asteriskRunPattern))
+                             .replaceIn(ignoreText, QStringLiteral("*"));
+    return 0;
+}
+
+void RevisionExporter::writePlaceholder(Repository::Transaction *transaction,
+                                        const QString &path)
+{
+    QIODevice *device = transaction->openFile(path, placeholderMode, 0);
+    if (device && !optionIsSet("dry-run"))
+        device->putChar('\n');
+}
+
+int RevisionExporter::writeGitignore(apr_pool_t *pool, const char *path, const QString &gitPath,
+                                     svn_fs_root_t *root, Repository::Transaction *transaction,
+                                     const char *content)
+{
+    if (!content) {
+        apr_hash_t *entries = nullptr;
+        if (svn_error_t *error = svn_fs_dir_entries(&entries, root, path, pool))
+            return reportSvnError(error);
+        if (apr_hash_count(entries) > 0)
+            return 1;
+        if (optionIsSet("svn-ignore")) {
+            QString ignoreText;
+            if (readIgnoreRules(ignoreText, pool, path, root) != 0) {
+                qWarning() << "Error fetching svn-properties (" << path << ")";
+                return 1;
+            }
+            if (!ignoreText.isNull())
+                return 1;
+        }
+    }
+
+    const bool branchRoot = gitPath == QLatin1String("/");
+    const QString gitignorePath =
+            branchRoot ? QStringLiteral(".gitignore") : gitPath + QLatin1String(".gitignore");
+
+    if (content) {
+        const qint64 length = qint64(std::strlen(content));
+        QIODevice *device = transaction->openFile(gitignorePath, placeholderMode, length);
+        if (device && !optionIsSet("dry-run")) {
+            device->write(content, length);
+            device->putChar('\n');
+        }
+        return 0;
+    }
+
+    // No placeholder at a branch root given as "/".
+    if (branchRoot)
+        return 1;
+    writePlaceholder(transaction, gitignorePath);
+    return 0;
+}
+
+int RevisionExporter::addEmptyDirPlaceholder(apr_pool_t *pool, const char *path,
+                                             const QString &gitPath, svn_fs_root_t *root,
+                                             Repository::Transaction *transaction)
+{
+    if (!optionIsSet("empty-dirs"))
+        return 1;
+    QByteArray svnParent;
+    if (!parentOf(path, &svnParent))
+        return 1;
+
+    apr_hash_t *entries = nullptr;
+    if (svn_error_t *error = svn_fs_dir_entries(&entries, root, svnParent.constData(), pool))
+        return reportSvnError(error);
+    if (apr_hash_count(entries) > 0)
+        return 1;
+
+    QString gitParent;
+    if (!parentOf(gitPath, &gitParent))
+        return 1;
+
+    if (optionIsSet("svn-ignore")) {
+        QString ignoreText;
+        if (readIgnoreRules(ignoreText, pool, svnParent.constData(), root) != 0) {
+            qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(svnParent)
+                       << ")";
+            return 1;
+        }
+        if (!ignoreText.isNull())
+            return 1;
+    }
+
+    writePlaceholder(transaction, gitParent + QLatin1String("/.gitignore"));
+    return 0;
+}
+
+int RevisionExporter::removeEmptyDirPlaceholder(apr_pool_t *pool, const char *path,
+                                                const QString &gitPath,
+                                                Repository::Transaction *transaction)
+{
+    if (!optionIsSet("empty-dirs"))
+        return 1;
+    QByteArray svnParent;
+    if (!parentOf(path, &svnParent))
+        return 1;
+
+    // Whether the parent had a placeholder is read from the previous revision.
+    ScopedPool previousPool(pool);
+    svn_fs_root_t *previousRoot = nullptr;
+    if (svn_error_t *error = svn_fs_revision_root(&previousRoot, m_fs, m_revision - 1,
+                                                  previousPool)) {
+        svn_error_clear(error);
+        return 1;
+    }
+    apr_hash_t *entries = nullptr;
+    if (svn_error_t *error = svn_fs_dir_entries(&entries, previousRoot, svnParent.constData(),
+                                                previousPool)) {
+        svn_error_clear(error);
+        return 1;
+    }
+    if (apr_hash_count(entries) > 0)
+        return 1;
+
+    QString gitParent;
+    if (!parentOf(gitPath, &gitParent))
+        return 1;
+
+    if (optionIsSet("svn-ignore")) {
+        QString ignoreText;
+        if (readIgnoreRules(ignoreText, previousPool, svnParent.constData(), previousRoot) != 0) {
+            qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(svnParent)
+                       << ")";
+            return 1;
+        }
+        if (!ignoreText.isNull())
+            return 1;
+    }
+
+    transaction->removePath(gitParent + QLatin1String("/.gitignore"));
+    return 0;
+}
+
+int RevisionExporter::warnUnknownProperties(apr_pool_t *pool, const char *path,
+                                            svn_fs_root_t *root)
+{
+    apr_hash_t *properties = nullptr;
+    if (svn_error_t *error = svn_fs_node_proplist(&properties, root, path, pool))
+        return reportSvnError(error);
+    for (apr_hash_index_t *it = apr_hash_first(pool, properties); it; it = apr_hash_next(it)) {
+        const void *key = nullptr;
+        void *value = nullptr;
+        apr_hash_this(it, &key, nullptr, &value);
+        const char *name = static_cast<const char *>(key);
+        if (std::strcmp(name, "svn:ignore") == 0 || std::strcmp(name, "svn:global-ignores") == 0
+            || std::strcmp(name, "svn:mergeinfo") == 0)
+            continue;
+        qWarning() << "WARN: Unknown svn-property" << name << "set to"
+                   << static_cast<const svn_string_t *>(value)->data << "for" << path;
+    }
+    return 0;
+}

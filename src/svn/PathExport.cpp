@@ -1,0 +1,364 @@
+// Turning one matched Subversion path into branch operations and commit content.
+
+#include "svn/RevisionExporter.h"
+
+#include "driver/RuleStatistics.h"
+#include "svn/ScopedPool.h"
+#include "svn/SvnError.h"
+
+#include <QDebug>
+#include <QRegExp>
+
+#include <cstdio>
+
+#include <apr_hash.h>
+
+namespace {
+
+// Replaces every match of pattern in text by the template, back-references
+// expanded, then applies the substitutions in order.
+QString expandTemplate(const QRegExp &pattern, const QString &text, const QString &templateText,
+                       const QList<Substitution> &substitutions)
+{
+    QString result = pattern.replaceIn(text, templateText);
+    for (const Substitution &substitution : substitutions)
+        result = substitution.apply(result);
+    return result;
+}
+
+void printProgressDot()
+{
+    printf(".");
+    fflush(stdout);
+}
+
+} // namespace
+
+RuleTarget RevisionExporter::computeRuleTarget(const MatchRule &rule, const QString &path,
+                                               int matchLength) const
+{
+    RuleTarget target;
+    target.svnPrefix = path.left(matchLength);
+    target.repository = expandTemplate(rule.pattern, target.svnPrefix, rule.repository,
+                                       rule.repositorySubstitutions);
+    target.effectiveRepository = target.repository;
+    if (Repository *repository = m_repositories.value(target.repository))
+        target.effectiveRepository = repository->targetRepository()->name();
+    target.branch = expandTemplate(rule.pattern, target.svnPrefix, rule.branch,
+                                   rule.branchSubstitutions);
+    target.pathInBranch = rule.pattern.replaceIn(target.svnPrefix, rule.prefix)
+            + path.mid(target.svnPrefix.length());
+    return target;
+}
+
+const MatchRule *RevisionExporter::findCopySourceRule(const QList<MatchRule> &ruleList,
+                                                      const QString &sourcePath,
+                                                      int copyFromRevision, int *matchLength)
+{
+    // Unlike the lookup for changed paths, Ignore rules are passed over here,
+    // so that a later rule can claim a source an earlier Ignore rule covers.
+    for (const MatchRule &rule : ruleList) {
+        if (rule.minRevision > copyFromRevision)
+            continue;
+        if (rule.maxRevision != -1 && rule.maxRevision < copyFromRevision)
+            continue;
+        if (rule.action == RuleAction::Ignore)
+            continue;
+        if (rule.pattern.indexIn(sourcePath) != 0)
+            continue;
+        *matchLength = rule.pattern.matchedLength();
+        if (RuleStatistics *statistics = RuleStatistics::instance())
+            statistics->countMatch(rule);
+        return &rule;
+    }
+    return nullptr;
+}
+
+Repository::Transaction *RevisionExporter::transactionFor(const RuleTarget &target,
+                                                          Repository *repository)
+{
+    const QString key = target.repository + target.branch;
+    if (Repository::Transaction *transaction = m_transactions.value(key))
+        return transaction;
+    Repository::Transaction *transaction =
+            repository->beginTransaction(target.branch, target.svnPrefix, m_revision);
+    if (transaction)
+        m_transactions.insert(key, transaction);
+    return transaction;
+}
+
+int RevisionExporter::exportMatchedPath(const char *path, const PathChange &change,
+                                        const char *copyFromPath, svn_revnum_t copyFromRevision,
+                                        const QString &matchedPath, const MatchRule &rule,
+                                        const QList<MatchRule> &ruleList)
+{
+    m_needCommit = true;
+    const bool deletion = change.kind == svn_fs_path_change_delete;
+    // Everything this one path allocates goes with it.
+    ScopedPool pool(m_pool);
+
+    rule.pattern.indexIn(matchedPath);
+    const RuleTarget target = computeRuleTarget(rule, matchedPath, rule.pattern.matchedLength());
+
+    Repository *repository = m_repositories.value(target.repository);
+    if (!repository) {
+        if (!deletion)
+            qCritical() << "Rule" << rule.summary() << "references unknown repository"
+                        << target.repository;
+        return 1;
+    }
+
+    printProgressDot();
+
+    if (deletion && matchedPath == target.svnPrefix && target.pathInBranch.isEmpty()
+        && !repository->usesPrefix()) {
+        if (m_debugRules)
+            qDebug() << "repository" << target.repository << "branch" << target.branch
+                     << "deleted";
+        return repository->dropBranch(target.branch, m_revision);
+    }
+
+    CopyMode mode = CopyMode::Plain;
+    RuleTarget sourceTarget;
+    if (copyFromPath) {
+        QString sourcePath = QString::fromUtf8(copyFromPath);
+        if (isDirectoryInRevision(m_fs, copyFromRevision, copyFromPath, pool))
+            sourcePath += QLatin1Char('/');
+        int sourceMatchLength = 0;
+        const MatchRule *sourceRule =
+                findCopySourceRule(ruleList, sourcePath, copyFromRevision, &sourceMatchLength);
+        if (!sourceRule) {
+            qWarning() << "WARN: SVN reports a \"copy from\" @" << m_revision << "from"
+                       << copyFromPath << "@" << int(copyFromRevision)
+                       << "but no matching rules found! Ignoring copy, treating as a "
+                          "modification";
+            mode = CopyMode::IgnoredCopy;
+        } else {
+            mode = CopyMode::Copy;
+            sourceTarget = computeRuleTarget(*sourceRule, sourcePath, sourceMatchLength);
+            if (matchedPath != target.svnPrefix || !target.pathInBranch.isEmpty()) {
+                // A copy into a branch, not onto its root.
+            } else if (sourcePath != sourceTarget.svnPrefix) {
+                qDebug() << qPrintable(matchedPath) << "is a partial branch of repository"
+                         << qPrintable(sourceTarget.repository) << "branch"
+                         << qPrintable(sourceTarget.branch) << "subdir"
+                         << qPrintable(sourceTarget.pathInBranch);
+            } else if (sourceTarget.effectiveRepository != target.effectiveRepository) {
+                qWarning() << "WARN:" << qPrintable(matchedPath) << "rev" << m_revision
+                           << "is a cross-repository copy (from repository"
+                           << qPrintable(sourceTarget.repository) << "branch"
+                           << qPrintable(sourceTarget.branch) << "path"
+                           << qPrintable(sourceTarget.pathInBranch) << "rev"
+                           << int(copyFromRevision) << ")";
+            } else if (!sourceTarget.pathInBranch.isEmpty()) {
+                qDebug() << qPrintable(matchedPath)
+                         << "is a branch copy which renames base directory of all contents"
+                         << qPrintable(sourceTarget.pathInBranch) << "to"
+                         << qPrintable(target.pathInBranch);
+            } else {
+                return exportWholeBranchCopy(path, copyFromPath, copyFromRevision, matchedPath,
+                                             sourcePath, rule, ruleList, target, sourceTarget,
+                                             repository, pool);
+            }
+        }
+    }
+
+    Repository::Transaction *transaction = transactionFor(target, repository);
+    if (!transaction)
+        return 1;
+
+    if (mode == CopyMode::Copy) {
+        if (sourceTarget.effectiveRepository == target.effectiveRepository
+            && sourceTarget.branch != target.branch) {
+            if (m_debugRules)
+                qDebug() << "copy from branch" << sourceTarget.branch << "to branch"
+                         << target.branch << "@rev" << int(copyFromRevision);
+            transaction->recordMergeSource(sourceTarget.branch, int(copyFromRevision));
+        }
+    } else if (change.kind == svn_fs_path_change_replace) {
+        if (m_debugRules)
+            qDebug() << "replaced with empty path (" << target.branch << target.pathInBranch
+                     << ")";
+        transaction->removePath(target.pathInBranch);
+        addEmptyDirPlaceholder(pool, path, target.pathInBranch, m_fsRoot, transaction);
+    }
+
+    if (deletion) {
+        if (m_debugRules)
+            qDebug() << "delete (" << target.branch << target.pathInBranch << ")";
+        transaction->removePath(target.pathInBranch);
+        addEmptyDirPlaceholder(pool, path, target.pathInBranch, m_fsRoot, transaction);
+    } else if (!matchedPath.endsWith(QLatin1Char('/'))) {
+        if (m_debugRules)
+            qDebug() << "add/change file (" << path << "->" << target.branch
+                     << target.pathInBranch << ")";
+        writeFileContents(transaction, m_fsRoot, path, target.pathInBranch, pool);
+        removeEmptyDirPlaceholder(pool, path, target.pathInBranch, transaction);
+    } else {
+        bool placeholderWritten = false;
+        exportDirectory(path, change, mode, rule, ruleList, target, transaction,
+                        &placeholderWritten, pool);
+        // An empty directory that only got its placeholder is not tagged.
+        if (placeholderWritten)
+            return 0;
+    }
+
+    recordAnnotatedTagIfWanted(rule, target, repository);
+    return 0;
+}
+
+int RevisionExporter::exportWholeBranchCopy(const char *path, const char *copyFromPath,
+                                            svn_revnum_t copyFromRevision,
+                                            const QString &matchedPath,
+                                            const QString &sourcePath, const MatchRule &rule,
+                                            const QList<MatchRule> &ruleList,
+                                            const RuleTarget &target,
+                                            const RuleTarget &sourceTarget,
+                                            Repository *repository, apr_pool_t *pool)
+{
+    if (sourceTarget.branch == target.branch) {
+        qDebug() << qPrintable(matchedPath) << "rev" << m_revision << "is reseating branch"
+                 << qPrintable(target.branch) << "to an earlier revision"
+                 << qPrintable(sourcePath) << "rev" << int(copyFromRevision);
+    } else {
+        qDebug() << qPrintable(target.repository) << ": branch" << qPrintable(target.branch)
+                 << "is branching from" << qPrintable(sourceTarget.branch);
+    }
+
+    if (repository->makeBranch(target.branch, m_revision, sourceTarget.branch,
+                               int(copyFromRevision))
+        == 1)
+        return 1;
+
+    const bool emptyDirs = optionIsSet("empty-dirs");
+    if (emptyDirs) {
+        Repository::Transaction *transaction = transactionFor(target, repository);
+        if (!transaction)
+            return 1;
+        // The new branch's empty directories are those of the tree it was
+        // made from.
+        ScopedPool sourcePool(pool);
+        svn_fs_root_t *sourceRoot = nullptr;
+        if (svn_error_t *error =
+                    svn_fs_revision_root(&sourceRoot, m_fs, copyFromRevision, sourcePool)) {
+            svn_error_clear(error);
+            return 1;
+        }
+        addPlaceholdersForEmptySubdirs(sourcePool, copyFromPath, QString(), sourceRoot,
+                                       transaction);
+    }
+
+    if (optionIsSet("svn-branches")) {
+        Repository::Transaction *transaction = transactionFor(target, repository);
+        if (!transaction)
+            return 1;
+        if (m_debugRules)
+            qDebug() << "Create a true SVN copy of branch (" << path << "->" << target.branch
+                     << target.pathInBranch << ")";
+        transaction->removePath(target.pathInBranch);
+        addEmptyDirPlaceholder(pool, path, target.pathInBranch, m_fsRoot, transaction);
+        recursiveDumpDir(transaction, m_fs, m_fsRoot, QByteArray(path), target.pathInBranch,
+                         pool, m_revision, rule, ruleList, m_debugRules, false);
+        if (emptyDirs)
+            addPlaceholdersForEmptySubdirs(pool, path, target.pathInBranch, m_fsRoot,
+                                           transaction);
+    }
+
+    recordAnnotatedTagIfWanted(rule, target, repository);
+    return 0;
+}
+
+void RevisionExporter::exportDirectory(const char *path, const PathChange &change, CopyMode mode,
+                                       const MatchRule &rule, const QList<MatchRule> &ruleList,
+                                       const RuleTarget &target,
+                                       Repository::Transaction *transaction,
+                                       bool *placeholderWritten, apr_pool_t *pool)
+{
+    if (m_debugRules)
+        qDebug() << "add/change dir (" << path << "->" << target.branch << target.pathInBranch
+                 << ")";
+
+    const bool propertiesChanged = mode == CopyMode::Copy
+            ? (change.kind == svn_fs_path_change_add || change.kind == svn_fs_path_change_replace)
+            : change.propertiesModified;
+
+    if (propertiesChanged && optionIsSet("propcheck")
+        && warnUnknownProperties(pool, path, m_fsRoot) != 0)
+        qWarning() << "Error checking svn-properties (" << path << ")";
+
+    const bool redump = mode != CopyMode::Plain || change.kind > svn_fs_path_change_replace;
+    if (redump) {
+        transaction->removePath(target.pathInBranch);
+        addEmptyDirPlaceholder(pool, path, target.pathInBranch, m_fsRoot, transaction);
+    }
+
+    removeEmptyDirPlaceholder(pool, path, target.pathInBranch, transaction);
+
+    bool ignoreRulesWritten = false;
+    if (propertiesChanged && optionIsSet("svn-ignore")) {
+        QString ignoreText;
+        if (readIgnoreRules(ignoreText, pool, path, m_fsRoot) != 0) {
+            qWarning() << "Error fetching svn-properties (" << path << ")";
+        } else if (ignoreText.isNull()) {
+            transaction->removePath(target.pathInBranch == QLatin1String("/")
+                                            ? QStringLiteral(".gitignore")
+                                            : target.pathInBranch + QLatin1String(".gitignore"));
+        } else {
+            writeGitignore(pool, path, target.pathInBranch, m_fsRoot, transaction,
+                           ignoreText.toUtf8().constData());
+            ignoreRulesWritten = true;
+        }
+    }
+
+    if (!ignoreRulesWritten && optionIsSet("empty-dirs")
+        && writeGitignore(pool, path, target.pathInBranch, m_fsRoot, transaction, nullptr)
+                == 0) {
+        *placeholderWritten = true;
+        return;
+    }
+
+    if (redump) {
+        recursiveDumpDir(transaction, m_fs, m_fsRoot, QByteArray(path), target.pathInBranch,
+                         pool, m_revision, rule, ruleList, m_debugRules, ignoreRulesWritten);
+        if (optionIsSet("empty-dirs"))
+            addPlaceholdersForEmptySubdirs(pool, path, target.pathInBranch, m_fsRoot,
+                                           transaction);
+    }
+}
+
+void RevisionExporter::recordAnnotatedTagIfWanted(const MatchRule &rule, const RuleTarget &target,
+                                                  Repository *repository)
+{
+    if (!rule.annotated)
+        return;
+    readRevisionProperties();
+    repository->recordAnnotatedTag(target.branch, target.svnPrefix, m_revision, m_author,
+                                   m_epoch, m_logMessage);
+}
+
+int RevisionExporter::addPlaceholdersForEmptySubdirs(apr_pool_t *pool, const char *svnDirectory,
+                                                     const QString &gitDirectory,
+                                                     svn_fs_root_t *root,
+                                                     Repository::Transaction *transaction)
+{
+    apr_hash_t *entries = nullptr;
+    if (svn_error_t *error = svn_fs_dir_entries(&entries, root, svnDirectory, pool)) {
+        svn_error_clear(error);
+        return 1;
+    }
+    const QMap<QByteArray, svn_node_kind_t> sorted = sortedEntries(entries, pool);
+
+    ScopedPool entryPool(pool);
+    for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
+        if (it.value() != svn_node_dir)
+            continue;
+        entryPool.clear();
+        const QByteArray svnPath = QByteArray(svnDirectory) + '/' + it.key();
+        const QString gitPath = gitDirectory + QString::fromUtf8(it.key()) + QLatin1Char('/');
+        if (writeGitignore(entryPool, svnPath.constData(), gitPath, root, transaction, nullptr)
+            != 0)
+            addPlaceholdersForEmptySubdirs(entryPool, svnPath.constData(), gitPath, root,
+                                           transaction);
+    }
+    return 0;
+}

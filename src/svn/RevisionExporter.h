@@ -1,0 +1,154 @@
+#pragma once
+
+#include "driver/IdentityMap.h"
+#include "repository/Repository.h"
+#include "rules/MatchRule.h"
+#include "svn/RuleTarget.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+#include <apr_pools.h>
+#include <svn_fs.h>
+
+class QIODevice;
+
+// Converts one Subversion revision: collects and dispatches its changed
+// paths, exports the matched ones into transactions and commits them.
+// Lives for one revision; owns the revision's pool and open transactions.
+class RevisionExporter
+{
+public:
+    // What the dispatch needs to know of one changed path.
+    struct PathChange
+    {
+        svn_fs_path_change_kind_t kind = svn_fs_path_change_modify;
+        bool propertiesModified = false;
+    };
+    // Every changed path of the revision, ordered byte-wise by path.
+    using ChangedPathTable = QMap<QByteArray, PathChange>;
+
+    RevisionExporter(int revision, svn_fs_t *fs, apr_pool_t *parentPool);
+    ~RevisionExporter();
+
+    RevisionExporter(const RevisionExporter &) = delete;
+    RevisionExporter &operator=(const RevisionExporter &) = delete;
+
+    void assignSettings(const QList<QList<MatchRule>> &matchRuleLists,
+                        const QHash<QString, Repository *> &repositories,
+                        const IdentityMap &identities, const QString &identityDomain);
+
+    int openRevisionRoot();
+    int collectChangedPaths();
+    bool needsCommit() const { return m_needCommit; }
+    int readRevisionProperties();
+    int commitTransactions();
+
+    QByteArray author() const { return m_author; }
+    QByteArray logMessage() const { return m_logMessage; }
+    uint epoch() const { return m_epoch; }
+
+    // Seconds since 1970 of a Subversion date such as 2009-02-13T23:31:30.000000Z.
+    static uint parseSvnDate(const char *text);
+
+    // The first rule of the list that covers matchedPath at revision; counted
+    // in the rule statistics. Null when no rule covers it.
+    static const MatchRule *findMatchingRule(const QList<MatchRule> &ruleList,
+                                             const QString &matchedPath, int revision);
+    static bool isDirectoryInRevision(svn_fs_t *fs, int revision, const char *path,
+                                      apr_pool_t *pool);
+
+    // Translates the directory's svn:ignore and svn:global-ignores into
+    // .gitignore text; a null text means there is nothing to write.
+    static int readIgnoreRules(QString &ignoreText, apr_pool_t *pool, const char *path,
+                               svn_fs_root_t *root);
+
+private:
+    enum class CopyMode { Plain, IgnoredCopy, Copy };
+
+    // Change dispatch.
+    int handleChangedPath(const QByteArray &path, const PathChange &change,
+                          const ChangedPathTable &changes);
+    int applyRuleAction(const char *path, const PathChange &change, const char *copyFromPath,
+                        svn_revnum_t copyFromRevision, const ChangedPathTable &changes,
+                        const QString &matchedPath, const MatchRule &rule,
+                        const QList<MatchRule> &ruleList, apr_pool_t *pool);
+    int descendIntoDirectory(const char *path, const PathChange &change,
+                             const char *copyFromPath, const QList<MatchRule> &ruleList,
+                             svn_revnum_t copyFromRevision, const ChangedPathTable &changes,
+                             apr_pool_t *pool);
+    void printRuleDebug(const QString &matchedPath, const MatchRule &rule,
+                        const char *outcome) const;
+
+    // Path export.
+    int exportMatchedPath(const char *path, const PathChange &change, const char *copyFromPath,
+                          svn_revnum_t copyFromRevision, const QString &matchedPath,
+                          const MatchRule &rule, const QList<MatchRule> &ruleList);
+    int exportWholeBranchCopy(const char *path, const char *copyFromPath,
+                              svn_revnum_t copyFromRevision, const QString &matchedPath,
+                              const QString &sourcePath, const MatchRule &rule,
+                              const QList<MatchRule> &ruleList, const RuleTarget &target,
+                              const RuleTarget &sourceTarget, Repository *repository,
+                              apr_pool_t *pool);
+    void exportDirectory(const char *path, const PathChange &change, CopyMode mode,
+                         const MatchRule &rule, const QList<MatchRule> &ruleList,
+                         const RuleTarget &target, Repository::Transaction *transaction,
+                         bool *placeholderWritten, apr_pool_t *pool);
+    void recordAnnotatedTagIfWanted(const MatchRule &rule, const RuleTarget &target,
+                                    Repository *repository);
+    RuleTarget computeRuleTarget(const MatchRule &rule, const QString &path,
+                                 int matchLength) const;
+    Repository::Transaction *transactionFor(const RuleTarget &target, Repository *repository);
+    static const MatchRule *findCopySourceRule(const QList<MatchRule> &ruleList,
+                                               const QString &sourcePath, int copyFromRevision,
+                                               int *matchLength);
+    static int addPlaceholdersForEmptySubdirs(apr_pool_t *pool, const char *svnDirectory,
+                                              const QString &gitDirectory, svn_fs_root_t *root,
+                                              Repository::Transaction *transaction);
+
+    // Tree dump and file contents.
+    int recursiveDumpDir(Repository::Transaction *transaction, svn_fs_t *fs,
+                         svn_fs_root_t *root, const QByteArray &path, const QString &gitPath,
+                         apr_pool_t *pool, int revision, const MatchRule &rule,
+                         const QList<MatchRule> &ruleList, bool debugRules,
+                         bool ignoreRulesWritten);
+    static int writeFileContents(Repository::Transaction *transaction, svn_fs_root_t *root,
+                                 const char *path, const QString &gitPath, apr_pool_t *pool);
+    static svn_error_t *streamWriteToDevice(void *baton, const char *data, apr_size_t *length);
+
+    // Ignore properties, empty directories and property check.
+    static int writeGitignore(apr_pool_t *pool, const char *path, const QString &gitPath,
+                              svn_fs_root_t *root, Repository::Transaction *transaction,
+                              const char *content);
+    static int addEmptyDirPlaceholder(apr_pool_t *pool, const char *path,
+                                      const QString &gitPath, svn_fs_root_t *root,
+                                      Repository::Transaction *transaction);
+    int removeEmptyDirPlaceholder(apr_pool_t *pool, const char *path, const QString &gitPath,
+                                  Repository::Transaction *transaction);
+    static int warnUnknownProperties(apr_pool_t *pool, const char *path, svn_fs_root_t *root);
+    static void writePlaceholder(Repository::Transaction *transaction, const QString &path);
+
+    static bool optionIsSet(const char *name);
+    // The entries of a directory listing, ordered byte-wise by name.
+    static QMap<QByteArray, svn_node_kind_t> sortedEntries(apr_hash_t *entries,
+                                                           apr_pool_t *pool);
+
+    apr_pool_t *m_pool;
+    QHash<QString, Repository::Transaction *> m_transactions;
+    QList<QList<MatchRule>> m_matchRuleLists;
+    QHash<QString, Repository *> m_repositories;
+    IdentityMap m_identities;
+    QString m_identityDomain;
+    svn_fs_t *m_fs;
+    svn_fs_root_t *m_fsRoot = nullptr;
+    int m_revision;
+    QByteArray m_author;
+    QByteArray m_logMessage;
+    uint m_epoch = 0;
+    bool m_debugRules = false;
+    bool m_propertiesRead = false;
+    bool m_needCommit = false;
+};

@@ -1,0 +1,87 @@
+#include "E2eBench.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QByteArray trunkRules = R"(
+create repository proj
+end repository
+match /trunk/
+  repository proj
+  branch master
+end match
+)";
+
+} // namespace
+
+TEST(EndToEndContent, HostileFileNamesAndAuthors)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    const QString blank = QStringLiteral("with blank.txt");
+    const QString quotes = QStringLiteral("quote\"and'apostrophe");
+    const QString unicode = QStringLiteral("gr\u00fc\u00dfe-\u65e5\u672c.txt");
+    const QString dashes = QStringLiteral("--leading-dashes");
+    ASSERT_EQ(bench.commit({"mkdir", "trunk", "mkdir", "trunk/dir with blank",
+                            "put", "@1\n", "trunk/" + blank,
+                            "put", "@2\n", "trunk/" + quotes,
+                            "put", "@3\n", "trunk/" + unicode,
+                            "put", "@4\n", "trunk/" + dashes,
+                            "put", "@5\n", "trunk/dir with blank/-x",
+                            "put", "@link target/file", "trunk/link",
+                            "propset", "svn:special", "*", "trunk/link",
+                            "put", "@#!/bin/sh\n", "trunk/run",
+                            "propset", "svn:executable", "*", "trunk/run"}), 1);
+    ASSERT_EQ(bench.commit({"put", "@6\n", "trunk/" + blank}, "second"), 2);
+    bench.setRevisionProperty(2, "svn:author", "mallory\ncommitter evil <evil@x> 0 +0000\n<x>");
+
+    const QString rules = bench.writeRules("proj.rules", trunkRules);
+    const auto result = bench.convert({"--rules", rules, "--identity-domain", "example.com"});
+    ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
+
+    EXPECT_EQ(bench.tree("proj", "master"),
+              QStringList({dashes + " 100644", "dir with blank/-x 100644", unicode + " 100644",
+                           "link 120000", quotes + " 100644", "run 100755",
+                           blank + " 100644"}));
+    EXPECT_EQ(bench.fileAt("proj", "master", blank), QByteArray("6\n"));
+    EXPECT_EQ(bench.fileAt("proj", "master", unicode), QByteArray("3\n"));
+    EXPECT_EQ(bench.fileAt("proj", "master", "link"), QByteArray("target/file"));
+
+    EXPECT_EQ(bench.git("proj", {"log", "--format=%an|%ae|%cn|%ce|%s", "master"}),
+              QByteArray("mallory committer evil evil@x 0 +0000 x|"
+                         "mallory committer evil evil@x 0 +0000 x@example.com|"
+                         "mallory committer evil evil@x 0 +0000 x|"
+                         "mallory committer evil evil@x 0 +0000 x@example.com|second\n"
+                         "alice|alice@example.com|alice|alice@example.com|change\n"));
+    int exitCode = -1;
+    bench.git("proj", {"fsck", "--strict"}, &exitCode);
+    EXPECT_EQ(exitCode, 0);
+}
+
+TEST(EndToEndContent, IgnorePropertiesAndEmptyDirectories)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_EQ(bench.commit({"mkdir", "trunk", "mkdir", "trunk/src", "put", "@m\n", "trunk/src/m.c",
+                            "propset", "svn:ignore", "*.o\nbuild\n", "trunk/src",
+                            "mkdir", "trunk/docs", "put", "@d\n", "trunk/docs/d",
+                            "mkdir", "trunk/empty"}), 1);
+    ASSERT_EQ(bench.commit({"rm", "trunk/docs/d"}), 2);
+    ASSERT_EQ(bench.commit({"put", "@e\n", "trunk/docs/e"}), 3);
+    const QString rules = bench.writeRules("proj.rules", trunkRules);
+    const auto result = bench.convert({"--rules", rules, "--svn-ignore", "--empty-dirs"});
+    ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
+
+    EXPECT_EQ(bench.tree("proj", "master~2"),
+              QStringList({"docs/d 100644", "empty/.gitignore 100644", "src/.gitignore 100644",
+                           "src/m.c 100644"}));
+    EXPECT_EQ(bench.fileAt("proj", "master~2", "src/.gitignore"), QByteArray("/*.o\n/build\n"));
+    EXPECT_EQ(bench.fileAt("proj", "master~2", "empty/.gitignore"), QByteArray());
+    EXPECT_EQ(bench.tree("proj", "master~1"),
+              QStringList({"docs/.gitignore 100644", "empty/.gitignore 100644",
+                           "src/.gitignore 100644", "src/m.c 100644"}));
+    EXPECT_EQ(bench.tree("proj", "master"),
+              QStringList({"docs/e 100644", "empty/.gitignore 100644", "src/.gitignore 100644",
+                           "src/m.c 100644"}));
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "repository/Repository.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+// A Repository that records every call the Subversion side makes, for tests.
+// Calls of every RecordingRepository go into one shared log, in call order,
+// each line prefixed with the repository's name.
+class RecordingRepository : public Repository
+{
+public:
+    // What one transaction received; kept after the transaction is deleted.
+    struct TransactionRecord
+    {
+        QString branch;
+        QString svnPrefix;
+        int revision = 0;
+        QByteArray committer;
+        uint commitTime = 0;
+        QByteArray message;
+        bool committed = false;
+        bool deleted = false;
+        // "remove PATH", "file PATH MODE LENGTH", "merge BRANCH@REV", in order.
+        QStringList events;
+        // The bytes written into the device of each file, in openFile order.
+        QList<QPair<QString, std::shared_ptr<QBuffer>>> files;
+
+        QByteArray fileData(const QString &path) const;
+    };
+
+    explicit RecordingRepository(const QString &name, QStringList *log);
+
+    // Test controls.
+    bool prefixInUse = false;
+    Repository *target = nullptr;   // null: this repository itself
+    int makeBranchResult = 0;
+    int writeCommitResult = 0;
+    std::vector<std::unique_ptr<TransactionRecord>> transactions;
+
+    // The records of transactions begun for a revision.
+    QList<TransactionRecord *> transactionsOf(int revision) const;
+
+    int prepareResume(int &cutoff) override;
+    void loadAnnotatedTags() override {}
+    void loadBranchNotes() override {}
+    void recoverLogFile() override {}
+    void announceBranches() override {}
+    int makeBranch(const QString &branch, int revision, const QString &sourceBranch,
+                   int sourceRevision) override;
+    int dropBranch(const QString &branch, int revision) override;
+    Transaction *beginTransaction(const QString &branch, const QString &svnPrefix,
+                                  int revision) override;
+    void recordAnnotatedTag(const QString &branch, const QString &svnPrefix, int revision,
+                            const QByteArray &author, uint epoch,
+                            const QByteArray &logMessage) override;
+    void writeAnnotatedTags() override {}
+    void storeBranchNotes() override {}
+    void flushPendingUpdates() override;
+    bool hasBranch(const QString &) const override { return true; }
+    QByteArray noteForBranch(const QString &) const override { return QByteArray(); }
+    void setNoteForBranch(const QString &, const QByteArray &) override {}
+    bool usesPrefix() const override { return prefixInUse; }
+    QString name() const override { return m_name; }
+    Repository *targetRepository() override { return target ? target : this; }
+
+    void record(const QString &line) { m_log->append(m_name + QLatin1String(": ") + line); }
+
+private:
+    QString m_name;
+    QStringList *m_log;
+};

@@ -1,0 +1,166 @@
+#include "SvnTestBench.h"
+
+#include "TestSupport.h"
+#include "driver/CommandLineParser.h"
+#include "driver/IdentityMap.h"
+#include "driver/OptionTable.h"
+#include "rules/RulesFile.h"
+#include "svn/SvnSource.h"
+
+#include <gtest/gtest.h>
+#include <list>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// The parser keeps a pointer to the argument vector; every vector ever
+// handed to it is kept alive.
+struct ArgumentStorage
+{
+    std::vector<QByteArray> words;
+    std::vector<char *> pointers;
+};
+std::list<ArgumentStorage> argumentStorage;
+
+QStringList capturedMessages;
+QtMessageHandler previousHandler = nullptr;
+
+void captureMessage(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    const char *level = type == QtDebugMsg ? "D: " : type == QtWarningMsg ? "W: "
+                      : type == QtCriticalMsg ? "C: " : "F: ";
+    capturedMessages.append(QString::fromLatin1(level) + text);
+}
+
+} // namespace
+
+void setOptions(const QStringList &words)
+{
+    ArgumentStorage &storage = argumentStorage.emplace_back();
+    storage.words.push_back(QByteArray("tallowmere"));
+    for (const QString &word : words)
+        storage.words.push_back(word.toLocal8Bit());
+    for (QByteArray &word : storage.words)
+        storage.pointers.push_back(word.data());
+    storage.pointers.push_back(nullptr);
+    CommandLineParser::init(int(storage.words.size()), storage.pointers.data());
+    CommandLineParser::addOptionDefinitions(optionTable);
+}
+
+MessageCapture::MessageCapture()
+{
+    capturedMessages.clear();
+    previousHandler = qInstallMessageHandler(captureMessage);
+}
+
+MessageCapture::~MessageCapture()
+{
+    qInstallMessageHandler(previousHandler);
+}
+
+QStringList MessageCapture::messages() const
+{
+    return capturedMessages;
+}
+
+QStringList MessageCapture::messages(char level) const
+{
+    QStringList found;
+    const QString prefix = QString(QLatin1Char(level)) + QLatin1String(": ");
+    for (const QString &message : capturedMessages) {
+        if (message.startsWith(prefix))
+            found.append(message.mid(prefix.length()));
+    }
+    return found;
+}
+
+SvnTestBench::SvnTestBench()
+{
+    if (!TestSupport::requireTool(QStringLiteral("svnadmin"))
+        || !TestSupport::requireTool(QStringLiteral("svnmucc")))
+        return;
+    const auto result = TestSupport::run(QStringLiteral("svnadmin"),
+                                         {QStringLiteral("create"), repositoryPath()});
+    EXPECT_EQ(result.exitCode, 0) << result.standardError.constData();
+    m_valid = result.exitCode == 0;
+    SvnSource::initializeSvnLibraries();
+}
+
+int SvnTestBench::commit(const QStringList &actions, const QString &message, const QString &user)
+{
+    QStringList arguments{QStringLiteral("-U"), QStringLiteral("file://") + repositoryPath(),
+                          QStringLiteral("-m"), message, QStringLiteral("-u"), user};
+    for (const QString &action : actions) {
+        if (action.startsWith(QLatin1Char('@'))) {
+            const QString file = path(QStringLiteral("content-%1").arg(++m_fileCounter));
+            TestSupport::writeFile(file, action.mid(1).toUtf8());
+            arguments.append(file);
+        } else {
+            arguments.append(action);
+        }
+    }
+    const auto result = TestSupport::run(QStringLiteral("svnmucc"), arguments);
+    EXPECT_EQ(result.exitCode, 0) << result.standardError.constData();
+    if (result.exitCode != 0)
+        return -1;
+    const auto youngest = TestSupport::run(QStringLiteral("svnlook"),
+                                           {QStringLiteral("youngest"), repositoryPath()});
+    return youngest.standardOutput.trimmed().toInt();
+}
+
+void SvnTestBench::setRevisionProperty(int revision, const QString &name, const QByteArray &value)
+{
+    const QString file = path(QStringLiteral("revprop-%1").arg(++m_fileCounter));
+    TestSupport::writeFile(file, value);
+    const auto result = TestSupport::run(
+            QStringLiteral("svnadmin"),
+            {QStringLiteral("setrevprop"), repositoryPath(), QStringLiteral("-r"),
+             QString::number(revision), name, file});
+    EXPECT_EQ(result.exitCode, 0) << result.standardError.constData();
+}
+
+void SvnTestBench::deleteRevisionProperty(int revision, const QString &name)
+{
+    const auto result = TestSupport::run(
+            QStringLiteral("svnadmin"),
+            {QStringLiteral("delrevprop"), repositoryPath(), QStringLiteral("-r"),
+             QString::number(revision), name});
+    EXPECT_EQ(result.exitCode, 0) << result.standardError.constData();
+}
+
+QList<MatchRule> SvnTestBench::rules(const QByteArray &text)
+{
+    const QString file = path(QStringLiteral("rules-%1.rules").arg(++m_rulesCounter));
+    TestSupport::writeFile(file, text);
+    RulesFile rulesFile(file);
+    rulesFile.load();
+    return rulesFile.matchRules();
+}
+
+int SvnTestBench::convert(const QList<QList<MatchRule>> &ruleLists,
+                          const QList<RecordingRepository *> &repositories, int first, int last,
+                          QString *output, const IdentityMap &identities)
+{
+    SvnSource source(repositoryPath());
+    QHash<QString, Repository *> table;
+    for (RecordingRepository *repository : repositories)
+        table.insert(repository->name(), repository);
+    source.assignMatchRules(ruleLists);
+    source.assignRepositories(table);
+    source.assignIdentityMap(identities);
+    source.assignIdentityDomain(QStringLiteral("example.com"));
+
+    if (output)
+        testing::internal::CaptureStdout();
+    int failed = 0;
+    for (int revision = first; revision <= last; ++revision) {
+        if (!source.convertRevision(revision)) {
+            failed = revision;
+            break;
+        }
+    }
+    if (output)
+        *output = QString::fromStdString(testing::internal::GetCapturedStdout());
+    return failed;
+}
