@@ -7,6 +7,7 @@
 // Revisions named by a revisions file.
 using RevisionSet = QSet<int>;
 
-// Reads a revisions file. latestRevision is asked only for ranges that end in
-// HEAD or reach beyond the newest revision. An empty name gives an empty set.
+// Reads a revisions file. latestRevision is asked at most once, and only when
+// the file holds a range: it is the end of "N-HEAD", and no range reaches past
+// it. An empty name gives an empty set.
 RevisionSet readRevisionList(const QString &fileName, const std::function<int()> &latestRevision);

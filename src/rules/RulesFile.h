@@ -31,7 +31,7 @@ private:
 
     void readLines(QIODevice &file, ReadState &state);
     void includeFile(const ReadState &state, const QString &includedName);
-    QString replaceVariables(ReadState &state, const QString &line, const QString &lineAsRead);
+    QString replaceVariables(ReadState &state, const QString &line);
     void interpretLine(ReadState &state, const QString &line, const QString &lineAsRead);
     bool interpretRepositoryLine(ReadState &state, const QString &line);
     bool interpretMatchLine(ReadState &state, const QString &line, const QString &lineAsRead);

@@ -1,0 +1,26 @@
+#include "driver/OptionTable.h"
+
+const CommandLineParser::OptionTableRow optionTable[] = {
+    {"--identity-map FILENAME", "provide map between svn username and email"},
+    {"--identity-domain DOMAIN", "provide user domain if no map was given"},
+    {"--revisions-file FILENAME", "provide a file with revision number that should be processed"},
+    {"--rules FILENAME[,FILENAME]", "the rules file(s) that determines what goes where"},
+    {"--msg-filter FILENAME", "External program / script to modify svn log message"},
+    {"--add-metadata", "if passed, each git commit will have svn commit info"},
+    {"--add-metadata-notes", "if passed, each git commit will have notes with svn commit info"},
+    {"--resume-from revision", "start importing at svn revision number"},
+    {"--max-rev revision", "stop importing at svn revision number"},
+    {"--dry-run", "don't actually write anything"},
+    {"--create-dump", "don't create the repository but a dump file suitable for piping into fast-import"},
+    {"--debug-rules", "print what rule is being used for each file"},
+    {"--commit-interval NUMBER", "if passed the cache will be flushed to git every NUMBER of commits"},
+    {"--stats", "after a run print some statistics about the rules"},
+    {"--svn-branches", "Use the contents of SVN when creating branches, Note: SVN tags are branches as well"},
+    {"--empty-dirs", "Add .gitignore-file for empty dirs"},
+    {"--svn-ignore", "Import svn-ignore-properties via .gitignore"},
+    {"--propcheck", "Check for svn-properties except svn-ignore"},
+    {"--fast-import-timeout SECONDS", "number of seconds to wait before terminating fast-import, 0 to wait forever"},
+    {"-h, --help", "show help"},
+    {"-v, --version", "show version"},
+    {nullptr, nullptr},
+};

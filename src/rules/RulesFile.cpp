@@ -1,0 +1,271 @@
+#include "rules/RulesFile.h"
+
+#include "driver/RuleStatistics.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegExp>
+
+namespace {
+
+const char variableNamePattern[] = "[A-Za-z0-9_]+";
+
+QRegExp keywordPattern(const QString &pattern)
+{
+    return QRegExp(pattern, Qt::CaseInsensitive, QRegExp::RegExp);
+}
+
+QByteArray local8Bit(const QString &text)
+{
+    return text.toLocal8Bit();
+}
+
+} // namespace
+
+// What one read of one file keeps; an included file gets its own.
+struct RulesFile::ReadState
+{
+    enum class Block { Outside, InRepository, InMatch };
+
+    explicit ReadState(const QString &name) : fileName(name) {}
+
+    QString fileName;
+    Block block = Block::Outside;
+    RepositoryRule repositoryRule;
+    MatchRule matchRule;
+    int lineNumber = 0;
+
+    // Each read compiles its own patterns: their captures are per-object
+    // state, and a nested read must not disturb the including read's.
+    QRegExp createRepository = keywordPattern(QStringLiteral("create repository\\s+(\\S+)"));
+    QRegExp match = keywordPattern(QStringLiteral("match\\s+(.*)"));
+    QRegExp declaration = keywordPattern(QStringLiteral("declare\\s+(") + QLatin1String(variableNamePattern)
+                                         + QStringLiteral(")\\s*=\\s*(\\S+)"));
+    QRegExp variableReference = keywordPattern(QStringLiteral("\\$\\{(") + QLatin1String(variableNamePattern)
+                                               + QStringLiteral(")(\\|[^}$]*)?\\}"));
+    QRegExp include = keywordPattern(QStringLiteral("include\\s+(.*)"));
+    QRegExp repository = keywordPattern(QStringLiteral("repository\\s+(\\S+)"));
+    QRegExp description = keywordPattern(QStringLiteral("description\\s+(.+)$"));
+    QRegExp branch = keywordPattern(QStringLiteral("branch\\s+(\\S+)"));
+    QRegExp prefix = keywordPattern(QStringLiteral("prefix\\s+(.*)$"));
+    QRegExp substituteRepository = keywordPattern(QStringLiteral("substitute repository\\s+(.+)$"));
+    QRegExp substituteBranch = keywordPattern(QStringLiteral("substitute branch\\s+(.+)$"));
+    QRegExp revisionBound = keywordPattern(QStringLiteral("(min|max) revision (\\d+)"));
+    QRegExp action = keywordPattern(QStringLiteral("action\\s+(\\w+)"));
+    QRegExp annotated = keywordPattern(QStringLiteral("annotated\\s+(\\S+)"));
+};
+
+RulesFile::RulesFile(const QString &fileName) : m_fileName(fileName) {}
+
+void RulesFile::load(const QString &fileName)
+{
+    qDebug() << "Loading rules from" << fileName;
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("Could not read the rules file: %s", local8Bit(fileName).constData());
+
+    // Compare real files, not spellings: "a/../a/x.rules" is "a/x.rules".
+    QString identity = QFileInfo(fileName).canonicalFilePath();
+    if (identity.isEmpty())
+        identity = QFileInfo(fileName).absoluteFilePath();
+    if (m_loadingStack.contains(identity))
+        qFatal("Rules file includes itself: %s", local8Bit(fileName).constData());
+
+    m_loadingStack.append(identity);
+    ReadState state(fileName);
+    readLines(file, state);
+    m_loadingStack.removeLast();
+    // A block still open at the end of the file is dropped.
+}
+
+void RulesFile::readLines(QIODevice &file, ReadState &state)
+{
+    bool firstLine = true;
+    while (!file.atEnd()) {
+        QByteArray bytes = file.readLine();
+        if (bytes.endsWith('\n'))
+            bytes.chop(1);
+        QString lineAsRead = QString::fromUtf8(bytes);
+        if (firstLine && lineAsRead.startsWith(QChar(0xFEFF)))
+            lineAsRead.remove(0, 1);
+        firstLine = false;
+
+        QString line = lineAsRead;
+        const int commentStart = line.indexOf(QLatin1Char('#'));
+        if (commentStart != -1)
+            line.truncate(commentStart);
+        line = line.trimmed();
+        ++state.lineNumber;
+        if (line.isEmpty())
+            continue;
+
+        // Includes are recognised before variables are replaced and in every
+        // state; the block under construction goes on afterwards.
+        if (state.include.exactMatch(line)) {
+            includeFile(state, state.include.cap(1));
+            continue;
+        }
+
+        line = replaceVariables(state, line);
+        interpretLine(state, line, lineAsRead);
+    }
+}
+
+void RulesFile::includeFile(const ReadState &state, const QString &includedName)
+{
+    // Included names are relative to the including file's directory, as the
+    // including file's name spells it.
+    const int lastSlash = state.fileName.lastIndexOf(QLatin1Char('/'));
+    const QString directory = state.fileName.left(lastSlash + 1);
+    load(directory + includedName);
+}
+
+QString RulesFile::replaceVariables(ReadState &state, const QString &line)
+{
+    QRegExp &reference = state.variableReference;
+    QString result = line;
+    // Search again from the start each time: an expanded value may complete
+    // a reference together with the text after it.
+    while (reference.indexIn(result) != -1) {
+        const QString name = reference.cap(1);
+        const QString defaultPart = reference.cap(2);
+        QString replacement;
+        if (m_variables.contains(name))
+            replacement = m_variables.value(name);
+        else if (!defaultPart.isEmpty())
+            replacement = defaultPart.mid(1);
+        else
+            qFatal("Undeclared variable: %s", local8Bit(name).constData());
+        result.replace(reference.cap(0), replacement);
+    }
+    return result;
+}
+
+void RulesFile::interpretLine(ReadState &state, const QString &line, const QString &lineAsRead)
+{
+    switch (state.block) {
+    case ReadState::Block::InRepository:
+        if (interpretRepositoryLine(state, line))
+            return;
+        break;
+    case ReadState::Block::InMatch:
+        if (interpretMatchLine(state, line, lineAsRead))
+            return;
+        break;
+    case ReadState::Block::Outside:
+        break;
+    }
+    interpretOutsideLine(state, line, lineAsRead);
+}
+
+bool RulesFile::interpretRepositoryLine(ReadState &state, const QString &line)
+{
+    RepositoryRule &rule = state.repositoryRule;
+    if (state.branch.exactMatch(line)) {
+        rule.branches.append(DeclaredBranch{state.branch.cap(1)});
+    } else if (state.description.exactMatch(line)) {
+        rule.description = state.description.cap(1);
+    } else if (state.repository.exactMatch(line)) {
+        rule.targetName = state.repository.cap(1);
+    } else if (state.prefix.exactMatch(line)) {
+        rule.prefix = state.prefix.cap(1);
+    } else if (line == QLatin1String("end repository")) {
+        // A forwarding repository writes into another one, which owns the
+        // description and the branches.
+        if (!rule.targetName.isEmpty() && !rule.description.isEmpty())
+            qFatal("Specifing repository and description on repository is invalid on line %d", state.lineNumber);
+        if (!rule.targetName.isEmpty() && !rule.branches.isEmpty())
+            qFatal("Specifing repository and branches on repository is invalid on line %d", state.lineNumber);
+        m_repositoryRules.append(rule);
+        state.block = ReadState::Block::Outside;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool RulesFile::interpretMatchLine(ReadState &state, const QString &line, const QString &lineAsRead)
+{
+    MatchRule &rule = state.matchRule;
+    if (state.repository.exactMatch(line)) {
+        rule.repository = state.repository.cap(1);
+    } else if (state.branch.exactMatch(line)) {
+        rule.branch = state.branch.cap(1);
+    } else if (state.substituteRepository.exactMatch(line)) {
+        rule.repositorySubstitutions.append(substitutionOrFatal(state, state.substituteRepository.cap(1), lineAsRead));
+    } else if (state.substituteBranch.exactMatch(line)) {
+        rule.branchSubstitutions.append(substitutionOrFatal(state, state.substituteBranch.cap(1), lineAsRead));
+    } else if (state.revisionBound.exactMatch(line)) {
+        // Only the exact word "min" sets the lower bound; the pattern itself
+        // is case-insensitive, so "MIN" and "Max" set the upper one.
+        const int revision = state.revisionBound.cap(2).toInt();
+        if (state.revisionBound.cap(1) == QLatin1String("min"))
+            rule.minRevision = revision;
+        else
+            rule.maxRevision = revision;
+    } else if (state.prefix.exactMatch(line)) {
+        QString prefix = state.prefix.cap(1);
+        if (prefix.startsWith(QLatin1Char('/')))
+            prefix.remove(0, 1);
+        rule.prefix = prefix;
+    } else if (state.action.exactMatch(line)) {
+        const QString word = state.action.cap(1);
+        if (word == QLatin1String("export"))
+            rule.action = RuleAction::Export;
+        else if (word == QLatin1String("ignore"))
+            rule.action = RuleAction::Ignore;
+        else if (word == QLatin1String("recurse"))
+            rule.action = RuleAction::Recurse;
+        else
+            qFatal("Invalid action \"%s\" on line %d", local8Bit(word).constData(), state.lineNumber);
+    } else if (state.annotated.exactMatch(line)) {
+        rule.annotated = state.annotated.cap(1) == QLatin1String("true");
+    } else if (line == QLatin1String("end match")) {
+        if (!rule.repository.isEmpty())
+            rule.action = RuleAction::Export;
+        m_matchRules.append(rule);
+        RuleStatistics *statistics = RuleStatistics::instance();
+        if (statistics && statistics->isEnabled())
+            statistics->registerRule(rule);
+        state.block = ReadState::Block::Outside;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+Substitution RulesFile::substitutionOrFatal(const ReadState &state, const QString &text, const QString &lineAsRead)
+{
+    const Substitution substitution = parseSubstitution(text);
+    if (!substitution.isValid())
+        qFatal("Malformed substitution in rules file: line %d: %s", state.lineNumber, local8Bit(lineAsRead).constData());
+    return substitution;
+}
+
+void RulesFile::interpretOutsideLine(ReadState &state, const QString &line, const QString &lineAsRead)
+{
+    if (state.createRepository.exactMatch(line)) {
+        state.repositoryRule = RepositoryRule();
+        state.repositoryRule.name = state.createRepository.cap(1);
+        state.repositoryRule.rulesFile = state.fileName;
+        state.repositoryRule.lineNumber = state.lineNumber;
+        state.block = ReadState::Block::InRepository;
+    } else if (state.match.exactMatch(line)) {
+        const QString patternText = state.match.cap(1);
+        state.matchRule = MatchRule();
+        state.matchRule.pattern = QRegExp(patternText, Qt::CaseSensitive, QRegExp::RegExp2);
+        if (!state.matchRule.pattern.isValid())
+            qFatal("Malformed regular expression '%s' in file:'%s':%d, Error: %s", local8Bit(patternText).constData(),
+                   local8Bit(state.fileName).constData(), state.lineNumber,
+                   local8Bit(state.matchRule.pattern.errorString()).constData());
+        state.matchRule.lineNumber = state.lineNumber;
+        state.matchRule.rulesFile = state.fileName;
+        state.block = ReadState::Block::InMatch;
+    } else if (state.declaration.exactMatch(line)) {
+        // A declaration inside a block leaves the block open.
+        m_variables.insert(state.declaration.cap(1), state.declaration.cap(2));
+    } else {
+        qFatal("Malformed line in rules file: line %d: %s", state.lineNumber, local8Bit(lineAsRead).constData());
+    }
+}

@@ -1,0 +1,191 @@
+#include "OutputCapture.h"
+#include "TestSupport.h"
+
+#include "driver/IdentityMap.h"
+#include "driver/RevisionList.h"
+
+#include <QTemporaryDir>
+#include <climits>
+#include <gtest/gtest.h>
+
+using DriverTest::captureStderr;
+
+namespace {
+
+RevisionSet revisions(std::initializer_list<int> numbers)
+{
+    RevisionSet result;
+    for (int number : numbers)
+        result.insert(number);
+    return result;
+}
+
+struct RevisionListResult
+{
+    RevisionSet revisions;
+    QByteArray standardError;
+    int latestRevisionCalls = 0;
+};
+
+RevisionListResult readList(const QTemporaryDir &directory, const QByteArray &contents, int latest = 22)
+{
+    const QString path = directory.filePath("revisions.txt");
+    TestSupport::writeFile(path, contents);
+    RevisionListResult result;
+    const std::function<int()> latestRevision = [&result, latest] {
+        ++result.latestRevisionCalls;
+        return latest;
+    };
+    result.standardError = captureStderr([&] { result.revisions = readRevisionList(path, latestRevision); });
+    return result;
+}
+
+struct IdentityMapResult
+{
+    IdentityMap identities;
+    QByteArray standardError;
+};
+
+IdentityMapResult readMap(const QTemporaryDir &directory, const QByteArray &contents)
+{
+    const QString path = directory.filePath("identities.txt");
+    TestSupport::writeFile(path, contents);
+    IdentityMapResult result;
+    result.standardError = captureStderr([&] { result.identities = readIdentityMap(path); });
+    return result;
+}
+
+} // namespace
+
+TEST(IdentityMap, ReadsBothLineFormsAndSkipsUnusableLines)
+{
+    QTemporaryDir directory;
+    const IdentityMapResult result = readMap(directory,
+                                             "# people of the project\n"
+                                             "jdoe = John Doe <jdoe@example.com>\n"
+                                             "asmith Alice Smith <alice@example.com>   \n"
+                                             "\n"
+                                             "     \n"
+                                             "loner\n"
+                                             "tab\tonly\n"
+                                             "   bob = Bob B <bob@example.com> # the builder\n"
+                                             "wide  = Wide Spacing <wide@example.com>\n"
+                                             "twice = First <first@example.com>\n"
+                                             "twice = Second <second@example.com>\n"
+                                             "m\xfcller = M\xfcller <m@example.com>\r\n"
+                                             "last Without Newline <last@example.com>");
+    EXPECT_TRUE(result.standardError.isEmpty()) << result.standardError.constData();
+
+    IdentityMap expected;
+    expected.insert("jdoe", "John Doe <jdoe@example.com>");
+    expected.insert("asmith", "Alice Smith <alice@example.com>");
+    expected.insert("bob", "Bob B <bob@example.com>");
+    // Only the text before the first " = " is the name, and it is not trimmed.
+    expected.insert("wide ", "Wide Spacing <wide@example.com>");
+    expected.insert("twice", "Second <second@example.com>");
+    expected.insert("m\xfcller", "M\xfcller <m@example.com>");
+    expected.insert("last", "Without Newline <last@example.com>");
+    EXPECT_EQ(result.identities, expected);
+}
+
+TEST(IdentityMap, MissingFileReportsWithoutLineBreakAndEmptyNameIsSilent)
+{
+    QTemporaryDir directory;
+    const QString missing = directory.filePath("absent.txt");
+    IdentityMap identities;
+    const QByteArray message = captureStderr([&] { identities = readIdentityMap(missing); });
+    EXPECT_TRUE(identities.isEmpty());
+    EXPECT_EQ(message.toStdString(), "Could not open file " + missing.toStdString() + ": No such file or directory");
+
+    const QByteArray silent = captureStderr([&] { identities = readIdentityMap(QString()); });
+    EXPECT_TRUE(identities.isEmpty());
+    EXPECT_TRUE(silent.isEmpty());
+}
+
+TEST(RevisionList, ReadsNumbersAndRangesAnywhereInTheLine)
+{
+    QTemporaryDir directory;
+    RevisionListResult result =
+        readList(directory, "5\n7-9\n10 - 12\nr15\n  30  \n1,2,3\nrev 40 - 41 done\n9-3\n33\r\n", 100);
+    EXPECT_EQ(result.revisions, revisions({1, 5, 7, 8, 9, 10, 11, 12, 15, 30, 33, 40, 41}));
+    EXPECT_TRUE(result.standardError.isEmpty()) << result.standardError.constData();
+
+    result = readList(directory, "20-HEAD\n", 22);
+    EXPECT_EQ(result.revisions, revisions({20, 21, 22}));
+    EXPECT_EQ(result.latestRevisionCalls, 1);
+
+    // Only the upper-case word is a range end.
+    result = readList(directory, "20-head\n", 22);
+    EXPECT_EQ(result.revisions, revisions({20}));
+}
+
+TEST(RevisionList, ReportsUnusableLinesOnStandardError)
+{
+    QTemporaryDir directory;
+    const RevisionListResult result = readList(directory,
+                                               "4\n"
+                                               "\n"
+                                               "abc\n"
+                                               "99999999999\n"
+                                               "99999999999-5\n"
+                                               "5-99999999999\n"
+                                               "6\n");
+    EXPECT_EQ(result.revisions, revisions({4, 6}));
+    EXPECT_EQ(result.standardError.toStdString(),
+              "Unable to convert  to int, skipping revision.\n"
+              "Unable to convert abc to int, skipping revision.\n"
+              "Unable to convert 99999999999 to int, skipping revision.\n"
+              "Unable to convert 99999999999 (99999999999-5) to int, skipping revisions.\n"
+              "Unable to convert 99999999999 (5-99999999999) to int, skipping revisions.\n");
+}
+
+TEST(RevisionList, HugeRangesStopAtTheNewestRevision)
+{
+    QTemporaryDir directory;
+    RevisionListResult result = readList(directory, "1-2147483647\n", 10);
+    EXPECT_EQ(result.revisions, revisions({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    EXPECT_TRUE(result.standardError.isEmpty());
+
+    result = readList(directory, "3-2000000000\n0-5\n", 4);
+    EXPECT_EQ(result.revisions, revisions({0, 1, 2, 3, 4}));
+    EXPECT_EQ(result.latestRevisionCalls, 1);
+
+    // Ranges that reach the largest revision number must still end.
+    result = readList(directory, "2147483645-2147483647\n2147483640-HEAD\n2147483647-HEAD\n", INT_MAX);
+    EXPECT_EQ(result.revisions, revisions({2147483640, 2147483641, 2147483642, 2147483643, 2147483644,
+                                           2147483645, 2147483646, 2147483647}));
+
+    result = readList(directory, "100-200\n", 50);
+    EXPECT_TRUE(result.revisions.isEmpty());
+    EXPECT_TRUE(result.standardError.isEmpty());
+}
+
+TEST(RevisionList, PlainNumbersNeverAskForTheNewestRevision)
+{
+    QTemporaryDir directory;
+    const RevisionListResult result = readList(directory, "1\n2147483647\n7\n", 3);
+    EXPECT_EQ(result.revisions, revisions({1, 7, 2147483647}));
+    EXPECT_EQ(result.latestRevisionCalls, 0);
+}
+
+TEST(RevisionList, MissingFileAndEmptyName)
+{
+    QTemporaryDir directory;
+    const QString missing = directory.filePath("absent.txt");
+    int calls = 0;
+    const std::function<int()> latest = [&calls] { return ++calls; };
+    RevisionSet result;
+    const QByteArray message = captureStderr([&] { result = readRevisionList(missing, latest); });
+    EXPECT_TRUE(result.isEmpty());
+    EXPECT_EQ(message.toStdString(), "Could not open file " + missing.toStdString() + ": No such file or directory\n");
+
+    const QByteArray silent = captureStderr([&] { result = readRevisionList(QString(), latest); });
+    EXPECT_TRUE(result.isEmpty());
+    EXPECT_TRUE(silent.isEmpty());
+    EXPECT_EQ(calls, 0);
+
+    // An empty file yields nothing and prints nothing.
+    const RevisionListResult empty = readList(directory, "");
+    EXPECT_TRUE(empty.revisions.isEmpty());
+    EXPECT_TRUE(empty.standardError.isEmpty());
+}
