@@ -16,6 +16,18 @@ QRegExp keywordPattern(const QString &pattern)
     return QRegExp(pattern, Qt::CaseInsensitive, QRegExp::RegExp);
 }
 
+// The text a free-text keyword line carries. The keyword patterns give
+// "\s+" a single blank when "(.*)" or "(.+)" follows it, so further blanks
+// would otherwise begin the text: "match   /trunk/" would never match a path.
+QString freeText(const QRegExp &keywordLine)
+{
+    const QString text = keywordLine.cap(1);
+    int start = 0;
+    while (start < text.size() && text.at(start).isSpace())
+        ++start;
+    return text.mid(start);
+}
+
 QByteArray local8Bit(const QString &text)
 {
     return text.toLocal8Bit();
@@ -103,7 +115,7 @@ void RulesFile::readLines(QIODevice &file, ReadState &state)
         // Includes are recognised before variables are replaced and in every
         // state; the block under construction goes on afterwards.
         if (state.include.exactMatch(line)) {
-            includeFile(state, state.include.cap(1));
+            includeFile(state, freeText(state.include));
             continue;
         }
 
@@ -165,11 +177,11 @@ bool RulesFile::interpretRepositoryLine(ReadState &state, const QString &line)
     if (state.branch.exactMatch(line)) {
         rule.branches.append(DeclaredBranch{state.branch.cap(1)});
     } else if (state.description.exactMatch(line)) {
-        rule.description = state.description.cap(1);
+        rule.description = freeText(state.description);
     } else if (state.repository.exactMatch(line)) {
         rule.targetName = state.repository.cap(1);
     } else if (state.prefix.exactMatch(line)) {
-        rule.prefix = state.prefix.cap(1);
+        rule.prefix = freeText(state.prefix);
     } else if (line == QLatin1String("end repository")) {
         // A forwarding repository writes into another one, which owns the
         // description and the branches.
@@ -193,9 +205,9 @@ bool RulesFile::interpretMatchLine(ReadState &state, const QString &line, const 
     } else if (state.branch.exactMatch(line)) {
         rule.branch = state.branch.cap(1);
     } else if (state.substituteRepository.exactMatch(line)) {
-        rule.repositorySubstitutions.append(substitutionOrFatal(state, state.substituteRepository.cap(1), lineAsRead));
+        rule.repositorySubstitutions.append(substitutionOrFatal(state, freeText(state.substituteRepository), lineAsRead));
     } else if (state.substituteBranch.exactMatch(line)) {
-        rule.branchSubstitutions.append(substitutionOrFatal(state, state.substituteBranch.cap(1), lineAsRead));
+        rule.branchSubstitutions.append(substitutionOrFatal(state, freeText(state.substituteBranch), lineAsRead));
     } else if (state.revisionBound.exactMatch(line)) {
         // Only the exact word "min" sets the lower bound; the pattern itself
         // is case-insensitive, so "MIN" and "Max" set the upper one.
@@ -205,7 +217,7 @@ bool RulesFile::interpretMatchLine(ReadState &state, const QString &line, const 
         else
             rule.maxRevision = revision;
     } else if (state.prefix.exactMatch(line)) {
-        QString prefix = state.prefix.cap(1);
+        QString prefix = freeText(state.prefix);
         if (prefix.startsWith(QLatin1Char('/')))
             prefix.remove(0, 1);
         rule.prefix = prefix;
@@ -252,7 +264,7 @@ void RulesFile::interpretOutsideLine(ReadState &state, const QString &line, cons
         state.repositoryRule.lineNumber = state.lineNumber;
         state.block = ReadState::Block::InRepository;
     } else if (state.match.exactMatch(line)) {
-        const QString patternText = state.match.cap(1);
+        const QString patternText = freeText(state.match);
         state.matchRule = MatchRule();
         state.matchRule.pattern = QRegExp(patternText, Qt::CaseSensitive, QRegExp::RegExp2);
         if (!state.matchRule.pattern.isValid())

@@ -221,10 +221,9 @@ TEST_F(RulesLoader, KeywordsIgnoreCaseButPatternsDoNot)
     EXPECT_EQ(file->variables().value("Name"), "value");
 }
 
-TEST_F(RulesLoader, ExtraBlanksAfterAKeywordStayInFreeTextCaptures)
+TEST_F(RulesLoader, ExtraBlanksAfterAKeywordDoNotBecomePartOfTheText)
 {
-    // The keyword patterns take "\s+" as one blank when "(.*)" or "(.+)"
-    // follows; "(\S+)" and "(\w+)" captures never hold blanks.
+    // Rules are often aligned with several blanks after the keyword.
     directory.write("blanks.rules",
                     "create repository   proj\n"
                     "  description   text\n"
@@ -238,12 +237,12 @@ TEST_F(RulesLoader, ExtraBlanksAfterAKeywordStayInFreeTextCaptures)
     auto file = load("blanks.rules");
     ASSERT_EQ(file->repositoryRules().size(), 1);
     EXPECT_EQ(file->repositoryRules()[0].name, "proj");
-    EXPECT_EQ(file->repositoryRules()[0].description, "  text");
-    EXPECT_EQ(file->repositoryRules()[0].prefix, "  /src");
+    EXPECT_EQ(file->repositoryRules()[0].description, "text");
+    EXPECT_EQ(file->repositoryRules()[0].prefix, "/src");
     ASSERT_EQ(file->matchRules().size(), 1);
-    EXPECT_EQ(file->matchRules()[0].pattern.pattern(), "  /trunk/");
+    EXPECT_EQ(file->matchRules()[0].pattern.pattern(), "/trunk/");
     EXPECT_EQ(file->matchRules()[0].repository, "proj");
-    EXPECT_EQ(file->matchRules()[0].prefix, " /src");
+    EXPECT_EQ(file->matchRules()[0].prefix, "src");
 }
 
 TEST_F(RulesLoader, VariablesWithDefaultsAndRedeclaration)
