@@ -1,0 +1,176 @@
+// Branch operations of FastImportRepository: lookups, creation, deletion and
+// the queued resets that reach the process at the start of a commit step.
+#include "repository/FastImportRepository.h"
+
+#include "driver/CommandLineParser.h"
+#include "repository/FastImportStream.h"
+
+#include <QDebug>
+
+#include <algorithm>
+
+using FastImportStream::refFor;
+
+namespace {
+
+const QByteArray deletedObject(40, '0');
+
+} // namespace
+
+int FastImportRepository::markForRevision(const QString &branch, int revision,
+                                          QByteArray &description)
+{
+    const BranchState &state = branchStates[branch];
+    if (state.createdRevision == 0 || state.commitRevisions.isEmpty())
+        return -1;
+
+    if (revision == state.commitRevisions.last())
+        return state.commitMarks.last();
+
+    // Last recorded revision at or before the one asked for.
+    const auto after = std::upper_bound(state.commitRevisions.constBegin(),
+                                        state.commitRevisions.constEnd(), revision);
+    if (after == state.commitRevisions.constBegin())
+        return 0;
+    const qsizetype found = (after - state.commitRevisions.constBegin()) - 1;
+
+    if (!description.isEmpty()) {
+        description += " at r" + QByteArray::number(revision);
+        if (state.commitRevisions.at(found) != revision)
+            description += " => r" + QByteArray::number(state.commitRevisions.at(found));
+    }
+    return state.commitMarks.at(found);
+}
+
+int FastImportRepository::makeBranch(const QString &branch, int revision,
+                                     const QString &sourceBranch, int sourceRevision)
+{
+    if (FastImportStream::containsLineFeed(branch)
+        || FastImportStream::containsLineFeed(sourceBranch)) {
+        qCritical() << "Branch" << branch << "in repository" << repositoryName
+                    << "cannot be made from" << sourceBranch
+                    << ": a branch name must not contain a line feed";
+        return 1;
+    }
+
+    QByteArray description = "from branch " + sourceBranch.toUtf8();
+    const int mark = markForRevision(sourceBranch, sourceRevision, description);
+    if (mark == -1) {
+        qCritical() << branch << "in repository" << repositoryName << "is branching from branch"
+                    << sourceBranch << "but the latter doesn't exist. Can't continue.";
+        return 1;
+    }
+
+    QByteArray resetFrom = ":" + QByteArray::number(mark);
+    if (mark == 0) {
+        qWarning() << "WARN:" << branch << "in repository" << repositoryName
+                   << "is branching but no exported commits exist in repository"
+                   << "creating an empty branch.";
+        resetFrom = refFor(sourceBranch);
+        description += ", deleted/unknown";
+    }
+
+    qDebug() << "Creating branch:" << branch << "from" << sourceBranch << "(" << sourceRevision
+             << description << ")";
+
+    branchNotes[branch] = branchNotes.value(sourceBranch);
+    queueBranchReset(branch, revision, mark, resetFrom, description);
+    return 0;
+}
+
+int FastImportRepository::dropBranch(const QString &branch, int revision)
+{
+    if (FastImportStream::containsLineFeed(branch)) {
+        qCritical() << "Branch" << branch << "in repository" << repositoryName
+                    << "cannot be deleted: a branch name must not contain a line feed";
+        return 1;
+    }
+    queueBranchReset(branch, revision, 0, deletedObject, "delete");
+    return 0;
+}
+
+void FastImportRepository::queueBranchReset(const QString &branch, int revision, int mark,
+                                            const QByteArray &resetFrom,
+                                            const QByteArray &comment)
+{
+    const QByteArray ref = refFor(branch);
+    const bool deleting = comment == "delete";
+    BranchState &state = branchStates[branch];
+
+    // A branch with a live head from an earlier revision is saved before it
+    // is deleted or moved, so that no history becomes unreachable.
+    QByteArray backup;
+    if (state.createdRevision != 0 && state.createdRevision != revision
+        && !state.commitMarks.isEmpty() && state.commitMarks.last() != 0) {
+        QByteArray backupRef;
+        if (deleting && ref.startsWith("refs/heads/"))
+            backupRef = "refs/tags/backups/" + ref.mid(11) + "@" + QByteArray::number(revision);
+        else
+            backupRef = "refs/backups/r" + QByteArray::number(revision) + ref.mid(4);
+        qWarning() << "WARN: backing up branch" << branch << "to" << backupRef;
+        backup = "reset " + backupRef + "\nfrom " + ref + "\n\n";
+    }
+
+    state.createdRevision = revision;
+    state.commitRevisions.append(revision);
+    state.commitMarks.append(mark);
+
+    const QByteArray command = "reset " + ref + "\nfrom " + resetFrom + "\n\nprogress SVN r"
+                               + QByteArray::number(revision) + " branch " + branch.toUtf8()
+                               + " = :" + QByteArray::number(mark) + " # " + comment + "\n\n";
+
+    if (deleting) {
+        pendingDeletions += backup + command;
+        deletedRefs.insert(QString::fromUtf8(ref));
+    } else {
+        pendingResets += backup + command;
+        resetRefs.insert(QString::fromUtf8(ref));
+    }
+}
+
+void FastImportRepository::flushPendingUpdates()
+{
+    if (pendingDeletions.isEmpty() && pendingResets.isEmpty())
+        return;
+
+    ensureImportRunning();
+    // Deletions first: a branch deleted and made again in one revision ends up made.
+    importProcess.writeMirrored(pendingDeletions);
+    importProcess.writeMirrored(pendingResets);
+    pendingDeletions.clear();
+    pendingResets.clear();
+
+    for (const QString &ref : std::as_const(deletedRefs)) {
+        if (resetRefs.contains(ref))
+            continue;
+        QString tagName = ref;
+        if (tagName.startsWith(QLatin1String("refs/tags/")))
+            tagName.remove(0, 10);
+        if (annotatedTags.remove(tagName))
+            qDebug() << "Removing annotated tag" << tagName << "for" << repositoryName;
+    }
+    deletedRefs.clear();
+    resetRefs.clear();
+}
+
+void FastImportRepository::announceBranches()
+{
+    bool announcedAny = false;
+    for (auto it = branchStates.constBegin(); it != branchStates.constEnd(); ++it) {
+        const BranchState &state = it.value();
+        if (state.commitMarks.isEmpty() || state.commitMarks.last() == 0)
+            continue;
+        const QByteArray ref = refFor(it.key());
+        ensureImportRunning();
+        importProcess.writeMirrored("reset " + ref + "\nfrom :"
+                                    + QByteArray::number(state.commitMarks.last())
+                                    + "\n\nprogress Branch " + ref + " reloaded\n");
+        announcedAny = true;
+    }
+
+    if (announcedAny && CommandLineParser::instance()->contains(QStringLiteral("add-metadata-notes"))) {
+        ensureImportRunning();
+        importProcess.writeMirrored("reset refs/notes/commits\nfrom :"
+                                    + QByteArray::number(notesCommitMark) + "\n");
+    }
+}

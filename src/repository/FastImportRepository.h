@@ -1,0 +1,137 @@
+#pragma once
+
+#include "repository/AnnotatedTag.h"
+#include "repository/BranchState.h"
+#include "repository/LoggingQProcess.h"
+#include "repository/Repository.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QProcess>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+class QFile;
+
+// A git repository written through a "git fast-import" child process (or
+// through "cat" into a file in the dry-run and create-dump modes).
+class FastImportRepository : public Repository
+{
+public:
+    // The commit being built for one branch in one revision.
+    class Transaction : public Repository::Transaction
+    {
+    public:
+        Transaction(FastImportRepository *repository, const QString &branch,
+                    const QString &svnPrefix, int revision);
+        ~Transaction() override;
+
+        int writeCommit() override;
+        void setCommitter(const QByteArray &identity) override;
+        void setCommitTime(uint seconds) override;
+        void setMessage(const QByteArray &message) override;
+        void recordMergeSource(const QString &sourceBranch, int sourceRevision) override;
+        void removePath(const QString &path) override;
+        QIODevice *openFile(const QString &path, int mode, qint64 length) override;
+        bool writeNote(const QByteArray &noteText, bool append,
+                       const QByteArray &commit = QByteArray()) override;
+
+    private:
+        bool branchCollides() const;
+        QByteArray commitMessage() const;
+        int chooseParent(int commitMark);
+        QByteArray writeMergeParents(int parentMark);
+        void writeDeletions();
+        void drain();
+
+        FastImportRepository *repository; // not owned
+        QByteArray branch;
+        QByteArray svnPrefix;
+        QByteArray committer;
+        QByteArray message;
+        uint commitTime = 0;
+        int revision;
+        QList<int> mergeMarks;
+        QStringList removedPaths;
+        QByteArray fileCommands;
+    };
+
+    static constexpr quint64 firstBlobMark = 18446744073709551614ull;
+    static constexpr quint64 notesCommitMark = 18446744073709551615ull;
+
+    explicit FastImportRepository(const RepositoryRule &rule);
+
+    int prepareResume(int &cutoff) override;
+    void loadAnnotatedTags() override;
+    void loadBranchNotes() override;
+    void recoverLogFile() override;
+    ~FastImportRepository() override;
+    void announceBranches() override;
+    int makeBranch(const QString &branch, int revision, const QString &sourceBranch,
+                   int sourceRevision) override;
+    int dropBranch(const QString &branch, int revision) override;
+    Repository::Transaction *beginTransaction(const QString &branch, const QString &svnPrefix,
+                                              int revision) override;
+    void recordAnnotatedTag(const QString &branch, const QString &svnPrefix, int revision,
+                            const QByteArray &author, uint epoch,
+                            const QByteArray &logMessage) override;
+    void writeAnnotatedTags() override;
+    void storeBranchNotes() override;
+    void flushPendingUpdates() override;
+    bool hasBranch(const QString &branch) const override;
+    QByteArray noteForBranch(const QString &branch) const override;
+    void setNoteForBranch(const QString &branch, const QByteArray &note) override;
+    bool usesPrefix() const override;
+    QString name() const override;
+    Repository *targetRepository() override;
+
+    // The mark the branch pointed to at the revision: -1 when the branch has
+    // no record or no commit at all, 0 when it had none then (or was deleted).
+    // A non-empty description gets " at rN" (and " => rM") appended.
+    int markForRevision(const QString &branch, int revision, QByteArray &description);
+
+    // Marks the repository as most recently used and starts its process if needed.
+    void ensureImportRunning();
+    // Lets a running process finish (with a checkpoint) and forgets it.
+    void stopImportProcess();
+
+    QByteArray filterMessage(const QByteArray &message);
+
+    // True once any stopped fast-import process ended in a way that may have
+    // lost commits (failure status, signal, or termination after the time-out).
+    static bool importFailed();
+    static void clearImportFailed();
+
+    // The branch a new repository starts with ("master" unless git says otherwise).
+    QString defaultBranchName() const { return defaultBranch; }
+
+private:
+    void createRepositoryDirectory(const RepositoryRule &rule);
+    void queueBranchReset(const QString &branch, int revision, int mark,
+                          const QByteArray &resetFrom, const QByteArray &comment);
+    void recordImportFailure();
+    // Waits without time limit until the process has taken every buffered
+    // byte; a failed wait ends the program.
+    void drainImportProcess(bool nameRepository);
+    void readLastValidMark(quint64 &lastValidMark) const;
+    int truncateLog(QFile &logFile, qint64 position, int cutoff);
+
+    QString defaultBranch;
+    QHash<QString, BranchState> branchStates;
+    QHash<QString, AnnotatedTag> annotatedTags;
+    QHash<QString, QByteArray> branchNotes;
+    QString repositoryName;
+    LoggingQProcess importProcess;
+    int transactionsBegun = 0;
+    int openTransactions = 0;
+    QByteArray pendingDeletions;
+    QByteArray pendingResets;
+    QSet<QString> deletedRefs;
+    QSet<QString> resetRefs;
+    QProcess filterProcess;
+    quint64 highestCommitMark = 0;
+    quint64 nextBlobMark = firstBlobMark;
+    bool importStarted = false;
+};

@@ -1,0 +1,50 @@
+#include "repository/FastImportStream.h"
+
+namespace FastImportStream {
+
+QByteArray refFor(const QByteArray &branch)
+{
+    if (branch.startsWith("refs/"))
+        return branch;
+    return "refs/heads/" + branch;
+}
+
+QByteArray refFor(const QString &branch)
+{
+    return refFor(branch.toUtf8());
+}
+
+QByteArray pathFor(const QString &path)
+{
+    const QByteArray bytes = path.toUtf8();
+    if (!bytes.contains('\n') && !bytes.startsWith('"'))
+        return bytes;
+
+    QByteArray quoted;
+    quoted.reserve(bytes.size() + 8);
+    quoted += '"';
+    for (char c : bytes) {
+        switch (c) {
+        case '\n':
+            quoted += "\\n";
+            break;
+        case '\\':
+            quoted += "\\\\";
+            break;
+        case '"':
+            quoted += "\\\"";
+            break;
+        default:
+            quoted += c;
+        }
+    }
+    quoted += '"';
+    return quoted;
+}
+
+bool containsLineFeed(const QString &text)
+{
+    return text.contains(QLatin1Char('\n'));
+}
+
+} // namespace FastImportStream

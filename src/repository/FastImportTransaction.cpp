@@ -1,0 +1,337 @@
+// FastImportRepository::Transaction and the operation that opens it.
+#include "repository/FastImportRepository.h"
+
+#include "driver/CommandLineParser.h"
+#include "repository/FastImportStream.h"
+#include "repository/Metadata.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <cstdio>
+
+using FastImportStream::refFor;
+
+namespace {
+
+constexpr int maximumParents = 16;
+
+bool optionGiven(const char *name)
+{
+    return CommandLineParser::instance()->contains(QLatin1String(name));
+}
+
+} // namespace
+
+Repository::Transaction *FastImportRepository::beginTransaction(const QString &branch,
+                                                                const QString &svnPrefix,
+                                                                int revision)
+{
+    // A line feed in a ref would end the command early and turn the rest of
+    // the name into a stream command of its own.
+    if (FastImportStream::containsLineFeed(branch)) {
+        qCritical() << "Branch" << branch << "in repository" << repositoryName
+                    << "cannot be written: a branch name must not contain a line feed";
+        return nullptr;
+    }
+
+    if (!hasBranch(branch))
+        qWarning() << "WARN: Transaction:" << branch << "is not a known branch in repository"
+                   << repositoryName << "\n"
+                   << "Going to create it automatically";
+
+    Transaction *transaction = new Transaction(this, branch, svnPrefix, revision);
+
+    ++transactionsBegun;
+    int interval = CommandLineParser::instance()
+                       ->optionValue(QStringLiteral("commit-interval"), QStringLiteral("10000"))
+                       .toInt();
+    if (interval < 0)
+        interval = -interval;
+    // An interval of 0 (or one that is not a number) means no periodic checkpoints.
+    if (interval != 0 && transactionsBegun % interval == 0) {
+        ensureImportRunning();
+        importProcess.writeMirrored("checkpoint\n");
+        qDebug() << "checkpoint!, marks file truncated";
+    }
+
+    ++openTransactions;
+    return transaction;
+}
+
+FastImportRepository::Transaction::Transaction(FastImportRepository *repository,
+                                               const QString &branch, const QString &svnPrefix,
+                                               int revision)
+    : repository(repository),
+      branch(branch.toUtf8()),
+      svnPrefix(svnPrefix.toUtf8()),
+      revision(revision)
+{
+}
+
+// Blob marks only need to be unique among the transactions open at the same
+// time, so they start again once none is open.
+FastImportRepository::Transaction::~Transaction()
+{
+    if (--repository->openTransactions == 0)
+        repository->nextBlobMark = firstBlobMark;
+}
+
+void FastImportRepository::Transaction::setCommitter(const QByteArray &identity)
+{
+    committer = identity;
+}
+
+void FastImportRepository::Transaction::setCommitTime(uint seconds)
+{
+    commitTime = seconds;
+}
+
+void FastImportRepository::Transaction::setMessage(const QByteArray &text)
+{
+    message = text;
+}
+
+void FastImportRepository::Transaction::removePath(const QString &path)
+{
+    QString removed = path;
+    if (removed.endsWith(QLatin1Char('/')))
+        removed.chop(1);
+    removedPaths.append(removed);
+}
+
+QIODevice *FastImportRepository::Transaction::openFile(const QString &path, int mode,
+                                                       qint64 length)
+{
+    const quint64 blobMark = repository->nextBlobMark--;
+
+    if (fileCommands.isEmpty())
+        fileCommands.reserve(2048);
+    fileCommands += "M " + QByteArray::number(mode, 8) + " :" + QByteArray::number(blobMark)
+                    + " " + FastImportStream::pathFor(path) + "\n";
+
+    repository->ensureImportRunning();
+    if (optionGiven("dry-run"))
+        return &repository->importProcess;
+
+    // The blob goes out at once and is not mirrored: the mirror file holds the
+    // stream without file contents.
+    repository->importProcess.write("blob\nmark :" + QByteArray::number(blobMark) + "\ndata "
+                                    + QByteArray::number(length) + "\n");
+    return &repository->importProcess;
+}
+
+void FastImportRepository::Transaction::recordMergeSource(const QString &sourceBranch,
+                                                          int sourceRevision)
+{
+    const QString branchName = QString::fromUtf8(branch);
+    if (sourceBranch == branchName) {
+        qWarning() << "WARN: Cannot merge inside a branch";
+        return;
+    }
+
+    QByteArray noDescription;
+    const int mark = repository->markForRevision(sourceBranch, sourceRevision, noDescription);
+    if (mark == 0) {
+        qWarning() << "WARN: Unknown revision r" << QString::number(sourceRevision)
+                   << ".  Continuing, assuming the files exist.";
+        return;
+    }
+    if (mark == -1) {
+        qWarning() << "WARN:" << branchName << "is copying from branch" << sourceBranch
+                   << "but the latter doesn't exist.  Continuing, assuming the files exist.";
+        return;
+    }
+
+    const QString source = sourceBranch + QLatin1Char('@') + QString::number(sourceRevision);
+    qWarning() << (QStringLiteral("WARN: repository ") + repository->repositoryName
+                   + QStringLiteral(" branch ") + branchName
+                   + QStringLiteral(" has some files copied from ") + source);
+    if (mergeMarks.contains(mark)) {
+        qDebug() << "merge point already recorded";
+        return;
+    }
+    mergeMarks.append(mark);
+    qDebug() << "adding" << source << ":" << mark << "as a merge point";
+}
+
+// One branch name that is a directory prefix of another cannot exist in git
+// beside it.
+bool FastImportRepository::Transaction::branchCollides() const
+{
+    const QByteArray asDirectory = branch + '/';
+    for (auto it = repository->branchStates.constBegin();
+         it != repository->branchStates.constEnd(); ++it) {
+        const QByteArray other = it.key().toUtf8();
+        if (other.startsWith(asDirectory) || branch.startsWith(other + '/')) {
+            qCritical() << "Branch" << QString::fromUtf8(branch)
+                        << "conflicts with already existing branch" << it.key();
+            return true;
+        }
+    }
+    return false;
+}
+
+QByteArray FastImportRepository::Transaction::commitMessage() const
+{
+    QByteArray text = message;
+    if (!text.endsWith('\n'))
+        text += '\n';
+    if (optionGiven("add-metadata"))
+        text += "\n" + formatMetadata(svnPrefix, revision);
+    return repository->filterMessage(text);
+}
+
+// Records the commit in the branch's state and returns the mark of its parent,
+// 0 when the commit starts (or restarts) the branch.
+int FastImportRepository::Transaction::chooseParent(int commitMark)
+{
+    const QString branchName = QString::fromUtf8(branch);
+    BranchState &state = repository->branchStates[branchName];
+    int parentMark = 0;
+    if (state.createdRevision != 0 && !state.commitMarks.isEmpty()
+        && state.commitMarks.last() != 0) {
+        parentMark = state.commitMarks.last();
+    } else {
+        if (revision > 1 && branchName != repository->defaultBranch)
+            qWarning() << "WARN: Branch" << branchName << "in repository"
+                       << repository->repositoryName << "doesn't exist at revision" << revision
+                       << "-- did you resume from the wrong revision?";
+        state.createdRevision = revision;
+    }
+    state.commitRevisions.append(revision);
+    state.commitMarks.append(commitMark);
+    return parentMark;
+}
+
+// Writes the merge lines and returns the " :m" list for the progress comment.
+QByteArray FastImportRepository::Transaction::writeMergeParents(int parentMark)
+{
+    LoggingQProcess &process = repository->importProcess;
+
+    if (message.contains("This commit was manufactured by cvs2svn") && mergeMarks.size() > 1) {
+        // cvs2svn records every file's origin as a merge source; only the
+        // newest one is a real parent.
+        QList<int> marks = mergeMarks;
+        std::sort(marks.begin(), marks.end());
+        process.writeMirrored("merge :" + QByteArray::number(marks.last()) + "\n");
+        marks.removeLast();
+        qWarning() << "WARN: Discarding all but the highest merge point as a workaround for "
+                      "cvs2svn created branch/tag"
+                   << "Discarded marks:" << marks;
+        return QByteArray();
+    }
+
+    QByteArray description;
+    int parents = parentMark != 0 ? 1 : 0;
+    for (int mark : std::as_const(mergeMarks)) {
+        if (mark == parentMark) {
+            qDebug() << "Skipping marking" << parentMark
+                     << "as a merge point as it matches the parent";
+            continue;
+        }
+        if (++parents > maximumParents) {
+            qWarning() << "WARN: too many merge parents";
+            break;
+        }
+        description += " :" + QByteArray::number(mark);
+        process.writeMirrored("merge :" + QByteArray::number(mark) + "\n");
+    }
+    return description;
+}
+
+void FastImportRepository::Transaction::writeDeletions()
+{
+    LoggingQProcess &process = repository->importProcess;
+    if (removedPaths.contains(QString())) {
+        process.writeMirrored("deleteall\n");
+        return;
+    }
+    for (const QString &path : std::as_const(removedPaths))
+        process.writeMirrored("D " + FastImportStream::pathFor(path) + "\n");
+}
+
+void FastImportRepository::Transaction::drain()
+{
+    repository->drainImportProcess(true);
+}
+
+int FastImportRepository::Transaction::writeCommit()
+{
+    if (branchCollides())
+        return 1;
+
+    repository->ensureImportRunning();
+    const quint64 commitMark = ++repository->highestCommitMark;
+    const QByteArray text = commitMessage();
+    const int parentMark = chooseParent(int(commitMark));
+
+    // No "from" line: the parent is what the branch ref points to inside the
+    // process, set by earlier commits, resets and the announcements.
+    LoggingQProcess &process = repository->importProcess;
+    process.writeMirrored("commit " + refFor(branch) + "\nmark :"
+                          + QByteArray::number(commitMark) + "\ncommitter " + committer + " "
+                          + QByteArray::number(commitTime) + " +0000\ndata "
+                          + QByteArray::number(text.size()) + "\n" + text + "\n");
+
+    const QByteArray mergeDescription = writeMergeParents(parentMark);
+    writeDeletions();
+    process.writeMirrored(fileCommands);
+
+    QByteArray progress = "\nprogress SVN r" + QByteArray::number(revision) + " branch " + branch
+                          + " = :" + QByteArray::number(commitMark);
+    if (!mergeDescription.isEmpty())
+        progress += " # merge from" + mergeDescription;
+    process.writeMirrored(progress + "\n\n");
+
+    printf(" %d modifications from SVN %s to %s/%s",
+           int(removedPaths.size() + fileCommands.count('\n')), svnPrefix.constData(),
+           qPrintable(repository->repositoryName), branch.constData());
+    fflush(stdout);
+
+    if (optionGiven("add-metadata-notes"))
+        writeNote(formatMetadata(svnPrefix, revision), false);
+
+    drain();
+    return 0;
+}
+
+bool FastImportRepository::Transaction::writeNote(const QByteArray &noteText, bool append,
+                                                  const QByteArray &commit)
+{
+    const QByteArray ref = refFor(branch);
+    const QByteArray target = commit.isEmpty() ? ref : commit;
+    QByteArray commitText = "Adding Git note for current " + target + "\n";
+
+    QByteArray text = noteText;
+    if (!text.endsWith('\n'))
+        text += '\n';
+
+    const QString branchName = QString::fromUtf8(branch);
+    QByteArray existingNote = repository->noteForBranch(branchName);
+    if (!existingNote.isEmpty() && !existingNote.endsWith('\n'))
+        existingNote += '\n';
+
+    if (append && commit.isEmpty() && repository->hasBranch(branchName)
+        && !existingNote.isEmpty()) {
+        const qsizetype found = existingNote.indexOf(text);
+        if (found == 0 || (found > 0 && existingNote.at(found - 1) == '\n'))
+            return false;
+        text = existingNote + text;
+        commitText = "Appending Git note for current " + target + "\n";
+    }
+
+    const QByteArray block = "commit refs/notes/commits\nmark :"
+                             + QByteArray::number(notesCommitMark) + "\ncommitter " + committer
+                             + " " + QByteArray::number(commitTime) + " +0000\ndata "
+                             + QByteArray::number(commitText.size()) + "\n" + commitText
+                             + "\nN inline " + target + "\ndata " + QByteArray::number(text.size())
+                             + "\n" + text + "\n";
+
+    repository->ensureImportRunning();
+    repository->importProcess.writeMirrored(block);
+
+    if (commit.isEmpty())
+        repository->setNoteForBranch(branchName, text);
+    return true;
+}

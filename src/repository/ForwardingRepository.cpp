@@ -1,0 +1,145 @@
+#include "repository/ForwardingRepository.h"
+
+ForwardingRepository::ForwardingRepository(const QString &name, Repository *target,
+                                           const QString &prefix)
+    : repositoryName(name), target(target), prefix(prefix)
+{
+}
+
+ForwardingRepository::~ForwardingRepository() = default;
+
+// The target negotiates its own resume point; a forwarding repository has
+// nothing of its own to offer.
+int ForwardingRepository::prepareResume(int &)
+{
+    return 1;
+}
+
+void ForwardingRepository::loadAnnotatedTags() {}
+void ForwardingRepository::loadBranchNotes() {}
+void ForwardingRepository::recoverLogFile() {}
+void ForwardingRepository::writeAnnotatedTags() {}
+void ForwardingRepository::storeBranchNotes() {}
+
+void ForwardingRepository::announceBranches()
+{
+    target->announceBranches();
+}
+
+int ForwardingRepository::makeBranch(const QString &branch, int revision,
+                                     const QString &sourceBranch, int sourceRevision)
+{
+    return target->makeBranch(branch, revision, sourceBranch, sourceRevision);
+}
+
+int ForwardingRepository::dropBranch(const QString &branch, int revision)
+{
+    return target->dropBranch(branch, revision);
+}
+
+Repository::Transaction *ForwardingRepository::beginTransaction(const QString &branch,
+                                                                const QString &svnPrefix,
+                                                                int revision)
+{
+    Repository::Transaction *inner = target->beginTransaction(branch, svnPrefix, revision);
+    if (!inner)
+        return nullptr;
+    return new Transaction(inner, prefix);
+}
+
+void ForwardingRepository::recordAnnotatedTag(const QString &branch, const QString &svnPrefix,
+                                              int revision, const QByteArray &author, uint epoch,
+                                              const QByteArray &logMessage)
+{
+    target->recordAnnotatedTag(branch, svnPrefix, revision, author, epoch, logMessage);
+}
+
+void ForwardingRepository::flushPendingUpdates()
+{
+    target->flushPendingUpdates();
+}
+
+bool ForwardingRepository::hasBranch(const QString &branch) const
+{
+    return target->hasBranch(branch);
+}
+
+QByteArray ForwardingRepository::noteForBranch(const QString &branch) const
+{
+    return target->noteForBranch(branch);
+}
+
+void ForwardingRepository::setNoteForBranch(const QString &branch, const QByteArray &note)
+{
+    target->setNoteForBranch(branch, note);
+}
+
+bool ForwardingRepository::usesPrefix() const
+{
+    return !prefix.isEmpty() || target->usesPrefix();
+}
+
+QString ForwardingRepository::name() const
+{
+    return repositoryName;
+}
+
+Repository *ForwardingRepository::targetRepository()
+{
+    return target->targetRepository();
+}
+
+ForwardingRepository::Transaction::Transaction(Repository::Transaction *inner,
+                                               const QString &prefix)
+    : inner(inner), prefix(prefix)
+{
+}
+
+ForwardingRepository::Transaction::~Transaction()
+{
+    delete inner;
+}
+
+int ForwardingRepository::Transaction::writeCommit()
+{
+    return inner->writeCommit();
+}
+
+void ForwardingRepository::Transaction::setCommitter(const QByteArray &identity)
+{
+    inner->setCommitter(identity);
+}
+
+void ForwardingRepository::Transaction::setCommitTime(uint seconds)
+{
+    inner->setCommitTime(seconds);
+}
+
+void ForwardingRepository::Transaction::setMessage(const QByteArray &message)
+{
+    inner->setMessage(message);
+}
+
+void ForwardingRepository::Transaction::recordMergeSource(const QString &sourceBranch,
+                                                          int sourceRevision)
+{
+    inner->recordMergeSource(sourceBranch, sourceRevision);
+}
+
+// Prefixing is plain concatenation: "sub" and "a/b" give "suba/b".
+void ForwardingRepository::Transaction::removePath(const QString &path)
+{
+    inner->removePath(prefix + path);
+}
+
+QIODevice *ForwardingRepository::Transaction::openFile(const QString &path, int mode,
+                                                       qint64 length)
+{
+    return inner->openFile(prefix + path, mode, length);
+}
+
+bool ForwardingRepository::Transaction::writeNote(const QByteArray &noteText, bool append,
+                                                  const QByteArray &commit)
+{
+    return inner->writeNote(noteText, append, commit);
+}

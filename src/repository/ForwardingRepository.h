@@ -1,0 +1,61 @@
+#pragma once
+
+#include "repository/Repository.h"
+
+// A repository rule that writes into another, earlier declared repository,
+// with its own path prefix put in front of every file path.
+class ForwardingRepository : public Repository
+{
+public:
+    class Transaction : public Repository::Transaction
+    {
+    public:
+        Transaction(Repository::Transaction *inner, const QString &prefix);
+        ~Transaction() override;
+
+        int writeCommit() override;
+        void setCommitter(const QByteArray &identity) override;
+        void setCommitTime(uint seconds) override;
+        void setMessage(const QByteArray &message) override;
+        void recordMergeSource(const QString &sourceBranch, int sourceRevision) override;
+        void removePath(const QString &path) override;
+        QIODevice *openFile(const QString &path, int mode, qint64 length) override;
+        bool writeNote(const QByteArray &noteText, bool append,
+                       const QByteArray &commit = QByteArray()) override;
+
+    private:
+        Repository::Transaction *inner;
+        QString prefix;
+    };
+
+    ForwardingRepository(const QString &name, Repository *target, const QString &prefix);
+
+    int prepareResume(int &cutoff) override;
+    void loadAnnotatedTags() override;
+    void loadBranchNotes() override;
+    void recoverLogFile() override;
+    ~ForwardingRepository() override;
+    void announceBranches() override;
+    int makeBranch(const QString &branch, int revision, const QString &sourceBranch,
+                   int sourceRevision) override;
+    int dropBranch(const QString &branch, int revision) override;
+    Repository::Transaction *beginTransaction(const QString &branch, const QString &svnPrefix,
+                                              int revision) override;
+    void recordAnnotatedTag(const QString &branch, const QString &svnPrefix, int revision,
+                            const QByteArray &author, uint epoch,
+                            const QByteArray &logMessage) override;
+    void writeAnnotatedTags() override;
+    void storeBranchNotes() override;
+    void flushPendingUpdates() override;
+    bool hasBranch(const QString &branch) const override;
+    QByteArray noteForBranch(const QString &branch) const override;
+    void setNoteForBranch(const QString &branch, const QByteArray &note) override;
+    bool usesPrefix() const override;
+    QString name() const override;
+    Repository *targetRepository() override;
+
+private:
+    QString repositoryName;
+    Repository *target; // not owned
+    QString prefix;
+};

@@ -1,0 +1,10 @@
+#include "repository/Metadata.h"
+
+QByteArray formatMetadata(const QByteArray &svnPrefix, int revision, const QByteArray &tag)
+{
+    QByteArray text = "svn path=" + svnPrefix + "; revision=" + QByteArray::number(revision);
+    if (!tag.isEmpty())
+        text += "; tag=" + tag;
+    text += '\n';
+    return text;
+}

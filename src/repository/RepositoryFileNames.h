@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// Names of the files a repository keeps. A repository name may contain "/";
+// the per-repository file names use it with every "/" turned into "_".
+namespace RepositoryFileNames {
+
+QString flattenedName(const QString &repositoryName);
+
+// In the current directory: "log-N", or the dump file "N.fi" with create-dump.
+QString logFileNameFor(const QString &repositoryName);
+
+// Relative to the repository directory (the fast-import working directory).
+QString marksFileName(const QString &repositoryName);
+
+// Relative to the current directory.
+QString marksFilePath(const QString &repositoryName);
+QString mirrorFileName(const QString &repositoryName);
+QString annotatedTagsFilePath(const QString &repositoryName);
+QString branchNotesFilePath(const QString &repositoryName);
+
+} // namespace RepositoryFileNames

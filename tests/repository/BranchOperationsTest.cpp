@@ -1,0 +1,215 @@
+#include "RepositoryTestSupport.h"
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+class BranchOperationsTest : public RepositoryTest
+{
+};
+
+TEST_F(BranchOperationsTest, MarkLookupFindsTheCommitOfARevision)
+{
+    setOptions({QStringLiteral("--dry-run")});
+    write(QStringLiteral("log-repo"), "progress SVN r3 branch b = :10\n"
+                                      "progress SVN r7 branch b = :20\n"
+                                      "progress SVN r9 branch b = :30\n");
+    writeMarks(QStringLiteral("repo"), 30);
+    FastImportRepository repository(rule(QStringLiteral("repo")));
+    int cutoff = INT_MAX;
+    ASSERT_EQ(repository.prepareResume(cutoff), 10);
+
+    struct Case
+    {
+        int revision;
+        int mark;
+        const char *description;
+    };
+    const Case cases[] = {{9, 30, "d"},           {8, 20, "d at r8 => r7"}, {7, 20, "d at r7"},
+                          {2, 0, "d"},            {100, 30, "d at r100 => r9"}};
+    for (const Case &testCase : cases) {
+        QByteArray description = "d";
+        EXPECT_EQ(repository.markForRevision(QStringLiteral("b"), testCase.revision, description),
+                  testCase.mark)
+            << testCase.revision;
+        EXPECT_EQ(description, QByteArray(testCase.description)) << testCase.revision;
+    }
+    QByteArray empty;
+    EXPECT_EQ(repository.markForRevision(QStringLiteral("b"), 8, empty), 20);
+    EXPECT_EQ(empty, QByteArray());
+
+    EXPECT_FALSE(repository.hasBranch(QStringLiteral("ghost")));
+    EXPECT_EQ(repository.markForRevision(QStringLiteral("ghost"), 5, empty), -1);
+    EXPECT_TRUE(repository.hasBranch(QStringLiteral("ghost")));
+
+    // Notes are kept only for known branches.
+    repository.setNoteForBranch(QStringLiteral("unknown"), "n\n");
+    EXPECT_EQ(repository.noteForBranch(QStringLiteral("unknown")), QByteArray());
+    repository.setNoteForBranch(QStringLiteral("b"), "n\n");
+    EXPECT_EQ(repository.noteForBranch(QStringLiteral("b")), QByteArray("n\n"));
+}
+
+TEST_F(BranchOperationsTest, QueuedResetAndDeletionStreamText)
+{
+    setOptions({QStringLiteral("--dry-run"), QStringLiteral("--debug-rules")});
+    write(QStringLiteral("log-repo"), "progress SVN r10 branch trunk = :34\n");
+    writeMarks(QStringLiteral("repo"), 34);
+    {
+        FastImportRepository repository(rule(QStringLiteral("repo")));
+        int cutoff = INT_MAX;
+        ASSERT_EQ(repository.prepareResume(cutoff), 11);
+        // A process started by the flush itself would also announce the queued branch.
+        repository.ensureImportRunning();
+        MessageCapture capture;
+        ASSERT_EQ(repository.makeBranch(QStringLiteral("b"), 12, QStringLiteral("trunk"), 12), 0);
+        EXPECT_TRUE(capture.contains(QStringLiteral(
+            "Creating branch: \"b\" from \"trunk\" ( 12 \"from branch trunk at r12 => r10\" )")));
+        repository.flushPendingUpdates();
+        ASSERT_EQ(repository.dropBranch(QStringLiteral("b"), 15), 0);
+        EXPECT_TRUE(capture.contains(
+            QStringLiteral("WARN: backing up branch \"b\" to \"refs/tags/backups/b@15\"")));
+        repository.flushPendingUpdates();
+        // Nothing queued: nothing written.
+        repository.flushPendingUpdates();
+
+        EXPECT_EQ(repository.makeBranch(QStringLiteral("c"), 16, QStringLiteral("nowhere"), 3), 1);
+        EXPECT_TRUE(capture.contains(QStringLiteral(
+            "\"c\" in repository \"repo\" is branching from branch \"nowhere\" but the latter "
+            "doesn't exist. Can't continue.")));
+    }
+    EXPECT_EQ(read(QStringLiteral("gitlog-repo")),
+              QByteArray("reset refs/heads/trunk\nfrom :34\n\n"
+                         "progress Branch refs/heads/trunk reloaded\n"
+                         "reset refs/heads/b\nfrom :34\n\n"
+                         "progress SVN r12 branch b = :34 # from branch trunk at r12 => r10\n\n"
+                         "reset refs/tags/backups/b@15\nfrom refs/heads/b\n\n"
+                         "reset refs/heads/b\nfrom 0000000000000000000000000000000000000000\n\n"
+                         "progress SVN r15 branch b = :0 # delete\n\n"
+                         "checkpoint\n"));
+}
+
+TEST_F(BranchOperationsTest, DeletionsComeBeforeResetsAndEmptyBranchesUseTheSourceRef)
+{
+    setOptions({QStringLiteral("--dry-run"), QStringLiteral("--debug-rules")});
+    write(QStringLiteral("log-repo"), "progress SVN r2 branch trunk = :1\n"
+                                      "progress SVN r4 branch old = :2\n");
+    writeMarks(QStringLiteral("repo"), 2);
+    {
+        FastImportRepository repository(rule(QStringLiteral("repo")));
+        int cutoff = INT_MAX;
+        ASSERT_EQ(repository.prepareResume(cutoff), 5);
+        repository.ensureImportRunning();
+        MessageCapture capture;
+        // trunk had no commit at revision 1.
+        ASSERT_EQ(repository.makeBranch(QStringLiteral("early"), 6, QStringLiteral("trunk"), 1), 0);
+        EXPECT_TRUE(capture.contains(QStringLiteral(
+            "WARN: \"early\" in repository \"repo\" is branching but no exported commits exist in "
+            "repository creating an empty branch.")));
+        // Dropped and made again in one revision: the deletion goes first, one backup only.
+        ASSERT_EQ(repository.makeBranch(QStringLiteral("old"), 6, QStringLiteral("trunk"), 6), 0);
+        ASSERT_EQ(repository.dropBranch(QStringLiteral("old"), 6), 0);
+        repository.flushPendingUpdates();
+    }
+    const QByteArray mirror = read(QStringLiteral("gitlog-repo"));
+    // The announcements come in hash order.
+    const qsizetype flushStart = mirror.indexOf("reset refs/heads/old\nfrom 0000");
+    ASSERT_GE(flushStart, 0);
+    const QByteArray announcements = mirror.left(flushStart);
+    EXPECT_EQ(announcements.size(), qsizetype(strlen("reset refs/heads/trunk\nfrom :1\n\n"
+                                                     "progress Branch refs/heads/trunk reloaded\n"
+                                                     "reset refs/heads/old\nfrom :2\n\n"
+                                                     "progress Branch refs/heads/old reloaded\n")));
+    EXPECT_TRUE(announcements.contains("reset refs/heads/trunk\nfrom :1\n\n"
+                                       "progress Branch refs/heads/trunk reloaded\n"));
+    EXPECT_TRUE(announcements.contains("reset refs/heads/old\nfrom :2\n\n"
+                                       "progress Branch refs/heads/old reloaded\n"));
+    const QByteArray flushed = mirror.mid(flushStart);
+    EXPECT_EQ(flushed,
+              QByteArray("reset refs/heads/old\nfrom 0000000000000000000000000000000000000000\n\n"
+                         "progress SVN r6 branch old = :0 # delete\n\n"
+                         "reset refs/heads/early\nfrom refs/heads/trunk\n\n"
+                         "progress SVN r6 branch early = :0 # from branch trunk, deleted/unknown\n\n"
+                         "reset refs/backups/r6/heads/old\nfrom refs/heads/old\n\n"
+                         "reset refs/heads/old\nfrom :1\n\n"
+                         "progress SVN r6 branch old = :1 # from branch trunk at r6 => r2\n\n"
+                         "checkpoint\n"));
+}
+
+TEST_F(BranchOperationsTest, BranchesAndBackupsInGit)
+{
+    auto repository = makeRepository(QStringLiteral("repo"));
+    commitFiles(*repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "1"}});
+    commitFiles(*repository, QStringLiteral("master"), 2, {{QStringLiteral("a"), "2"}});
+
+    // Made from master as it was at revision 1.
+    ASSERT_EQ(repository->makeBranch(QStringLiteral("feature"), 3, QStringLiteral("master"), 1), 0);
+    repository->flushPendingUpdates();
+    commitFiles(*repository, QStringLiteral("feature"), 3, {{QStringLiteral("f"), "f"}});
+
+    // Reset of a branch with a live head from an earlier revision: backed up first.
+    ASSERT_EQ(repository->makeBranch(QStringLiteral("feature"), 4, QStringLiteral("master"), 4), 0);
+    repository->flushPendingUpdates();
+    ASSERT_EQ(repository->dropBranch(QStringLiteral("feature"), 5), 0);
+    // A branch made and dropped in the same revision is not backed up (and,
+    // deletions going first, ends up made).
+    ASSERT_EQ(repository->makeBranch(QStringLiteral("brief"), 5, QStringLiteral("master"), 5), 0);
+    ASSERT_EQ(repository->dropBranch(QStringLiteral("brief"), 5), 0);
+    repository->flushPendingUpdates();
+    commitFiles(*repository, QStringLiteral("master"), 6, {{QStringLiteral("a"), "6"}});
+    repository.reset();
+
+    const QString master1 = git(QStringLiteral("repo"), QStringLiteral("rev-parse master~2"));
+    const QString master2 = git(QStringLiteral("repo"), QStringLiteral("rev-parse master~1"));
+    const QString featureCommit =
+        git(QStringLiteral("repo"), QStringLiteral("rev-parse refs/backups/r4/heads/feature"));
+    EXPECT_EQ(git(QStringLiteral("repo"), QStringLiteral("rev-parse refs/backups/r4/heads/feature^")),
+              master1);
+    EXPECT_EQ(git(QStringLiteral("repo"), QStringLiteral("rev-parse refs/tags/backups/feature@5")),
+              master2);
+    EXPECT_EQ(git(QStringLiteral("repo"), QStringLiteral("for-each-ref --format='%(refname)'")),
+              QStringLiteral("refs/backups/r4/heads/feature\n"
+                             "refs/heads/brief\n"
+                             "refs/heads/master\n"
+                             "refs/tags/backups/feature@5"));
+    EXPECT_EQ(git(QStringLiteral("repo"), QStringLiteral("cat-file -p ") + featureCommit + QStringLiteral(":f")),
+              QStringLiteral("f"));
+}
+
+TEST_F(BranchOperationsTest, DroppedTagRefRemovesItsPendingAnnotatedTag)
+{
+    setOptions({QStringLiteral("--dry-run")});
+    write(QStringLiteral("log-repo"), "progress SVN r1 branch trunk = :1\n");
+    writeMarks(QStringLiteral("repo"), 1);
+    FastImportRepository repository(rule(QStringLiteral("repo")));
+    int cutoff = INT_MAX;
+    repository.prepareResume(cutoff);
+    {
+        StdoutCapture quiet;
+        repository.recordAnnotatedTag(QStringLiteral("refs/tags/rel"), QStringLiteral("/tags/rel/"),
+                                      2, "A <a@b>", 7, "tag");
+        repository.recordAnnotatedTag(QStringLiteral("refs/tags/keep"),
+                                      QStringLiteral("/tags/keep/"), 2, "A <a@b>", 7, "tag");
+        repository.recordAnnotatedTag(QStringLiteral("plain"), QStringLiteral("/branches/plain/"),
+                                      2, "A <a@b>", 7, "tag");
+    }
+    MessageCapture capture;
+    repository.dropBranch(QStringLiteral("refs/tags/rel"), 3);
+    repository.dropBranch(QStringLiteral("refs/tags/keep"), 3);
+    repository.makeBranch(QStringLiteral("refs/tags/keep"), 3, QStringLiteral("trunk"), 3);
+    repository.dropBranch(QStringLiteral("plain"), 3);
+    repository.flushPendingUpdates();
+    EXPECT_TRUE(capture.contains(QStringLiteral("Removing annotated tag \"rel\" for \"repo\"")));
+    EXPECT_FALSE(capture.contains(QStringLiteral("Removing annotated tag \"keep\" for \"repo\"")));
+    EXPECT_FALSE(capture.contains(QStringLiteral("Removing annotated tag \"plain\" for \"repo\"")));
+
+    StdoutCapture output;
+    repository.writeAnnotatedTags();
+    const QByteArray printed = output.finish();
+    EXPECT_TRUE(printed.startsWith("Finalising annotated tags for repo..."));
+    EXPECT_TRUE(printed.contains(" keep"));
+    EXPECT_TRUE(printed.contains(" plain"));
+    EXPECT_FALSE(printed.contains(" rel"));
+}
+
+} // namespace

@@ -1,0 +1,243 @@
+#include "RepositoryTestSupport.h"
+
+#include "TestSupport.h"
+#include "repository/ActiveProcessList.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+namespace {
+
+class FastImportProcessTest : public RepositoryTest
+{
+};
+
+TEST_F(FastImportProcessTest, NewRepositoryIsInitialisedAndAnExistingOneLeftAlone)
+{
+    {
+        MessageCapture capture;
+        FastImportRepository repository(
+            rule(QStringLiteral("proj/sub"), {}, QStringLiteral("The project")));
+        EXPECT_TRUE(capture.contains(QStringLiteral("Creating new repository \"proj/sub\"")));
+    }
+    EXPECT_EQ(git(QStringLiteral("proj/sub"), QStringLiteral("rev-parse --is-bare-repository")),
+              QStringLiteral("true"));
+    EXPECT_EQ(git(QStringLiteral("proj/sub"), QStringLiteral("config core.ignorecase")),
+              QStringLiteral("false"));
+    EXPECT_EQ(read(QStringLiteral("proj/sub/description")), QByteArray("The project\n"));
+    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("proj/sub/marks-proj_sub"))));
+    EXPECT_EQ(QFileInfo(path(QStringLiteral("proj/sub/marks-proj_sub"))).size(), 0);
+
+    // An existing directory is used as it is.
+    QDir().mkpath(path(QStringLiteral("existing")));
+    {
+        MessageCapture capture;
+        FastImportRepository repository(
+            rule(QStringLiteral("existing"), {}, QStringLiteral("ignored")));
+        EXPECT_FALSE(capture.contains(QStringLiteral("Creating new repository \"existing\"")));
+    }
+    EXPECT_EQ(QDir(path(QStringLiteral("existing"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList());
+}
+
+TEST_F(FastImportProcessTest, FileNamesOfARepositoryWithASlash)
+{
+    setOptions({QStringLiteral("--debug-rules")});
+    {
+        FastImportRepository repository(rule(QStringLiteral("proj/sub")));
+        EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("gitlog-proj_sub"))));
+        commitFiles(repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "a"}});
+    }
+    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("log-proj_sub"))));
+    EXPECT_TRUE(read(QStringLiteral("log-proj_sub")).contains("progress SVN r1 branch master = :1"));
+    EXPECT_TRUE(read(QStringLiteral("proj/sub/marks-proj_sub")).startsWith(":1 "));
+    EXPECT_EQ(git(QStringLiteral("proj/sub"), QStringLiteral("ls-tree -r --name-only master")),
+              QStringLiteral("a"));
+
+    // The mirror file is truncated when the repository object is made.
+    { FastImportRepository again(rule(QStringLiteral("proj/sub"))); }
+    EXPECT_EQ(read(QStringLiteral("gitlog-proj_sub")), QByteArray());
+
+    setOptions({QStringLiteral("--create-dump")});
+    {
+        FastImportRepository repository(rule(QStringLiteral("dump/me")));
+        commitFiles(repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "a"}});
+    }
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("dump"))));
+    EXPECT_TRUE(read(QStringLiteral("dump_me.fi")).startsWith("blob\nmark :18446744073709551614\ndata 1\na\ncommit refs/heads/master\n"))
+        << read(QStringLiteral("dump_me.fi")).toStdString();
+}
+
+TEST_F(FastImportProcessTest, DefaultBranchComesFromGitConfiguration)
+{
+    {
+        auto repository = makeRepository(QStringLiteral("plain"), {QStringLiteral("stable")});
+        EXPECT_EQ(repository->defaultBranchName(), QStringLiteral("master"));
+        EXPECT_TRUE(repository->hasBranch(QStringLiteral("master")));
+        EXPECT_TRUE(repository->hasBranch(QStringLiteral("stable")));
+        EXPECT_FALSE(repository->hasBranch(QStringLiteral("main")));
+    }
+    ASSERT_EQ(TestSupport::shell(QStringLiteral("git config --global init.defaultBranch main")).exitCode, 0);
+    {
+        auto repository = makeRepository(QStringLiteral("configured"));
+        EXPECT_EQ(repository->defaultBranchName(), QStringLiteral("main"));
+        EXPECT_TRUE(repository->hasBranch(QStringLiteral("main")));
+        EXPECT_FALSE(repository->hasBranch(QStringLiteral("master")));
+        MessageCapture capture;
+        // Revision 3 on the default branch starts it without the "doesn't exist" warning.
+        commitFiles(*repository, QStringLiteral("main"), 3, {{QStringLiteral("f"), "f"}});
+        for (const QString &message : capture.messages())
+            EXPECT_FALSE(message.contains(QStringLiteral("doesn't exist at revision")));
+    }
+    EXPECT_EQ(git(QStringLiteral("configured"), QStringLiteral("rev-parse --verify -q refs/heads/main")).size(), 40);
+}
+
+TEST_F(FastImportProcessTest, DryRunSendsTheStreamWithoutBlobsToTheLogFile)
+{
+    setOptions({QStringLiteral("--dry-run")});
+    {
+        FastImportRepository repository(rule(QStringLiteral("dry")));
+        std::unique_ptr<Repository::Transaction> transaction(
+            repository.beginTransaction(QStringLiteral("master"), QStringLiteral("/trunk/"), 1));
+        transaction->openFile(QStringLiteral("file"), 0100644, 3);
+        transaction->setCommitter("A <a@b>");
+        transaction->setCommitTime(5);
+        transaction->setMessage("m");
+        EXPECT_EQ(transaction->writeCommit(), 0);
+    }
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("dry"))));
+    EXPECT_EQ(read(QStringLiteral("log-dry")),
+              QByteArray("commit refs/heads/master\nmark :1\ncommitter A <a@b> 5 +0000\n"
+                         "data 2\nm\n\nM 100644 :18446744073709551614 file\n\n"
+                         "progress SVN r1 branch master = :1\n\ncheckpoint\n"));
+}
+
+TEST_F(FastImportProcessTest, TimeoutOptionMessages)
+{
+    const QList<QPair<QStringList, QString>> cases = {
+        {{}, QStringLiteral("Waiting 30 seconds for fast-import to finish.")},
+        {{QStringLiteral("--fast-import-timeout"), QStringLiteral("0")},
+         QStringLiteral("Waiting forever for fast-import to finish.")},
+        {{QStringLiteral("--fast-import-timeout"), QStringLiteral("abc")},
+         QStringLiteral("Waiting forever for fast-import to finish.")},
+        {{QStringLiteral("--fast-import-timeout"), QStringLiteral("7")},
+         QStringLiteral("Waiting 7 seconds for fast-import to finish.")},
+    };
+    for (const auto &testCase : cases) {
+        setOptions(QStringList{QStringLiteral("--dry-run")} + testCase.first);
+        MessageCapture capture;
+        {
+            FastImportRepository repository(rule(QStringLiteral("t")));
+            repository.ensureImportRunning();
+        }
+        EXPECT_TRUE(capture.contains(testCase.second)) << testCase.second.toStdString();
+        EXPECT_FALSE(FastImportRepository::importFailed());
+    }
+}
+
+TEST_F(FastImportProcessTest, EvictedProcessIsRestartedWithBranchAnnouncements)
+{
+    setOptions({QStringLiteral("--debug-rules"), QStringLiteral("--add-metadata-notes")});
+    ActiveProcessList::setCapacity(1);
+    auto a = makeRepository(QStringLiteral("a"));
+    auto b = makeRepository(QStringLiteral("b"));
+
+    commitFiles(*a, QStringLiteral("master"), 1, {{QStringLiteral("one"), "1"}});
+    EXPECT_EQ(ActiveProcessList::size(), 1);
+    commitFiles(*b, QStringLiteral("master"), 1, {{QStringLiteral("x"), "x"}});
+    EXPECT_EQ(ActiveProcessList::size(), 1);
+    // a's process was checkpointed and stopped; its marks are on disk.
+    EXPECT_TRUE(read(QStringLiteral("a/marks-a")).startsWith(":1 "));
+    commitFiles(*a, QStringLiteral("master"), 2, {{QStringLiteral("two"), "2"}});
+    a.reset();
+    b.reset();
+
+    const QByteArray mirror = read(QStringLiteral("gitlog-a"));
+    const QByteArray announcement = "checkpoint\n"
+                                    "reset refs/heads/master\nfrom :1\n\n"
+                                    "progress Branch refs/heads/master reloaded\n"
+                                    "reset refs/notes/commits\nfrom :18446744073709551615\n"
+                                    "commit refs/heads/master\nmark :2\n";
+    EXPECT_TRUE(mirror.contains(announcement)) << mirror.toStdString();
+    EXPECT_TRUE(read(QStringLiteral("log-a")).contains("progress Branch refs/heads/master reloaded"));
+
+    EXPECT_EQ(git(QStringLiteral("a"), QStringLiteral("ls-tree -r --name-only master")),
+              QStringLiteral("one\ntwo"));
+    EXPECT_EQ(git(QStringLiteral("a"), QStringLiteral("rev-list --count master")), QStringLiteral("2"));
+    EXPECT_EQ(git(QStringLiteral("a"), QStringLiteral("notes show master")),
+              QStringLiteral("svn path=/trunk/; revision=2"));
+    EXPECT_EQ(git(QStringLiteral("a"), QStringLiteral("notes show master~1")),
+              QStringLiteral("svn path=/trunk/; revision=1"));
+    EXPECT_FALSE(FastImportRepository::importFailed());
+}
+
+TEST_F(FastImportProcessTest, FailingFastImportMakesTheRunFail)
+{
+    {
+        auto repository = makeRepository(QStringLiteral("broken"));
+        commitFiles(*repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "a"}});
+        // A ref name git refuses makes fast-import stop with an error.
+        ASSERT_EQ(repository->makeBranch(QStringLiteral("bad..name"), 2, QStringLiteral("master"), 1), 0);
+        repository->flushPendingUpdates();
+        EXPECT_FALSE(FastImportRepository::importFailed());
+        MessageCapture capture;
+        repository.reset();
+        bool named = false;
+        for (const QString &message : capture.messages())
+            named = named || (message.startsWith(QStringLiteral("git-fast-import for repository \"broken\" exited with status 128")));
+        EXPECT_TRUE(named) << capture.messages().join(QLatin1Char('\n')).toStdString();
+    }
+    EXPECT_TRUE(FastImportRepository::importFailed());
+}
+
+TEST_F(FastImportProcessTest, FastImportThatMustBeTerminatedMakesTheRunFail)
+{
+    // A fast-import stand-in that never finishes on its own.
+    const QString bin = path(QStringLiteral("bin"));
+    write(QStringLiteral("bin/git"),
+          "#!/bin/sh\nif [ \"$1\" = fast-import ]; then exec sleep 60; fi\nexit 0\n");
+    QFile::setPermissions(bin + QStringLiteral("/git"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray savedPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin) + ":" + savedPath);
+    setOptions({QStringLiteral("--fast-import-timeout"), QStringLiteral("1")});
+    {
+        auto repository = makeRepository(QStringLiteral("slow"));
+        repository->ensureImportRunning();
+        MessageCapture capture;
+        repository.reset();
+        EXPECT_TRUE(capture.contains(QStringLiteral(
+            "git-fast-import for repository \"slow\" did not finish in time and was terminated; "
+            "commits may have been lost")))
+            << capture.messages().join(QLatin1Char('\n')).toStdString();
+    }
+    qputenv("PATH", savedPath);
+    EXPECT_TRUE(FastImportRepository::importFailed());
+}
+
+TEST_F(FastImportProcessTest, FastImportThatDiedMidRunIsFatal)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            auto repository = makeRepository(QStringLiteral("dies"));
+            commitFiles(*repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "a"}});
+            repository->makeBranch(QStringLiteral("bad..name"), 2, QStringLiteral("master"), 1);
+            repository->flushPendingUpdates();
+            std::unique_ptr<Repository::Transaction> transaction(repository->beginTransaction(
+                QStringLiteral("master"), QStringLiteral("/trunk/"), 2));
+            transaction->setMessage("m");
+            transaction->writeCommit();
+            for (int i = 0; i < 100; ++i) {
+                QThread::msleep(100);
+                transaction.reset(repository->beginTransaction(QStringLiteral("master"),
+                                                               QStringLiteral("/trunk/"), 3));
+                transaction->openFile(QStringLiteral("x"), 0100644, 0)->write("\n");
+            }
+        },
+        "git-fast-import has been started once and crashed\\?");
+}
+
+} // namespace

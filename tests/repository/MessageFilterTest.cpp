@@ -1,0 +1,72 @@
+#include "RepositoryTestSupport.h"
+
+#include "TestSupport.h"
+
+#include <QFile>
+
+namespace {
+
+class MessageFilterTest : public RepositoryTest
+{
+protected:
+    // Commits one message through the filter in dry-run and returns the commit's data block.
+    QByteArray commitThrough(const QStringList &options, const QByteArray &message)
+    {
+        setOptions(QStringList{QStringLiteral("--dry-run"), QStringLiteral("--debug-rules")} + options);
+        {
+            FastImportRepository repository(rule(QStringLiteral("repo")));
+            std::unique_ptr<Repository::Transaction> transaction(repository.beginTransaction(
+                QStringLiteral("master"), QStringLiteral("/trunk/"), 3));
+            transaction->setCommitter("A <a@b>");
+            transaction->setCommitTime(1);
+            transaction->setMessage(message);
+            EXPECT_EQ(transaction->writeCommit(), 0);
+        }
+        const QByteArray mirror = read(QStringLiteral("gitlog-repo"));
+        const qsizetype start = mirror.indexOf("data ");
+        const qsizetype end = mirror.indexOf("\nprogress SVN");
+        return mirror.mid(start, end - start);
+    }
+
+    QString script(const QString &name, const QByteArray &body)
+    {
+        write(name, "#!/bin/sh\n" + body);
+        QFile::setPermissions(path(name), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return path(name);
+    }
+};
+
+TEST_F(MessageFilterTest, FilterOutputBecomesTheMessage)
+{
+    EXPECT_EQ(commitThrough({}, "fix"), QByteArray("data 4\nfix\n\n"));
+    EXPECT_EQ(commitThrough({}, ""), QByteArray("data 1\n\n\n"));
+    EXPECT_EQ(commitThrough({}, "fix\r\nmore"), QByteArray("data 10\nfix\r\nmore\n\n"));
+    EXPECT_EQ(commitThrough({QStringLiteral("--msg-filter"), QStringLiteral("cat")}, "fix\r\nmore"),
+              QByteArray("data 10\nfix\r\nmore\n\n"));
+    EXPECT_EQ(commitThrough({QStringLiteral("--msg-filter"), QStringLiteral("cat"),
+                             QStringLiteral("--add-metadata")},
+                            "fix"),
+              QByteArray("data 34\nfix\n\nsvn path=/trunk/; revision=3\n\n"));
+    EXPECT_EQ(commitThrough({QStringLiteral("--msg-filter"), QStringLiteral("true")}, "lost"),
+              QByteArray("data 0\n\n"));
+    const QString upper = script(QStringLiteral("upper"), "tr a-z A-Z\n");
+    EXPECT_EQ(commitThrough({QStringLiteral("--msg-filter"), upper}, "shout"),
+              QByteArray("data 6\nSHOUT\n\n"));
+}
+
+TEST_F(MessageFilterTest, FailingFiltersAreFatal)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(commitThrough({QStringLiteral("--msg-filter"), QStringLiteral("false")}, "m"),
+                 "Filter false exited with status 1");
+    const QString killed = script(QStringLiteral("killed"), "cat >/dev/null\nkill -9 $$\n");
+    EXPECT_DEATH(commitThrough({QStringLiteral("--msg-filter"), killed}, "m"),
+                 "Filter .*killed was ended by signal 9");
+    EXPECT_DEATH(commitThrough({QStringLiteral("--msg-filter"), path(QStringLiteral("missing"))}, "m"),
+                 "Failed to Start Filter 880 ");
+    // The whole argument is one program name.
+    EXPECT_DEATH(commitThrough({QStringLiteral("--msg-filter"), QStringLiteral("cat -A")}, "m"),
+                 "Failed to Start Filter 880 ");
+}
+
+} // namespace

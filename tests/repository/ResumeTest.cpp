@@ -1,0 +1,217 @@
+#include "RepositoryTestSupport.h"
+
+#include <QFileInfo>
+
+#include <climits>
+
+namespace {
+
+class ResumeTest : public RepositoryTest
+{
+protected:
+    void SetUp() override
+    {
+        RepositoryTest::SetUp();
+        setOptions({QStringLiteral("--dry-run"), QStringLiteral("--debug-rules")});
+    }
+
+    // Log lines "progress SVN rN branch trunk = :N" for N = 1..count.
+    static QByteArray countingLog(int count)
+    {
+        QByteArray log;
+        for (int i = 1; i <= count; ++i)
+            log += "progress SVN r" + QByteArray::number(i) + " branch trunk = :"
+                   + QByteArray::number(i) + "\n";
+        return log;
+    }
+
+    int resume(int cutoff = INT_MAX, int *cutoffOut = nullptr)
+    {
+        FastImportRepository repository(rule(QStringLiteral("repo")));
+        const int next = repository.prepareResume(cutoff);
+        if (cutoffOut)
+            *cutoffOut = cutoff;
+        return next;
+    }
+};
+
+TEST_F(ResumeTest, LastValidMarkOfTheMarksFile)
+{
+    const QByteArray object = " 0123456789012345678901234567890123456789\n";
+    struct Case
+    {
+        QByteArray marks;
+        int next;
+        const char *message;
+    };
+    const Case cases[] = {
+        {":1" + object + ":2" + object + ":3" + object + ":18446744073709551613" + object, 4, nullptr},
+        {":1" + object + ":3" + object, 2, nullptr},
+        {":1" + object + ":1" + object, 1, "\"repo/marks-repo\" line 2 marks file has duplicates"},
+        {":2" + object + ":1" + object, 1, nullptr},
+        {":1" + object + ":2" + object + ":3" + object + "1" + object, 1,
+         "\"repo/marks-repo\" line 4 marks file corrupt? mark  0"},
+        {":1" + object + ":0" + object, 1, "\"repo/marks-repo\" line 2 marks file corrupt? mark  0"},
+        {":1" + object + ":2" + object + ":3" + object + ":2" + object, 1,
+         "\"repo/marks-repo\" line 4 marks file not sorted"},
+    };
+    for (const Case &testCase : cases) {
+        write(QStringLiteral("log-repo"), countingLog(5));
+        write(QStringLiteral("repo/marks-repo"), testCase.marks);
+        MessageCapture capture;
+        EXPECT_EQ(resume(), testCase.next) << testCase.marks.toStdString();
+        EXPECT_TRUE(capture.contains(QStringLiteral("marksfile  \"repo/marks-repo\"")));
+        if (testCase.message) {
+            EXPECT_TRUE(capture.contains(QString::fromLatin1(testCase.message)))
+                << capture.messages().join(QLatin1Char('|')).toStdString();
+        }
+        for (const QString &message : capture.messages()) {
+            if (!testCase.message || message != QLatin1String(testCase.message)) {
+                EXPECT_FALSE(message.contains(QStringLiteral("marks file")))
+                    << message.toStdString();
+            }
+        }
+    }
+
+    // No marks file at all: the first line with a mark rewinds.
+    QFile::remove(path(QStringLiteral("repo/marks-repo")));
+    write(QStringLiteral("log-repo"), countingLog(5));
+    EXPECT_EQ(resume(), 1);
+}
+
+TEST_F(ResumeTest, WholeLogAcceptedAndMarksContinue)
+{
+    write(QStringLiteral("log-repo"), countingLog(3));
+    writeMarks(QStringLiteral("repo"), 3);
+    {
+        FastImportRepository repository(rule(QStringLiteral("repo")));
+        int cutoff = INT_MAX;
+        EXPECT_EQ(repository.prepareResume(cutoff), 4);
+        EXPECT_EQ(cutoff, INT_MAX);
+        QByteArray none;
+        EXPECT_EQ(repository.markForRevision(QStringLiteral("trunk"), 2, none), 2);
+        commitFiles(repository, QStringLiteral("trunk"), 4, {});
+    }
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("log-repo.old"))));
+    EXPECT_TRUE(read(QStringLiteral("log-repo")).startsWith(countingLog(3)));
+    EXPECT_TRUE(read(QStringLiteral("gitlog-repo")).contains("commit refs/heads/trunk\nmark :4\n"));
+    // The head was announced to the new process.
+    EXPECT_TRUE(read(QStringLiteral("gitlog-repo")).startsWith("reset refs/heads/trunk\nfrom :3\n\n"));
+}
+
+TEST_F(ResumeTest, CommitsMissingFromTheMarksFileRewindTheLog)
+{
+    const QByteArray log = countingLog(3) + "fast-import statistics\n";
+    write(QStringLiteral("log-repo"), log);
+    writeMarks(QStringLiteral("repo"), 2);
+    MessageCapture capture;
+    int cutoff = 0;
+    EXPECT_EQ(resume(INT_MAX, &cutoff), 3);
+    EXPECT_EQ(cutoff, 3);
+    EXPECT_TRUE(capture.contains(QStringLiteral(
+        "WARN: \"repo\" unknown commit mark found: rewinding -- did you hit Ctrl-C?")));
+    EXPECT_TRUE(capture.contains(QStringLiteral("\"repo\" truncating history to revision 3")));
+    EXPECT_EQ(read(QStringLiteral("log-repo.old")), log);
+    EXPECT_EQ(read(QStringLiteral("log-repo")), countingLog(2));
+}
+
+TEST_F(ResumeTest, ResumeRevisionCutsTheLog)
+{
+    write(QStringLiteral("log-repo"), countingLog(3));
+    writeMarks(QStringLiteral("repo"), 3);
+    write(QStringLiteral("log-repo.old"), "stale");
+    {
+        FastImportRepository repository(rule(QStringLiteral("repo")));
+        int cutoff = 2;
+        EXPECT_EQ(repository.prepareResume(cutoff), 2);
+        EXPECT_EQ(cutoff, 2);
+        QByteArray none;
+        EXPECT_EQ(repository.markForRevision(QStringLiteral("trunk"), 5, none), 1);
+    }
+    EXPECT_EQ(read(QStringLiteral("log-repo")), countingLog(1));
+    EXPECT_EQ(read(QStringLiteral("log-repo.old")), countingLog(3));
+
+    // recoverLogFile puts the saved copy back; without one it changes nothing.
+    {
+        FastImportRepository repository(rule(QStringLiteral("repo")));
+        repository.recoverLogFile();
+    }
+    EXPECT_EQ(read(QStringLiteral("log-repo")), countingLog(3));
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("log-repo.old"))));
+    {
+        FastImportRepository repository(rule(QStringLiteral("repo")));
+        repository.recoverLogFile();
+    }
+    EXPECT_EQ(read(QStringLiteral("log-repo")), countingLog(3));
+}
+
+TEST_F(ResumeTest, LogEndingJustBeforeTheCutoffDeletesTheSavedLog)
+{
+    write(QStringLiteral("log-repo"), countingLog(3));
+    writeMarks(QStringLiteral("repo"), 3);
+    write(QStringLiteral("log-repo.old"), "stale");
+    EXPECT_EQ(resume(4), 4);
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("log-repo.old"))));
+    EXPECT_EQ(read(QStringLiteral("log-repo")), countingLog(3));
+
+    // Missing log: start at 1.
+    QFile::remove(path(QStringLiteral("log-repo")));
+    int cutoff = 0;
+    EXPECT_EQ(resume(77, &cutoff), 1);
+    EXPECT_EQ(cutoff, 77);
+}
+
+TEST_F(ResumeTest, DeletionsNoiseAndDisorder)
+{
+    write(QStringLiteral("log-repo"),
+          "\n"
+          "# only a comment\n"
+          "progress Branch refs/heads/b reloaded\n"
+          "progress Creating annotated tag t from ref refs/tags/t\n"
+          "some output of git fast-import\n"
+          "progress SVN r5 branch b = :1\n"
+          "  progress SVN r6 branch b = :2 # from branch trunk at r6  \n"
+          "progress SVN r7 branch b = :0 # delete\n"
+          "progress SVN r4 branch c = :3\n");
+    writeMarks(QStringLiteral("repo"), 3);
+    MessageCapture capture;
+    FastImportRepository repository(rule(QStringLiteral("repo")));
+    int cutoff = INT_MAX;
+    EXPECT_EQ(repository.prepareResume(cutoff), 5);
+    QStringList warnings;
+    for (const QString &message : capture.messages())
+        if (message.startsWith(QStringLiteral("WARN")))
+            warnings.append(message);
+    EXPECT_EQ(warnings, QStringList(QStringLiteral(
+                            "WARN: \"repo\" revision numbers are not monotonic:  got \"7\" and then \"4\"")));
+
+    QByteArray none;
+    EXPECT_EQ(repository.markForRevision(QStringLiteral("b"), 6, none), 2);
+    EXPECT_EQ(repository.markForRevision(QStringLiteral("b"), 7, none), 0);
+    EXPECT_EQ(repository.markForRevision(QStringLiteral("b"), 4, none), 0);
+    // The deleted branch starts afresh at its next commit.
+    commitFiles(repository, QStringLiteral("b"), 8, {});
+    EXPECT_TRUE(capture.contains(QStringLiteral(
+        "WARN: Branch \"b\" in repository \"repo\" doesn't exist at revision 8 -- did you resume "
+        "from the wrong revision?")));
+    EXPECT_EQ(repository.markForRevision(QStringLiteral("b"), 8, none), 4);
+}
+
+TEST_F(ResumeTest, DumpFileServesAsTheLog)
+{
+    setOptions({QStringLiteral("--create-dump")});
+    {
+        FastImportRepository repository(rule(QStringLiteral("repo")));
+        commitFiles(repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "a"}});
+        commitFiles(repository, QStringLiteral("master"), 2, {{QStringLiteral("a"), "b"}});
+    }
+    const QByteArray dump = read(QStringLiteral("repo.fi"));
+    ASSERT_TRUE(dump.contains("progress SVN r2 branch master = :2"));
+    int cutoff = 0;
+    EXPECT_EQ(resume(INT_MAX, &cutoff), 1);
+    EXPECT_EQ(cutoff, 1);
+    EXPECT_EQ(read(QStringLiteral("repo.fi.old")), dump);
+    EXPECT_EQ(read(QStringLiteral("repo.fi")), dump.left(dump.indexOf("progress SVN r1")));
+}
+
+} // namespace
