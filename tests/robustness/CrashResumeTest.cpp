@@ -1,0 +1,201 @@
+// Interrupted conversions resumed with the same arguments must end with the
+// same git history as one uninterrupted run.
+#include "RobustnessBench.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray projectDump()
+{
+    DumpBuilder d;
+    d.revision(1, "alice", "layout");
+    d.addDirectory("trunk");
+    d.addDirectory("branches");
+    d.addDirectory("tags");
+    d.putFile("trunk/README", "readme\n");
+    d.addDirectory("trunk/src");
+    d.putFile("trunk/src/main.c", "int main;\n");
+    d.putFile("trunk/old.txt", "old\n");
+    for (int n = 2; n < 6; ++n) {
+        d.revision(n, "bob", "edit " + QByteArray::number(n));
+        d.putFile("trunk/src/main.c", "int main; /* " + QByteArray::number(n) + " */\n", true);
+    }
+    d.revision(6, "alice", "branch feature");
+    d.copyDirectory("branches/feature", "trunk", 5);
+    d.revision(7, "carol", "feature work");
+    d.putFile("branches/feature/f.txt", "feature 7\n");
+    d.revision(8, "carol", "feature and trunk");
+    d.putFile("branches/feature/f.txt", "feature 8\n", true);
+    d.putFile("trunk/README", "readme 8\n", true);
+    d.revision(9, "alice", "tag v1.0");
+    d.copyDirectory("tags/v1.0", "trunk", 8);
+    d.revision(10, "bob", "delete old");
+    d.remove("trunk/old.txt");
+    d.putFile("trunk/src/util.c", "util\n");
+    d.revision(11, "alice", "drop feature");
+    d.remove("branches/feature");
+    d.revision(12, "bob", "trunk 12");
+    d.putFile("trunk/src/util.c", "util 12\n", true);
+    d.revision(13, "alice", "re-create feature");
+    d.copyDirectory("branches/feature", "trunk", 12);
+    for (int n = 14; n < 17; ++n) {
+        d.revision(n, "carol", "feature " + QByteArray::number(n));
+        d.putFile("branches/feature/g" + QByteArray::number(n) + ".txt", "g " + QByteArray::number(n) + "\n");
+    }
+    d.revision(17, "alice", "tag v2.0");
+    d.copyDirectory("tags/v2.0", "branches/feature", 16);
+    d.revision(18, "alice", "remove tag v1.0");
+    d.remove("tags/v1.0");
+    d.revision(19, "alice", "tag v1.0 again");
+    d.copyDirectory("tags/v1.0", "trunk", 18);
+    for (int n = 20; n < 31; ++n) {
+        d.revision(n, n % 2 ? "bob" : "carol", "work " + QByteArray::number(n));
+        d.putFile("trunk/src/main.c", "int main; /* " + QByteArray::number(n) + " */\n", true);
+        if (n % 3 == 0)
+            d.putFile("branches/feature/g14.txt", "g14 at " + QByteArray::number(n) + "\n", true);
+        if (n == 25)
+            d.remove("branches/feature/g15.txt");
+        if (n == 27)
+            d.copyDirectory("branches/stable", "trunk", 26);
+        if (n == 29)
+            d.putFile("branches/stable/s.txt", "stable\n");
+    }
+    return d.text();
+}
+
+const char *projectRules =
+    "create repository proj\nend repository\n\n"
+    "match /trunk/\n  repository proj\n  branch master\nend match\n\n"
+    "match /branches/([^/]+)/\n  repository proj\n  branch \\1\nend match\n\n"
+    "match /tags/([^/]+)/\n  repository proj\n  branch refs/tags/\\1\n  annotated true\nend match\n";
+
+class CrashResume : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(TestSupport::requireTool(QStringLiteral("svnadmin")));
+        ASSERT_TRUE(TestSupport::requireTool(QStringLiteral("git")));
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(loadDump(path("svnrepo"), projectDump()));
+        TestSupport::writeFile(path("rules"), projectRules);
+        TestSupport::writeFile(path("ids"), "alice = Alice A <alice@example.com>\n"
+                                            "bob Bob B <bob@example.com>\n"
+                                            "carol = Carol C <carol@example.com>\n");
+        QDir().mkpath(path("reference"));
+        const auto result = convert(QStringLiteral("reference"), {});
+        ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
+        reference = snapshotOf(path("reference/proj"));
+        ASSERT_GT(reference.size(), 30);
+    }
+
+    QString path(const QString &name) const { return dir.path() + '/' + name; }
+
+    TestSupport::CommandResult convert(const QString &workDir, const QStringList &extra,
+                                       const QString &pathPrefix = QString())
+    {
+        QStringList arguments{QStringLiteral("--rules"), path("rules"), QStringLiteral("--add-metadata-notes"),
+                              QStringLiteral("--identity-map"), path("ids"),
+                              QStringLiteral("--commit-interval"), QStringLiteral("3")};
+        arguments << extra << path("svnrepo");
+        QString command = QStringLiteral("exec ");
+        if (!pathPrefix.isEmpty())
+            command = QStringLiteral("PATH='%1':\"$PATH\" exec ").arg(pathPrefix);
+        command += '\'' + TestSupport::tallowmereBinary() + '\'';
+        for (const QString &argument : arguments)
+            command += QStringLiteral(" '%1'").arg(argument);
+        return TestSupport::shell(command, path(workDir));
+    }
+
+    // A git in front of the real one that hands fast-import only the first
+    // lines of its input and then kills the converter with the signal.
+    QString interruptingGit(int lines, const QString &signal, bool killImporter)
+    {
+        const QString binDir = path(QStringLiteral("bin-%1-%2-%3").arg(lines).arg(signal).arg(killImporter));
+        QDir().mkpath(binDir);
+        const QString realGit = TestSupport::shell(QStringLiteral("command -v git")).standardOutput.trimmed();
+        QByteArray script = "#!/bin/bash\n"
+                            "if [ \"$1\" != fast-import ]; then exec " + realGit.toUtf8() + " \"$@\"; fi\n"
+                            "parent=$PPID\n"
+                            "head -n " + QByteArray::number(lines) + " | { " + realGit.toUtf8() + " \"$@\" & pid=$!; ";
+        script += "cat >/dev/null & wait $pid; }\n"
+                  "kill -" + signal.toUtf8() + " $parent 2>/dev/null\n";
+        if (killImporter) {
+            // fast-import must not finish cleanly: rebuild the wrapper so it is killed first.
+            script = "#!/bin/bash\n"
+                     "if [ \"$1\" != fast-import ]; then exec " + realGit.toUtf8() + " \"$@\"; fi\n"
+                     "parent=$PPID\n"
+                     "fifo=$(mktemp -u); mkfifo $fifo\n"
+                     + realGit.toUtf8() + " \"$@\" < $fifo & pid=$!\n"
+                     "head -n " + QByteArray::number(lines) + " > $fifo\n"
+                     "kill -KILL $pid; kill -" + signal.toUtf8() + " $parent 2>/dev/null; rm -f $fifo\n"
+                     "wait $pid\n";
+        }
+        TestSupport::writeFile(binDir + "/git", script);
+        QFile::setPermissions(binDir + "/git", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return binDir;
+    }
+
+    QTemporaryDir dir;
+    QStringList reference;
+};
+
+// Tag notes written by the end of an intermediate run stay on the commit a
+// tag pointed to then, even when the tag is later made again elsewhere; such
+// lines are the one accepted difference.
+QStringList withoutStaleTagNotes(const QStringList &snapshot, const QStringList &reference)
+{
+    QStringList result;
+    for (QString line : snapshot) {
+        if (line.startsWith(QStringLiteral("note ")) && !reference.contains(line)) {
+            QStringList parts = line.split('|');
+            parts.removeIf([&](const QString &part) {
+                return part.contains(QStringLiteral("; tag=")) && !reference.join('\n').contains(part + '|');
+            });
+            line = parts.join('|');
+        }
+        result << line;
+    }
+    return result;
+}
+
+TEST_F(CrashResume, RunsSplitByMaxRevEndLikeOneRun)
+{
+    QDir().mkpath(path("split"));
+    for (const char *maxRev : {"5", "10", "17", "25"}) {
+        const auto result = convert(QStringLiteral("split"), {QStringLiteral("--max-rev"), QString::fromLatin1(maxRev)});
+        ASSERT_EQ(result.exitCode, 0) << maxRev << result.standardError.constData();
+    }
+    const auto result = convert(QStringLiteral("split"), {});
+    ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
+    EXPECT_EQ(withoutStaleTagNotes(snapshotOf(path("split/proj")), reference), reference);
+}
+
+// The converter dies at a fixed place of the stream; every resume with the
+// same arguments must converge on the uninterrupted result, or say that it
+// cannot.
+TEST_F(CrashResume, KilledRunsResumeToTheSameResult)
+{
+    struct Case { const char *signal; bool killImporter; };
+    for (const Case c : {Case{"KILL", true}, Case{"KILL", false}, Case{"INT", true}}) {
+        for (int lines : {40, 150, 400, 700, 1000}) {
+            const QString work = QStringLiteral("kill-%1-%2-%3").arg(c.signal).arg(c.killImporter).arg(lines);
+            QDir().mkpath(path(work));
+            const auto interrupted = convert(work, {}, interruptingGit(lines, QString::fromLatin1(c.signal), c.killImporter));
+            ASSERT_NE(interrupted.exitCode, 0) << work.toStdString() << " was not interrupted";
+            const auto resumed = convert(work, {});
+            SCOPED_TRACE(work.toStdString());
+            if (resumed.exitCode != 0) {
+                EXPECT_FALSE(resumed.standardError.isEmpty());
+                continue;
+            }
+            EXPECT_EQ(snapshotOf(path(work + "/proj")), reference) << resumed.standardError.constData();
+        }
+    }
+}
+
+} // namespace
