@@ -115,7 +115,11 @@ private:
     // Waits without time limit until the process has taken every buffered
     // byte; a failed wait ends the program.
     void drainImportProcess(bool nameRepository);
+    struct LogScan;
     void readLastValidMark(quint64 &lastValidMark) const;
+    LogScan scanLog(QFile &logFile, quint64 lastValidMark, int &cutoff);
+    bool lastCommitLostItsNote(const LogScan &scan) const;
+    QByteArray objectForMark(quint64 mark) const;
     int truncateLog(QFile &logFile, qint64 position, int cutoff);
 
     QString defaultBranch;

@@ -214,4 +214,51 @@ TEST_F(ResumeTest, DumpFileServesAsTheLog)
     EXPECT_EQ(read(QStringLiteral("repo.fi")), dump.left(dump.indexOf("progress SVN r1")));
 }
 
+// A run that died between a commit's progress line and its note leaves the
+// commit in the marks file without the note; resuming redoes that revision.
+TEST_F(ResumeTest, CommitWithoutItsNoteIsDoneAgain)
+{
+    setOptions({QStringLiteral("--add-metadata-notes")});
+    {
+        FastImportRepository repository(rule(QStringLiteral("repo")));
+        commitFiles(repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "1"}});
+        commitFiles(repository, QStringLiteral("master"), 2, {{QStringLiteral("a"), "2"}});
+    }
+    const QByteArray log = read(QStringLiteral("log-repo"));
+    const QByteArray marks = read(QStringLiteral("repo/marks-repo"));
+    ASSERT_TRUE(marks.contains(":18446744073709551615 "));
+
+    // Intact: nothing is redone.
+    {
+        MessageCapture capture;
+        int cutoff = 0;
+        EXPECT_EQ(resume(INT_MAX, &cutoff), 3);
+        EXPECT_EQ(cutoff, INT_MAX);
+        EXPECT_EQ(read(QStringLiteral("log-repo")), log);
+    }
+
+    // The notes mark still names the notes commit of revision 1.
+    const QString olderNotes = git(QStringLiteral("repo"), QStringLiteral("rev-parse refs/notes/commits^"));
+    const QString newestNotes = git(QStringLiteral("repo"), QStringLiteral("rev-parse refs/notes/commits"));
+    QByteArray damaged = marks;
+    damaged.replace(newestNotes.toLatin1(), olderNotes.toLatin1());
+    write(QStringLiteral("repo/marks-repo"), damaged);
+    {
+        MessageCapture capture;
+        int cutoff = 0;
+        EXPECT_EQ(resume(INT_MAX, &cutoff), 2);
+        EXPECT_EQ(cutoff, 2);
+        EXPECT_TRUE(capture.contains(QStringLiteral(
+            "WARN: \"repo\" the note of the commit of revision 2 is missing: rewinding")))
+            << capture.messages().join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(read(QStringLiteral("log-repo.old")), log);
+        EXPECT_EQ(read(QStringLiteral("log-repo")), log.left(log.indexOf("progress SVN r2")));
+    }
+
+    // Without notes the same files are taken as they are.
+    write(QStringLiteral("log-repo"), log);
+    setOptions({});
+    EXPECT_EQ(resume(), 3);
+}
+
 } // namespace
