@@ -116,10 +116,13 @@ private:
     // byte; a failed wait ends the program.
     void drainImportProcess(bool nameRepository);
     struct LogScan;
-    void readLastValidMark(quint64 &lastValidMark) const;
+    bool readLastValidMark(quint64 &lastValidMark) const;
+    void setAsideDamagedMarksFile() const;
     LogScan scanLog(QFile &logFile, quint64 lastValidMark, int &cutoff);
     bool lastCommitLostItsNote(const LogScan &scan) const;
-    QByteArray objectForMark(quint64 mark) const;
+    QHash<quint64, QByteArray> marksFileObjects() const;
+    void recoverAnnotatedTagsFromGit();
+    void recoverBranchNotesFromGit();
     int truncateLog(QFile &logFile, qint64 position, int cutoff);
 
     QString defaultBranch;

@@ -3,54 +3,97 @@
 #include "repository/FastImportRepository.h"
 
 #include "driver/CommandLineParser.h"
+#include "repository/GitObjectReader.h"
 #include "repository/RepositoryFileNames.h"
 
 #include <QDebug>
 #include <QFile>
-#include <QProcess>
 #include <QRegExp>
 
+namespace {
+
+// ":" mark " " object name, as fast-import writes it; fast-import refuses to
+// import a file with any other line.
+bool isMarksLine(const QByteArray &line, quint64 *mark)
+{
+    const QByteArray text = line.endsWith('\n') ? line.left(line.size() - 1) : line;
+    const qsizetype blank = text.indexOf(' ');
+    if (!text.startsWith(':') || blank < 2)
+        return false;
+    bool isNumber = false;
+    *mark = text.mid(1, blank - 1).toULongLong(&isNumber);
+    const QByteArray object = text.mid(blank + 1);
+    if (!isNumber || (object.size() != 40 && object.size() != 64))
+        return false;
+    for (char c : object) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 // The highest commit mark up to which the marks file lists every mark, one
-// line each and in order; 0 when the file is missing or faulty.
-void FastImportRepository::readLastValidMark(quint64 &lastValidMark) const
+// line each and in order; 0 when the file is missing or faulty. Returns
+// false when the file is faulty anywhere, so that fast-import could not read it.
+bool FastImportRepository::readLastValidMark(quint64 &lastValidMark) const
 {
     lastValidMark = 0;
     const QString marksFileName = RepositoryFileNames::marksFilePath(repositoryName);
     QFile marksFile(marksFileName);
     if (!marksFile.open(QIODevice::ReadOnly))
-        return;
+        return true;
 
     qDebug() << "marksfile " << marksFileName;
     int lineNumber = 0;
+    bool commitMarksEnded = false;
     while (!marksFile.atEnd()) {
         const QByteArray line = marksFile.readLine();
         ++lineNumber;
 
-        const qsizetype blank = line.indexOf(' ');
-        bool isNumber = false;
         quint64 mark = 0;
-        if (line.startsWith(':') && blank > 0)
-            mark = line.mid(1, blank - 1).toULongLong(&isNumber);
-        if (!isNumber || mark == 0) {
+        const bool wellFormed = isMarksLine(line, &mark);
+        if (!wellFormed || mark == 0) {
             qCritical() << marksFileName << "line" << lineNumber << "marks file corrupt?"
                         << "mark " << 0;
             lastValidMark = 0;
-            return;
+            return false;
         }
+        if (commitMarksEnded)
+            continue; // the blob and notes marks are only checked for form
         if (mark == lastValidMark) {
             qCritical() << marksFileName << "line" << lineNumber << "marks file has duplicates";
             lastValidMark = 0;
-            return;
+            return false;
         }
         if (mark < lastValidMark) {
             qCritical() << marksFileName << "line" << lineNumber << "marks file not sorted";
             lastValidMark = 0;
-            return;
+            return false;
         }
         if (mark > lastValidMark + 1)
-            return; // the first gap ends the commit marks
-        lastValidMark = mark;
+            commitMarksEnded = true; // the first gap ends the commit marks
+        else
+            lastValidMark = mark;
     }
+    return true;
+}
+
+// A faulty marks file would stop every fast-import that is given it. Nothing
+// in it is used any more (the log was rewound to before its first commit), so
+// it is kept aside for inspection and the conversion starts from no marks.
+void FastImportRepository::setAsideDamagedMarksFile() const
+{
+    const QString marksFileName = RepositoryFileNames::marksFilePath(repositoryName);
+    const QString damagedName = marksFileName + QStringLiteral(".damaged");
+    QFile::remove(damagedName);
+    if (!QFile::rename(marksFileName, damagedName))
+        return;
+    QFile marks(marksFileName);
+    marks.open(QIODevice::WriteOnly);
+    qWarning() << "WARN:" << repositoryName << "the damaged marks file was kept as" << damagedName
+               << "and its commits will be converted again";
 }
 
 // Where a pass over the log stopped, and the last commit it accepted.
@@ -71,7 +114,8 @@ int FastImportRepository::prepareResume(int &cutoff)
         return 1;
 
     quint64 lastValidMark = 0;
-    readLastValidMark(lastValidMark);
+    if (!readLastValidMark(lastValidMark))
+        setAsideDamagedMarksFile();
 
     const QHash<QString, BranchState> preparedStates = branchStates;
     const quint64 preparedHighestMark = highestCommitMark;
@@ -107,6 +151,14 @@ FastImportRepository::LogScan FastImportRepository::scanLog(QFile &logFile, quin
     while (!logFile.atEnd()) {
         const qint64 lineStart = logFile.pos();
         QByteArray line = logFile.readLine();
+        if (!line.endsWith('\n')) {
+            // Cut short while it was written: its mark may have lost digits,
+            // and output appended later would run on from it.
+            qWarning() << "WARN:" << repositoryName << "the log ends in an incomplete line:"
+                       << "removed";
+            logFile.resize(lineStart);
+            break;
+        }
         QByteArray comment;
         const qsizetype commentStart = line.indexOf('#');
         if (commentStart >= 0) {
@@ -171,39 +223,28 @@ bool FastImportRepository::lastCommitLostItsNote(const LogScan &scan) const
     if (scan.lastCommitLineStart < 0
         || !CommandLineParser::instance()->contains(QStringLiteral("add-metadata-notes")))
         return false;
-    const QByteArray commit = objectForMark(scan.lastCommitMark);
-    const QByteArray notesCommit = objectForMark(notesCommitMark);
+    const QHash<quint64, QByteArray> objects = marksFileObjects();
+    const QByteArray commit = objects.value(scan.lastCommitMark);
+    const QByteArray notesCommit = objects.value(notesCommitMark);
     if (commit.isEmpty() || notesCommit.isEmpty())
         return true;
-
-    QProcess git;
-    git.setWorkingDirectory(repositoryName);
-    git.start(QStringLiteral("git"), {QStringLiteral("ls-tree"), QStringLiteral("-r"),
-                                      QStringLiteral("--name-only"), QString::fromLatin1(notesCommit)});
-    if (!git.waitForFinished(-1) || git.exitStatus() != QProcess::NormalExit || git.exitCode() != 0)
-        return true;
-    // Notes trees may fan out into directories named by the first digits.
-    const QList<QByteArray> notedPaths = git.readAllStandardOutput().split('\n');
-    for (QByteArray path : notedPaths) {
-        if (path.replace('/', QByteArray()) == commit)
-            return false;
-    }
-    return true;
+    return !GitObjectReader(repositoryName).notesOf(notesCommit).contains(commit);
 }
 
-// The object name the marks file gives for the mark; empty when it has none.
-QByteArray FastImportRepository::objectForMark(quint64 mark) const
+// Mark to object name, as the marks file lists them; empty when it cannot be read.
+QHash<quint64, QByteArray> FastImportRepository::marksFileObjects() const
 {
+    QHash<quint64, QByteArray> objects;
     QFile marksFile(RepositoryFileNames::marksFilePath(repositoryName));
     if (!marksFile.open(QIODevice::ReadOnly))
-        return QByteArray();
-    const QByteArray prefix = ':' + QByteArray::number(mark) + ' ';
+        return objects;
     while (!marksFile.atEnd()) {
         const QByteArray line = marksFile.readLine();
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed();
+        quint64 mark = 0;
+        if (isMarksLine(line, &mark))
+            objects.insert(mark, line.mid(line.indexOf(' ') + 1).trimmed());
     }
-    return QByteArray();
+    return objects;
 }
 
 // Cuts the log before the line that starts at position, after saving a full

@@ -3,6 +3,7 @@
 
 #include "driver/CommandLineParser.h"
 #include "repository/FastImportStream.h"
+#include "repository/GitObjectReader.h"
 #include "repository/Metadata.h"
 #include "repository/PersistedTable.h"
 #include "repository/RepositoryFileNames.h"
@@ -20,6 +21,68 @@ QString tagNameFor(const QString &branch)
     if (branch.startsWith(tagsPrefix))
         return branch.mid(tagsPrefix.size());
     return branch;
+}
+
+// The parts of a tag object as git stores it.
+struct TagObject
+{
+    QByteArray taggedObject;
+    QByteArray tagger; // name and address, without the date
+    uint epoch = 0;
+    QByteArray message;
+    bool valid = false;
+};
+
+TagObject parseTagObject(const QByteArray &content)
+{
+    TagObject tag;
+    const qsizetype headerEnd = content.indexOf("\n\n");
+    if (headerEnd < 0)
+        return tag;
+    tag.message = content.mid(headerEnd + 2);
+    for (const QByteArray &line : content.left(headerEnd).split('\n')) {
+        if (line.startsWith("object "))
+            tag.taggedObject = line.mid(7);
+        if (!line.startsWith("tagger "))
+            continue;
+        // "tagger NAME <ADDRESS> EPOCH +0000"
+        const qsizetype zone = line.lastIndexOf(' ');
+        const qsizetype date = line.lastIndexOf(' ', zone - 1);
+        if (date <= 7)
+            return tag;
+        bool isNumber = false;
+        tag.epoch = line.mid(date + 1, zone - date - 1).toUInt(&isNumber);
+        tag.tagger = line.mid(7, date - 7);
+        tag.valid = isNumber && !tag.taggedObject.isEmpty();
+    }
+    return tag;
+}
+
+// Reads "svn path=P; revision=R; tag=T" back into P and R.
+bool parseTagMetadata(const QByteArray &line, const QByteArray &tagName, QByteArray *svnPrefix,
+                      int *revision)
+{
+    const QByteArray start = "svn path=";
+    const QByteArray end = "; tag=" + tagName;
+    const qsizetype revisionAt = line.lastIndexOf("; revision=");
+    if (!line.startsWith(start) || !line.endsWith(end) || revisionAt < start.size())
+        return false;
+    bool isNumber = false;
+    const qsizetype numberAt = revisionAt + 11;
+    *revision = line.mid(numberAt, line.size() - end.size() - numberAt).toInt(&isNumber);
+    *svnPrefix = line.mid(start.size(), revisionAt - start.size());
+    return isNumber;
+}
+
+// The metadata line of the tag among the lines of a text (a note), if any.
+bool findTagMetadata(const QByteArray &text, const QByteArray &tagName, QByteArray *svnPrefix,
+                     int *revision)
+{
+    for (const QByteArray &line : text.split('\n')) {
+        if (parseTagMetadata(line, tagName, svnPrefix, revision))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -55,8 +118,60 @@ void FastImportRepository::recordAnnotatedTag(const QString &branch, const QStri
 
 void FastImportRepository::loadAnnotatedTags()
 {
-    PersistedTable::load(RepositoryFileNames::annotatedTagsFilePath(repositoryName),
-                         annotatedTags);
+    const QString fileName = RepositoryFileNames::annotatedTagsFilePath(repositoryName);
+    if (PersistedTable::load(fileName, annotatedTags) != PersistedTable::LoadResult::Damaged)
+        return;
+    qWarning() << "WARN:" << repositoryName << "the annotated tags file" << fileName
+               << "is damaged: taking the tags from git";
+    recoverAnnotatedTagsFromGit();
+}
+
+// Every branch head is announced to a new fast-import, which turns the refs of
+// annotated tags back into plain commits until the tags are written again at
+// the end of the run; without its table a run would leave them so. The tag
+// objects in git hold all a table entry needs: tagger, date and message, and
+// the path and revision in the metadata of the message or of the note.
+void FastImportRepository::recoverAnnotatedTagsFromGit()
+{
+    const GitObjectReader git(repositoryName);
+    const QByteArray notesCommit = marksFileObjects().value(notesCommitMark);
+    const QHash<QByteArray, QByteArray> notes =
+        notesCommit.isEmpty() ? QHash<QByteArray, QByteArray>() : git.notesOf(notesCommit);
+    const bool metadataInMessage =
+        CommandLineParser::instance()->contains(QStringLiteral("add-metadata"));
+
+    for (const QString &name : git.annotatedTagNames()) {
+        const QString taggedRef = hasBranch(QStringLiteral("refs/tags/") + name)
+                                      ? QStringLiteral("refs/tags/") + name
+                                      : name;
+        const TagObject object =
+            parseTagObject(git.objectContent("tag", "refs/tags/" + name.toUtf8()));
+        if (!object.valid || !hasBranch(taggedRef)) {
+            qWarning() << "WARN:" << repositoryName << "annotated tag" << name
+                       << "cannot be taken from git";
+            continue;
+        }
+
+        AnnotatedTag tag;
+        tag.taggedRef = taggedRef;
+        tag.author = object.tagger;
+        tag.epoch = object.epoch;
+        tag.logMessage = object.message;
+        const QByteArray tagName = name.toUtf8();
+        const qsizetype lastLine = object.message.lastIndexOf('\n', object.message.size() - 2);
+        QByteArray metadataLine = object.message.mid(lastLine + 1);
+        if (metadataLine.endsWith('\n'))
+            metadataLine.chop(1);
+        if (metadataInMessage && lastLine >= 0
+            && parseTagMetadata(metadataLine, tagName, &tag.svnPrefix, &tag.revision)) {
+            // Written as the log message, a blank line and the metadata.
+            tag.logMessage = object.message.left(lastLine);
+        } else {
+            findTagMetadata(git.objectContent("blob", notes.value(object.taggedObject)), tagName,
+                            &tag.svnPrefix, &tag.revision);
+        }
+        annotatedTags.insert(name, tag);
+    }
 }
 
 void FastImportRepository::writeAnnotatedTags()
@@ -117,7 +232,32 @@ void FastImportRepository::writeAnnotatedTags()
 
 void FastImportRepository::loadBranchNotes()
 {
-    PersistedTable::load(RepositoryFileNames::branchNotesFilePath(repositoryName), branchNotes);
+    const QString fileName = RepositoryFileNames::branchNotesFilePath(repositoryName);
+    if (PersistedTable::load(fileName, branchNotes) != PersistedTable::LoadResult::Damaged)
+        return;
+    qWarning() << "WARN:" << repositoryName << "the branch notes file" << fileName
+               << "is damaged: taking the notes from git";
+    recoverBranchNotesFromGit();
+}
+
+// A tag's metadata is appended to the note of its branch's head; started from
+// an empty table it would replace that note instead. git has the notes of
+// every branch head that the log knows.
+void FastImportRepository::recoverBranchNotesFromGit()
+{
+    const QHash<quint64, QByteArray> objects = marksFileObjects();
+    const QByteArray notesCommit = objects.value(notesCommitMark);
+    if (notesCommit.isEmpty())
+        return;
+    const GitObjectReader git(repositoryName);
+    const QHash<QByteArray, QByteArray> notes = git.notesOf(notesCommit);
+    for (auto it = branchStates.constBegin(); it != branchStates.constEnd(); ++it) {
+        if (it->commitMarks.isEmpty() || it->commitMarks.last() <= 0)
+            continue;
+        const QByteArray note = notes.value(objects.value(quint64(it->commitMarks.last())));
+        if (!note.isEmpty())
+            branchNotes.insert(it.key(), git.objectContent("blob", note));
+    }
 }
 
 void FastImportRepository::storeBranchNotes()

@@ -3,6 +3,7 @@
 #include <QDataStream>
 #include <QFile>
 #include <QHash>
+#include <QSaveFile>
 #include <QString>
 
 // The state files of a repository (pending annotated tags, branch notes) hold
@@ -20,16 +21,17 @@ void write(QDataStream &stream, const QHash<QString, Value> &table)
         stream << it.key() << it.value();
 }
 
-// Damaged or truncated data leaves the table empty.
+// Damaged or truncated data leaves the table empty and returns false; so do
+// bytes after the last entry, which a file written by store() never has.
 template <typename Value>
-void read(QDataStream &stream, QHash<QString, Value> &table)
+bool read(QDataStream &stream, QHash<QString, Value> &table)
 {
     table.clear();
     quint32 count = 0;
     stream >> count;
     if (stream.status() != QDataStream::Ok || count == corruptCount) {
         table.clear();
-        return;
+        return false;
     }
     for (quint32 i = 0; i < count; ++i) {
         QString key;
@@ -37,38 +39,47 @@ void read(QDataStream &stream, QHash<QString, Value> &table)
         stream >> key >> value;
         if (stream.status() != QDataStream::Ok) {
             table.clear();
-            return;
+            return false;
         }
         table.insert(key, value);
     }
+    if (!stream.atEnd()) {
+        table.clear();
+        return false;
+    }
+    return true;
 }
 
-// A missing file leaves the table as it was; an unreadable one empties it.
+enum class LoadResult { Missing, Loaded, Damaged };
+
+// A missing file leaves the table as it was; an unreadable or damaged one empties it.
 template <typename Value>
-void load(const QString &fileName, QHash<QString, Value> &table)
+LoadResult load(const QString &fileName, QHash<QString, Value> &table)
 {
     QFile file(fileName);
     if (!file.exists())
-        return;
+        return LoadResult::Missing;
     if (!file.open(QIODevice::ReadOnly)) {
         table.clear();
-        return;
+        return LoadResult::Damaged;
     }
     QDataStream stream(&file);
-    read(stream, table);
+    const bool complete = read(stream, table);
     file.close();
+    return complete ? LoadResult::Loaded : LoadResult::Damaged;
 }
 
-// Failures to create or write the file are not reported.
+// The new file replaces the old one only once it is complete, so a run that
+// dies while saving leaves the previous table. Failures are not reported.
 template <typename Value>
 void store(const QString &fileName, const QHash<QString, Value> &table)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
         return;
     QDataStream stream(&file);
     write(stream, table);
-    file.close();
+    file.commit();
 }
 
 } // namespace PersistedTable

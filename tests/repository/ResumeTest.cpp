@@ -54,7 +54,15 @@ TEST_F(ResumeTest, LastValidMarkOfTheMarksFile)
         {":1" + object + ":0" + object, 1, "\"repo/marks-repo\" line 2 marks file corrupt? mark  0"},
         {":1" + object + ":2" + object + ":3" + object + ":2" + object, 1,
          "\"repo/marks-repo\" line 4 marks file not sorted"},
+        // Cut short in the blob marks, or an object name that is no name.
+        {":1" + object + ":2" + object + ":18446744073709551614 01234567", 1,
+         "\"repo/marks-repo\" line 3 marks file corrupt? mark  0"},
+        {":1" + object + ":2 0123456789012345678901234567890123456789\x01\n", 1,
+         "\"repo/marks-repo\" line 2 marks file corrupt? mark  0"},
     };
+    const QString damagedWarning = QStringLiteral(
+        "WARN: \"repo\" the damaged marks file was kept as \"repo/marks-repo.damaged\" and its "
+        "commits will be converted again");
     for (const Case &testCase : cases) {
         write(QStringLiteral("log-repo"), countingLog(5));
         write(QStringLiteral("repo/marks-repo"), testCase.marks);
@@ -64,8 +72,17 @@ TEST_F(ResumeTest, LastValidMarkOfTheMarksFile)
         if (testCase.message) {
             EXPECT_TRUE(capture.contains(QString::fromLatin1(testCase.message)))
                 << capture.messages().join(QLatin1Char('|')).toStdString();
+            // fast-import could not start with that file: it is kept aside.
+            EXPECT_TRUE(capture.contains(damagedWarning));
+            EXPECT_EQ(read(QStringLiteral("repo/marks-repo.damaged")), testCase.marks);
+            EXPECT_EQ(read(QStringLiteral("repo/marks-repo")), QByteArray());
+        } else {
+            EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("repo/marks-repo.damaged"))));
         }
+        QFile::remove(path(QStringLiteral("repo/marks-repo.damaged")));
         for (const QString &message : capture.messages()) {
+            if (message == damagedWarning)
+                continue;
             if (!testCase.message || message != QLatin1String(testCase.message)) {
                 EXPECT_FALSE(message.contains(QStringLiteral("marks file")))
                     << message.toStdString();
@@ -112,6 +129,18 @@ TEST_F(ResumeTest, CommitsMissingFromTheMarksFileRewindTheLog)
         "WARN: \"repo\" unknown commit mark found: rewinding -- did you hit Ctrl-C?")));
     EXPECT_TRUE(capture.contains(QStringLiteral("\"repo\" truncating history to revision 3")));
     EXPECT_EQ(read(QStringLiteral("log-repo.old")), log);
+    EXPECT_EQ(read(QStringLiteral("log-repo")), countingLog(2));
+}
+
+// A log cut short inside a line ("= :1" of ":15") must not name the wrong commit.
+TEST_F(ResumeTest, IncompleteLastLineIsRemoved)
+{
+    write(QStringLiteral("log-repo"), countingLog(2) + "progress SVN r3 branch trunk = :");
+    writeMarks(QStringLiteral("repo"), 3);
+    MessageCapture capture;
+    EXPECT_EQ(resume(), 3);
+    EXPECT_TRUE(capture.contains(
+        QStringLiteral("WARN: \"repo\" the log ends in an incomplete line: removed")));
     EXPECT_EQ(read(QStringLiteral("log-repo")), countingLog(2));
 }
 

@@ -127,7 +127,7 @@ TEST_F(TagsAndNotesTest, DamagedTagsFilesLoadAsEmptyTables)
                             + streamedBytes("A <a@b>") + streamedBytes("m") + bigEndian64(1)
                             + bigEndian64(2);
     const QList<QByteArray> damaged = {bigEndian32(0xffffffffu) + good.mid(4), good.left(good.size() - 3),
-                                       bigEndian32(2) + good.mid(4), QByteArray("xy")};
+                                       bigEndian32(2) + good.mid(4), QByteArray("xy"), good + "z"};
     for (const QByteArray &contents : damaged) {
         write(QStringLiteral("repo/annotatedTags-repo"), contents);
         FastImportRepository repository(rule(QStringLiteral("repo")));
@@ -306,12 +306,16 @@ TEST_F(TagsAndNotesTest, DamagedBranchNotesFileLoadsEmpty)
         repository.loadBranchNotes();
         EXPECT_EQ(repository.noteForBranch(QStringLiteral("master")), QByteArray("n\n"));
     }
-    for (const QByteArray &damaged : {bigEndian32(0xffffffffu) + good.mid(4), good.left(good.size() - 1)}) {
+    for (const QByteArray &damaged :
+         {bigEndian32(0xffffffffu) + good.mid(4), good.left(good.size() - 1), good + QByteArray(1, '\0')}) {
         write(QStringLiteral("repo/branchNotes-repo"), damaged);
         FastImportRepository repository(rule(QStringLiteral("repo")));
         repository.setNoteForBranch(QStringLiteral("master"), "before\n");
+        MessageCapture capture;
         repository.loadBranchNotes();
         EXPECT_EQ(repository.noteForBranch(QStringLiteral("master")), QByteArray());
+        EXPECT_TRUE(capture.contains(QStringLiteral("WARN: \"repo\" the branch notes file "
+                                                    "\"repo/branchNotes-repo\" is damaged: taking the notes from git")));
     }
 }
 

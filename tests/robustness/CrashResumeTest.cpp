@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -208,6 +209,52 @@ TEST_F(CrashResume, KilledRunsResumeToTheSameResult)
             SCOPED_TRACE(work.toStdString());
             ASSERT_EQ(resumed.exitCode, 0) << resumed.standardError.constData();
             EXPECT_EQ(snapshotOf(path(work + "/proj")).join(QLatin1Char('\n')).toStdString(), reference.join(QLatin1Char('\n')).toStdString());
+        }
+    }
+}
+
+// The state files a run leaves behind, damaged between two runs: the next run
+// says so, rebuilds what it needs from git, and ends like one uninterrupted run.
+TEST_F(CrashResume, DamagedStateFilesAreRebuilt)
+{
+    // An empty marks file is what a new repository starts with; an empty or
+    // cut log only means more revisions to convert again.
+    struct StateFile { const char *name; const char *warning; bool emptyIsValid; };
+    const StateFile files[] = {
+        {"proj/marks-proj", "the damaged marks file was kept as", true},
+        {"log-proj", nullptr, true},
+        {"proj/annotatedTags-proj", "the annotated tags file \"proj/annotatedTags-proj\" is damaged", false},
+        {"proj/branchNotes-proj", "the branch notes file \"proj/branchNotes-proj\" is damaged", false},
+    };
+    QRandomGenerator random(20261209);
+    for (const StateFile &file : files) {
+        for (const char *damage : {"empty", "truncated", "random"}) {
+            const QString work = QStringLiteral("damaged-%1-%2")
+                                     .arg(QString::fromLatin1(file.name).section('/', -1), QLatin1String(damage));
+            SCOPED_TRACE(work.toStdString());
+            QDir().mkpath(path(work));
+            const auto first = convert(work, {QStringLiteral("--max-rev"), QStringLiteral("20")});
+            ASSERT_EQ(first.exitCode, 0) << first.standardError.constData();
+
+            const QString damaged = path(work + '/' + QLatin1String(file.name));
+            QByteArray contents = TestSupport::readFile(damaged);
+            ASSERT_FALSE(contents.isEmpty());
+            if (damage == QLatin1String("empty"))
+                contents.clear();
+            else if (damage == QLatin1String("truncated"))
+                contents.truncate(contents.size() / 2 + 1);
+            else
+                for (char &byte : contents)
+                    byte = char(random.bounded(256));
+            TestSupport::writeFile(damaged, contents);
+
+            const auto resumed = convert(work, {});
+            ASSERT_EQ(resumed.exitCode, 0) << resumed.standardError.constData();
+            if (file.warning && !(file.emptyIsValid && contents.isEmpty())) {
+                EXPECT_TRUE(resumed.standardError.contains(file.warning)) << resumed.standardError.constData();
+            }
+            EXPECT_EQ(withoutStaleTagNotes(snapshotOf(path(work + "/proj")), reference).join('\n').toStdString(),
+                      reference.join('\n').toStdString());
         }
     }
 }
