@@ -122,7 +122,7 @@ private:
     bool lastCommitLostItsNote(const LogScan &scan) const;
     QHash<quint64, QByteArray> marksFileObjects() const;
     void recoverAnnotatedTagsFromGit();
-    void recoverBranchNotesFromGit();
+    void takeBranchNotesFromGit();
     int truncateLog(QFile &logFile, qint64 position, int cutoff);
 
     QString defaultBranch;

@@ -233,30 +233,44 @@ void FastImportRepository::writeAnnotatedTags()
 void FastImportRepository::loadBranchNotes()
 {
     const QString fileName = RepositoryFileNames::branchNotesFilePath(repositoryName);
-    if (PersistedTable::load(fileName, branchNotes) != PersistedTable::LoadResult::Damaged)
-        return;
-    qWarning() << "WARN:" << repositoryName << "the branch notes file" << fileName
-               << "is damaged: taking the notes from git";
-    recoverBranchNotesFromGit();
+    const PersistedTable::LoadResult result = PersistedTable::load(fileName, branchNotes);
+    if (result == PersistedTable::LoadResult::Damaged)
+        qWarning() << "WARN:" << repositoryName << "the branch notes file" << fileName
+                   << "is damaged: taking the notes from git";
+    if (result == PersistedTable::LoadResult::Damaged
+        || CommandLineParser::instance()->contains(QStringLiteral("add-metadata-notes")))
+        takeBranchNotesFromGit();
 }
 
-// A tag's metadata is appended to the note of its branch's head; started from
-// an empty table it would replace that note instead. git has the notes of
-// every branch head that the log knows.
-void FastImportRepository::recoverBranchNotesFromGit()
+// A tag's metadata is appended to the note of its branch's head. The table
+// saved by the last run can be behind git (the run died before saving it) or
+// ahead of it (its fast-import failed after the notes were sent); appending
+// to either would lose a note. git has the note of every branch head that
+// the log knows, so those entries are taken from there.
+void FastImportRepository::takeBranchNotesFromGit()
 {
     const QHash<quint64, QByteArray> objects = marksFileObjects();
     const QByteArray notesCommit = objects.value(notesCommitMark);
-    if (notesCommit.isEmpty())
-        return;
     const GitObjectReader git(repositoryName);
-    const QHash<QByteArray, QByteArray> notes = git.notesOf(notesCommit);
+    const QHash<QByteArray, QByteArray> notes =
+        notesCommit.isEmpty() ? QHash<QByteArray, QByteArray>() : git.notesOf(notesCommit);
+
+    QHash<QString, QByteArray> headNotes; // branch to note blob
     for (auto it = branchStates.constBegin(); it != branchStates.constEnd(); ++it) {
         if (it->commitMarks.isEmpty() || it->commitMarks.last() <= 0)
             continue;
-        const QByteArray note = notes.value(objects.value(quint64(it->commitMarks.last())));
-        if (!note.isEmpty())
-            branchNotes.insert(it.key(), git.objectContent("blob", note));
+        const QByteArray commit = objects.value(quint64(it->commitMarks.last()));
+        if (commit.isEmpty())
+            continue;
+        headNotes.insert(it.key(), notes.value(commit));
+        branchNotes.remove(it.key());
+    }
+    QList<QByteArray> blobs = headNotes.values();
+    blobs.removeAll(QByteArray());
+    const QHash<QByteArray, QByteArray> contents = git.blobContents(blobs);
+    for (auto it = headNotes.constBegin(); it != headNotes.constEnd(); ++it) {
+        if (contents.contains(it.value()))
+            branchNotes.insert(it.key(), contents.value(it.value()));
     }
 }
 

@@ -7,12 +7,19 @@ GitObjectReader::GitObjectReader(const QString &gitDirectory)
 {
 }
 
-bool GitObjectReader::run(const QStringList &arguments, QByteArray *output) const
+bool GitObjectReader::run(const QStringList &arguments, QByteArray *output,
+                          const QByteArray &input) const
 {
     QProcess git;
     git.setWorkingDirectory(directory);
     git.setStandardErrorFile(QProcess::nullDevice());
-    git.start(QStringLiteral("git"), arguments, QIODevice::ReadOnly);
+    if (input.isEmpty())
+        git.setStandardInputFile(QProcess::nullDevice());
+    git.start(QStringLiteral("git"), arguments);
+    if (!input.isEmpty()) {
+        git.write(input);
+        git.closeWriteChannel();
+    }
     if (!git.waitForFinished(-1) || git.exitStatus() != QProcess::NormalExit || git.exitCode() != 0)
         return false;
     *output = git.readAllStandardOutput();
@@ -61,4 +68,30 @@ QHash<QByteArray, QByteArray> GitObjectReader::notesOf(const QByteArray &notesCo
         notes.insert(commit, fields.at(2));
     }
     return notes;
+}
+
+QHash<QByteArray, QByteArray> GitObjectReader::blobContents(const QList<QByteArray> &blobs) const
+{
+    QHash<QByteArray, QByteArray> contents;
+    if (blobs.isEmpty())
+        return contents;
+    QByteArray output;
+    if (!run({QStringLiteral("cat-file"), QStringLiteral("--batch")}, &output, blobs.join('\n') + '\n'))
+        return contents;
+    // Per object "<name> blob <size>\n<content>\n", or "<name> missing\n".
+    qsizetype position = 0;
+    while (position < output.size()) {
+        const qsizetype lineEnd = output.indexOf('\n', position);
+        if (lineEnd < 0)
+            break;
+        const QList<QByteArray> header = output.mid(position, lineEnd - position).split(' ');
+        position = lineEnd + 1;
+        if (header.size() != 3)
+            continue;
+        const qsizetype size = header.at(2).toLongLong();
+        if (header.at(1) == "blob")
+            contents.insert(header.at(0), output.mid(position, size));
+        position += size + 1;
+    }
+    return contents;
 }

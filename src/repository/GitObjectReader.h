@@ -18,9 +18,12 @@ public:
     QByteArray objectContent(const QByteArray &type, const QByteArray &object) const;
     // Commit object name to note blob name, for every note of a notes commit.
     QHash<QByteArray, QByteArray> notesOf(const QByteArray &notesCommit) const;
+    // The contents of many blobs through one git process; missing ones are left out.
+    QHash<QByteArray, QByteArray> blobContents(const QList<QByteArray> &blobs) const;
 
 private:
-    bool run(const QStringList &arguments, QByteArray *output) const;
+    bool run(const QStringList &arguments, QByteArray *output,
+             const QByteArray &input = QByteArray()) const;
 
     QString directory;
 };

@@ -259,4 +259,33 @@ TEST_F(CrashResume, DamagedStateFilesAreRebuilt)
     }
 }
 
+// fast-import dies while the converter goes on writing: the run must fail
+// loudly, and the next one must finish the conversion.
+TEST_F(CrashResume, ImporterDyingMidRunFailsAndResumes)
+{
+    const QString binDir = path(QStringLiteral("bin-dying"));
+    QDir().mkpath(binDir);
+    const QString realGit = TestSupport::shell(QStringLiteral("command -v git")).standardOutput.trimmed();
+    TestSupport::writeFile(binDir + "/git",
+                           "#!/bin/bash\n"
+                           "if [ \"$1\" != fast-import ]; then exec " + realGit.toUtf8() + " \"$@\"; fi\n"
+                           "head -n " + QByteArray::number(streamLines / 2) + " | " + realGit.toUtf8()
+                               + " \"$@\"\nexit 1\n");
+    QFile::setPermissions(binDir + "/git", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    QDir().mkpath(path("dying"));
+    const auto failed = convert(QStringLiteral("dying"), {}, binDir);
+    EXPECT_NE(failed.exitCode, 0);
+    // Found dead while the converter still writes, or at the end by its status.
+    EXPECT_TRUE(failed.standardError.contains("git-fast-import has been started once and crashed?")
+                || failed.standardError.contains("Failed to write to process")
+                || failed.standardError.contains(
+                    "git-fast-import for repository \"proj\" exited with status 1 ; commits may have been lost"))
+        << failed.standardError.right(2000).constData();
+
+    const auto resumed = convert(QStringLiteral("dying"), {});
+    ASSERT_EQ(resumed.exitCode, 0) << resumed.standardError.constData();
+    EXPECT_EQ(snapshotOf(path("dying/proj")).join('\n').toStdString(), reference.join('\n').toStdString());
+}
+
 } // namespace
