@@ -94,8 +94,21 @@ void RulesFile::load(const QString &fileName)
 void RulesFile::readLines(QIODevice &file, ReadState &state)
 {
     bool firstLine = true;
-    while (!file.atEnd()) {
-        QByteArray bytes = file.readLine();
+    qint64 bytesRead = 0;
+    // Read until nothing comes, not while atEnd() is false: a pipe (as with
+    // --rules <(...)) may have no bytes available yet. Bounded reads: the file
+    // may also be a device without end.
+    for (;;) {
+        QByteArray bytes = file.readLine(maximumLineLength + 2);
+        if (bytes.isEmpty())
+            break;
+        bytesRead += bytes.size();
+        if (bytes.size() > maximumLineLength && !bytes.endsWith('\n'))
+            qFatal("Line %d of the rules file %s is longer than %d bytes", state.lineNumber + 1,
+                   local8Bit(state.fileName).constData(), maximumLineLength);
+        if (bytesRead > maximumFileSize)
+            qFatal("The rules file %s is larger than %lld bytes", local8Bit(state.fileName).constData(),
+                   maximumFileSize);
         if (bytes.endsWith('\n'))
             bytes.chop(1);
         QString lineAsRead = QString::fromUtf8(bytes);
@@ -150,6 +163,12 @@ QString RulesFile::replaceVariables(ReadState &state, const QString &line)
         else
             qFatal("Undeclared variable: %s", local8Bit(name).constData());
         result.replace(reference.cap(0), replacement);
+        // Values may hold earlier values twice over; a few lines of that
+        // would grow without bound.
+        if (result.size() > maximumLineLength)
+            qFatal("Line %d of the rules file %s is longer than %d characters once its variables are "
+                   "replaced",
+                   state.lineNumber, local8Bit(state.fileName).constData(), maximumLineLength);
     }
     return result;
 }

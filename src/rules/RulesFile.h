@@ -26,6 +26,11 @@ public:
     const QList<MatchRule> &matchRules() const { return m_matchRules; }
     const QMap<QString, QString> &variables() const { return m_variables; }
 
+    // Far beyond any hand-written rules; they bound what a damaged or
+    // hostile file (or a device given as one) can make the loader hold.
+    static constexpr int maximumLineLength = 1 << 20;
+    static constexpr long long maximumFileSize = 64ll << 20;
+
 private:
     struct ReadState;
 

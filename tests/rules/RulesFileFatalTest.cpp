@@ -115,6 +115,32 @@ TEST_F(RulesLoaderDeathTest, InvalidActions)
     expectFatal("match /x/\n\n  action copy\nend match\n", "Invalid action \"copy\" on line 3");
 }
 
+// Input that would make the loader hold without bound: values that double
+// line by line, an endless line, a device without end.
+TEST_F(RulesLoaderDeathTest, UnboundedInputEndsWithAMessage)
+{
+    QByteArray doubling = "declare A=xxxxxxxx\n";
+    for (int i = 0; i < 40; ++i)
+        doubling += "declare A=${A}${A}\n";
+    directory.write("doubling.rules", doubling);
+    EXPECT_DEATH(loadRules("doubling.rules"),
+                 wholeLine("Line 18 of the rules file doubling.rules is longer than 1048576 characters "
+                           "once its variables are replaced"));
+
+    directory.write("long.rules", "# fine\nmatch /" + QByteArray(2 << 20, 'x') + "/\nend match\n");
+    EXPECT_DEATH(loadRules("long.rules"),
+                 wholeLine("Line 2 of the rules file long.rules is longer than 1048576 bytes"));
+
+    QByteArray large;
+    while (large.size() <= RulesFile::maximumFileSize)
+        large += "# " + QByteArray(1000, 'c') + "\n";
+    directory.write("large.rules", large);
+    EXPECT_DEATH(loadRules("large.rules"), wholeLine("The rules file large.rules is larger than 67108864 bytes"));
+
+    directory.write("zero.rules", "include ../../../../../../../../../../../../dev/zero\n");
+    EXPECT_DEATH(loadRules("zero.rules"), "is longer than 1048576 bytes");
+}
+
 TEST_F(RulesLoaderDeathTest, IncludeCyclesEndWithAMessage)
 {
     directory.write("self.rules", "match /x/\nend match\ninclude self.rules\n");

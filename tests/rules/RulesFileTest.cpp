@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using RulesTest::ArgumentVector;
 using RulesTest::MessageCapture;
@@ -73,6 +76,25 @@ TEST_F(RulesLoader, CommentsBlankLinesAndLineEndings)
     auto bom = load("bom.rules");
     ASSERT_EQ(bom->matchRules().size(), 1);
     EXPECT_EQ(bom->matchRules().first().pattern.pattern(), "/bom/");
+}
+
+// As with --rules <(generate-rules): the writer may not have written yet.
+TEST_F(RulesLoader, RulesFromAPipe)
+{
+    ASSERT_EQ(mkfifo("pipe.rules", 0600), 0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        QFile pipe(QStringLiteral("pipe.rules"));
+        pipe.open(QIODevice::WriteOnly);
+        sleep(1);
+        pipe.write("match /piped/\nend match\n");
+        pipe.close();
+        _exit(0);
+    }
+    auto piped = load("pipe.rules");
+    waitpid(writer, nullptr, 0);
+    ASSERT_EQ(piped->matchRules().size(), 1);
+    EXPECT_EQ(piped->matchRules().first().pattern.pattern(), "/piped/");
 }
 
 TEST_F(RulesLoader, RepositoryBlocks)
