@@ -147,7 +147,8 @@ void FastImportRepository::stopImportProcess()
                 qWarning() << "WARN: git-fast-import for repository" << repositoryName
                            << "did not die";
             qCritical() << "git-fast-import for repository" << repositoryName
-                        << "did not finish in time and was terminated; commits may have been lost";
+                        << "did not finish in time and was terminated; commits may have been lost"
+                        << "(--fast-import-timeout 0 waits as long as it takes)";
             importFailureSeen = true;
         } else {
             recordImportFailure();
