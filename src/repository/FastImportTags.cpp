@@ -245,8 +245,9 @@ void FastImportRepository::loadBranchNotes()
 // A tag's metadata is appended to the note of its branch's head. The table
 // saved by the last run can be behind git (the run died before saving it) or
 // ahead of it (its fast-import failed after the notes were sent); appending
-// to either would lose a note. git has the note of every branch head that
-// the log knows, so those entries are taken from there.
+// to either would lose a note. git has the note of every branch head that the
+// log knows: an entry is kept only where git's note begins with it (as when a
+// tag of the same commit appended to it), and taken from git otherwise.
 void FastImportRepository::takeBranchNotesFromGit()
 {
     const QHash<quint64, QByteArray> objects = marksFileObjects();
@@ -255,22 +256,26 @@ void FastImportRepository::takeBranchNotesFromGit()
     const QHash<QByteArray, QByteArray> notes =
         notesCommit.isEmpty() ? QHash<QByteArray, QByteArray>() : git.notesOf(notesCommit);
 
-    QHash<QString, QByteArray> headNotes; // branch to note blob
+    QHash<QString, QByteArray> headNotes; // branch to note blob, empty for none
     for (auto it = branchStates.constBegin(); it != branchStates.constEnd(); ++it) {
         if (it->commitMarks.isEmpty() || it->commitMarks.last() <= 0)
             continue;
         const QByteArray commit = objects.value(quint64(it->commitMarks.last()));
-        if (commit.isEmpty())
-            continue;
-        headNotes.insert(it.key(), notes.value(commit));
-        branchNotes.remove(it.key());
+        if (!commit.isEmpty())
+            headNotes.insert(it.key(), notes.value(commit));
     }
     QList<QByteArray> blobs = headNotes.values();
     blobs.removeAll(QByteArray());
     const QHash<QByteArray, QByteArray> contents = git.blobContents(blobs);
     for (auto it = headNotes.constBegin(); it != headNotes.constEnd(); ++it) {
-        if (contents.contains(it.value()))
-            branchNotes.insert(it.key(), contents.value(it.value()));
+        const QByteArray inGit = contents.value(it.value());
+        const QByteArray saved = branchNotes.value(it.key());
+        if (!saved.isEmpty() && inGit.startsWith(saved))
+            continue;
+        if (inGit.isEmpty())
+            branchNotes.remove(it.key());
+        else
+            branchNotes.insert(it.key(), inGit);
     }
 }
 
