@@ -3,6 +3,42 @@
 #include "driver/CommandLineParser.h"
 #include "repository/RepositoryFileNames.h"
 
+#include <QFile>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// The converter and fast-import take turns: the converter stops whenever the
+// pipe is full and fast-import is busy with what it has read, and fast-import
+// stops whenever the pipe is empty. A larger pipe lets both work at the same
+// time for longer. The pipe is enlarged up to the size that the system allows
+// every user (fs.pipe-max-size), and never beyond this.
+const int largestInputPipe = 1 << 20;
+
+// Pipe buffers count against a per-user quota (fs.pipe-user-pages-soft, 64 MiB
+// by default); a user over it gets tiny pipes everywhere. Only this many
+// process objects (one per repository) at a time get an enlarged pipe, the
+// others keep the default size.
+const int largeInputPipesAllowed = 16;
+int largeInputPipesInUse = 0;
+
+int inputPipeSize()
+{
+    int size = largestInputPipe;
+    QFile limit(QStringLiteral("/proc/sys/fs/pipe-max-size"));
+    if (limit.open(QIODevice::ReadOnly)) {
+        bool isNumber = false;
+        const int systemLimit = limit.readAll().trimmed().toInt(&isNumber);
+        if (isNumber && systemLimit > 0 && systemLimit < size)
+            size = systemLimit;
+    }
+    return size;
+}
+
+} // namespace
+
 LoggingQProcess::LoggingQProcess(const QString &repositoryName)
 {
     if (CommandLineParser::instance()->contains(QStringLiteral("debug-rules"))) {
@@ -10,12 +46,26 @@ LoggingQProcess::LoggingQProcess(const QString &repositoryName)
         mirrorFile.setFileName(RepositoryFileNames::mirrorFileName(repositoryName));
         mirrorFile.open(QIODevice::WriteOnly | QIODevice::Truncate);
     }
+
+#ifdef F_SETPIPE_SZ
+    if (largeInputPipesInUse < largeInputPipesAllowed) {
+        ++largeInputPipesInUse;
+        largeInputPipe = true;
+        // Runs in the child between fork and exec, where standard input
+        // already is the read end of the pipe; the size belongs to the pipe,
+        // so the write end gains it too. A refusal keeps the default size.
+        const int pipeSize = inputPipeSize();
+        setChildProcessModifier([pipeSize] { ::fcntl(STDIN_FILENO, F_SETPIPE_SZ, pipeSize); });
+    }
+#endif
 }
 
 LoggingQProcess::~LoggingQProcess()
 {
     if (mirrorEnabled)
         mirrorFile.close();
+    if (largeInputPipe)
+        --largeInputPipesInUse;
 }
 
 qint64 LoggingQProcess::writeMirrored(const QByteArray &bytes)
