@@ -98,10 +98,12 @@ void RulesFile::readLines(QIODevice &file, ReadState &state)
     // Read until nothing comes, not while atEnd() is false: a pipe (as with
     // --rules <(...)) may have no bytes available yet. Bounded reads: the file
     // may also be a device without end.
+    QByteArray buffer(maximumLineLength + 2, Qt::Uninitialized);
     for (;;) {
-        QByteArray bytes = file.readLine(maximumLineLength + 2);
-        if (bytes.isEmpty())
+        const qint64 length = file.readLine(buffer.data(), buffer.size());
+        if (length <= 0)
             break;
+        QByteArray bytes(buffer.constData(), length);
         bytesRead += bytes.size();
         if (bytes.size() > maximumLineLength && !bytes.endsWith('\n'))
             qFatal("Line %d of the rules file %s is longer than %d bytes", state.lineNumber + 1,
