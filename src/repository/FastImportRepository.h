@@ -117,6 +117,7 @@ private:
     void drainImportProcess(bool nameRepository);
     struct LogScan;
     bool readLastValidMark(quint64 &lastValidMark) const;
+    bool marksFileIsWellFormed() const;
     void setAsideDamagedMarksFile() const;
     LogScan scanLog(QFile &logFile, quint64 lastValidMark, int &cutoff);
     bool lastCommitLostItsNote(const LogScan &scan) const;

@@ -80,6 +80,20 @@ bool FastImportRepository::readLastValidMark(quint64 &lastValidMark) const
     return true;
 }
 
+// Whether fast-import can import the marks file (a missing one needs no import).
+bool FastImportRepository::marksFileIsWellFormed() const
+{
+    QFile marksFile(RepositoryFileNames::marksFilePath(repositoryName));
+    if (!marksFile.open(QIODevice::ReadOnly))
+        return true;
+    while (!marksFile.atEnd()) {
+        quint64 mark = 0;
+        if (!isMarksLine(marksFile.readLine(), &mark) || mark == 0)
+            return false;
+    }
+    return true;
+}
+
 // A faulty marks file would stop every fast-import that is given it. Nothing
 // in it is used any more (the log was rewound to before its first commit), so
 // it is kept aside for inspection and the conversion starts from no marks.
@@ -110,8 +124,13 @@ struct FastImportRepository::LogScan
 int FastImportRepository::prepareResume(int &cutoff)
 {
     QFile logFile(RepositoryFileNames::logFileNameFor(repositoryName));
-    if (!logFile.exists() || !logFile.open(QIODevice::ReadWrite))
+    if (!logFile.exists() || !logFile.open(QIODevice::ReadWrite)) {
+        // Without a log nothing refers to the marks, but fast-import still
+        // has to read the file.
+        if (!marksFileIsWellFormed())
+            setAsideDamagedMarksFile();
         return 1;
+    }
 
     quint64 lastValidMark = 0;
     if (!readLastValidMark(lastValidMark))

@@ -90,6 +90,19 @@ TEST_F(ResumeTest, LastValidMarkOfTheMarksFile)
         }
     }
 
+    // Without a log a faulty marks file is set aside too; a good one stays.
+    QFile::remove(path(QStringLiteral("log-repo")));
+    write(QStringLiteral("repo/marks-repo"), ":1" + object + ":2 012");
+    {
+        MessageCapture capture;
+        EXPECT_EQ(resume(), 1);
+        EXPECT_TRUE(capture.contains(damagedWarning));
+        EXPECT_EQ(read(QStringLiteral("repo/marks-repo")), QByteArray());
+    }
+    write(QStringLiteral("repo/marks-repo"), ":1" + object);
+    EXPECT_EQ(resume(), 1);
+    EXPECT_EQ(read(QStringLiteral("repo/marks-repo")), ":1" + object);
+
     // No marks file at all: the first line with a mark rewinds.
     QFile::remove(path(QStringLiteral("repo/marks-repo")));
     write(QStringLiteral("log-repo"), countingLog(5));
