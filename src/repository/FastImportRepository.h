@@ -122,6 +122,7 @@ private:
     LogScan scanLog(QFile &logFile, quint64 lastValidMark, int &cutoff);
     bool lastCommitLostItsNote(const LogScan &scan) const;
     QHash<quint64, QByteArray> marksFileObjects() const;
+    QHash<QByteArray, QByteArray> notesInGit(const QHash<quint64, QByteArray> &marks) const;
     void recoverAnnotatedTagsFromGit();
     void takeBranchNotesFromGit();
     int truncateLog(QFile &logFile, qint64 position, int cutoff);

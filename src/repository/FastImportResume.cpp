@@ -244,10 +244,17 @@ bool FastImportRepository::lastCommitLostItsNote(const LogScan &scan) const
         return false;
     const QHash<quint64, QByteArray> objects = marksFileObjects();
     const QByteArray commit = objects.value(scan.lastCommitMark);
-    const QByteArray notesCommit = objects.value(notesCommitMark);
-    if (commit.isEmpty() || notesCommit.isEmpty())
-        return true;
-    return !GitObjectReader(repositoryName).notesOf(notesCommit).contains(commit);
+    return commit.isEmpty() || !notesInGit(objects).contains(commit);
+}
+
+// Commit to note blob, for the newest notes commit that the marks name; empty
+// when no note was ever stored.
+QHash<QByteArray, QByteArray> FastImportRepository::notesInGit(const QHash<quint64, QByteArray> &marks) const
+{
+    const QByteArray notesCommit = marks.value(notesCommitMark);
+    if (notesCommit.isEmpty())
+        return QHash<QByteArray, QByteArray>();
+    return GitObjectReader(repositoryName).notesOf(notesCommit);
 }
 
 // Mark to object name, as the marks file lists them; empty when it cannot be read.

@@ -134,9 +134,7 @@ void FastImportRepository::loadAnnotatedTags()
 void FastImportRepository::recoverAnnotatedTagsFromGit()
 {
     const GitObjectReader git(repositoryName);
-    const QByteArray notesCommit = marksFileObjects().value(notesCommitMark);
-    const QHash<QByteArray, QByteArray> notes =
-        notesCommit.isEmpty() ? QHash<QByteArray, QByteArray>() : git.notesOf(notesCommit);
+    const QHash<QByteArray, QByteArray> notes = notesInGit(marksFileObjects());
     const bool metadataInMessage =
         CommandLineParser::instance()->contains(QStringLiteral("add-metadata"));
 
@@ -251,10 +249,10 @@ void FastImportRepository::loadBranchNotes()
 void FastImportRepository::takeBranchNotesFromGit()
 {
     const QHash<quint64, QByteArray> objects = marksFileObjects();
-    const QByteArray notesCommit = objects.value(notesCommitMark);
+    const QHash<QByteArray, QByteArray> notes = notesInGit(objects);
+    if (notes.isEmpty() && branchNotes.isEmpty())
+        return;
     const GitObjectReader git(repositoryName);
-    const QHash<QByteArray, QByteArray> notes =
-        notesCommit.isEmpty() ? QHash<QByteArray, QByteArray>() : git.notesOf(notesCommit);
 
     QHash<QString, QByteArray> headNotes; // branch to note blob, empty for none
     for (auto it = branchStates.constBegin(); it != branchStates.constEnd(); ++it) {

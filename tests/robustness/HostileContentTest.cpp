@@ -13,26 +13,6 @@
 
 namespace {
 
-const QByteArray trunkRules = "create repository proj\nend repository\n"
-                              "match /trunk/\n  repository proj\n  branch master\nend match\n";
-
-// Appends a revision whose properties are exactly the given ones.
-void revisionWithProperties(QByteArray &dump, int number,
-                            const QList<QPair<QByteArray, QByteArray>> &properties)
-{
-    const QByteArray props = dumpProperties(properties);
-    dump += "Revision-number: " + QByteArray::number(number) + "\nProp-content-length: "
-            + QByteArray::number(props.size()) + "\nContent-length: " + QByteArray::number(props.size())
-            + "\n\n" + props + '\n';
-}
-
-void addFile(QByteArray &dump, const QByteArray &path, const QByteArray &text)
-{
-    dump += "Node-path: " + path + "\nNode-kind: file\nNode-action: add\nText-content-length: "
-            + QByteArray::number(text.size()) + "\nContent-length: " + QByteArray::number(text.size())
-            + "\n\n" + text + "\n\n";
-}
-
 // Runs the converter and returns its exit code, with the peak resident set
 // (in KiB) of the converter and of every child it waited for.
 int runMeasured(const QStringList &arguments, const QString &workingDirectory, long *peakKiB)
@@ -68,24 +48,21 @@ TEST(HostileContent, EmptyMessagesMissingPropertiesAndEmptyRevisions)
     ASSERT_TRUE(TestSupport::requireTool(QStringLiteral("svnadmin")));
     ASSERT_TRUE(TestSupport::requireTool(QStringLiteral("git")));
     QTemporaryDir dir;
-    QByteArray dump = "SVN-fs-dump-format-version: 2\n\n";
-    revisionWithProperties(dump, 1, {{"svn:author", "alice"}, {"svn:date", "2020-01-01T10:00:00.000000Z"},
-                                     {"svn:log", "first"}});
-    dump += "Node-path: trunk\nNode-kind: dir\nNode-action: add\n\n\n";
-    addFile(dump, "trunk/a", "a\n");
+    DumpBuilder dump;
+    dump.revision(1, {{"svn:author", "alice"}, {"svn:date", "2020-01-01T10:00:00.000000Z"}, {"svn:log", "first"}});
+    dump.addDirectory("trunk");
+    dump.putFile("trunk/a", "a\n");
     // A revision that changes nothing, one with an empty message and no
     // author, one with no properties at all, one with an empty author.
-    revisionWithProperties(dump, 2, {{"svn:author", "alice"}, {"svn:date", "2020-01-02T10:00:00.000000Z"},
-                                     {"svn:log", "nothing"}});
-    revisionWithProperties(dump, 3, {{"svn:date", "2020-01-03T10:00:00.000000Z"}, {"svn:log", ""}});
-    addFile(dump, "trunk/b", "b\n");
-    revisionWithProperties(dump, 4, {});
-    addFile(dump, "trunk/c", "c\n");
-    revisionWithProperties(dump, 5, {{"svn:author", ""}, {"svn:date", "2020-01-05T10:00:00.000000Z"},
-                                     {"svn:log", "\n"}});
-    addFile(dump, "trunk/d", "d\n");
-    ASSERT_TRUE(loadDump(dir.path() + "/svn", dump));
-    TestSupport::writeFile(dir.path() + "/rules", trunkRules);
+    dump.revision(2, {{"svn:author", "alice"}, {"svn:date", "2020-01-02T10:00:00.000000Z"}, {"svn:log", "nothing"}});
+    dump.revision(3, {{"svn:date", "2020-01-03T10:00:00.000000Z"}, {"svn:log", ""}});
+    dump.putFile("trunk/b", "b\n");
+    dump.revision(4, QList<QPair<QByteArray, QByteArray>>());
+    dump.putFile("trunk/c", "c\n");
+    dump.revision(5, {{"svn:author", ""}, {"svn:date", "2020-01-05T10:00:00.000000Z"}, {"svn:log", "\n"}});
+    dump.putFile("trunk/d", "d\n");
+    ASSERT_TRUE(loadDump(dir.path() + "/svn", dump.text()));
+    TestSupport::writeFile(dir.path() + "/rules", trunkRulesFor("proj"));
     QDir().mkpath(dir.path() + "/work");
 
     const auto result = TestSupport::run(TestSupport::tallowmereBinary(),
@@ -123,7 +100,7 @@ TEST(HostileContent, GibFileStreamsInBoundedMemory)
         "Content-length: %1\\n\\n'; head -c %1 /dev/zero; printf '\\n\\n'; } | svnadmin load -q svn")
                              .arg(size);
     ASSERT_EQ(TestSupport::shell(load, dir.path(), 300).exitCode, 0);
-    TestSupport::writeFile(dir.path() + "/rules", trunkRules);
+    TestSupport::writeFile(dir.path() + "/rules", trunkRulesFor("proj"));
     QDir().mkpath(dir.path() + "/work");
 
     long peakKiB = 0;

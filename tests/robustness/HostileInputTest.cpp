@@ -151,8 +151,7 @@ TEST(HostileInput, BinaryIdentityMapAndRevisionList)
     dump.addDirectory("trunk");
     dump.putFile("trunk/-leading dash 'q' \"d\" \xc3\xa9.txt", "x\n");
     ASSERT_TRUE(loadDump(dir.path() + "/svnrepo", dump.text()));
-    TestSupport::writeFile(dir.path() + "/rules", "create repository r\nend repository\nmatch /trunk/\n"
-                                                  "repository r\nbranch master\nend match\n");
+    TestSupport::writeFile(dir.path() + "/rules", trunkRulesFor("r"));
     QByteArray binary("a\0b = N <n@x>\n", 14);
     binary += QByteArray(10 * 1024 * 1024, 'z') + "\n\xff\xfe\x00 = \x01\n";
     TestSupport::writeFile(dir.path() + "/ids", binary);
@@ -180,8 +179,7 @@ TEST(HostileInput, MissingGitFailsLoudly)
     dump.addDirectory("trunk");
     dump.putFile("trunk/a", "a\n");
     ASSERT_TRUE(loadDump(dir.path() + "/svnrepo", dump.text()));
-    TestSupport::writeFile(dir.path() + "/rules", "create repository r\nend repository\nmatch /trunk/\n"
-                                                  "repository r\nbranch master\nend match\n");
+    TestSupport::writeFile(dir.path() + "/rules", trunkRulesFor("r"));
     QDir().mkpath(dir.path() + "/bin");
     QDir().mkpath(dir.path() + "/work");
     QFile::link(QStringLiteral("/bin/cat"), dir.path() + "/bin/cat");

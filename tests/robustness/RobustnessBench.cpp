@@ -3,6 +3,12 @@
 #include <QDir>
 #include <QFile>
 
+QByteArray trunkRulesFor(const QByteArray &repository)
+{
+    return "create repository " + repository + "\nend repository\nmatch /trunk/\nrepository " + repository
+           + "\nbranch master\nend match\n";
+}
+
 QByteArray dumpProperties(const QList<QPair<QByteArray, QByteArray>> &properties)
 {
     QByteArray text;
@@ -32,6 +38,11 @@ void DumpBuilder::revision(int number, const QByteArray &author, const QByteArra
         properties.append({"svn:date", when});
         properties.append({"svn:log", log});
     }
+    revision(number, properties);
+}
+
+void DumpBuilder::revision(int number, const QList<QPair<QByteArray, QByteArray>> &properties)
+{
     const QByteArray props = dumpProperties(properties);
     m_text += "Revision-number: " + QByteArray::number(number) + "\nProp-content-length: "
               + QByteArray::number(props.size()) + "\nContent-length: "

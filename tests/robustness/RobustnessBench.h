@@ -12,6 +12,8 @@ class DumpBuilder
 public:
     DumpBuilder();
     void revision(int number, const QByteArray &author, const QByteArray &log);
+    // A revision with exactly these properties (none, or some left out).
+    void revision(int number, const QList<QPair<QByteArray, QByteArray>> &properties);
     void addDirectory(const QByteArray &path);
     void copyDirectory(const QByteArray &path, const QByteArray &from, int fromRevision);
     void putFile(const QByteArray &path, const QByteArray &text, bool change = false);
@@ -21,6 +23,9 @@ public:
 private:
     QByteArray m_text;
 };
+
+// Rules that put /trunk/ of Subversion into branch master of one repository.
+QByteArray trunkRulesFor(const QByteArray &repository);
 
 QByteArray dumpProperties(const QList<QPair<QByteArray, QByteArray>> &properties);
 
