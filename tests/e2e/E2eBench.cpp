@@ -62,6 +62,8 @@ TestSupport::CommandResult E2eBench::convert(const QStringList &options)
                                          options + QStringList{repositoryPath()},
                                          outputDirectory());
     EXPECT_FALSE(result.crashed) << result.standardError.constData();
+    const QStringList fatalLines = TestSupport::fastImportFatalLines(outputDirectory());
+    EXPECT_TRUE(fatalLines.isEmpty()) << fatalLines.join('\n').toStdString();
     return result;
 }
 

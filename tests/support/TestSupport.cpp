@@ -74,4 +74,17 @@ bool requireTool(const QString &program)
     return false;
 }
 
+QStringList fastImportFatalLines(const QString &directory)
+{
+    QStringList fatalLines;
+    const QDir dir(directory);
+    for (const QString &name : dir.entryList({QStringLiteral("log-*")}, QDir::Files)) {
+        for (const QByteArray &line : readFile(dir.filePath(name)).split('\n')) {
+            if (line.startsWith("fatal:"))
+                fatalLines.append(name + QStringLiteral(": ") + QString::fromUtf8(line));
+        }
+    }
+    return fatalLines;
+}
+
 } // namespace TestSupport

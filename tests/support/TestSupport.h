@@ -38,4 +38,8 @@ void writeFile(const QString &path, const QByteArray &contents);
 // test needs is not on PATH. Use as: if (!TestSupport::requireTool("svn")) return;
 bool requireTool(const QString &program);
 
+// The lines of the fast-import logs ("log-*" files) in directory that begin
+// with "fatal:"; a conversion whose fast-import died leaves its reason there.
+QStringList fastImportFatalLines(const QString &directory);
+
 } // namespace TestSupport
