@@ -5,6 +5,7 @@
 #include "driver/OptionTable.h"
 #include "driver/RevisionList.h"
 #include "driver/RuleStatistics.h"
+#include "driver/Version.h"
 #include "repository/FastImportRepository.h"
 #include "repository/Repository.h"
 #include "rules/RulesFileSet.h"
@@ -19,7 +20,6 @@
 
 namespace {
 
-const char versionText[] = "1.0.20";
 // Used to build addresses for Subversion users that have no identity.
 const char defaultIdentityDomain[] = "localhost";
 
@@ -88,7 +88,7 @@ int Driver::checkCommandLine()
     RuleStatistics::initialize();
 
     if (options().contains(QStringLiteral("version"))) {
-        printf("Git version: %s\n", versionText);
+        printf("Git version: %s\n", TALLOWMERE_VERSION);
         return 0;
     }
     if (options().contains(QStringLiteral("help"))) {
