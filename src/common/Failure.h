@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QDebug>
+#include <QString>
+
+#include <optional>
+#include <utility>
+
+// Why an operation failed. It travels up as a value to the driver, which
+// alone decides how to report it and which exit code it gives.
+//
+// The message is built like a Qt logger message, so that it reads exactly as
+// the logger would have printed it: items separated by blanks, strings of the
+// program's data in double quotes.
+//     return Failure() << "Branch" << branch << "conflicts with" << other;
+// A fatal failure ends the run the way a rules-file fault does; a critical
+// one fails the revision or the run.
+class Failure
+{
+public:
+    enum class Severity { Critical, Fatal };
+
+    explicit Failure(Severity severity = Severity::Critical) : m_severity(severity) {}
+
+    // A message that is already formatted (printf-style fatal messages).
+    static Failure fatal(const QString &text)
+    {
+        Failure failure(Severity::Fatal);
+        failure.m_message = text;
+        failure.m_formatted = true;
+        return failure;
+    }
+
+    template <typename Item>
+    Failure &operator<<(const Item &item) &
+    {
+        append(item);
+        return *this;
+    }
+    template <typename Item>
+    Failure &&operator<<(const Item &item) &&
+    {
+        append(item);
+        return std::move(*this);
+    }
+
+    Severity severity() const { return m_severity; }
+    bool isFatal() const { return m_severity == Severity::Fatal; }
+    QString message() const
+    {
+        // QDebug leaves a blank after every item; the logger drops the last one.
+        if (!m_formatted && m_message.endsWith(QLatin1Char(' ')))
+            return m_message.chopped(1);
+        return m_message;
+    }
+
+private:
+    template <typename Item>
+    void append(const Item &item)
+    {
+        if (m_formatted) {
+            m_message += QLatin1Char(' ');
+            m_formatted = false;
+        }
+        QDebug(&m_message) << item;
+    }
+
+    QString m_message;
+    Severity m_severity;
+    bool m_formatted = false;
+};
+
+// The outcome of an operation that returns nothing on success.
+class [[nodiscard]] Status
+{
+public:
+    Status() = default;
+    Status(Failure failure) : m_failure(std::move(failure)) {}
+
+    bool ok() const { return !m_failure; }
+    explicit operator bool() const { return ok(); }
+    const Failure &failure() const { return *m_failure; }
+
+private:
+    std::optional<Failure> m_failure;
+};
+
+// A value, or the failure that kept the operation from producing it.
+template <typename Value>
+class [[nodiscard]] Result
+{
+public:
+    Result(Value value) : m_value(std::move(value)) {}
+    Result(Failure failure) : m_failure(std::move(failure)) {}
+
+    bool ok() const { return m_value.has_value(); }
+    explicit operator bool() const { return ok(); }
+    const Value &value() const { return *m_value; }
+    Value &value() { return *m_value; }
+    Value takeValue() { return std::move(*m_value); }
+    const Failure &failure() const { return *m_failure; }
+    Status status() const { return ok() ? Status() : Status(*m_failure); }
+
+private:
+    std::optional<Value> m_value;
+    std::optional<Failure> m_failure;
+};
