@@ -20,7 +20,12 @@ const QByteArray deletedObject(40, '0');
 int FastImportRepository::markForRevision(const QString &branch, int revision,
                                           QByteArray &description)
 {
-    const BranchState &state = branchStates[branch];
+    // A lookup must not leave a record behind: a record counts as a branch in
+    // the collision check of every later commit.
+    const auto record = branchStates.constFind(branch);
+    if (record == branchStates.constEnd())
+        return -1;
+    const BranchState &state = record.value();
     if (state.createdRevision == 0 || state.commitRevisions.isEmpty())
         return -1;
 
@@ -43,7 +48,8 @@ int FastImportRepository::markForRevision(const QString &branch, int revision,
 }
 
 int FastImportRepository::makeBranch(const QString &branch, int revision,
-                                     const QString &sourceBranch, int sourceRevision)
+                                     const QString &sourceBranch, int sourceRevision,
+                                     bool sourceHoldsFiles)
 {
     if (FastImportStream::containsLineFeed(branch)
         || FastImportStream::containsLineFeed(sourceBranch)) {
@@ -54,20 +60,33 @@ int FastImportRepository::makeBranch(const QString &branch, int revision,
     }
 
     QByteArray description = "from branch " + sourceBranch.toUtf8();
-    const int mark = markForRevision(sourceBranch, sourceRevision, description);
-    if (mark == -1) {
+    int mark = markForRevision(sourceBranch, sourceRevision, description);
+    // Without a source commit the files Subversion copied are nowhere in git:
+    // going on would lose them.
+    if (mark == -1 && sourceHoldsFiles) {
         qCritical() << branch << "in repository" << repositoryName << "is branching from branch"
                     << sourceBranch << "but the latter doesn't exist. Can't continue.";
         return 1;
     }
+    if (mark == 0 && sourceHoldsFiles) {
+        qCritical() << branch << "in repository" << repositoryName << "is branching from branch"
+                    << sourceBranch << "at revision" << sourceRevision
+                    << "but the latter has no commit then, while Subversion holds files there."
+                    << "Can't continue.";
+        return 1;
+    }
 
     QByteArray resetFrom = ":" + QByteArray::number(mark);
-    if (mark == 0) {
+    if (mark <= 0) {
+        // A copy of a tree without files: the branch starts with no parent
+        // and no files, and its first commit is a root commit. The all-zero
+        // reset clears whatever the ref held before.
         qWarning() << "WARN:" << branch << "in repository" << repositoryName
                    << "is branching but no exported commits exist in repository"
                    << "creating an empty branch.";
-        resetFrom = refFor(sourceBranch);
+        resetFrom = deletedObject;
         description += ", deleted/unknown";
+        mark = 0;
     }
 
     qDebug() << "Creating branch:" << branch << "from" << sourceBranch << "(" << sourceRevision

@@ -70,7 +70,7 @@ public:
     ~FastImportRepository() override;
     void announceBranches() override;
     int makeBranch(const QString &branch, int revision, const QString &sourceBranch,
-                   int sourceRevision) override;
+                   int sourceRevision, bool sourceHoldsFiles = true) override;
     int dropBranch(const QString &branch, int revision) override;
     Repository::Transaction *beginTransaction(const QString &branch, const QString &svnPrefix,
                                               int revision) override;

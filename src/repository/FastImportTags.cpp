@@ -193,6 +193,16 @@ void FastImportRepository::writeAnnotatedTags()
         const QByteArray tagName = it.key().toUtf8();
         const AnnotatedTag &tag = it.value();
 
+        // A tag copied from a tree without files has no commit to point to;
+        // it stays pending until its branch gets one.
+        const auto state = branchStates.constFind(tag.taggedRef);
+        if (state != branchStates.constEnd() && !state->commitMarks.isEmpty()
+            && state->commitMarks.last() == 0) {
+            qWarning() << "WARN: annotated tag" << it.key() << "in repository" << repositoryName
+                       << "is not written: its branch" << tag.taggedRef << "has no commit";
+            continue;
+        }
+
         QByteArray message = tag.logMessage;
         if (!message.endsWith('\n'))
             message += '\n';

@@ -27,9 +27,10 @@ void ForwardingRepository::announceBranches()
 }
 
 int ForwardingRepository::makeBranch(const QString &branch, int revision,
-                                     const QString &sourceBranch, int sourceRevision)
+                                     const QString &sourceBranch, int sourceRevision,
+                                     bool sourceHoldsFiles)
 {
-    return target->makeBranch(branch, revision, sourceBranch, sourceRevision);
+    return target->makeBranch(branch, revision, sourceBranch, sourceRevision, sourceHoldsFiles);
 }
 
 int ForwardingRepository::dropBranch(const QString &branch, int revision)

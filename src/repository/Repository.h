@@ -38,8 +38,11 @@ public:
     virtual void recoverLogFile() = 0;
     virtual ~Repository() = default;
     virtual void announceBranches() = 0;
+    // sourceHoldsFiles tells whether the copied Subversion tree holds files at
+    // sourceRevision: a source without a commit then means the rules lost
+    // them, while an empty source gives an empty branch.
     virtual int makeBranch(const QString &branch, int revision, const QString &sourceBranch,
-                           int sourceRevision) = 0;
+                           int sourceRevision, bool sourceHoldsFiles = true) = 0;
     virtual int dropBranch(const QString &branch, int revision) = 0;
     // The caller owns the result; null on failure.
     virtual Transaction *beginTransaction(const QString &branch, const QString &svnPrefix,

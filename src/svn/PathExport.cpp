@@ -26,6 +26,22 @@ QString expandTemplate(const QRegExp &pattern, const QString &text, const QStrin
     return result;
 }
 
+// Whether the first rule covering the path at the revision ignores it. Not
+// counted in the rule statistics: nothing is exported here.
+bool ignoredByRules(const QList<MatchRule> &ruleList, const QString &matchedPath, int revision)
+{
+    for (const MatchRule &rule : ruleList) {
+        if (rule.minRevision > revision)
+            continue;
+        if (rule.maxRevision != -1 && rule.maxRevision < revision)
+            continue;
+        if (rule.pattern.indexIn(matchedPath) != 0)
+            continue;
+        return rule.action == RuleAction::Ignore;
+    }
+    return false;
+}
+
 void printProgressDot()
 {
     printf(".");
@@ -225,8 +241,19 @@ int RevisionExporter::exportWholeBranchCopy(const char *path, const char *copyFr
                  << "is branching from" << qPrintable(sourceTarget.branch);
     }
 
+    bool sourceHoldsFiles = true;
+    {
+        ScopedPool sourcePool(pool);
+        svn_fs_root_t *sourceRoot = nullptr;
+        if (svn_error_t *error =
+                    svn_fs_revision_root(&sourceRoot, m_fs, copyFromRevision, sourcePool))
+            svn_error_clear(error);
+        else
+            sourceHoldsFiles = treeHoldsFiles(sourceRoot, copyFromPath, ruleList,
+                                              int(copyFromRevision), sourcePool);
+    }
     if (repository->makeBranch(target.branch, m_revision, sourceTarget.branch,
-                               int(copyFromRevision))
+                               int(copyFromRevision), sourceHoldsFiles)
         == 1)
         return 1;
 
@@ -266,6 +293,39 @@ int RevisionExporter::exportWholeBranchCopy(const char *path, const char *copyFr
 
     recordAnnotatedTagIfWanted(rule, target, repository);
     return 0;
+}
+
+bool RevisionExporter::treeHoldsFiles(svn_fs_root_t *root, const QByteArray &path,
+                                      const QList<MatchRule> &ruleList, int revision,
+                                      apr_pool_t *pool)
+{
+    apr_hash_t *entries = nullptr;
+    if (svn_error_t *error = svn_fs_dir_entries(&entries, root, path.constData(), pool)) {
+        svn_error_clear(error);
+        return true;
+    }
+    const QMap<QByteArray, svn_node_kind_t> sorted = sortedEntries(entries, pool);
+
+    // Files of this directory first: most trees answer without a descent.
+    QList<QByteArray> directories;
+    for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
+        const QByteArray entryPath = path + '/' + it.key();
+        if (it.value() == svn_node_dir) {
+            directories.append(entryPath);
+        } else if (!ignoredByRules(ruleList, QString::fromUtf8(entryPath), revision)) {
+            return true;
+        }
+    }
+
+    ScopedPool entryPool(pool);
+    for (const QByteArray &directory : std::as_const(directories)) {
+        entryPool.clear();
+        if (ignoredByRules(ruleList, QString::fromUtf8(directory + '/'), revision))
+            continue;
+        if (treeHoldsFiles(root, directory, ruleList, revision, entryPool))
+            return true;
+    }
+    return false;
 }
 
 void RevisionExporter::exportDirectory(const char *path, const PathChange &change, CopyMode mode,

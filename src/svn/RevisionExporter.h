@@ -93,6 +93,10 @@ private:
                               const QList<MatchRule> &ruleList, const RuleTarget &target,
                               const RuleTarget &sourceTarget, Repository *repository,
                               apr_pool_t *pool);
+    // Whether the tree at path in root holds a file that the rules do not
+    // ignore. A tree that cannot be read counts as holding files.
+    static bool treeHoldsFiles(svn_fs_root_t *root, const QByteArray &path,
+                               const QList<MatchRule> &ruleList, int revision, apr_pool_t *pool);
     void exportDirectory(const char *path, const PathChange &change, CopyMode mode,
                          const MatchRule &rule, const QList<MatchRule> &ruleList,
                          const RuleTarget &target, Repository::Transaction *transaction,

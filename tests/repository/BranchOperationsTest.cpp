@@ -41,7 +41,7 @@ TEST_F(BranchOperationsTest, MarkLookupFindsTheCommitOfARevision)
 
     EXPECT_FALSE(repository.hasBranch(QStringLiteral("ghost")));
     EXPECT_EQ(repository.markForRevision(QStringLiteral("ghost"), 5, empty), -1);
-    EXPECT_TRUE(repository.hasBranch(QStringLiteral("ghost")));
+    EXPECT_FALSE(repository.hasBranch(QStringLiteral("ghost")));
 
     // Notes are kept only for known branches.
     repository.setNoteForBranch(QStringLiteral("unknown"), "n\n");
@@ -89,7 +89,7 @@ TEST_F(BranchOperationsTest, QueuedResetAndDeletionStreamText)
                          "checkpoint\n"));
 }
 
-TEST_F(BranchOperationsTest, DeletionsComeBeforeResetsAndEmptyBranchesUseTheSourceRef)
+TEST_F(BranchOperationsTest, DeletionsComeBeforeResetsAndEmptyBranchesStartWithoutParent)
 {
     setOptions({QStringLiteral("--dry-run"), QStringLiteral("--debug-rules")});
     write(QStringLiteral("log-repo"), "progress SVN r2 branch trunk = :1\n"
@@ -101,11 +101,20 @@ TEST_F(BranchOperationsTest, DeletionsComeBeforeResetsAndEmptyBranchesUseTheSour
         ASSERT_EQ(repository.prepareResume(cutoff), 5);
         repository.ensureImportRunning();
         MessageCapture capture;
-        // trunk had no commit at revision 1.
-        ASSERT_EQ(repository.makeBranch(QStringLiteral("early"), 6, QStringLiteral("trunk"), 1), 0);
+        // trunk had no commit at revision 1, and Subversion held no file there.
+        ASSERT_EQ(repository.makeBranch(QStringLiteral("early"), 6, QStringLiteral("trunk"), 1,
+                                        false),
+                  0);
         EXPECT_TRUE(capture.contains(QStringLiteral(
             "WARN: \"early\" in repository \"repo\" is branching but no exported commits exist in "
             "repository creating an empty branch.")));
+        // The same copy of a tree that holds files: git has nothing to make it from.
+        EXPECT_EQ(repository.makeBranch(QStringLiteral("lost"), 6, QStringLiteral("trunk"), 1), 1);
+        EXPECT_TRUE(capture.contains(QStringLiteral(
+            "\"lost\" in repository \"repo\" is branching from branch \"trunk\" at revision 1 "
+            "but the latter has no commit then, while Subversion holds files there. "
+            "Can't continue.")));
+        EXPECT_FALSE(repository.hasBranch(QStringLiteral("lost")));
         // Dropped and made again in one revision: the deletion goes first, one backup only.
         ASSERT_EQ(repository.makeBranch(QStringLiteral("old"), 6, QStringLiteral("trunk"), 6), 0);
         ASSERT_EQ(repository.dropBranch(QStringLiteral("old"), 6), 0);
@@ -128,7 +137,7 @@ TEST_F(BranchOperationsTest, DeletionsComeBeforeResetsAndEmptyBranchesUseTheSour
     EXPECT_EQ(flushed,
               QByteArray("reset refs/heads/old\nfrom 0000000000000000000000000000000000000000\n\n"
                          "progress SVN r6 branch old = :0 # delete\n\n"
-                         "reset refs/heads/early\nfrom refs/heads/trunk\n\n"
+                         "reset refs/heads/early\nfrom 0000000000000000000000000000000000000000\n\n"
                          "progress SVN r6 branch early = :0 # from branch trunk, deleted/unknown\n\n"
                          "reset refs/backups/r6/heads/old\nfrom refs/heads/old\n\n"
                          "reset refs/heads/old\nfrom :1\n\n"
@@ -208,7 +217,11 @@ TEST_F(BranchOperationsTest, DroppedTagRefRemovesItsPendingAnnotatedTag)
     const QByteArray printed = output.finish();
     EXPECT_TRUE(printed.startsWith("Finalising annotated tags for repo..."));
     EXPECT_TRUE(printed.contains(" keep"));
-    EXPECT_TRUE(printed.contains(" plain"));
+    // The branch plain was deleted: git has no commit for its tag to point to.
+    EXPECT_FALSE(printed.contains(" plain"));
+    EXPECT_TRUE(capture.contains(QStringLiteral("WARN: annotated tag \"plain\" in repository "
+                                                "\"repo\" is not written: its branch \"plain\" "
+                                                "has no commit")));
     EXPECT_FALSE(printed.contains(" rel"));
 }
 

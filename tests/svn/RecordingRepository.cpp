@@ -79,8 +79,11 @@ int RecordingRepository::prepareResume(int &)
 }
 
 int RecordingRepository::makeBranch(const QString &branch, int revision,
-                                    const QString &sourceBranch, int sourceRevision)
+                                    const QString &sourceBranch, int sourceRevision,
+                                    bool sourceHoldsFiles)
 {
+    if (!sourceHoldsFiles)
+        record(QStringLiteral("makeBranch %1 from an empty tree").arg(branch));
     record(QStringLiteral("makeBranch %1 r%2 from %3@%4")
                    .arg(branch).arg(revision).arg(sourceBranch).arg(sourceRevision));
     return makeBranchResult;
