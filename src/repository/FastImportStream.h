@@ -16,6 +16,21 @@ QByteArray refFor(const QString &branch);
 // written as it is.
 QByteArray pathFor(const QString &path);
 
+// A path inside a branch as the stream may name it: without leading slashes
+// and without empty components, which fast-import refuses. Rules and
+// prefixes produce both ("match /trunk" without its slash, "prefix sub//x/").
+// A path that is only slashes, the branch root, becomes empty.
+QString normalisedPath(const QString &path);
+
 bool containsLineFeed(const QString &text);
+
+// Whether git accepts the ref of a branch or tag name (refFor of it), by the
+// rules of "git check-ref-format": no blank, control character, DEL, "~",
+// "^", ":", "?", "*", "[" or "\\"; no "..", no "@{"; no component that begins
+// with "." or ends with ".lock"; no empty component, no trailing "/" or ".".
+// The name "@" alone is refused too, as git refuses it for a branch. Every
+// ref the repositories make (branches, tags, their backups) derives from
+// such a name, so a name that passes cannot kill fast-import.
+bool isValidRefName(const QString &branch);
 
 } // namespace FastImportStream

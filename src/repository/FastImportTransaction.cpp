@@ -94,7 +94,7 @@ void FastImportRepository::Transaction::setMessage(const QByteArray &text)
 
 void FastImportRepository::Transaction::removePath(const QString &path)
 {
-    QString removed = path;
+    QString removed = FastImportStream::normalisedPath(path);
     if (removed.endsWith(QLatin1Char('/')))
         removed.chop(1);
     removedPaths.append(removed);
@@ -108,7 +108,8 @@ QIODevice *FastImportRepository::Transaction::openFile(const QString &path, int 
     if (fileCommands.isEmpty())
         fileCommands.reserve(2048);
     fileCommands += "M " + QByteArray::number(mode, 8) + " :" + QByteArray::number(blobMark)
-                    + " " + FastImportStream::pathFor(path) + "\n";
+                    + " " + FastImportStream::pathFor(FastImportStream::normalisedPath(path))
+                    + "\n";
 
     repository->ensureImportRunning();
     if (optionGiven("dry-run"))

@@ -212,7 +212,8 @@ int RevisionExporter::applyRuleAction(const char *path, const PathChange &change
                               ruleList)
             == 0)
             return 0;
-        if (change.kind != svn_fs_path_change_delete) {
+        // A refused branch name is no unknown path: descending would meet it again.
+        if (change.kind != svn_fs_path_change_delete || m_refNameRefused) {
             if (m_debugRules)
                 printRuleDebug(matchedPath, rule, "Unable to export non path removal.");
             return 1;

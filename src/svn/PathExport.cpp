@@ -3,6 +3,7 @@
 #include "svn/RevisionExporter.h"
 
 #include "driver/RuleStatistics.h"
+#include "repository/FastImportStream.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
@@ -125,6 +126,16 @@ int RevisionExporter::exportMatchedPath(const char *path, const PathChange &chan
     }
 
     printProgressDot();
+
+    // Every ref this path can make (the branch, its tag, its backups) derives
+    // from the branch name; one git refuses would kill fast-import.
+    if (!FastImportStream::isValidRefName(target.branch)) {
+        qCritical() << "Branch name" << target.branch << "for" << matchedPath << "from rule"
+                    << rule.summary() << "is not a valid git ref name:"
+                    << "add a \"substitute branch\" line to the rule to change it";
+        m_refNameRefused = true;
+        return 1;
+    }
 
     if (deletion && matchedPath == target.svnPrefix && target.pathInBranch.isEmpty()
         && !repository->usesPrefix()) {

@@ -155,4 +155,6 @@ private:
     bool m_debugRules = false;
     bool m_propertiesRead = false;
     bool m_needCommit = false;
+    // Set when a rule gave a branch name git refuses; it fails the revision.
+    bool m_refNameRefused = false;
 };
