@@ -144,3 +144,184 @@ TEST(EndToEndBranches, ResumeAfterMaxRev)
     EXPECT_FALSE(third.standardOutput.contains("Exporting revision"));
     EXPECT_EQ(bench.refs("proj"), refsAfterSecond);
 }
+
+TEST(EndToEndBranches, BranchesAndTagsCopiedFromTreesWithoutFiles)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_EQ(bench.commit({"mkdir", "trunk", "mkdir", "branches", "mkdir", "tags",
+                            "mkdir", "trunk/sub"}), 1);
+    ASSERT_EQ(bench.commit({"cp", "1", "trunk", "branches/dev"}), 2);
+    ASSERT_EQ(bench.commit({"put", "@a\n", "trunk/a", "put", "@d\n", "branches/dev/d"}), 3);
+    // trunk has files now, but not at revision 1.
+    ASSERT_EQ(bench.commit({"cp", "1", "trunk", "branches/early", "cp", "1", "trunk", "tags/t0",
+                            "cp", "3", "trunk", "tags/t3"}), 4);
+    ASSERT_EQ(bench.commit({"put", "@e\n", "branches/early/e"}), 5);
+    const QString rules = bench.writeRules("proj.rules", projectRules + R"(
+match /tags/([^/]+)/
+  repository proj
+  branch refs/tags/\1
+  annotated true
+end match
+)");
+
+    // Split after the first empty branch, and again after the second.
+    for (const char *maxRevision : {"2", "4"}) {
+        const auto part = bench.convert({"--rules", rules, "--max-rev", maxRevision});
+        ASSERT_EQ(part.exitCode, 0) << part.standardError.constData();
+    }
+    const auto rest = bench.convert({"--rules", rules});
+    ASSERT_EQ(rest.exitCode, 0) << rest.standardError.constData();
+
+    // Root commits holding only what was added on the branch.
+    EXPECT_EQ(bench.tree("proj", "dev"), QStringList({"d 100644"}));
+    EXPECT_EQ(parentsOf(bench, "dev"), QByteArray());
+    EXPECT_EQ(bench.tree("proj", "early"), QStringList({"e 100644"}));
+    EXPECT_EQ(parentsOf(bench, "early"), QByteArray());
+    EXPECT_EQ(bench.tree("proj", "master"), QStringList({"a 100644"}));
+    // A tag of a tree without files has nothing to point to; one with files is made.
+    EXPECT_TRUE(bench.revParse("proj", "refs/tags/t0").isEmpty());
+    EXPECT_EQ(bench.revParse("proj", "t3^{commit}"), bench.revParse("proj", "master"));
+    int fsckExit = -1;
+    bench.git("proj", {"fsck", "--strict"}, &fsckExit);
+    EXPECT_EQ(fsckExit, 0);
+}
+
+TEST(EndToEndBranches, CopyFromABranchWithFilesGitNeverHadStillFails)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_EQ(bench.commit({"mkdir", "trunk", "mkdir", "branches", "mkdir", "trunk/sub",
+                            "put", "@a\n", "trunk/sub/a"}), 1);
+    ASSERT_EQ(bench.commit({"cp", "1", "trunk", "branches/b"}), 2);
+    // trunk's file goes to another repository: proj has nothing to make b from.
+    const QString rules = bench.writeRules("proj.rules", R"(
+create repository proj
+end repository
+create repository elsewhere
+end repository
+match /trunk/sub/
+  repository elsewhere
+  branch master
+end match
+match /trunk/
+  repository proj
+  branch master
+end match
+match /branches/([^/]+)/
+  repository proj
+  branch \1
+end match
+)");
+    const auto result = bench.convert({"--rules", rules});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.standardError.contains(
+        "\"b\" in repository \"proj\" is branching from branch \"master\" but the latter "
+        "doesn't exist. Can't continue."))
+        << result.standardError.constData();
+}
+
+TEST(EndToEndBranches, RefusedBranchNamesEndTheRunAndKeepEarlierRefs)
+{
+    for (const char *directory : {"my fix", "rel-1"}) {
+        E2eBench bench;
+        ASSERT_TRUE(bench.isValid());
+        ASSERT_EQ(bench.commit({"mkdir", "trunk", "mkdir", "branches", "put", "@a\n", "trunk/a"}),
+                  1);
+        ASSERT_EQ(bench.commit({"cp", "1", "trunk", "branches/ok"}), 2);
+        ASSERT_EQ(bench.commit({"put", "@b\n", "branches/ok/b"}), 3);
+        ASSERT_EQ(bench.commit({"cp", "3", "trunk", QStringLiteral("branches/") + directory}), 4);
+        // A substitution that leaves a backslash: rel-1 becomes rel\/1.
+        const QString rules = bench.writeRules(
+                "proj.rules", QByteArray(projectRules).replace("  branch \\1\n",
+                                                               "  branch \\1\n"
+                                                               "  substitute branch s/-/\\//\n"));
+        const auto result = bench.convert({"--rules", rules});
+        EXPECT_EQ(result.exitCode, 1);
+        const QByteArray refused = QByteArray(directory) == "my fix" ? "my fix" : "rel\\\\/1";
+        EXPECT_TRUE(result.standardError.contains(
+            "Branch name \"" + refused + "\" for \"/branches/" + directory
+            + "/\" from rule \"" + rules.toUtf8() + ":8 /branches/([^/]+)/\" is not a valid "
+            "git ref name: add a \"substitute branch\" line to the rule to change it"))
+            << result.standardError.constData();
+        EXPECT_EQ(bench.git("proj", {"for-each-ref", "--format=%(refname)"}),
+                  QByteArray("refs/heads/master\nrefs/heads/ok\n"));
+        EXPECT_EQ(bench.tree("proj", "ok"), QStringList({"a 100644", "b 100644"}));
+        int fsckExit = -1;
+        bench.git("proj", {"fsck", "--strict"}, &fsckExit);
+        EXPECT_EQ(fsckExit, 0);
+    }
+}
+
+TEST(EndToEndBranches, RulesAndPrefixesWithStraySlashesGiveCleanPaths)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_EQ(bench.commit({"mkdir", "proj", "mkdir", "proj/trunk", "put", "@a\n",
+                            "proj/trunk/a.txt", "mkdir", "proj/trunk/d", "put", "@e\n",
+                            "proj/trunk/d/e.txt", "mkdir", "lib", "put", "@l\n", "lib/l.txt",
+                            "mkdir", "other", "put", "@o\n", "other/o.txt"}), 1);
+    ASSERT_EQ(bench.commit({"rm", "proj/trunk/d/e.txt", "put", "@m\n", "lib/m.txt"}), 2);
+    const QString rules = bench.writeRules("proj.rules", R"(
+create repository proj
+end repository
+create repository lib
+  repository proj
+  prefix /sub/
+end repository
+create repository other
+  repository proj
+  prefix sub//x/
+end repository
+match /proj/trunk
+  repository proj
+  branch master
+end match
+match /lib/
+  repository lib
+  branch master
+end match
+match /other/
+  repository other
+  branch master
+end match
+)");
+    const auto result = bench.convert({"--rules", rules});
+    ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
+    EXPECT_EQ(bench.tree("proj", "master"),
+              QStringList({"a.txt 100644", "sub/l.txt 100644", "sub/m.txt 100644",
+                           "sub/x/o.txt 100644"}));
+    // Added at revision 1, deleted at revision 2, at its place in the tree.
+    EXPECT_EQ(bench.git("proj", {"log", "--format=%s", "master", "--", "d/e.txt"}),
+              QByteArray("change\nchange\n"));
+}
+
+TEST(EndToEndBranches, CopyFromAnEmptyBranchLeavesNoRecordThatRefusesOthers)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_EQ(bench.commit({"mkdir", "trunk", "mkdir", "branches", "put", "@a\n", "trunk/a",
+                            "mkdir", "branches/foo"}), 1);
+    ASSERT_EQ(bench.commit({"cp", "1", "branches/foo", "trunk/foo-copy"}), 2);
+    ASSERT_EQ(bench.commit({"mkdir", "branches/foo/bar", "put", "@x\n", "branches/foo/bar/x"}),
+              3);
+    const QString rules = bench.writeRules("proj.rules", R"(
+create repository proj
+end repository
+match /trunk/
+  repository proj
+  branch master
+end match
+match /branches/foo/([^/]+)/
+  repository proj
+  branch foo/\1
+end match
+match /branches/([^/]+)/
+  repository proj
+  branch \1
+end match
+)");
+    const auto result = bench.convert({"--rules", rules});
+    ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
+    EXPECT_EQ(bench.tree("proj", "foo/bar"), QStringList({"x 100644"}));
+}

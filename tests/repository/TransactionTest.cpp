@@ -1,4 +1,5 @@
 #include "RepositoryTestSupport.h"
+#include "repository/FastImportStream.h"
 
 #include "TestSupport.h"
 
@@ -370,3 +371,21 @@ TEST_F(TransactionTest, BranchNamesWithALineFeedAreRefused)
 }
 
 } // namespace
+
+TEST(RefNames, AgreeWithGitCheckRefFormat)
+{
+    const QStringList names = {
+        "master", "feature/x", "rel-1.0", "refs/tags/v1", "a@b", "-dash", "ünïcode",
+        "my fix", "rel\\/1", "a~1", "a^", "a:b", "a?", "a*", "a[b", "a..b", "a@{1}",
+        ".hidden", "x/.y", "a.lock", "x/a.lock/y", "a/", "a.", "a//b", "", "tab\there",
+        "del\x7f", "line\nfeed", "refs/tags/", "refs/heads/ok", "refs//x"};
+    for (const QString &name : names) {
+        const auto git = TestSupport::run(QStringLiteral("git"),
+                                          {QStringLiteral("check-ref-format"),
+                                           QString::fromUtf8(FastImportStream::refFor(name))});
+        ASSERT_FALSE(git.crashed);
+        EXPECT_EQ(FastImportStream::isValidRefName(name), git.exitCode == 0) << name.toStdString();
+    }
+    // git takes refs/heads/@ as a ref, but "@" means HEAD to it as a branch name.
+    EXPECT_FALSE(FastImportStream::isValidRefName(QStringLiteral("@")));
+}
