@@ -230,9 +230,15 @@ bool RulesFile::interpretMatchLine(ReadState &state, const QString &line, const 
     } else if (state.substituteBranch.exactMatch(line)) {
         rule.branchSubstitutions.append(substitutionOrFatal(state, freeText(state.substituteBranch), lineAsRead));
     } else if (state.revisionBound.exactMatch(line)) {
+        // A number beyond the revision range cannot be a bound: read as 0 it
+        // would lift the bound altogether. Not accepted here, the line is
+        // reported as malformed.
+        bool isRevision = false;
+        const int revision = state.revisionBound.cap(2).toInt(&isRevision, 10);
+        if (!isRevision)
+            return false;
         // Only the exact word "min" sets the lower bound; the pattern itself
         // is case-insensitive, so "MIN" and "Max" set the upper one.
-        const int revision = state.revisionBound.cap(2).toInt();
         if (state.revisionBound.cap(1) == QLatin1String("min"))
             rule.minRevision = revision;
         else

@@ -81,6 +81,21 @@ TEST_F(RulesLoaderDeathTest, MalformedLinesAreQuotedAsRead)
     expectFatal("declare V=value\n${V} here\n", "Malformed line in rules file: line 2: ${V} here");
 }
 
+TEST_F(RulesLoaderDeathTest, RevisionBoundsOutsideTheRevisionRangeAreMalformed)
+{
+    // Read as 0, such a bound would apply the rule at every revision.
+    expectFatal("match /x/\n  min revision 99999999999\nend match\n",
+                "Malformed line in rules file: line 2:   min revision 99999999999");
+    expectFatal("match /x/\n  max revision 2147483648\nend match\n",
+                "Malformed line in rules file: line 2:   max revision 2147483648");
+    expectFatal("declare BIG=4294967296\nmatch /x/\n  MAX revision ${BIG}\nend match\n",
+                "Malformed line in rules file: line 3:   MAX revision ${BIG}");
+    expectFatal("match /x/\n  min revision twelve\nend match\n",
+                "Malformed line in rules file: line 2:   min revision twelve");
+    expectFatal("match /x/\n  min revision -3\nend match\n",
+                "Malformed line in rules file: line 2:   min revision -3");
+}
+
 TEST_F(RulesLoaderDeathTest, MalformedRegularExpression)
 {
     const QString pattern = QStringLiteral("/(unclosed/");

@@ -166,7 +166,7 @@ TEST_F(RulesLoader, MatchBlockFields)
                     "  action export\n"
                     "end match\n"
                     "match /big/\n"                   // 24
-                    "  min revision 99999999999\n"
+                    "  min revision 2147483647\n"
                     "  Max revision 3\n"
                     "end match\n");
     auto file = load("match.rules");
@@ -215,8 +215,8 @@ TEST_F(RulesLoader, MatchBlockFields)
     EXPECT_EQ(rules[3].action, RuleAction::Export);
     EXPECT_TRUE(rules[3].repository.isEmpty());
 
-    // A revision beyond the 32-bit range reads as 0.
-    EXPECT_EQ(rules[4].minRevision, 0);
+    // The largest revision number is still a bound (beyond it the line is malformed).
+    EXPECT_EQ(rules[4].minRevision, 2147483647);
     EXPECT_EQ(rules[4].maxRevision, 3);
 }
 
