@@ -94,7 +94,10 @@ const MatchRule *RevisionExporter::findCopySourceRule(const QList<MatchRule> &ru
 Repository::Transaction *RevisionExporter::transactionFor(const RuleTarget &target,
                                                           Repository *repository)
 {
-    const QString key = target.repository + target.branch;
+    // A line feed between the two, which no repository name can hold: joined
+    // directly, repository "a" with branch "bmaster" and repository "ab" with
+    // branch "master" would share one transaction.
+    const QString key = target.repository + QLatin1Char('\n') + target.branch;
     if (Repository::Transaction *transaction = m_transactions.value(key))
         return transaction;
     Repository::Transaction *transaction =
