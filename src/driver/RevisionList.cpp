@@ -89,8 +89,13 @@ RevisionSet readRevisionList(const QString &fileName, const std::function<int()>
 
     QRegExp linePattern(QStringLiteral("(\\d+)\\s*(?:-\\s*(\\d+|HEAD))?"), Qt::CaseSensitive, QRegExp::RegExp);
     LatestRevision latest(latestRevision);
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine().trimmed());
+    // Read until nothing comes, not while atEnd() is false: a pipe (as with
+    // --revisions-file <(...)) may have no bytes available yet.
+    for (;;) {
+        const QByteArray bytes = file.readLine();
+        if (bytes.isEmpty())
+            break;
+        const QString line = QString::fromUtf8(bytes.trimmed());
         QString first;
         QString last;
         if (linePattern.indexIn(line) != -1) {
