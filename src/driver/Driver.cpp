@@ -60,6 +60,10 @@ int Driver::run()
     m_rules = std::make_unique<RulesFileSet>(options().optionValue(QStringLiteral("rules")));
     m_rules->load();
     readRevisionBounds();
+    // Before any repository is created or opened: a conversion that could
+    // only end in a dead fast-import must not begin.
+    if (!readIdentities())
+        return 1;
 
     const int firstRevision = negotiateResume();
     if (firstRevision < 0)
@@ -134,6 +138,23 @@ void Driver::readRevisionBounds()
     m_maxRev = integerOption("max-rev");
 }
 
+bool Driver::readIdentities()
+{
+    const QString fileName = options().optionValue(QStringLiteral("identity-map"));
+    const IdentityMapContents contents = readIdentityMap(fileName);
+    if (contents.rejectedLines.isEmpty()) {
+        m_identities = contents.identities;
+        return true;
+    }
+    const QByteArray file = fileName.toLocal8Bit();
+    for (const RejectedIdentityLine &rejected : contents.rejectedLines)
+        qCritical("%s:%d: not a git identity (a name, a blank and an address in angle brackets, "
+                  "as in \"Jane Doe <jane@example.com>\"): %s",
+                  file.constData(), rejected.lineNumber, rejected.text.constData());
+    qCritical("Nothing was converted: mend the identity map %s and run again", file.constData());
+    return false;
+}
+
 int Driver::negotiateResume()
 {
     int cutoff = m_resumeFrom != 0 ? m_resumeFrom : INT_MAX;
@@ -199,7 +220,7 @@ void Driver::setUpSource()
     m_source = std::make_unique<SvnSource>(options().arguments().constFirst());
     m_source->assignMatchRules(m_rules->matchRuleLists());
     m_source->assignRepositories(m_repositories);
-    m_source->assignIdentityMap(readIdentityMap(options().optionValue(QStringLiteral("identity-map"))));
+    m_source->assignIdentityMap(m_identities);
     m_source->assignIdentityDomain(identityDomain());
 }
 

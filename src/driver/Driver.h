@@ -1,5 +1,7 @@
 #pragma once
 
+#include "driver/IdentityMap.h"
+
 #include <QHash>
 #include <QString>
 #include <memory>
@@ -25,6 +27,9 @@ private:
     int checkCommandLine();
     void warnAboutMissingIdentities() const;
     void readRevisionBounds();
+    // False when the identity map holds identities git would refuse; every
+    // such line has then been reported.
+    bool readIdentities();
     // Returns the first revision to convert, or -1 when the run must end with 1.
     int negotiateResume();
     enum class PassResult { Complete, Repeat, Failed };
@@ -40,6 +45,7 @@ private:
     std::unique_ptr<RulesFileSet> m_rules;
     std::unique_ptr<SvnSource> m_source;
     QHash<QString, Repository *> m_repositories;
+    IdentityMap m_identities;
     int m_resumeFrom = 0;
     int m_maxRev = 0;
 };

@@ -4,9 +4,13 @@
 #include "driver/IdentityMap.h"
 #include "driver/RevisionList.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <climits>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using DriverTest::captureStderr;
 
@@ -43,6 +47,7 @@ RevisionListResult readList(const QTemporaryDir &directory, const QByteArray &co
 struct IdentityMapResult
 {
     IdentityMap identities;
+    QList<RejectedIdentityLine> rejectedLines;
     QByteArray standardError;
 };
 
@@ -51,8 +56,30 @@ IdentityMapResult readMap(const QTemporaryDir &directory, const QByteArray &cont
     const QString path = directory.filePath("identities.txt");
     TestSupport::writeFile(path, contents);
     IdentityMapResult result;
-    result.standardError = captureStderr([&] { result.identities = readIdentityMap(path); });
+    result.standardError = captureStderr([&] {
+        const IdentityMapContents read = readIdentityMap(path);
+        result.identities = read.identities;
+        result.rejectedLines = read.rejectedLines;
+    });
     return result;
+}
+
+// Makes a FIFO at path whose writer opens it at once but writes contents only
+// a second later, as a slow generator behind <(...) does. Returns the writer.
+pid_t fifoWithSlowWriter(const QString &path, const QByteArray &contents)
+{
+    if (mkfifo(QFile::encodeName(path).constData(), 0600) != 0)
+        return -1;
+    const pid_t writer = fork();
+    if (writer == 0) {
+        QFile pipe(path);
+        pipe.open(QIODevice::WriteOnly);
+        sleep(1);
+        pipe.write(contents);
+        pipe.close();
+        _exit(0);
+    }
+    return writer;
 }
 
 } // namespace
@@ -88,16 +115,51 @@ TEST(IdentityMap, ReadsBothLineFormsAndSkipsUnusableLines)
     EXPECT_EQ(result.identities, expected);
 }
 
+// fast-import dies on an identity it cannot parse, and with it every ref of
+// the repository: such lines are all given back, none enters the map.
+TEST(IdentityMap, IdentitiesGitWouldRefuseAreAllRejected)
+{
+    QTemporaryDir directory;
+    const char contents[] = "root = Root Person\n"                 // no address
+                            "ok = Fine Person <fine@example.com>\n"
+                            "bare = <bare@example.com>\n"          // no name
+                            "glued Glued<glued@example.com>\n"     // no blank before <
+                            "open Open <open@example.com\n"        // no >
+                            "after After <after@example.com> x\n"  // text after >
+                            "two Two <a@example.com> <b@example.com>\n"
+                            "angle An>gle <angle@example.com>\n"
+                            "nested Nested <ne<sted@example.com>\n"
+                            "nul Nul <nul\0@example.com>\n"
+                            "cr Carriage\rReturn <cr@example.com>\r\n"
+                            "empty =\n"
+                            "short = A <>\n";
+    const IdentityMapResult result = readMap(directory, QByteArray(contents, sizeof contents - 1));
+    EXPECT_TRUE(result.standardError.isEmpty()) << result.standardError.constData();
+    IdentityMap expected;
+    expected.insert("ok", "Fine Person <fine@example.com>");
+    // An empty address is still an identity git takes.
+    expected.insert("short", "A <>");
+    EXPECT_EQ(result.identities, expected);
+
+    QList<int> lineNumbers;
+    for (const RejectedIdentityLine &line : result.rejectedLines)
+        lineNumbers.append(line.lineNumber);
+    EXPECT_EQ(lineNumbers, QList<int>({1, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    ASSERT_EQ(result.rejectedLines.size(), 11);
+    EXPECT_EQ(result.rejectedLines.first().text, QByteArray("root = Root Person"));
+    EXPECT_EQ(result.rejectedLines.at(9).text, QByteArray("cr Carriage\rReturn <cr@example.com>"));
+}
+
 TEST(IdentityMap, MissingFileReportsWithoutLineBreakAndEmptyNameIsSilent)
 {
     QTemporaryDir directory;
     const QString missing = directory.filePath("absent.txt");
     IdentityMap identities;
-    const QByteArray message = captureStderr([&] { identities = readIdentityMap(missing); });
+    const QByteArray message = captureStderr([&] { identities = readIdentityMap(missing).identities; });
     EXPECT_TRUE(identities.isEmpty());
     EXPECT_EQ(message.toStdString(), "Could not open file " + missing.toStdString() + ": No such file or directory");
 
-    const QByteArray silent = captureStderr([&] { identities = readIdentityMap(QString()); });
+    const QByteArray silent = captureStderr([&] { identities = readIdentityMap(QString()).identities; });
     EXPECT_TRUE(identities.isEmpty());
     EXPECT_TRUE(silent.isEmpty());
 }
@@ -188,4 +250,26 @@ TEST(RevisionList, MissingFileAndEmptyName)
     const RevisionListResult empty = readList(directory, "");
     EXPECT_TRUE(empty.revisions.isEmpty());
     EXPECT_TRUE(empty.standardError.isEmpty());
+}
+
+// As with --identity-map <(...) and --revisions-file <(...): the writer may
+// not have written yet when the reader starts.
+TEST(InputFileReaders, FilesFromPipesWhoseWriterIsStillBusy)
+{
+    QTemporaryDir directory;
+    const QString identityPipe = directory.filePath("identities.fifo");
+    const pid_t identityWriter = fifoWithSlowWriter(identityPipe, "jdoe = John Doe <jdoe@example.com>\n");
+    ASSERT_GT(identityWriter, 0);
+    const IdentityMapContents identities = readIdentityMap(identityPipe);
+    waitpid(identityWriter, nullptr, 0);
+    IdentityMap expected;
+    expected.insert("jdoe", "John Doe <jdoe@example.com>");
+    EXPECT_EQ(identities.identities, expected);
+
+    const QString revisionPipe = directory.filePath("revisions.fifo");
+    const pid_t revisionWriter = fifoWithSlowWriter(revisionPipe, "3\n5-6\n");
+    ASSERT_GT(revisionWriter, 0);
+    const RevisionSet revisionList = readRevisionList(revisionPipe, [] { return 10; });
+    waitpid(revisionWriter, nullptr, 0);
+    EXPECT_EQ(revisionList, revisions({3, 5, 6}));
 }

@@ -1,5 +1,7 @@
 #include "E2eBench.h"
 
+#include <QDir>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -84,4 +86,40 @@ TEST(EndToEndContent, IgnorePropertiesAndEmptyDirectories)
     EXPECT_EQ(bench.tree("proj", "master"),
               QStringList({"docs/e 100644", "empty/.gitignore 100644", "src/.gitignore 100644",
                            "src/m.c 100644"}));
+}
+
+// An identity fast-import cannot parse would kill it and cost every ref: the
+// whole map is checked first, every faulty line is named, nothing is touched.
+TEST(EndToEndContent, IdentityMapWithFaultyLinesConvertsNothing)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_EQ(bench.commit({"mkdir", "trunk", "put", "@1\n", "trunk/f"}, "first", "root"), 1);
+    const QString rules = bench.writeRules("proj.rules", trunkRules);
+    const QString identities = bench.path("identities");
+    TestSupport::writeFile(identities, "root = Root Person\n"
+                                       "alice = Alice <alice@example.com>\n"
+                                       "bob Bob <bob@example.com> (builder)\n");
+
+    const auto refused = bench.convert({"--rules", rules, "--identity-map", identities});
+    EXPECT_EQ(refused.exitCode, 1);
+    const QByteArray reason = ": not a git identity (a name, a blank and an address in angle "
+                               "brackets, as in \"Jane Doe <jane@example.com>\"): ";
+    const QByteArray file = identities.toUtf8();
+    const QByteArray messages = refused.standardError;
+    EXPECT_TRUE(messages.contains(file + ":1" + reason + "root = Root Person\n")) << messages.constData();
+    EXPECT_TRUE(messages.contains(file + ":3" + reason + "bob Bob <bob@example.com> (builder)\n"));
+    EXPECT_FALSE(messages.contains(file + ":2"));
+    EXPECT_TRUE(messages.contains("Nothing was converted: mend the identity map " + file + " and run again\n"));
+    EXPECT_FALSE(refused.standardOutput.contains("Exporting revision"));
+    EXPECT_TRUE(QDir(bench.outputDirectory()).isEmpty());
+
+    TestSupport::writeFile(identities, "root = Root Person <root@example.com>\n");
+    const auto converted = bench.convert({"--rules", rules, "--identity-map", identities});
+    ASSERT_EQ(converted.exitCode, 0) << converted.standardError.constData();
+    EXPECT_EQ(bench.git("proj", {"log", "--format=%an <%ae>", "master"}),
+              QByteArray("Root Person <root@example.com>\n"));
+    int exitCode = -1;
+    bench.git("proj", {"fsck", "--strict"}, &exitCode);
+    EXPECT_EQ(exitCode, 0);
 }
