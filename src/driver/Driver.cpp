@@ -134,7 +134,9 @@ void Driver::warnAboutMissingIdentities() const
 
 void Driver::readRevisionBounds()
 {
-    m_resumeFrom = integerOption("resume-from");
+    // Revisions count from 1: a resume point below that is no resume point
+    // (a cut-off below every revision would repeat the creation pass for ever).
+    m_resumeFrom = std::max(integerOption("resume-from"), 0);
     m_maxRev = integerOption("max-rev");
 }
 
