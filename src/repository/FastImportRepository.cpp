@@ -36,6 +36,26 @@ QByteArray runGit(const QStringList &arguments, const QString &workingDirectory 
     return git.readAllStandardOutput();
 }
 
+// fast-import holds every blob smaller than core.bigFileThreshold whole in
+// memory (512 MiB unless configured), in each of up to 100 processes; a larger
+// blob is streamed into the pack. Bounded, a file of any size passes through
+// in a few megabytes, and the objects are the same.
+const char bigFileThreshold[] = "64m";
+
+// Runs a short git command on the repository in directory and waits for it
+// without time limit. --git-dir keeps git from looking for a repository in
+// the directories above when the directory is none.
+int gitConfigExitCode(const QString &directory, const QStringList &arguments)
+{
+    QProcess git;
+    git.setWorkingDirectory(directory);
+    git.start(QStringLiteral("git"),
+              QStringList{QStringLiteral("--git-dir=."), QStringLiteral("config")} + arguments);
+    if (!git.waitForFinished(-1) || git.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return git.exitCode();
+}
+
 } // namespace
 
 FastImportRepository::FastImportRepository(const RepositoryRule &rule)
@@ -55,6 +75,8 @@ FastImportRepository::FastImportRepository(const RepositoryRule &rule)
         importProcess.setWorkingDirectory(repositoryName);
         if (!QDir(repositoryName).exists())
             createRepositoryDirectory(rule);
+        else
+            boundBigFilesUnlessConfigured();
     }
 }
 
@@ -65,6 +87,7 @@ void FastImportRepository::createRepositoryDirectory(const RepositoryRule &rule)
     runGit({QStringLiteral("--bare"), QStringLiteral("init")}, repositoryName);
     runGit({QStringLiteral("config"), QStringLiteral("core.ignorecase"), QStringLiteral("false")},
            repositoryName);
+    boundBigFiles();
 
     if (!rule.description.isEmpty()) {
         QFile description(repositoryName + QStringLiteral("/description"));
@@ -75,6 +98,24 @@ void FastImportRepository::createRepositoryDirectory(const RepositoryRule &rule)
     // fast-import refuses to start when the file named by --import-marks is missing.
     QFile marks(RepositoryFileNames::marksFilePath(repositoryName));
     marks.open(QIODevice::WriteOnly);
+}
+
+void FastImportRepository::boundBigFiles()
+{
+    if (gitConfigExitCode(repositoryName, {QStringLiteral("core.bigFileThreshold"),
+                                           QLatin1String(bigFileThreshold)})
+        != 0)
+        qWarning() << "WARN: could not set core.bigFileThreshold in repository" << repositoryName
+                   << "(fast-import will hold each file below 512 MiB whole in memory)";
+}
+
+// A repository made by an older version lacks the bound; a value someone set
+// on purpose is kept.
+void FastImportRepository::boundBigFilesUnlessConfigured()
+{
+    if (gitConfigExitCode(repositoryName, {QStringLiteral("--get"), QStringLiteral("core.bigFileThreshold")})
+        != 0)
+        boundBigFiles();
 }
 
 FastImportRepository::~FastImportRepository()

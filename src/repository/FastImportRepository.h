@@ -109,6 +109,9 @@ public:
 
 private:
     void createRepositoryDirectory(const RepositoryRule &rule);
+    // Lets fast-import stream large files instead of holding them in memory.
+    void boundBigFiles();
+    void boundBigFilesUnlessConfigured();
     void queueBranchReset(const QString &branch, int revision, int mark,
                           const QByteArray &resetFrom, const QByteArray &comment);
     void recordImportFailure();

@@ -128,6 +128,10 @@ TEST(EndToEndBranches, ResumeAfterMaxRev)
     ASSERT_EQ(first.exitCode, 0) << first.standardError.constData();
     EXPECT_FALSE(first.standardOutput.contains("Exporting revision 3"));
     EXPECT_EQ(bench.git("proj", {"rev-list", "--count", "master"}).trimmed(), QByteArray("2"));
+    // Large files are streamed by fast-import, not held whole in memory. A
+    // repository made by an older version, without the bound, gets it too.
+    EXPECT_EQ(bench.git("proj", {"config", "core.bigFileThreshold"}), QByteArray("64m\n"));
+    bench.git("proj", {"config", "--unset", "core.bigFileThreshold"});
 
     auto second = bench.convert({"--rules", rules});
     ASSERT_EQ(second.exitCode, 0) << second.standardError.constData();
@@ -138,11 +142,16 @@ TEST(EndToEndBranches, ResumeAfterMaxRev)
     EXPECT_EQ(bench.tree("proj", "rel"), QStringList({"f 100644", "r 100644"}));
     EXPECT_EQ(parentsOf(bench, "rel"), bench.revParse("proj", "master~1"));
 
+    EXPECT_EQ(bench.git("proj", {"config", "core.bigFileThreshold"}), QByteArray("64m\n"));
+
+    // A bound someone chose is kept.
+    bench.git("proj", {"config", "core.bigFileThreshold", "1g"});
     const QStringList refsAfterSecond = bench.refs("proj");
     auto third = bench.convert({"--rules", rules});
     ASSERT_EQ(third.exitCode, 0) << third.standardError.constData();
     EXPECT_FALSE(third.standardOutput.contains("Exporting revision"));
     EXPECT_EQ(bench.refs("proj"), refsAfterSecond);
+    EXPECT_EQ(bench.git("proj", {"config", "core.bigFileThreshold"}), QByteArray("1g\n"));
 }
 
 TEST(EndToEndBranches, BranchesAndTagsCopiedFromTreesWithoutFiles)
