@@ -154,6 +154,59 @@ TEST(EndToEndBranches, ResumeAfterMaxRev)
     EXPECT_EQ(bench.git("proj", {"config", "core.bigFileThreshold"}), QByteArray("1g\n"));
 }
 
+// Repository "a" with branch "bmaster" and repository "ab" with branch
+// "master", touched by one revision: each gets its own commit.
+TEST(EndToEndBranches, RepositoryAndBranchNamesThatJoinAlikeStayApart)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_EQ(bench.commit({"mkdir", "one", "mkdir", "two"}), 1);
+    ASSERT_EQ(bench.commit({"put", "@1\n", "one/x", "put", "@2\n", "two/y"}), 2);
+    const QString rules = bench.writeRules("joined.rules", R"(
+create repository a
+end repository
+create repository ab
+end repository
+match /one/
+  repository a
+  branch bmaster
+end match
+match /two/
+  repository ab
+  branch master
+end match
+)");
+    const auto result = bench.convert({"--rules", rules});
+    ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
+    EXPECT_EQ(bench.tree("a", "bmaster"), QStringList({"x 100644"}));
+    EXPECT_EQ(bench.tree("ab", "master"), QStringList({"y 100644"}));
+    EXPECT_EQ(bench.refs("a").size(), 1);
+    for (const QString repository : {"a", "ab"}) {
+        int exitCode = -1;
+        bench.git(repository, {"fsck", "--strict"}, &exitCode);
+        EXPECT_EQ(exitCode, 0) << repository.toStdString();
+    }
+}
+
+// Revisions count from 1: a resume point or a last revision below that means
+// none, and the whole history is converted.
+TEST(EndToEndBranches, RevisionBoundsBelowOneMeanNoBound)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_EQ(bench.commit({"mkdir", "trunk", "put", "@1\n", "trunk/f"}), 1);
+    ASSERT_EQ(bench.commit({"put", "@2\n", "trunk/f"}), 2);
+    const QString rules = bench.writeRules("proj.rules", projectRules);
+
+    const auto result = bench.convert({"--rules", rules, "--resume-from=-5", "--max-rev=-3"});
+    ASSERT_FALSE(result.crashed);
+    ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
+    EXPECT_TRUE(result.standardOutput.contains("Exporting revision 1 "));
+    EXPECT_TRUE(result.standardOutput.contains("Exporting revision 2 "));
+    EXPECT_EQ(bench.git("proj", {"rev-list", "--count", "master"}).trimmed(), QByteArray("2"));
+    EXPECT_EQ(bench.fileAt("proj", "master", "f"), QByteArray("2\n"));
+}
+
 TEST(EndToEndBranches, BranchesAndTagsCopiedFromTreesWithoutFiles)
 {
     E2eBench bench;
@@ -292,25 +345,6 @@ match /lib/
 end match
 match /other/
   repository other
-// Repository "a" with branch "bmaster" and repository "ab" with branch
-// "master", touched by one revision: each gets its own commit.
-TEST(EndToEndBranches, RepositoryAndBranchNamesThatJoinAlikeStayApart)
-{
-    E2eBench bench;
-    ASSERT_TRUE(bench.isValid());
-    ASSERT_EQ(bench.commit({"mkdir", "one", "mkdir", "two"}), 1);
-    ASSERT_EQ(bench.commit({"put", "@1\n", "one/x", "put", "@2\n", "two/y"}), 2);
-    const QString rules = bench.writeRules("joined.rules", R"(
-create repository a
-end repository
-create repository ab
-end repository
-match /one/
-  repository a
-  branch bmaster
-end match
-match /two/
-  repository ab
   branch master
 end match
 )");
@@ -352,31 +386,4 @@ end match
     const auto result = bench.convert({"--rules", rules});
     ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
     EXPECT_EQ(bench.tree("proj", "foo/bar"), QStringList({"x 100644"}));
-    EXPECT_EQ(bench.tree("a", "bmaster"), QStringList({"x 100644"}));
-    EXPECT_EQ(bench.tree("ab", "master"), QStringList({"y 100644"}));
-    EXPECT_EQ(bench.refs("a").size(), 1);
-    for (const QString repository : {"a", "ab"}) {
-        int exitCode = -1;
-        bench.git(repository, {"fsck", "--strict"}, &exitCode);
-        EXPECT_EQ(exitCode, 0) << repository.toStdString();
-    }
-}
-
-// Revisions count from 1: a resume point or a last revision below that means
-// none, and the whole history is converted.
-TEST(EndToEndBranches, RevisionBoundsBelowOneMeanNoBound)
-{
-    E2eBench bench;
-    ASSERT_TRUE(bench.isValid());
-    ASSERT_EQ(bench.commit({"mkdir", "trunk", "put", "@1\n", "trunk/f"}), 1);
-    ASSERT_EQ(bench.commit({"put", "@2\n", "trunk/f"}), 2);
-    const QString rules = bench.writeRules("proj.rules", projectRules);
-
-    const auto result = bench.convert({"--rules", rules, "--resume-from=-5", "--max-rev=-3"});
-    ASSERT_FALSE(result.crashed);
-    ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
-    EXPECT_TRUE(result.standardOutput.contains("Exporting revision 1 "));
-    EXPECT_TRUE(result.standardOutput.contains("Exporting revision 2 "));
-    EXPECT_EQ(bench.git("proj", {"rev-list", "--count", "master"}).trimmed(), QByteArray("2"));
-    EXPECT_EQ(bench.fileAt("proj", "master", "f"), QByteArray("2\n"));
 }
