@@ -247,6 +247,10 @@ bool Driver::convertRevisions(int firstRevision)
             printf("\n");
         if (!m_source->convertRevision(int(revision)))
             return false;
+        // A fast-import found dead outside a commit (while branch updates
+        // were sent, say) has lost what it was given: go no further.
+        if (FastImportRepository::importFailed())
+            return false;
     }
     return true;
 }

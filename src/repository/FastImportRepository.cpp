@@ -7,12 +7,22 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
+#include <algorithm>
 #include <climits>
 
 namespace {
 
 bool importFailureSeen = false;
+
+// How much of the log a failure report shows.
+const int logTailLines = 5;
+const qint64 logTailBytes = 4096;
+
+// A process that refused a write has closed its input and is ending; this is
+// how long it gets to end before the failure is reported without its status.
+const int writeFailureGraceMs = 10000;
 
 bool optionGiven(const char *name)
 {
@@ -54,6 +64,32 @@ int gitConfigExitCode(const QString &directory, const QStringList &arguments)
     if (!git.waitForFinished(-1) || git.exitStatus() != QProcess::NormalExit)
         return -1;
     return git.exitCode();
+}
+
+// CPU time (user and system, in clock ticks) that the process has used so far,
+// or -1 when the system does not tell.
+qint64 cpuTicksOf(qint64 pid)
+{
+    if (pid <= 0)
+        return -1;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // The command name in parentheses may hold blanks; the fields that follow
+    // it start with the state (field 3), so utime and stime (fields 14 and 15)
+    // are the 12th and 13th.
+    const qsizetype nameEnd = text.lastIndexOf(')');
+    if (nameEnd < 0)
+        return -1;
+    const QList<QByteArray> fields = text.mid(nameEnd + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    bool userIsNumber = false;
+    bool systemIsNumber = false;
+    const qint64 ticks = fields.at(11).toLongLong(&userIsNumber)
+                         + fields.at(12).toLongLong(&systemIsNumber);
+    return userIsNumber && systemIsNumber ? ticks : -1;
 }
 
 } // namespace
@@ -123,19 +159,19 @@ FastImportRepository::~FastImportRepository()
     stopImportProcess();
 }
 
-void FastImportRepository::ensureImportRunning()
+bool FastImportRepository::ensureImportRunning()
 {
     ActiveProcessList::touch(this);
 
-    // Without an event loop the process object learns of the child's end only
-    // while it waits; a zero wait lets it notice a child that died meanwhile.
-    if (importProcess.state() == QProcess::Running)
-        importProcess.waitForFinished(0);
     if (importProcess.state() != QProcess::NotRunning)
-        return;
+        return importStillRunning();
 
-    if (importStarted)
-        qFatal("git-fast-import has been started once and crashed?");
+    // A process that ended while it was still being written to has lost what
+    // it was sent; a new one would build on a history with a gap in it.
+    if (importStarted) {
+        recordImportFailure(true);
+        return false;
+    }
     importStarted = true;
 
     const QString marksFile = RepositoryFileNames::marksFileName(repositoryName);
@@ -143,8 +179,9 @@ void FastImportRepository::ensureImportRunning()
                                         QStringLiteral("--export-marks=") + marksFile,
                                         QStringLiteral("--force")};
 
-    importProcess.setStandardOutputFile(RepositoryFileNames::logFileNameFor(repositoryName),
-                                        QIODevice::Append);
+    const QString logFile = RepositoryFileNames::logFileNameFor(repositoryName);
+    logSizeAtStart = QFileInfo(logFile).size();
+    importProcess.setStandardOutputFile(logFile, QIODevice::Append);
     importProcess.setProcessChannelMode(QProcess::MergedChannels);
 
     if (!writesToFile())
@@ -153,9 +190,25 @@ void FastImportRepository::ensureImportRunning()
                             QIODevice::ReadWrite);
     else
         importProcess.start(QStringLiteral("cat"), QStringList(), QIODevice::ReadWrite);
-    importProcess.waitForStarted(-1);
+    if (!importProcess.waitForStarted(-1)) {
+        recordImportFailure(true);
+        return false;
+    }
 
     announceBranches();
+    return true;
+}
+
+bool FastImportRepository::importStillRunning()
+{
+    // Without an event loop the process object learns of the child's end only
+    // while it waits; a zero wait lets it notice a child that died meanwhile.
+    if (importProcess.state() == QProcess::Running)
+        importProcess.waitForFinished(0);
+    if (importProcess.state() != QProcess::NotRunning)
+        return true;
+    recordImportFailure(true);
+    return false;
 }
 
 void FastImportRepository::stopImportProcess()
@@ -181,7 +234,7 @@ void FastImportRepository::stopImportProcess()
         }
         importProcess.closeWriteChannel();
 
-        importProcess.waitForFinished(limit);
+        waitForImportToFinish(limit);
         if (importProcess.state() != QProcess::NotRunning) {
             importProcess.terminate();
             if (!importProcess.waitForFinished(200))
@@ -192,34 +245,85 @@ void FastImportRepository::stopImportProcess()
                         << "(--fast-import-timeout 0 waits as long as it takes)";
             importFailureSeen = true;
         } else {
-            recordImportFailure();
+            recordImportFailure(false);
         }
     } else if (importStarted) {
-        recordImportFailure();
+        recordImportFailure(true);
     }
     importStarted = false;
+    importEndReported = false;
     ActiveProcessList::remove(this);
 }
 
-// Called once the process has ended: anything but a clean exit may have lost
-// commits that the log already claims, so the run must not report success.
-void FastImportRepository::recordImportFailure()
+// Waits period after period while the process keeps using CPU time: one that
+// is still writing its pack would lose every commit since its last checkpoint
+// if it were stopped. Only a whole period without progress ends the wait.
+void FastImportRepository::waitForImportToFinish(int periodMs)
 {
+    qint64 cpuTicks = cpuTicksOf(importProcess.processId());
+    while (!importProcess.waitForFinished(periodMs)) {
+        if (importProcess.state() == QProcess::NotRunning)
+            return;
+        const qint64 nowTicks = cpuTicksOf(importProcess.processId());
+        if (nowTicks < 0 || nowTicks <= cpuTicks)
+            return;
+        cpuTicks = nowTicks;
+        qDebug() << "git-fast-import for repository" << repositoryName
+                 << "is still working; waiting another" << periodMs / 1000 << "seconds";
+    }
+}
+
+// Reports, once per process, an end that may have lost commits the log
+// already claims, with the last lines the process wrote (its own "fatal:"
+// text), so that the run fails and says why.
+void FastImportRepository::recordImportFailure(bool endedOnItsOwn)
+{
+    if (importEndReported)
+        return;
     if (importProcess.error() == QProcess::FailedToStart) {
         qCritical() << "git-fast-import for repository" << repositoryName
                     << "could not be started:" << qPrintable(importProcess.errorString());
-        importFailureSeen = true;
     } else if (importProcess.exitStatus() == QProcess::CrashExit) {
         qCritical() << "git-fast-import for repository" << repositoryName
                     << "was ended by signal" << importProcess.exitCode()
                     << "; commits may have been lost";
-        importFailureSeen = true;
     } else if (importProcess.exitCode() != 0) {
         qCritical() << "git-fast-import for repository" << repositoryName
                     << "exited with status" << importProcess.exitCode()
                     << "; commits may have been lost";
-        importFailureSeen = true;
+    } else if (endedOnItsOwn) {
+        qCritical() << "git-fast-import for repository" << repositoryName
+                    << "exited with status 0 before the end of its input"
+                    << "; commits may have been lost";
+    } else {
+        return;
     }
+    importEndReported = true;
+    importFailureSeen = true;
+
+    const QByteArray tail = importLogTail();
+    if (!tail.isEmpty())
+        qCritical() << "Last lines that git-fast-import wrote to"
+                    << RepositoryFileNames::logFileNameFor(repositoryName)
+                    << (":\n" + tail).constData();
+}
+
+// The last lines of the log that the current process wrote; earlier runs'
+// lines are left out.
+QByteArray FastImportRepository::importLogTail() const
+{
+    QFile log(RepositoryFileNames::logFileNameFor(repositoryName));
+    if (!log.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const qint64 start = std::max(logSizeAtStart, log.size() - logTailBytes);
+    if (start >= log.size() || !log.seek(start))
+        return QByteArray();
+    QList<QByteArray> lines = log.readAll().split('\n');
+    if (!lines.isEmpty() && lines.constLast().isEmpty())
+        lines.removeLast();
+    if (start > logSizeAtStart && !lines.isEmpty())
+        lines.removeFirst(); // begins inside a line
+    return lines.mid(std::max<qsizetype>(0, lines.size() - logTailLines)).join('\n');
 }
 
 bool FastImportRepository::importFailed()
@@ -232,19 +336,28 @@ void FastImportRepository::clearImportFailed()
     importFailureSeen = false;
 }
 
-void FastImportRepository::drainImportProcess(bool nameRepository)
+bool FastImportRepository::drainImportProcess(bool nameRepository)
 {
     while (importProcess.bytesToWrite() > 0) {
         if (importProcess.waitForBytesWritten(-1))
             continue;
         if (nameRepository)
-            qFatal("Failed to write to process: %s for repository %s",
-                   qPrintable(importProcess.errorString()), qPrintable(repositoryName));
-        qFatal("Failed to write to process: %s", qPrintable(importProcess.errorString()));
+            qCritical("Failed to write to process: %s for repository %s",
+                      qPrintable(importProcess.errorString()), qPrintable(repositoryName));
+        else
+            qCritical("Failed to write to process: %s", qPrintable(importProcess.errorString()));
+        importFailureSeen = true;
+        // The process no longer reads its input, so it is ending: let it end
+        // and say how, with what it wrote last.
+        importProcess.closeWriteChannel();
+        if (importProcess.waitForFinished(writeFailureGraceMs))
+            recordImportFailure(true);
+        return false;
     }
+    return true;
 }
 
-QByteArray FastImportRepository::filterMessage(const QByteArray &message)
+QByteArray FastImportRepository::filterMessage(const QByteArray &message, int timeoutMs)
 {
     if (!optionGiven("msg-filter"))
         return message;
@@ -260,18 +373,21 @@ QByteArray FastImportRepository::filterMessage(const QByteArray &message)
 
     filterProcess.write(message);
     filterProcess.closeWriteChannel();
-    filterProcess.waitForFinished(30000);
+
+    // What a filter printed before it was stopped is only part of a message.
+    if (!filterProcess.waitForFinished(timeoutMs)) {
+        filterProcess.kill();
+        filterProcess.waitForFinished(-1);
+        qFatal("Filter %s did not finish within %d seconds", qPrintable(program),
+               timeoutMs / 1000);
+    }
 
     // A filter that failed has most likely not written the message it meant
     // to; committing its output would silently lose the log message.
-    if (filterProcess.state() == QProcess::NotRunning) {
-        if (filterProcess.exitStatus() == QProcess::CrashExit)
-            qFatal("Filter %s was ended by signal %d", qPrintable(program),
-                   filterProcess.exitCode());
-        if (filterProcess.exitCode() != 0)
-            qFatal("Filter %s exited with status %d", qPrintable(program),
-                   filterProcess.exitCode());
-    }
+    if (filterProcess.exitStatus() == QProcess::CrashExit)
+        qFatal("Filter %s was ended by signal %d", qPrintable(program), filterProcess.exitCode());
+    if (filterProcess.exitCode() != 0)
+        qFatal("Filter %s exited with status %d", qPrintable(program), filterProcess.exitCode());
     return filterProcess.readAllStandardOutput();
 }
 

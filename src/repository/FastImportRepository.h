@@ -44,7 +44,7 @@ public:
         int chooseParent(int commitMark);
         QByteArray writeMergeParents(int parentMark);
         void writeDeletions();
-        void drain();
+        bool drain();
 
         FastImportRepository *repository; // not owned
         QByteArray branch;
@@ -92,12 +92,17 @@ public:
     // A non-empty description gets " at rN" (and " => rM") appended.
     int markForRevision(const QString &branch, int revision, QByteArray &description);
 
-    // Marks the repository as most recently used and starts its process if needed.
-    void ensureImportRunning();
+    // Marks the repository as most recently used and starts its process if
+    // needed. False when the process died (or never started): it is reported
+    // once and not started again, since what it was sent is lost.
+    bool ensureImportRunning();
+    // False, after reporting it, when the process has ended on its own.
+    bool importStillRunning();
     // Lets a running process finish (with a checkpoint) and forgets it.
     void stopImportProcess();
 
-    QByteArray filterMessage(const QByteArray &message);
+    // The filter gets timeoutMs to finish; one that takes longer ends the program.
+    QByteArray filterMessage(const QByteArray &message, int timeoutMs = 30000);
 
     // True once any stopped fast-import process ended in a way that may have
     // lost commits (failure status, signal, or termination after the time-out).
@@ -114,10 +119,12 @@ private:
     void boundBigFilesUnlessConfigured();
     void queueBranchReset(const QString &branch, int revision, int mark,
                           const QByteArray &resetFrom, const QByteArray &comment);
-    void recordImportFailure();
+    void recordImportFailure(bool endedOnItsOwn);
+    QByteArray importLogTail() const;
+    void waitForImportToFinish(int periodMs);
     // Waits without time limit until the process has taken every buffered
-    // byte; a failed wait ends the program.
-    void drainImportProcess(bool nameRepository);
+    // byte; a failed wait is reported and makes the run fail.
+    bool drainImportProcess(bool nameRepository);
     struct LogScan;
     bool readLastValidMark(quint64 &lastValidMark) const;
     bool marksFileIsWellFormed() const;
@@ -146,4 +153,6 @@ private:
     quint64 highestCommitMark = 0;
     quint64 nextBlobMark = firstBlobMark;
     bool importStarted = false;
+    bool importEndReported = false;
+    qint64 logSizeAtStart = 0;
 };

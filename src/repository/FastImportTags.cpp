@@ -183,7 +183,12 @@ void FastImportRepository::writeAnnotatedTags()
 
     printf("Finalising annotated tags for %s...", qPrintable(repositoryName));
     fflush(stdout);
-    ensureImportRunning();
+    // A process that died has been reported; the tags wait in their file.
+    if (!ensureImportRunning()) {
+        printf("\n");
+        fflush(stdout);
+        return;
+    }
 
     CommandLineParser *options = CommandLineParser::instance();
     const bool addMetadata = options->contains(QStringLiteral("add-metadata"));

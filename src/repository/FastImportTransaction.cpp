@@ -111,7 +111,8 @@ QIODevice *FastImportRepository::Transaction::openFile(const QString &path, int 
                     + " " + FastImportStream::pathFor(FastImportStream::normalisedPath(path))
                     + "\n";
 
-    repository->ensureImportRunning();
+    if (!repository->ensureImportRunning())
+        return nullptr;
     if (optionGiven("dry-run"))
         return &repository->importProcess;
 
@@ -252,9 +253,9 @@ void FastImportRepository::Transaction::writeDeletions()
         process.writeMirrored("D " + FastImportStream::pathFor(path) + "\n");
 }
 
-void FastImportRepository::Transaction::drain()
+bool FastImportRepository::Transaction::drain()
 {
-    repository->drainImportProcess(true);
+    return repository->drainImportProcess(true);
 }
 
 int FastImportRepository::Transaction::writeCommit()
@@ -262,7 +263,8 @@ int FastImportRepository::Transaction::writeCommit()
     if (branchCollides())
         return 1;
 
-    repository->ensureImportRunning();
+    if (!repository->ensureImportRunning())
+        return 1;
     const quint64 commitMark = ++repository->highestCommitMark;
     const QByteArray text = commitMessage();
     const int parentMark = chooseParent(int(commitMark));
@@ -293,7 +295,10 @@ int FastImportRepository::Transaction::writeCommit()
     if (optionGiven("add-metadata-notes"))
         writeNote(formatMetadata(svnPrefix, revision), false);
 
-    drain();
+    // A process that died takes the commits it was sent with it: the
+    // revision fails rather than report them done.
+    if (!drain() || !repository->importStillRunning())
+        return 1;
     return 0;
 }
 

@@ -222,12 +222,17 @@ int RevisionExporter::exportMatchedPath(const char *path, const PathChange &chan
         if (m_debugRules)
             qDebug() << "add/change file (" << path << "->" << target.branch
                      << target.pathInBranch << ")";
-        writeFileContents(transaction, m_fsRoot, path, target.pathInBranch, pool);
+        // Contents that cannot be read fail the revision: committing without
+        // them would lose the file.
+        if (writeFileContents(transaction, m_fsRoot, path, target.pathInBranch, pool) != 0)
+            return 1;
         removeEmptyDirPlaceholder(pool, path, target.pathInBranch, transaction);
     } else {
         bool placeholderWritten = false;
-        exportDirectory(path, change, mode, rule, ruleList, target, transaction,
-                        &placeholderWritten, pool);
+        if (exportDirectory(path, change, mode, rule, ruleList, target, transaction,
+                            &placeholderWritten, pool)
+            != 0)
+            return 1;
         // An empty directory that only got its placeholder is not tagged.
         if (placeholderWritten)
             return 0;
@@ -298,8 +303,10 @@ int RevisionExporter::exportWholeBranchCopy(const char *path, const char *copyFr
                      << target.pathInBranch << ")";
         transaction->removePath(target.pathInBranch);
         addEmptyDirPlaceholder(pool, path, target.pathInBranch, m_fsRoot, transaction);
-        recursiveDumpDir(transaction, m_fs, m_fsRoot, QByteArray(path), target.pathInBranch,
-                         pool, m_revision, rule, ruleList, m_debugRules, false);
+        if (recursiveDumpDir(transaction, m_fs, m_fsRoot, QByteArray(path), target.pathInBranch,
+                             pool, m_revision, rule, ruleList, m_debugRules, false)
+            != 0)
+            return 1;
         if (emptyDirs)
             addPlaceholdersForEmptySubdirs(pool, path, target.pathInBranch, m_fsRoot,
                                            transaction);
@@ -342,11 +349,11 @@ bool RevisionExporter::treeHoldsFiles(svn_fs_root_t *root, const QByteArray &pat
     return false;
 }
 
-void RevisionExporter::exportDirectory(const char *path, const PathChange &change, CopyMode mode,
-                                       const MatchRule &rule, const QList<MatchRule> &ruleList,
-                                       const RuleTarget &target,
-                                       Repository::Transaction *transaction,
-                                       bool *placeholderWritten, apr_pool_t *pool)
+int RevisionExporter::exportDirectory(const char *path, const PathChange &change, CopyMode mode,
+                                      const MatchRule &rule, const QList<MatchRule> &ruleList,
+                                      const RuleTarget &target,
+                                      Repository::Transaction *transaction,
+                                      bool *placeholderWritten, apr_pool_t *pool)
 {
     if (m_debugRules)
         qDebug() << "add/change dir (" << path << "->" << target.branch << target.pathInBranch
@@ -388,16 +395,19 @@ void RevisionExporter::exportDirectory(const char *path, const PathChange &chang
         && writeGitignore(pool, path, target.pathInBranch, m_fsRoot, transaction, nullptr)
                 == 0) {
         *placeholderWritten = true;
-        return;
+        return 0;
     }
 
     if (redump) {
-        recursiveDumpDir(transaction, m_fs, m_fsRoot, QByteArray(path), target.pathInBranch,
-                         pool, m_revision, rule, ruleList, m_debugRules, ignoreRulesWritten);
+        if (recursiveDumpDir(transaction, m_fs, m_fsRoot, QByteArray(path), target.pathInBranch,
+                             pool, m_revision, rule, ruleList, m_debugRules, ignoreRulesWritten)
+            != 0)
+            return 1;
         if (optionIsSet("empty-dirs"))
             addPlaceholdersForEmptySubdirs(pool, path, target.pathInBranch, m_fsRoot,
                                            transaction);
     }
+    return 0;
 }
 
 void RevisionExporter::recordAnnotatedTagIfWanted(const MatchRule &rule, const RuleTarget &target,

@@ -97,10 +97,10 @@ private:
     // ignore. A tree that cannot be read counts as holding files.
     static bool treeHoldsFiles(svn_fs_root_t *root, const QByteArray &path,
                                const QList<MatchRule> &ruleList, int revision, apr_pool_t *pool);
-    void exportDirectory(const char *path, const PathChange &change, CopyMode mode,
-                         const MatchRule &rule, const QList<MatchRule> &ruleList,
-                         const RuleTarget &target, Repository::Transaction *transaction,
-                         bool *placeholderWritten, apr_pool_t *pool);
+    int exportDirectory(const char *path, const PathChange &change, CopyMode mode,
+                        const MatchRule &rule, const QList<MatchRule> &ruleList,
+                        const RuleTarget &target, Repository::Transaction *transaction,
+                        bool *placeholderWritten, apr_pool_t *pool);
     void recordAnnotatedTagIfWanted(const MatchRule &rule, const RuleTarget &target,
                                     Repository *repository);
     RuleTarget computeRuleTarget(const MatchRule &rule, const QString &path,
@@ -121,7 +121,12 @@ private:
                          bool ignoreRulesWritten);
     static int writeFileContents(Repository::Transaction *transaction, svn_fs_root_t *root,
                                  const char *path, const QString &gitPath, apr_pool_t *pool);
-    static svn_error_t *streamWriteToDevice(void *baton, const char *data, apr_size_t *length);
+    static int copyFileContents(svn_stream_t *contents, QIODevice *device, qint64 length,
+                                svn_fs_root_t *root, const char *path, apr_pool_t *pool);
+    static bool fillBlob(QIODevice *device, qint64 missing);
+    // Writes into the device and waits while more than 32768 bytes are not
+    // yet taken by the process; false when the process refuses them.
+    static bool writeToDevice(QIODevice *device, const char *data, qint64 length);
 
     // Ignore properties, empty directories and property check.
     static int writeGitignore(apr_pool_t *pool, const char *path, const QString &gitPath,

@@ -60,10 +60,12 @@ SvnSource::SvnSource(const QString &path)
         exit(1);
     }
     d->fs = svn_repos_fs(repository);
-    // A failure leaves the head revision at 0, so that nothing is converted.
+    // Without the latest revision there is nothing sound to convert; going
+    // on would convert nothing and report success.
     if (svn_error_t *error = svn_fs_youngest_rev(&d->headRevision, d->fs, d->globalPool)) {
-        svn_error_clear(error);
-        d->headRevision = 0;
+        reportSvnError(error);
+        qCritical() << "Failed to read the latest revision of the repository";
+        exit(1);
     }
 }
 

@@ -8,6 +8,8 @@
 #include <QDebug>
 #include <QIODevice>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
 
@@ -17,6 +19,9 @@ namespace {
 
 // Unwritten data a device may hold before the writer waits for the reader.
 const qint64 maximumPendingBytes = 32768;
+
+// File contents are copied in pieces of this size.
+constexpr apr_size_t copyChunkSize = SVN__STREAM_CHUNK_SIZE;
 
 const int regularFileMode = 0100644;
 const int executableFileMode = 0100755;
@@ -136,24 +141,94 @@ int RevisionExporter::writeFileContents(Repository::Transaction *transaction,
         svn_error_clear(svn_stream_close(contents));
         return 1;
     }
-
-    svn_stream_t *output = svn_stream_create(device, filePool);
-    svn_stream_set_write(output, streamWriteToDevice);
-    if (svn_error_t *error = svn_stream_copy3(contents, output, nullptr, nullptr, filePool))
-        return reportSvnError(error);
-    device->putChar('\n');
-    return 0;
+    return copyFileContents(contents, device, length, root, path, filePool);
 }
 
-svn_error_t *RevisionExporter::streamWriteToDevice(void *baton, const char *data,
-                                                   apr_size_t *length)
+// Copies exactly the announced length of the file into its blob. Damage in
+// the repository shows only while the contents are read (the filesystem
+// checks their checksum once it reaches their end), when part of the blob has
+// already gone to the process and cannot be taken back. The blob is then
+// filled up to its announced length, so that the stream stays well formed,
+// and the revision fails before any commit names the blob: the damaged
+// contents never become part of a history.
+int RevisionExporter::copyFileContents(svn_stream_t *contents, QIODevice *device, qint64 length,
+                                       svn_fs_root_t *root, const char *path, apr_pool_t *pool)
 {
-    QIODevice *device = static_cast<QIODevice *>(baton);
-    device->write(data, qint64(*length));
-    while (device->bytesToWrite() > maximumPendingBytes) {
-        if (!device->waitForBytesWritten(-1))
-            qFatal("Failed to write to process: %s",
-                   device->errorString().toLocal8Bit().constData());
+    char *buffer = static_cast<char *>(apr_palloc(pool, copyChunkSize));
+    qint64 remaining = length;
+    svn_error_t *error = SVN_NO_ERROR;
+    while (remaining > 0 && !error) {
+        const apr_size_t wanted = apr_size_t(std::min<qint64>(remaining, copyChunkSize));
+        apr_size_t got = wanted;
+        error = svn_stream_read_full(contents, buffer, &got);
+        if (error)
+            break;
+        if (!writeToDevice(device, buffer, qint64(got))) {
+            svn_error_clear(svn_stream_close(contents));
+            return 1;
+        }
+        remaining -= qint64(got);
+        if (got < wanted)
+            break;
     }
-    return SVN_NO_ERROR;
+
+    // Reading on to the end makes the filesystem check the checksum and shows
+    // contents longer than announced.
+    apr_size_t extra = 0;
+    if (!error && remaining == 0) {
+        char probe;
+        extra = 1;
+        error = svn_stream_read_full(contents, &probe, &extra);
+    }
+    if (!error)
+        error = svn_stream_close(contents);
+    else
+        svn_error_clear(svn_stream_close(contents));
+
+    if (!error && remaining == 0 && extra == 0) {
+        device->putChar('\n');
+        return 0;
+    }
+
+    if (!fillBlob(device, remaining))
+        return 1;
+    const int revision = int(svn_fs_revision_root_revision(root));
+    if (error)
+        reportSvnError(error);
+    else if (remaining > 0)
+        qCritical() << "The contents of" << QString::fromUtf8(path) << "in revision" << revision
+                    << "end" << remaining << "bytes before their length of" << length;
+    else if (extra > 0)
+        qCritical() << "The contents of" << QString::fromUtf8(path) << "in revision" << revision
+                    << "are longer than their length of" << length;
+    qCritical() << "Cannot read the contents of" << QString::fromUtf8(path) << "in revision"
+                << revision << "; the repository is damaged";
+    return 1;
+}
+
+// Completes a blob whose contents could not be read with zero bytes.
+bool RevisionExporter::fillBlob(QIODevice *device, qint64 missing)
+{
+    static const char zeros[copyChunkSize] = {};
+    while (missing > 0) {
+        const qint64 now = std::min<qint64>(missing, copyChunkSize);
+        if (!writeToDevice(device, zeros, now))
+            return false;
+        missing -= now;
+    }
+    device->putChar('\n');
+    return true;
+}
+
+bool RevisionExporter::writeToDevice(QIODevice *device, const char *data, qint64 length)
+{
+    device->write(data, length);
+    while (device->bytesToWrite() > maximumPendingBytes) {
+        if (!device->waitForBytesWritten(-1)) {
+            qCritical("Failed to write to process: %s",
+                      device->errorString().toLocal8Bit().constData());
+            return false;
+        }
+    }
+    return true;
 }

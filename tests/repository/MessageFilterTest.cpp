@@ -64,6 +64,15 @@ TEST_F(MessageFilterTest, FailingFiltersAreFatal)
                  "Filter .*killed was ended by signal 9");
     EXPECT_DEATH(commitThrough({QStringLiteral("--msg-filter"), path(QStringLiteral("missing"))}, "m"),
                  "Failed to Start Filter 880 ");
+    // A filter stopped at its time-out would give a message cut short.
+    const QString slow = script(QStringLiteral("slow"), "cat\nexec sleep 60\n");
+    EXPECT_DEATH(
+        {
+            setOptions({QStringLiteral("--msg-filter"), slow});
+            FastImportRepository repository(rule(QStringLiteral("repo")));
+            repository.filterMessage("m\n", 1000);
+        },
+        "Filter .*slow did not finish within 1 seconds");
     // The whole argument is one program name.
     EXPECT_DEATH(commitThrough({QStringLiteral("--msg-filter"), QStringLiteral("cat -A")}, "m"),
                  "Failed to Start Filter 880 ");

@@ -259,33 +259,77 @@ TEST_F(CrashResume, DamagedStateFilesAreRebuilt)
     }
 }
 
-// fast-import dies while the converter goes on writing: the run must fail
-// loudly, and the next one must finish the conversion.
+// fast-import dies while the converter goes on writing: the revision in
+// which that is found fails with fast-import's own reason, nothing after it
+// is exported, the run exits 1, and the next one finishes the conversion.
+// The converter may run ahead of fast-import by what the pipe holds, so the
+// stream after the death is made much larger than a pipe.
 TEST_F(CrashResume, ImporterDyingMidRunFailsAndResumes)
 {
+    DumpBuilder d;
+    d.revision(1, "alice", "layout");
+    d.addDirectory("trunk");
+    d.putFile("trunk/README", "readme\n");
+    for (int n = 2; n < 42; ++n) {
+        d.revision(n, "bob", "big " + QByteArray::number(n));
+        QByteArray text;
+        for (int line = 0; line < 1500; ++line)
+            text += "revision " + QByteArray::number(n) + " line " + QByteArray::number(line)
+                    + " of a file that keeps the stream well beyond a pipe's size\n";
+        d.putFile("trunk/big.txt", text, n > 2);
+    }
+    ASSERT_TRUE(loadDump(path("bigrepo"), d.text()));
+    TestSupport::writeFile(path("bigrules"), trunkRulesFor("big"));
+
+    const QString realGit = TestSupport::shell(QStringLiteral("command -v git")).standardOutput.trimmed();
     const QString binDir = path(QStringLiteral("bin-dying"));
     QDir().mkpath(binDir);
-    const QString realGit = TestSupport::shell(QStringLiteral("command -v git")).standardOutput.trimmed();
+    // The first lines, then a line fast-import does not know.
     TestSupport::writeFile(binDir + "/git",
                            "#!/bin/bash\n"
                            "if [ \"$1\" != fast-import ]; then exec " + realGit.toUtf8() + " \"$@\"; fi\n"
-                           "head -n " + QByteArray::number(streamLines / 2) + " | " + realGit.toUtf8()
-                               + " \"$@\"\nexit 1\n");
+                           "{ head -n 2000; echo no-such-command; } | " + realGit.toUtf8() + " \"$@\"\n");
     QFile::setPermissions(binDir + "/git", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-    QDir().mkpath(path("dying"));
-    const auto failed = convert(QStringLiteral("dying"), {}, binDir);
-    EXPECT_NE(failed.exitCode, 0);
-    // Found dead while the converter still writes, or at the end by its status.
-    EXPECT_TRUE(failed.standardError.contains("git-fast-import has been started once and crashed?")
-                || failed.standardError.contains("Failed to write to process")
-                || failed.standardError.contains(
-                    "git-fast-import for repository \"proj\" exited with status 1 ; commits may have been lost"))
-        << failed.standardError.right(2000).constData();
+    auto convertBig = [&](const QString &work, const QString &pathPrefix) {
+        QDir().mkpath(path(work));
+        QString command = QStringLiteral("exec ");
+        if (!pathPrefix.isEmpty())
+            command = QStringLiteral("PATH='%1':\"$PATH\" exec ").arg(pathPrefix);
+        command += QStringLiteral("'%1' --rules '%2' --identity-domain example.com '%3'")
+                       .arg(TestSupport::tallowmereBinary(), path("bigrules"), path("bigrepo"));
+        return TestSupport::shell(command, path(work));
+    };
 
-    const auto resumed = convert(QStringLiteral("dying"), {});
+    const auto whole = convertBig(QStringLiteral("whole"), QString());
+    ASSERT_EQ(whole.exitCode, 0) << whole.standardError.constData();
+
+    const auto failed = convertBig(QStringLiteral("dying"), binDir);
+    EXPECT_EQ(failed.exitCode, 1) << failed.standardError.right(2000).constData();
+    EXPECT_TRUE(failed.standardError.contains(
+        "git-fast-import for repository \"big\" exited with status 128 ; commits may have been lost"))
+        << failed.standardError.right(2000).constData();
+    EXPECT_TRUE(failed.standardError.contains("Last lines that git-fast-import wrote to \"log-big\" :\n"))
+        << failed.standardError.right(2000).constData();
+    const QStringList fatalLines = TestSupport::fastImportFatalLines(path("dying"));
+    EXPECT_EQ(fatalLines.size(), 1) << fatalLines.join('\n').toStdString();
+    for (const QString &fatal : fatalLines) {
+        const QByteArray fatalText = fatal.mid(fatal.indexOf(QStringLiteral("fatal:"))).toUtf8();
+        EXPECT_TRUE(failed.standardError.contains(fatalText)) << fatalText.constData();
+    }
+    // The revision that found the importer dead is the last one begun, long
+    // before the end, and it is not reported done.
+    const QByteArray output = failed.standardOutput;
+    const qsizetype lastRevision = output.lastIndexOf("Exporting revision ");
+    ASSERT_GE(lastRevision, 0) << output.constData();
+    EXPECT_FALSE(output.mid(lastRevision).contains(" done")) << output.right(2000).constData();
+    EXPECT_FALSE(output.contains("Exporting revision 41 ")) << output.right(2000).constData();
+
+    const auto resumed = convertBig(QStringLiteral("dying"), QString());
     ASSERT_EQ(resumed.exitCode, 0) << resumed.standardError.constData();
-    EXPECT_EQ(snapshotOf(path("dying/proj")).join('\n').toStdString(), reference.join('\n').toStdString());
+    EXPECT_TRUE(TestSupport::fastImportFatalLines(path("dying")).size() == 1);
+    EXPECT_EQ(snapshotOf(path("dying/big")).join('\n').toStdString(),
+              snapshotOf(path("whole/big")).join('\n').toStdString());
 }
 
 } // namespace
