@@ -41,6 +41,34 @@ void printUsage()
     options().usage(QString(), QStringLiteral("[Path to subversion repo]"));
 }
 
+bool flagOption(const char *name)
+{
+    return options().contains(QString::fromLatin1(name));
+}
+
+ExportOptions exportOptions()
+{
+    ExportOptions exportOptions;
+    exportOptions.debugRules = flagOption("debug-rules");
+    exportOptions.dryRun = flagOption("dry-run");
+    exportOptions.svnBranches = flagOption("svn-branches");
+    exportOptions.emptyDirs = flagOption("empty-dirs");
+    exportOptions.svnIgnore = flagOption("svn-ignore");
+    exportOptions.propcheck = flagOption("propcheck");
+    return exportOptions;
+}
+
+// A failure with an empty message was reported where it happened: the
+// repository operations still print their own messages.
+void reportFailure(const Failure &failure)
+{
+    if (failure.message().isEmpty())
+        return;
+    if (failure.isFatal())
+        qFatal("%s", qPrintable(failure.message()));
+    qCritical().noquote() << failure.message();
+}
+
 } // namespace
 
 Driver::Driver(int &argc, char **argv)
@@ -69,7 +97,8 @@ int Driver::run()
     if (firstRevision < 0)
         return 1;
 
-    setUpSource();
+    if (!setUpSource())
+        return 1;
     const bool converted = convertRevisions(firstRevision);
     const bool finished = finishRepositories();
     RuleStatistics::instance()->printReport();
@@ -216,14 +245,25 @@ QString Driver::identityDomain() const
     return domain.isEmpty() ? QString::fromLatin1(defaultIdentityDomain) : domain;
 }
 
-void Driver::setUpSource()
+bool Driver::setUpSource()
 {
-    SvnSource::initializeSvnLibraries();
-    m_source = std::make_unique<SvnSource>(options().arguments().constFirst());
+    if (Status status = SvnSource::initializeSvnLibraries(); !status) {
+        reportFailure(status.failure());
+        return false;
+    }
+    Result<std::unique_ptr<SvnSource>> opened =
+            SvnSource::open(options().arguments().constFirst());
+    if (!opened) {
+        reportFailure(opened.failure());
+        return false;
+    }
+    m_source = opened.takeValue();
+    m_source->assignOptions(exportOptions());
     m_source->assignMatchRules(m_rules->matchRuleLists());
     m_source->assignRepositories(m_repositories);
     m_source->assignIdentityMap(m_identities);
     m_source->assignIdentityDomain(identityDomain());
+    return true;
 }
 
 bool Driver::convertRevisions(int firstRevision)
@@ -245,8 +285,10 @@ bool Driver::convertRevisions(int firstRevision)
         }
         if (filterActive)
             printf("\n");
-        if (!m_source->convertRevision(int(revision)))
+        if (Status status = m_source->convertRevision(int(revision)); !status) {
+            reportFailure(status.failure());
             return false;
+        }
         // A fast-import found dead outside a commit (while branch updates
         // were sent, say) has lost what it was given: go no further.
         if (FastImportRepository::importFailed())

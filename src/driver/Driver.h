@@ -34,7 +34,8 @@ private:
     int negotiateResume();
     enum class PassResult { Complete, Repeat, Failed };
     PassResult createRepositoriesPass(int &cutoff, int &minRev);
-    void setUpSource();
+    // False when the source cannot be opened; the cause has been reported.
+    bool setUpSource();
     QString identityDomain() const;
     bool convertRevisions(int firstRevision);
     bool finishRepositories();

@@ -8,8 +8,6 @@
 
 #include <QDebug>
 
-#include <cstdio>
-#include <cstdlib>
 
 #include <apr_hash.h>
 #include <svn_pools.h>
@@ -37,26 +35,25 @@ QMap<QByteArray, svn_node_kind_t> RevisionExporter::sortedEntries(apr_hash_t *en
     return sorted;
 }
 
-int RevisionExporter::collectChangedPaths()
+Status RevisionExporter::collectChangedPaths()
 {
     svn_fs_path_change_iterator_t *iterator = nullptr;
     if (svn_error_t *error = svn_fs_paths_changed3(&iterator, m_fsRoot, m_pool, m_pool))
-        return reportSvnError(error);
+        return svnFailure(error);
 
     ChangedPathTable changes;
     for (;;) {
         svn_fs_path_change3_t *change = nullptr;
         if (svn_error_t *error = svn_fs_path_change_get(&change, iterator))
-            return reportSvnError(error);
+            return svnFailure(error);
         if (!change)
             break;
         const QByteArray path(change->path.data, int(change->path.len));
         if (changes.contains(path)) {
-            fprintf(stderr, "\nDuplicate key found in rev %d: %s\n", m_revision,
-                    path.constData());
-            fprintf(stderr, "This needs more code to be handled, file a bug report\n");
-            fflush(stderr);
-            exit(1);
+            const QByteArray text = "\nDuplicate key found in rev "
+                    + QByteArray::number(m_revision) + ": " + path
+                    + "\nThis needs more code to be handled, file a bug report";
+            return Failure() << text.constData();
         }
         PathChange record;
         record.kind = change->change_kind;
@@ -65,16 +62,16 @@ int RevisionExporter::collectChangedPaths()
     }
 
     for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
-        if (handleChangedPath(it.key(), it.value(), changes) != 0)
-            return 1;
+        if (Status status = handleChangedPath(it.key(), it.value(), changes); !status)
+            return status;
     }
-    return 0;
+    return Status();
 }
 
-int RevisionExporter::handleChangedPath(const QByteArray &path, const PathChange &change,
+Status RevisionExporter::handleChangedPath(const QByteArray &path, const PathChange &change,
                                         const ChangedPathTable &changes)
 {
-    ScopedPool pool(m_pool);
+    ScopedPool pool(m_pool.pool());
     QString matchedPath = QString::fromUtf8(path);
 
     const char *copyFromPath = nullptr;
@@ -82,28 +79,28 @@ int RevisionExporter::handleChangedPath(const QByteArray &path, const PathChange
     if (change.kind != svn_fs_path_change_delete) {
         if (svn_error_t *error = svn_fs_copied_from(&copyFromRevision, &copyFromPath, m_fsRoot,
                                                     path.constData(), pool))
-            return reportSvnError(error);
+            return svnFailure(error);
     }
 
     svn_boolean_t isDirectory = FALSE;
     if (svn_error_t *error = svn_fs_is_dir(&isDirectory, m_fsRoot, path.constData(), pool))
-        return reportSvnError(error);
+        return svnFailure(error);
 
     bool directory = isDirectory;
     if (isDirectory) {
         const bool noSource = copyFromPath == nullptr;
         const svn_fs_path_change_kind_t kind = change.kind;
-        if (kind == svn_fs_path_change_add && noSource && optionIsSet("empty-dirs")) {
+        if (kind == svn_fs_path_change_add && noSource && m_options.emptyDirs) {
             if (endsWithBranchContainer(path))
-                return 0;
+                return Status();
             m_needCommit = true;
         } else if ((kind == svn_fs_path_change_modify || kind == svn_fs_path_change_add
                     || kind == svn_fs_path_change_replace)
-                   && noSource && optionIsSet("svn-ignore")) {
+                   && noSource && m_options.svnIgnore) {
             m_needCommit = true;
         } else if ((kind == svn_fs_path_change_modify || kind == svn_fs_path_change_add)
                    && noSource) {
-            return 0;
+            return Status();
         } else if (kind == svn_fs_path_change_modify || kind == svn_fs_path_change_add) {
             qDebug() << "   " << path.constData() << "was copied from" << copyFromPath << "rev"
                      << int(copyFromRevision);
@@ -113,12 +110,10 @@ int RevisionExporter::handleChangedPath(const QByteArray &path, const PathChange
         } else if (kind == svn_fs_path_change_replace) {
             qDebug() << "   " << path.constData() << "was replaced";
         } else if (kind == svn_fs_path_change_reset) {
-            qCritical() << "   " << path.constData() << "was reset, panic!";
-            return 1;
+            return Failure() << "   " << path.constData() << "was reset, panic!";
         } else {
-            qCritical() << "   " << path.constData() << "has unhandled change kind "
-                        << int(kind) << ", panic!";
-            return 1;
+            return Failure() << "   " << path.constData() << "has unhandled change kind "
+                             << int(kind) << ", panic!";
         }
     } else if (change.kind == svn_fs_path_change_delete) {
         directory = isDirectoryInRevision(m_fs, m_revision - 1, path.constData(), pool);
@@ -131,40 +126,40 @@ int RevisionExporter::handleChangedPath(const QByteArray &path, const PathChange
     for (const QList<MatchRule> &ruleList : qAsConst(m_matchRuleLists)) {
         const MatchRule *rule = findMatchingRule(ruleList, matchedPath, m_revision);
         if (rule) {
-            if (applyRuleAction(path.constData(), change, copyFromPath, copyFromRevision,
-                                changes, matchedPath, *rule, ruleList, pool)
-                != 0)
-                return 1;
+            if (Status status = applyRuleAction(path.constData(), change, copyFromPath,
+                                                copyFromRevision, changes, matchedPath, *rule,
+                                                ruleList, pool);
+                !status)
+                return status;
             handled = true;
         } else if (isDirectory && copyFromPath) {
             qDebug() << matchedPath << "is a copy-with-history, auto-recursing";
-            if (descendIntoDirectory(path.constData(), change, copyFromPath, ruleList,
-                                     copyFromRevision, changes, pool)
-                != 0)
-                return 1;
+            if (Status status = descendIntoDirectory(path.constData(), change, copyFromPath,
+                                                     ruleList, copyFromRevision, changes, pool);
+                !status)
+                return status;
             handled = true;
         } else if (deletedDirectory) {
             qDebug() << matchedPath << "deleted, auto-recursing";
-            if (descendIntoDirectory(path.constData(), change, copyFromPath, ruleList,
-                                     copyFromRevision, changes, pool)
-                != 0)
-                return 1;
+            if (Status status = descendIntoDirectory(path.constData(), change, copyFromPath,
+                                                     ruleList, copyFromRevision, changes, pool);
+                !status)
+                return status;
             handled = true;
         }
     }
     if (handled)
-        return 0;
+        return Status();
 
     if (isDirectoryInRevision(m_fs, m_revision - 1, path.constData(), pool)) {
         qDebug() << matchedPath << "was a directory; ignoring";
-        return 0;
+        return Status();
     }
     if (change.kind == svn_fs_path_change_delete) {
         qDebug() << matchedPath << "is being deleted but I don't know anything about it; ignoring";
-        return 0;
+        return Status();
     }
-    qCritical() << matchedPath << "did not match any rules; cannot continue";
-    return 1;
+    return Failure() << matchedPath << "did not match any rules; cannot continue";
 }
 
 const MatchRule *RevisionExporter::findMatchingRule(const QList<MatchRule> &ruleList,
@@ -191,7 +186,7 @@ void RevisionExporter::printRuleDebug(const QString &matchedPath, const MatchRul
              << rule.summary() << "  " << outcome;
 }
 
-int RevisionExporter::applyRuleAction(const char *path, const PathChange &change,
+Status RevisionExporter::applyRuleAction(const char *path, const PathChange &change,
                                       const char *copyFromPath, svn_revnum_t copyFromRevision,
                                       const ChangedPathTable &changes,
                                       const QString &matchedPath, const MatchRule &rule,
@@ -199,33 +194,33 @@ int RevisionExporter::applyRuleAction(const char *path, const PathChange &change
 {
     switch (rule.action) {
     case RuleAction::Ignore:
-        return 0;
+        return Status();
     case RuleAction::Recurse:
-        if (m_debugRules)
+        if (m_options.debugRules)
             printRuleDebug(matchedPath, rule, "recursing.");
         return descendIntoDirectory(path, change, copyFromPath, ruleList, copyFromRevision,
                                     changes, pool);
     case RuleAction::Export:
-        if (m_debugRules)
+        if (m_options.debugRules)
             printRuleDebug(matchedPath, rule, "exporting.");
-        if (exportMatchedPath(path, change, copyFromPath, copyFromRevision, matchedPath, rule,
-                              ruleList)
-            == 0)
-            return 0;
+        Status exported = exportMatchedPath(path, change, copyFromPath, copyFromRevision,
+                                            matchedPath, rule, ruleList);
+        if (exported)
+            return exported;
         // A refused branch name is no unknown path: descending would meet it again.
         if (change.kind != svn_fs_path_change_delete || m_refNameRefused) {
-            if (m_debugRules)
+            if (m_options.debugRules)
                 printRuleDebug(matchedPath, rule, "Unable to export non path removal.");
-            return 1;
+            return exported;
         }
         qWarning() << "WARN: deleting unknown path" << matchedPath << "; auto-recursing";
         return descendIntoDirectory(path, change, copyFromPath, ruleList, copyFromRevision,
                                     changes, pool);
     }
-    return 1;
+    return Failure();
 }
 
-int RevisionExporter::descendIntoDirectory(const char *path, const PathChange &change,
+Status RevisionExporter::descendIntoDirectory(const char *path, const PathChange &change,
                                            const char *copyFromPath,
                                            const QList<MatchRule> &ruleList,
                                            svn_revnum_t copyFromRevision,
@@ -235,25 +230,25 @@ int RevisionExporter::descendIntoDirectory(const char *path, const PathChange &c
     svn_fs_root_t *root = m_fsRoot;
     if (change.kind == svn_fs_path_change_delete) {
         if (svn_error_t *error = svn_fs_revision_root(&root, m_fs, m_revision - 1, pool))
-            return reportSvnError(error);
+            return svnFailure(error);
     }
 
     svn_node_kind_t kind = svn_node_none;
     if (svn_error_t *error = svn_fs_check_path(&kind, root, path, pool))
-        return reportSvnError(error);
+        return svnFailure(error);
     if (kind == svn_node_none) {
         qWarning() << "WARN: Trying to recurse using a nonexistant path" << path << ", ignoring";
-        return 0;
+        return Status();
     }
     if (kind != svn_node_dir) {
         qWarning() << "WARN: Trying to recurse using a non-directory path" << path
                    << ", ignoring";
-        return 0;
+        return Status();
     }
 
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, root, path, pool))
-        return reportSvnError(error);
+        return svnFailure(error);
     const QMap<QByteArray, svn_node_kind_t> sorted = sortedEntries(entries, pool);
 
     ScopedPool entryPool(pool);
@@ -276,7 +271,7 @@ int RevisionExporter::descendIntoDirectory(const char *path, const PathChange &c
         if (isDirectory)
             matchedPath += QLatin1Char('/');
 
-        int result = 0;
+        Status result;
         if (const MatchRule *rule = findMatchingRule(ruleList, matchedPath, m_revision)) {
             result = applyRuleAction(entryPath.constData(), change, entryCopyFrom,
                                      copyFromRevision, changes, matchedPath, *rule, ruleList,
@@ -287,10 +282,10 @@ int RevisionExporter::descendIntoDirectory(const char *path, const PathChange &c
             result = descendIntoDirectory(entryPath.constData(), change, entryCopyFrom, ruleList,
                                           copyFromRevision, changes, entryPool);
         }
-        if (result != 0)
-            return 1;
+        if (!result)
+            return result;
     }
-    return 0;
+    return Status();
 }
 
 bool RevisionExporter::isDirectoryInRevision(svn_fs_t *fs, int revision, const char *path,

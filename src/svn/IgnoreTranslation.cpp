@@ -117,7 +117,7 @@ void RevisionExporter::writePlaceholder(Repository::Transaction *transaction,
                                         const QString &path)
 {
     QIODevice *device = transaction->openFile(path, placeholderMode, 0);
-    if (device && !optionIsSet("dry-run"))
+    if (device && !m_options.dryRun)
         device->putChar('\n');
 }
 
@@ -131,7 +131,7 @@ int RevisionExporter::writeGitignore(apr_pool_t *pool, const char *path, const Q
             return reportSvnError(error);
         if (apr_hash_count(entries) > 0)
             return 1;
-        if (optionIsSet("svn-ignore")) {
+        if (m_options.svnIgnore) {
             QString ignoreText;
             if (readIgnoreRules(ignoreText, pool, path, root) != 0) {
                 qWarning() << "Error fetching svn-properties (" << path << ")";
@@ -149,7 +149,7 @@ int RevisionExporter::writeGitignore(apr_pool_t *pool, const char *path, const Q
     if (content) {
         const qint64 length = qint64(std::strlen(content));
         QIODevice *device = transaction->openFile(gitignorePath, placeholderMode, length);
-        if (device && !optionIsSet("dry-run")) {
+        if (device && !m_options.dryRun) {
             device->write(content, length);
             device->putChar('\n');
         }
@@ -167,7 +167,7 @@ int RevisionExporter::addEmptyDirPlaceholder(apr_pool_t *pool, const char *path,
                                              const QString &gitPath, svn_fs_root_t *root,
                                              Repository::Transaction *transaction)
 {
-    if (!optionIsSet("empty-dirs"))
+    if (!m_options.emptyDirs)
         return 1;
     QByteArray svnParent;
     if (!parentOf(path, &svnParent))
@@ -183,7 +183,7 @@ int RevisionExporter::addEmptyDirPlaceholder(apr_pool_t *pool, const char *path,
     if (!parentOf(gitPath, &gitParent))
         return 1;
 
-    if (optionIsSet("svn-ignore")) {
+    if (m_options.svnIgnore) {
         QString ignoreText;
         if (readIgnoreRules(ignoreText, pool, svnParent.constData(), root) != 0) {
             qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(svnParent)
@@ -202,7 +202,7 @@ int RevisionExporter::removeEmptyDirPlaceholder(apr_pool_t *pool, const char *pa
                                                 const QString &gitPath,
                                                 Repository::Transaction *transaction)
 {
-    if (!optionIsSet("empty-dirs"))
+    if (!m_options.emptyDirs)
         return 1;
     QByteArray svnParent;
     if (!parentOf(path, &svnParent))
@@ -229,7 +229,7 @@ int RevisionExporter::removeEmptyDirPlaceholder(apr_pool_t *pool, const char *pa
     if (!parentOf(gitPath, &gitParent))
         return 1;
 
-    if (optionIsSet("svn-ignore")) {
+    if (m_options.svnIgnore) {
         QString ignoreText;
         if (readIgnoreRules(ignoreText, previousPool, svnParent.constData(), previousRoot) != 0) {
             qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(svnParent)

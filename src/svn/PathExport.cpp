@@ -98,16 +98,17 @@ Repository::Transaction *RevisionExporter::transactionFor(const RuleTarget &targ
     // directly, repository "a" with branch "bmaster" and repository "ab" with
     // branch "master" would share one transaction.
     const QString key = target.repository + QLatin1Char('\n') + target.branch;
-    if (Repository::Transaction *transaction = m_transactions.value(key))
-        return transaction;
-    Repository::Transaction *transaction =
-            repository->beginTransaction(target.branch, target.svnPrefix, m_revision);
-    if (transaction)
-        m_transactions.insert(key, transaction);
-    return transaction;
+    const auto open = m_transactions.find(key);
+    if (open != m_transactions.end())
+        return open->second.get();
+    std::unique_ptr<Repository::Transaction> transaction(
+            repository->beginTransaction(target.branch, target.svnPrefix, m_revision));
+    if (!transaction)
+        return nullptr;
+    return m_transactions.emplace(key, std::move(transaction)).first->second.get();
 }
 
-int RevisionExporter::exportMatchedPath(const char *path, const PathChange &change,
+Status RevisionExporter::exportMatchedPath(const char *path, const PathChange &change,
                                         const char *copyFromPath, svn_revnum_t copyFromRevision,
                                         const QString &matchedPath, const MatchRule &rule,
                                         const QList<MatchRule> &ruleList)
@@ -115,17 +116,18 @@ int RevisionExporter::exportMatchedPath(const char *path, const PathChange &chan
     m_needCommit = true;
     const bool deletion = change.kind == svn_fs_path_change_delete;
     // Everything this one path allocates goes with it.
-    ScopedPool pool(m_pool);
+    ScopedPool pool(m_pool.pool());
 
     rule.pattern.indexIn(matchedPath);
     const RuleTarget target = computeRuleTarget(rule, matchedPath, rule.pattern.matchedLength());
 
     Repository *repository = m_repositories.value(target.repository);
     if (!repository) {
-        if (!deletion)
-            qCritical() << "Rule" << rule.summary() << "references unknown repository"
-                        << target.repository;
-        return 1;
+        // Silent: a deleted path is then looked at entry by entry.
+        if (deletion)
+            return Failure();
+        return Failure() << "Rule" << rule.summary() << "references unknown repository"
+                         << target.repository;
     }
 
     printProgressDot();
@@ -133,19 +135,21 @@ int RevisionExporter::exportMatchedPath(const char *path, const PathChange &chan
     // Every ref this path can make (the branch, its tag, its backups) derives
     // from the branch name; one git refuses would kill fast-import.
     if (!FastImportStream::isValidRefName(target.branch)) {
-        qCritical() << "Branch name" << target.branch << "for" << matchedPath << "from rule"
-                    << rule.summary() << "is not a valid git ref name:"
-                    << "add a \"substitute branch\" line to the rule to change it";
         m_refNameRefused = true;
-        return 1;
+        return Failure() << "Branch name" << target.branch << "for" << matchedPath
+                         << "from rule" << rule.summary() << "is not a valid git ref name:"
+                         << "add a \"substitute branch\" line to the rule to change it";
     }
 
     if (deletion && matchedPath == target.svnPrefix && target.pathInBranch.isEmpty()
         && !repository->usesPrefix()) {
-        if (m_debugRules)
+        if (m_options.debugRules)
             qDebug() << "repository" << target.repository << "branch" << target.branch
                      << "deleted";
-        return repository->dropBranch(target.branch, m_revision);
+        // The repository reports why it cannot drop the branch.
+        if (repository->dropBranch(target.branch, m_revision) != 0)
+            return Failure();
+        return Status();
     }
 
     CopyMode mode = CopyMode::Plain;
@@ -195,18 +199,18 @@ int RevisionExporter::exportMatchedPath(const char *path, const PathChange &chan
 
     Repository::Transaction *transaction = transactionFor(target, repository);
     if (!transaction)
-        return 1;
+        return Failure();
 
     if (mode == CopyMode::Copy) {
         if (sourceTarget.effectiveRepository == target.effectiveRepository
             && sourceTarget.branch != target.branch) {
-            if (m_debugRules)
+            if (m_options.debugRules)
                 qDebug() << "copy from branch" << sourceTarget.branch << "to branch"
                          << target.branch << "@rev" << int(copyFromRevision);
             transaction->recordMergeSource(sourceTarget.branch, int(copyFromRevision));
         }
     } else if (change.kind == svn_fs_path_change_replace) {
-        if (m_debugRules)
+        if (m_options.debugRules)
             qDebug() << "replaced with empty path (" << target.branch << target.pathInBranch
                      << ")";
         transaction->removePath(target.pathInBranch);
@@ -214,35 +218,37 @@ int RevisionExporter::exportMatchedPath(const char *path, const PathChange &chan
     }
 
     if (deletion) {
-        if (m_debugRules)
+        if (m_options.debugRules)
             qDebug() << "delete (" << target.branch << target.pathInBranch << ")";
         transaction->removePath(target.pathInBranch);
         addEmptyDirPlaceholder(pool, path, target.pathInBranch, m_fsRoot, transaction);
     } else if (!matchedPath.endsWith(QLatin1Char('/'))) {
-        if (m_debugRules)
+        if (m_options.debugRules)
             qDebug() << "add/change file (" << path << "->" << target.branch
                      << target.pathInBranch << ")";
         // Contents that cannot be read fail the revision: committing without
         // them would lose the file.
-        if (writeFileContents(transaction, m_fsRoot, path, target.pathInBranch, pool) != 0)
-            return 1;
+        if (Status status =
+                    writeFileContents(transaction, m_fsRoot, path, target.pathInBranch, pool);
+            !status)
+            return status;
         removeEmptyDirPlaceholder(pool, path, target.pathInBranch, transaction);
     } else {
         bool placeholderWritten = false;
-        if (exportDirectory(path, change, mode, rule, ruleList, target, transaction,
-                            &placeholderWritten, pool)
-            != 0)
-            return 1;
+        if (Status status = exportDirectory(path, change, mode, rule, ruleList, target,
+                                            transaction, &placeholderWritten, pool);
+            !status)
+            return status;
         // An empty directory that only got its placeholder is not tagged.
         if (placeholderWritten)
-            return 0;
+            return Status();
     }
 
     recordAnnotatedTagIfWanted(rule, target, repository);
-    return 0;
+    return Status();
 }
 
-int RevisionExporter::exportWholeBranchCopy(const char *path, const char *copyFromPath,
+Status RevisionExporter::exportWholeBranchCopy(const char *path, const char *copyFromPath,
                                             svn_revnum_t copyFromRevision,
                                             const QString &matchedPath,
                                             const QString &sourcePath, const MatchRule &rule,
@@ -274,13 +280,13 @@ int RevisionExporter::exportWholeBranchCopy(const char *path, const char *copyFr
     if (repository->makeBranch(target.branch, m_revision, sourceTarget.branch,
                                int(copyFromRevision), sourceHoldsFiles)
         == 1)
-        return 1;
+        return Failure(); // reported by the repository
 
-    const bool emptyDirs = optionIsSet("empty-dirs");
+    const bool emptyDirs = m_options.emptyDirs;
     if (emptyDirs) {
         Repository::Transaction *transaction = transactionFor(target, repository);
         if (!transaction)
-            return 1;
+            return Failure();
         // The new branch's empty directories are those of the tree it was
         // made from.
         ScopedPool sourcePool(pool);
@@ -288,32 +294,33 @@ int RevisionExporter::exportWholeBranchCopy(const char *path, const char *copyFr
         if (svn_error_t *error =
                     svn_fs_revision_root(&sourceRoot, m_fs, copyFromRevision, sourcePool)) {
             svn_error_clear(error);
-            return 1;
+            return Failure();
         }
         addPlaceholdersForEmptySubdirs(sourcePool, copyFromPath, QString(), sourceRoot,
                                        transaction);
     }
 
-    if (optionIsSet("svn-branches")) {
+    if (m_options.svnBranches) {
         Repository::Transaction *transaction = transactionFor(target, repository);
         if (!transaction)
-            return 1;
-        if (m_debugRules)
+            return Failure();
+        if (m_options.debugRules)
             qDebug() << "Create a true SVN copy of branch (" << path << "->" << target.branch
                      << target.pathInBranch << ")";
         transaction->removePath(target.pathInBranch);
         addEmptyDirPlaceholder(pool, path, target.pathInBranch, m_fsRoot, transaction);
-        if (recursiveDumpDir(transaction, m_fs, m_fsRoot, QByteArray(path), target.pathInBranch,
-                             pool, m_revision, rule, ruleList, m_debugRules, false)
-            != 0)
-            return 1;
+        if (Status status = recursiveDumpDir(transaction, m_fs, m_fsRoot, QByteArray(path),
+                                             target.pathInBranch, pool, m_revision, rule,
+                                             ruleList, m_options.debugRules, false);
+            !status)
+            return status;
         if (emptyDirs)
             addPlaceholdersForEmptySubdirs(pool, path, target.pathInBranch, m_fsRoot,
                                            transaction);
     }
 
     recordAnnotatedTagIfWanted(rule, target, repository);
-    return 0;
+    return Status();
 }
 
 bool RevisionExporter::treeHoldsFiles(svn_fs_root_t *root, const QByteArray &path,
@@ -349,13 +356,13 @@ bool RevisionExporter::treeHoldsFiles(svn_fs_root_t *root, const QByteArray &pat
     return false;
 }
 
-int RevisionExporter::exportDirectory(const char *path, const PathChange &change, CopyMode mode,
+Status RevisionExporter::exportDirectory(const char *path, const PathChange &change, CopyMode mode,
                                       const MatchRule &rule, const QList<MatchRule> &ruleList,
                                       const RuleTarget &target,
                                       Repository::Transaction *transaction,
                                       bool *placeholderWritten, apr_pool_t *pool)
 {
-    if (m_debugRules)
+    if (m_options.debugRules)
         qDebug() << "add/change dir (" << path << "->" << target.branch << target.pathInBranch
                  << ")";
 
@@ -363,7 +370,7 @@ int RevisionExporter::exportDirectory(const char *path, const PathChange &change
             ? (change.kind == svn_fs_path_change_add || change.kind == svn_fs_path_change_replace)
             : change.propertiesModified;
 
-    if (propertiesChanged && optionIsSet("propcheck")
+    if (propertiesChanged && m_options.propcheck
         && warnUnknownProperties(pool, path, m_fsRoot) != 0)
         qWarning() << "Error checking svn-properties (" << path << ")";
 
@@ -376,7 +383,7 @@ int RevisionExporter::exportDirectory(const char *path, const PathChange &change
     removeEmptyDirPlaceholder(pool, path, target.pathInBranch, transaction);
 
     bool ignoreRulesWritten = false;
-    if (propertiesChanged && optionIsSet("svn-ignore")) {
+    if (propertiesChanged && m_options.svnIgnore) {
         QString ignoreText;
         if (readIgnoreRules(ignoreText, pool, path, m_fsRoot) != 0) {
             qWarning() << "Error fetching svn-properties (" << path << ")";
@@ -391,23 +398,24 @@ int RevisionExporter::exportDirectory(const char *path, const PathChange &change
         }
     }
 
-    if (!ignoreRulesWritten && optionIsSet("empty-dirs")
+    if (!ignoreRulesWritten && m_options.emptyDirs
         && writeGitignore(pool, path, target.pathInBranch, m_fsRoot, transaction, nullptr)
                 == 0) {
         *placeholderWritten = true;
-        return 0;
+        return Status();
     }
 
     if (redump) {
-        if (recursiveDumpDir(transaction, m_fs, m_fsRoot, QByteArray(path), target.pathInBranch,
-                             pool, m_revision, rule, ruleList, m_debugRules, ignoreRulesWritten)
-            != 0)
-            return 1;
-        if (optionIsSet("empty-dirs"))
+        if (Status status = recursiveDumpDir(transaction, m_fs, m_fsRoot, QByteArray(path),
+                                             target.pathInBranch, pool, m_revision, rule,
+                                             ruleList, m_options.debugRules, ignoreRulesWritten);
+            !status)
+            return status;
+        if (m_options.emptyDirs)
             addPlaceholdersForEmptySubdirs(pool, path, target.pathInBranch, m_fsRoot,
                                            transaction);
     }
-    return 0;
+    return Status();
 }
 
 void RevisionExporter::recordAnnotatedTagIfWanted(const MatchRule &rule, const RuleTarget &target,
@@ -415,7 +423,9 @@ void RevisionExporter::recordAnnotatedTagIfWanted(const MatchRule &rule, const R
 {
     if (!rule.annotated)
         return;
-    readRevisionProperties();
+    // Unreadable properties (the error is printed) leave the tag without
+    // author, date or message, as before; the commit step fails on them.
+    static_cast<void>(readRevisionProperties());
     repository->recordAnnotatedTag(target.branch, target.svnPrefix, m_revision, m_author,
                                    m_epoch, m_logMessage);
 }

@@ -1,9 +1,11 @@
 #include "svn/RevisionExporter.h"
 
-#include "driver/CommandLineParser.h"
 #include "svn/AuthorIdentity.h"
 #include "svn/SvnError.h"
 
+#include <QStringList>
+
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -11,21 +13,18 @@
 #include <svn_pools.h>
 #include <svn_props.h>
 
-RevisionExporter::RevisionExporter(int revision, svn_fs_t *fs, apr_pool_t *parentPool)
-    : m_pool(svn_pool_create(parentPool))
+RevisionExporter::RevisionExporter(int revision, svn_fs_t *fs, apr_pool_t *parentPool,
+                                   const ExportOptions &options)
+    : m_options(options)
+    , m_pool(parentPool)
     , m_fs(fs)
     , m_revision(revision)
-    , m_debugRules(optionIsSet("debug-rules"))
 {
 }
 
-RevisionExporter::~RevisionExporter()
-{
-    // Transactions that a failed revision left uncommitted are discarded.
-    qDeleteAll(m_transactions);
-    m_transactions.clear();
-    svn_pool_destroy(m_pool);
-}
+// Transactions that a failed revision left uncommitted are discarded, before
+// the revision's pool goes.
+RevisionExporter::~RevisionExporter() = default;
 
 void RevisionExporter::assignSettings(const QList<QList<MatchRule>> &matchRuleLists,
                                       const QHash<QString, Repository *> &repositories,
@@ -38,27 +37,21 @@ void RevisionExporter::assignSettings(const QList<QList<MatchRule>> &matchRuleLi
     m_identityDomain = identityDomain;
 }
 
-bool RevisionExporter::optionIsSet(const char *name)
-{
-    CommandLineParser *parser = CommandLineParser::instance();
-    return parser && parser->contains(QString::fromLatin1(name));
-}
-
-int RevisionExporter::openRevisionRoot()
+Status RevisionExporter::openRevisionRoot()
 {
     if (svn_error_t *error = svn_fs_revision_root(&m_fsRoot, m_fs, m_revision, m_pool))
-        return reportSvnError(error);
-    return 0;
+        return svnFailure(error);
+    return Status();
 }
 
-int RevisionExporter::readRevisionProperties()
+Status RevisionExporter::readRevisionProperties()
 {
     if (m_propertiesRead)
-        return 0;
+        return Status();
     apr_hash_t *properties = nullptr;
     if (svn_error_t *error =
             svn_fs_revision_proplist2(&properties, m_fs, m_revision, FALSE, m_pool, m_pool))
-        return reportSvnError(error);
+        return svnFailure(error);
 
     auto property = [properties](const char *name) {
         return static_cast<const svn_string_t *>(
@@ -78,7 +71,7 @@ int RevisionExporter::readRevisionProperties()
                                       : AuthorIdentity::fromUserName(userName, m_identityDomain);
     }
     m_propertiesRead = true;
-    return 0;
+    return Status();
 }
 
 uint RevisionExporter::parseSvnDate(const char *text)
@@ -94,23 +87,25 @@ uint RevisionExporter::parseSvnDate(const char *text)
     return seconds < 0 ? 0 : uint(seconds);
 }
 
-int RevisionExporter::commitTransactions()
+Status RevisionExporter::commitTransactions()
 {
-    if (readRevisionProperties() != 0)
-        return 1;
-    const QList<Repository *> repositories = m_repositories.values();
-    for (Repository *repository : repositories)
-        repository->flushPendingUpdates();
+    if (Status status = readRevisionProperties(); !status)
+        return status;
+    // By name, not in hash order: forwarding repositories share a stream.
+    QStringList names = m_repositories.keys();
+    std::sort(names.begin(), names.end());
+    for (const QString &name : std::as_const(names))
+        m_repositories.value(name)->flushPendingUpdates();
 
     for (auto it = m_transactions.begin(); it != m_transactions.end();) {
-        Repository::Transaction *transaction = it.value();
-        transaction->setCommitter(m_author);
-        transaction->setCommitTime(m_epoch);
-        transaction->setMessage(m_logMessage);
-        if (transaction->writeCommit() != 0)
-            return 1;
-        delete transaction;
+        Repository::Transaction &transaction = *it->second;
+        transaction.setCommitter(m_author);
+        transaction.setCommitTime(m_epoch);
+        transaction.setMessage(m_logMessage);
+        // The repository has reported why its commit failed.
+        if (transaction.writeCommit() != 0)
+            return Failure();
         it = m_transactions.erase(it);
     }
-    return 0;
+    return Status();
 }

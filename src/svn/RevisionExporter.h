@@ -1,15 +1,21 @@
 #pragma once
 
+#include "common/Failure.h"
 #include "driver/IdentityMap.h"
 #include "repository/Repository.h"
 #include "rules/MatchRule.h"
+#include "svn/ExportOptions.h"
 #include "svn/RuleTarget.h"
+#include "svn/ScopedPool.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QMap>
 #include <QString>
+
+#include <map>
+#include <memory>
 
 #include <apr_pools.h>
 #include <svn_fs.h>
@@ -19,6 +25,8 @@ class QIODevice;
 // Converts one Subversion revision: collects and dispatches its changed
 // paths, exports the matched ones into transactions and commits them.
 // Lives for one revision; owns the revision's pool and open transactions.
+// Transactions are kept and committed in key order (repository name, line
+// feed, branch name), so that every run writes the same stream.
 class RevisionExporter
 {
 public:
@@ -31,7 +39,8 @@ public:
     // Every changed path of the revision, ordered byte-wise by path.
     using ChangedPathTable = QMap<QByteArray, PathChange>;
 
-    RevisionExporter(int revision, svn_fs_t *fs, apr_pool_t *parentPool);
+    RevisionExporter(int revision, svn_fs_t *fs, apr_pool_t *parentPool,
+                     const ExportOptions &options);
     ~RevisionExporter();
 
     RevisionExporter(const RevisionExporter &) = delete;
@@ -41,11 +50,11 @@ public:
                         const QHash<QString, Repository *> &repositories,
                         const IdentityMap &identities, const QString &identityDomain);
 
-    int openRevisionRoot();
-    int collectChangedPaths();
+    Status openRevisionRoot();
+    Status collectChangedPaths();
     bool needsCommit() const { return m_needCommit; }
-    int readRevisionProperties();
-    int commitTransactions();
+    Status readRevisionProperties();
+    Status commitTransactions();
 
     QByteArray author() const { return m_author; }
     QByteArray logMessage() const { return m_logMessage; }
@@ -70,13 +79,13 @@ private:
     enum class CopyMode { Plain, IgnoredCopy, Copy };
 
     // Change dispatch.
-    int handleChangedPath(const QByteArray &path, const PathChange &change,
+    Status handleChangedPath(const QByteArray &path, const PathChange &change,
                           const ChangedPathTable &changes);
-    int applyRuleAction(const char *path, const PathChange &change, const char *copyFromPath,
+    Status applyRuleAction(const char *path, const PathChange &change, const char *copyFromPath,
                         svn_revnum_t copyFromRevision, const ChangedPathTable &changes,
                         const QString &matchedPath, const MatchRule &rule,
                         const QList<MatchRule> &ruleList, apr_pool_t *pool);
-    int descendIntoDirectory(const char *path, const PathChange &change,
+    Status descendIntoDirectory(const char *path, const PathChange &change,
                              const char *copyFromPath, const QList<MatchRule> &ruleList,
                              svn_revnum_t copyFromRevision, const ChangedPathTable &changes,
                              apr_pool_t *pool);
@@ -84,10 +93,10 @@ private:
                         const char *outcome) const;
 
     // Path export.
-    int exportMatchedPath(const char *path, const PathChange &change, const char *copyFromPath,
+    Status exportMatchedPath(const char *path, const PathChange &change, const char *copyFromPath,
                           svn_revnum_t copyFromRevision, const QString &matchedPath,
                           const MatchRule &rule, const QList<MatchRule> &ruleList);
-    int exportWholeBranchCopy(const char *path, const char *copyFromPath,
+    Status exportWholeBranchCopy(const char *path, const char *copyFromPath,
                               svn_revnum_t copyFromRevision, const QString &matchedPath,
                               const QString &sourcePath, const MatchRule &rule,
                               const QList<MatchRule> &ruleList, const RuleTarget &target,
@@ -97,7 +106,7 @@ private:
     // ignore. A tree that cannot be read counts as holding files.
     static bool treeHoldsFiles(svn_fs_root_t *root, const QByteArray &path,
                                const QList<MatchRule> &ruleList, int revision, apr_pool_t *pool);
-    int exportDirectory(const char *path, const PathChange &change, CopyMode mode,
+    Status exportDirectory(const char *path, const PathChange &change, CopyMode mode,
                         const MatchRule &rule, const QList<MatchRule> &ruleList,
                         const RuleTarget &target, Repository::Transaction *transaction,
                         bool *placeholderWritten, apr_pool_t *pool);
@@ -109,19 +118,19 @@ private:
     static const MatchRule *findCopySourceRule(const QList<MatchRule> &ruleList,
                                                const QString &sourcePath, int copyFromRevision,
                                                int *matchLength);
-    static int addPlaceholdersForEmptySubdirs(apr_pool_t *pool, const char *svnDirectory,
+    int addPlaceholdersForEmptySubdirs(apr_pool_t *pool, const char *svnDirectory,
                                               const QString &gitDirectory, svn_fs_root_t *root,
                                               Repository::Transaction *transaction);
 
     // Tree dump and file contents.
-    int recursiveDumpDir(Repository::Transaction *transaction, svn_fs_t *fs,
+    Status recursiveDumpDir(Repository::Transaction *transaction, svn_fs_t *fs,
                          svn_fs_root_t *root, const QByteArray &path, const QString &gitPath,
                          apr_pool_t *pool, int revision, const MatchRule &rule,
                          const QList<MatchRule> &ruleList, bool debugRules,
                          bool ignoreRulesWritten);
-    static int writeFileContents(Repository::Transaction *transaction, svn_fs_root_t *root,
+    Status writeFileContents(Repository::Transaction *transaction, svn_fs_root_t *root,
                                  const char *path, const QString &gitPath, apr_pool_t *pool);
-    static int copyFileContents(svn_stream_t *contents, QIODevice *device, qint64 length,
+    static Status copyFileContents(svn_stream_t *contents, QIODevice *device, qint64 length,
                                 svn_fs_root_t *root, const char *path, apr_pool_t *pool);
     static bool fillBlob(QIODevice *device, qint64 missing);
     // Writes into the device and waits while more than 32768 bytes are not
@@ -129,24 +138,25 @@ private:
     static bool writeToDevice(QIODevice *device, const char *data, qint64 length);
 
     // Ignore properties, empty directories and property check.
-    static int writeGitignore(apr_pool_t *pool, const char *path, const QString &gitPath,
+    int writeGitignore(apr_pool_t *pool, const char *path, const QString &gitPath,
                               svn_fs_root_t *root, Repository::Transaction *transaction,
                               const char *content);
-    static int addEmptyDirPlaceholder(apr_pool_t *pool, const char *path,
+    int addEmptyDirPlaceholder(apr_pool_t *pool, const char *path,
                                       const QString &gitPath, svn_fs_root_t *root,
                                       Repository::Transaction *transaction);
     int removeEmptyDirPlaceholder(apr_pool_t *pool, const char *path, const QString &gitPath,
                                   Repository::Transaction *transaction);
     static int warnUnknownProperties(apr_pool_t *pool, const char *path, svn_fs_root_t *root);
-    static void writePlaceholder(Repository::Transaction *transaction, const QString &path);
+    void writePlaceholder(Repository::Transaction *transaction, const QString &path);
 
-    static bool optionIsSet(const char *name);
     // The entries of a directory listing, ordered byte-wise by name.
     static QMap<QByteArray, svn_node_kind_t> sortedEntries(apr_hash_t *entries,
                                                            apr_pool_t *pool);
 
-    apr_pool_t *m_pool;
-    QHash<QString, Repository::Transaction *> m_transactions;
+    ExportOptions m_options;
+    // Declared before the transactions, so that they go first.
+    ScopedPool m_pool;
+    std::map<QString, std::unique_ptr<Repository::Transaction>> m_transactions;
     QList<QList<MatchRule>> m_matchRuleLists;
     QHash<QString, Repository *> m_repositories;
     IdentityMap m_identities;
@@ -157,7 +167,6 @@ private:
     QByteArray m_author;
     QByteArray m_logMessage;
     uint m_epoch = 0;
-    bool m_debugRules = false;
     bool m_propertiesRead = false;
     bool m_needCommit = false;
     // Set when a rule gave a branch name git refuses; it fails the revision.

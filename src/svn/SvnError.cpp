@@ -9,3 +9,9 @@ int reportSvnError(svn_error_t *error)
     svn_error_clear(error);
     return 1;
 }
+
+Failure svnFailure(svn_error_t *error)
+{
+    reportSvnError(error);
+    return Failure();
+}

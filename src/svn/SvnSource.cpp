@@ -1,6 +1,7 @@
 #include "svn/SvnSource.h"
 
 #include "svn/RevisionExporter.h"
+#include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
 #include <QDebug>
@@ -15,34 +16,41 @@
 
 struct SvnSource::Private
 {
+    ExportOptions options;
     QList<QList<MatchRule>> matchRuleLists;
     QHash<QString, Repository *> repositories;
     IdentityMap identities;
     QString identityDomain;
-    apr_pool_t *globalPool = nullptr;
-    apr_pool_t *scratchPool = nullptr;
+    // The scratch pool goes before the long-lived one.
+    ScopedPool globalPool{nullptr};
+    ScopedPool scratchPool{nullptr};
     svn_fs_t *fs = nullptr;
     svn_revnum_t headRevision = 0;
 };
 
-void SvnSource::initializeSvnLibraries()
+Status SvnSource::initializeSvnLibraries()
 {
-    if (apr_initialize() != APR_SUCCESS) {
-        fprintf(stderr, "You lose at apr_initialize().\n");
-        exit(1);
-    }
+    if (apr_initialize() != APR_SUCCESS)
+        return Failure() << "You lose at apr_initialize().";
     static bool terminationRegistered = false;
     if (!terminationRegistered) {
         atexit(apr_terminate);
         terminationRegistered = true;
     }
+    return Status();
 }
 
-SvnSource::SvnSource(const QString &path)
-    : d(new Private)
+SvnSource::SvnSource()
+    : d(std::make_unique<Private>())
 {
-    d->globalPool = svn_pool_create(nullptr);
-    d->scratchPool = svn_pool_create(nullptr);
+}
+
+SvnSource::~SvnSource() = default;
+
+Result<std::unique_ptr<SvnSource>> SvnSource::open(const QString &path)
+{
+    std::unique_ptr<SvnSource> source(new SvnSource);
+    Private &d = *source->d;
 
     QString repositoryPath = path;
     while (repositoryPath.endsWith(QLatin1Char('/')))
@@ -50,30 +58,27 @@ SvnSource::SvnSource(const QString &path)
     // The libraries insist on canonical paths ("a//b" or "a/./b" would trip
     // their assertions), so the path is put in canonical form first.
     const char *localPath = svn_dirent_canonicalize(
-            repositoryPath.toLocal8Bit().constData(), d->scratchPool);
+            repositoryPath.toLocal8Bit().constData(), d.scratchPool);
 
     svn_repos_t *repository = nullptr;
     if (svn_error_t *error =
-                svn_repos_open3(&repository, localPath, nullptr, d->globalPool, d->scratchPool)) {
+                svn_repos_open3(&repository, localPath, nullptr, d.globalPool, d.scratchPool)) {
         reportSvnError(error);
-        qCritical() << "Failed to open repository";
-        exit(1);
+        return Failure() << "Failed to open repository";
     }
-    d->fs = svn_repos_fs(repository);
+    d.fs = svn_repos_fs(repository);
     // Without the latest revision there is nothing sound to convert; going
     // on would convert nothing and report success.
-    if (svn_error_t *error = svn_fs_youngest_rev(&d->headRevision, d->fs, d->globalPool)) {
+    if (svn_error_t *error = svn_fs_youngest_rev(&d.headRevision, d.fs, d.globalPool)) {
         reportSvnError(error);
-        qCritical() << "Failed to read the latest revision of the repository";
-        exit(1);
+        return Failure() << "Failed to read the latest revision of the repository";
     }
+    return source;
 }
 
-SvnSource::~SvnSource()
+void SvnSource::assignOptions(const ExportOptions &options)
 {
-    svn_pool_destroy(d->scratchPool);
-    svn_pool_destroy(d->globalPool);
-    delete d;
+    d->options = options;
 }
 
 void SvnSource::assignMatchRules(const QList<QList<MatchRule>> &matchRuleLists)
@@ -101,27 +106,27 @@ int SvnSource::latestRevision() const
     return int(d->headRevision);
 }
 
-bool SvnSource::convertRevision(int revision)
+Status SvnSource::convertRevision(int revision)
 {
-    RevisionExporter exporter(revision, d->fs, d->globalPool);
+    RevisionExporter exporter(revision, d->fs, d->globalPool, d->options);
     exporter.assignSettings(d->matchRuleLists, d->repositories, d->identities,
                             d->identityDomain);
 
     printf("Exporting revision %d ", revision);
     fflush(stdout);
 
-    if (exporter.openRevisionRoot() != 0)
-        return false;
-    if (exporter.collectChangedPaths() != 0)
-        return false;
+    if (Status status = exporter.openRevisionRoot(); !status)
+        return status;
+    if (Status status = exporter.collectChangedPaths(); !status)
+        return status;
     if (!exporter.needsCommit()) {
         printf(" nothing to do\n");
         fflush(stdout);
-        return true;
+        return Status();
     }
-    if (exporter.commitTransactions() != 0)
-        return false;
+    if (Status status = exporter.commitTransactions(); !status)
+        return status;
     printf(" done\n");
     fflush(stdout);
-    return true;
+    return Status();
 }

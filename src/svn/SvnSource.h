@@ -1,11 +1,15 @@
 #pragma once
 
+#include "common/Failure.h"
 #include "driver/IdentityMap.h"
 #include "rules/MatchRule.h"
+#include "svn/ExportOptions.h"
 
 #include <QHash>
 #include <QList>
 #include <QString>
+
+#include <memory>
 
 class Repository;
 
@@ -13,25 +17,30 @@ class Repository;
 class SvnSource
 {
 public:
-    // Initialises APR; exits with status 1 when that fails.
-    static void initializeSvnLibraries();
+    // Initialises APR.
+    [[nodiscard]] static Status initializeSvnLibraries();
 
-    // Opens the repository at path; exits with status 1 when that fails.
-    explicit SvnSource(const QString &path);
+    // Opens the repository at path and reads its latest revision. The
+    // Subversion error behind a failure has been printed to standard error.
+    [[nodiscard]] static Result<std::unique_ptr<SvnSource>> open(const QString &path);
     ~SvnSource();
 
     SvnSource(const SvnSource &) = delete;
     SvnSource &operator=(const SvnSource &) = delete;
 
+    void assignOptions(const ExportOptions &options);
     void assignMatchRules(const QList<QList<MatchRule>> &matchRuleLists);
     void assignRepositories(const QHash<QString, Repository *> &repositories);
     void assignIdentityMap(const IdentityMap &identities);
     void assignIdentityDomain(const QString &domain);
 
     int latestRevision() const;
-    bool convertRevision(int revision);
+    // A failure with an empty message has already been reported.
+    Status convertRevision(int revision);
 
 private:
+    SvnSource();
+
     struct Private;
-    Private *d;
+    std::unique_ptr<Private> d;
 };

@@ -29,7 +29,7 @@ const int symbolicLinkMode = 0120000;
 
 } // namespace
 
-int RevisionExporter::recursiveDumpDir(Repository::Transaction *transaction, svn_fs_t *fs,
+Status RevisionExporter::recursiveDumpDir(Repository::Transaction *transaction, svn_fs_t *fs,
                                        svn_fs_root_t *root, const QByteArray &path,
                                        const QString &gitPath, apr_pool_t *pool, int revision,
                                        const MatchRule &rule, const QList<MatchRule> &ruleList,
@@ -38,7 +38,7 @@ int RevisionExporter::recursiveDumpDir(Repository::Transaction *transaction, svn
     if (!isDirectoryInRevision(fs, revision, path.constData(), pool))
         return writeFileContents(transaction, root, path.constData(), gitPath, pool);
 
-    if (!ignoreRulesWritten && optionIsSet("svn-ignore")) {
+    if (!ignoreRulesWritten && m_options.svnIgnore) {
         QString ignoreText;
         if (readIgnoreRules(ignoreText, pool, path.constData(), root) != 0) {
             qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(path) << ")";
@@ -50,7 +50,7 @@ int RevisionExporter::recursiveDumpDir(Repository::Transaction *transaction, svn
 
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, root, path.constData(), pool))
-        return reportSvnError(error);
+        return svnFailure(error);
     const QMap<QByteArray, svn_node_kind_t> sorted = sortedEntries(entries, pool);
 
     ScopedPool entryPool(pool);
@@ -62,10 +62,10 @@ int RevisionExporter::recursiveDumpDir(Repository::Transaction *transaction, svn
         if (it.value() == svn_node_file) {
             printf("+");
             fflush(stdout);
-            if (writeFileContents(transaction, root, entryPath.constData(), entryGitPath,
-                                  entryPool)
-                == 1)
-                return 1;
+            if (Status status = writeFileContents(transaction, root, entryPath.constData(),
+                                                  entryGitPath, entryPool);
+                !status)
+                return status;
         } else if (it.value() == svn_node_dir) {
             entryGitPath += QLatin1Char('/');
             const QString matchedPath = QString::fromUtf8(entryPath + '/');
@@ -75,25 +75,26 @@ int RevisionExporter::recursiveDumpDir(Repository::Transaction *transaction, svn
             // Only directories that stay in the starting rule's repository
             // belong to this dump.
             if (found->action == RuleAction::Export && found->repository == rule.repository) {
-                if (recursiveDumpDir(transaction, fs, root, entryPath, entryGitPath, entryPool,
-                                     revision, rule, ruleList, debugRules, false)
-                    == 1)
-                    return 1;
+                if (Status status = recursiveDumpDir(transaction, fs, root, entryPath,
+                                                     entryGitPath, entryPool, revision, rule,
+                                                     ruleList, debugRules, false);
+                    !status)
+                    return status;
             } else if (debugRules) {
                 qDebug() << "recursiveDumpDir:" << matchedPath
                          << "skip entry for different/ignored repository";
             }
         }
     }
-    return 0;
+    return Status();
 }
 
-int RevisionExporter::writeFileContents(Repository::Transaction *transaction,
+Status RevisionExporter::writeFileContents(Repository::Transaction *transaction,
                                         svn_fs_root_t *root, const char *path,
                                         const QString &gitPath, apr_pool_t *pool)
 {
     ScopedPool filePool(pool);
-    const bool dryRun = optionIsSet("dry-run");
+    const bool dryRun = m_options.dryRun;
 
     int mode = regularFileMode;
     svn_string_t *executable = nullptr;
@@ -105,24 +106,24 @@ int RevisionExporter::writeFileContents(Repository::Transaction *transaction,
 
     svn_filesize_t length = 0;
     if (svn_error_t *error = svn_fs_file_length(&length, root, path, filePool))
-        return reportSvnError(error);
+        return svnFailure(error);
 
     svn_stream_t *contents = nullptr;
     if (!dryRun) {
         if (svn_error_t *error = svn_fs_file_contents(&contents, root, path, filePool))
-            return reportSvnError(error);
+            return svnFailure(error);
     }
 
     svn_string_t *special = nullptr;
     if (svn_error_t *error = svn_fs_node_prop(&special, root, path, "svn:special", filePool))
-        return reportSvnError(error);
+        return svnFailure(error);
 
     if (special && !dryRun) {
         // A symbolic link is stored as "link " followed by its target.
         char head[5];
         apr_size_t headLength = sizeof head;
         if (svn_error_t *error = svn_stream_read_full(contents, head, &headLength))
-            return reportSvnError(error);
+            return svnFailure(error);
         if (headLength == 5 && std::memcmp(head, "link ", 5) == 0) {
             mode = symbolicLinkMode;
             length -= 5;
@@ -130,16 +131,16 @@ int RevisionExporter::writeFileContents(Repository::Transaction *transaction,
             qWarning("file %s is svn:special but not a symlink", path);
             svn_error_clear(svn_stream_close(contents));
             if (svn_error_t *error = svn_fs_file_contents(&contents, root, path, filePool))
-                return reportSvnError(error);
+                return svnFailure(error);
         }
     }
 
     QIODevice *device = transaction->openFile(gitPath, mode, length);
     if (dryRun)
-        return 0;
+        return Status();
     if (!device) {
         svn_error_clear(svn_stream_close(contents));
-        return 1;
+        return Failure();
     }
     return copyFileContents(contents, device, length, root, path, filePool);
 }
@@ -151,7 +152,7 @@ int RevisionExporter::writeFileContents(Repository::Transaction *transaction,
 // filled up to its announced length, so that the stream stays well formed,
 // and the revision fails before any commit names the blob: the damaged
 // contents never become part of a history.
-int RevisionExporter::copyFileContents(svn_stream_t *contents, QIODevice *device, qint64 length,
+Status RevisionExporter::copyFileContents(svn_stream_t *contents, QIODevice *device, qint64 length,
                                        svn_fs_root_t *root, const char *path, apr_pool_t *pool)
 {
     char *buffer = static_cast<char *>(apr_palloc(pool, copyChunkSize));
@@ -165,7 +166,7 @@ int RevisionExporter::copyFileContents(svn_stream_t *contents, QIODevice *device
             break;
         if (!writeToDevice(device, buffer, qint64(got))) {
             svn_error_clear(svn_stream_close(contents));
-            return 1;
+            return Failure();
         }
         remaining -= qint64(got);
         if (got < wanted)
@@ -187,12 +188,13 @@ int RevisionExporter::copyFileContents(svn_stream_t *contents, QIODevice *device
 
     if (!error && remaining == 0 && extra == 0) {
         device->putChar('\n');
-        return 0;
+        return Status();
     }
 
     if (!fillBlob(device, remaining))
-        return 1;
+        return Failure();
     const int revision = int(svn_fs_revision_root_revision(root));
+    // The cause goes out at once; the failure names the file that it cost.
     if (error)
         reportSvnError(error);
     else if (remaining > 0)
@@ -201,9 +203,8 @@ int RevisionExporter::copyFileContents(svn_stream_t *contents, QIODevice *device
     else if (extra > 0)
         qCritical() << "The contents of" << QString::fromUtf8(path) << "in revision" << revision
                     << "are longer than their length of" << length;
-    qCritical() << "Cannot read the contents of" << QString::fromUtf8(path) << "in revision"
-                << revision << "; the repository is damaged";
-    return 1;
+    return Failure() << "Cannot read the contents of" << QString::fromUtf8(path)
+                     << "in revision" << revision << "; the repository is damaged";
 }
 
 // Completes a blob whose contents could not be read with zero bytes.

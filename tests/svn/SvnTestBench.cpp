@@ -1,27 +1,16 @@
 #include "SvnTestBench.h"
 
 #include "TestSupport.h"
-#include "driver/CommandLineParser.h"
 #include "driver/IdentityMap.h"
-#include "driver/OptionTable.h"
 #include "rules/RulesFile.h"
 #include "svn/SvnSource.h"
 
 #include <gtest/gtest.h>
-#include <list>
 #include <memory>
-#include <vector>
 
 namespace {
 
-// The parser keeps a pointer to the argument vector; every vector ever
-// handed to it is kept alive.
-struct ArgumentStorage
-{
-    std::vector<QByteArray> words;
-    std::vector<char *> pointers;
-};
-std::list<ArgumentStorage> argumentStorage;
+ExportOptions benchOptions;
 
 QStringList capturedMessages;
 QtMessageHandler previousHandler = nullptr;
@@ -37,15 +26,23 @@ void captureMessage(QtMsgType type, const QMessageLogContext &, const QString &t
 
 void setOptions(const QStringList &words)
 {
-    ArgumentStorage &storage = argumentStorage.emplace_back();
-    storage.words.push_back(QByteArray("tallowmere"));
-    for (const QString &word : words)
-        storage.words.push_back(word.toLocal8Bit());
-    for (QByteArray &word : storage.words)
-        storage.pointers.push_back(word.data());
-    storage.pointers.push_back(nullptr);
-    CommandLineParser::init(int(storage.words.size()), storage.pointers.data());
-    CommandLineParser::addOptionDefinitions(optionTable);
+    benchOptions = ExportOptions();
+    for (const QString &word : words) {
+        if (word == QLatin1String("--debug-rules"))
+            benchOptions.debugRules = true;
+        else if (word == QLatin1String("--dry-run"))
+            benchOptions.dryRun = true;
+        else if (word == QLatin1String("--svn-branches"))
+            benchOptions.svnBranches = true;
+        else if (word == QLatin1String("--empty-dirs"))
+            benchOptions.emptyDirs = true;
+        else if (word == QLatin1String("--svn-ignore"))
+            benchOptions.svnIgnore = true;
+        else if (word == QLatin1String("--propcheck"))
+            benchOptions.propcheck = true;
+        else
+            ADD_FAILURE() << "no such export option: " << word.toStdString();
+    }
 }
 
 MessageCapture::MessageCapture()
@@ -84,7 +81,7 @@ SvnTestBench::SvnTestBench()
                                          {QStringLiteral("create"), repositoryPath()});
     EXPECT_EQ(result.exitCode, 0) << result.standardError.constData();
     m_valid = result.exitCode == 0;
-    SvnSource::initializeSvnLibraries();
+    EXPECT_TRUE(SvnSource::initializeSvnLibraries().ok());
 }
 
 int SvnTestBench::commit(const QStringList &actions, const QString &message, const QString &user)
@@ -142,7 +139,13 @@ int SvnTestBench::convert(const QList<QList<MatchRule>> &ruleLists,
                           const QList<RecordingRepository *> &repositories, int first, int last,
                           QString *output, const IdentityMap &identities)
 {
-    SvnSource source(repositoryPath());
+    Result<std::unique_ptr<SvnSource>> opened = SvnSource::open(repositoryPath());
+    if (!opened) {
+        ADD_FAILURE() << opened.failure().message().toStdString();
+        return first;
+    }
+    SvnSource &source = *opened.value();
+    source.assignOptions(benchOptions);
     QHash<QString, Repository *> table;
     for (RecordingRepository *repository : repositories)
         table.insert(repository->name(), repository);
@@ -155,7 +158,10 @@ int SvnTestBench::convert(const QList<QList<MatchRule>> &ruleLists,
         testing::internal::CaptureStdout();
     int failed = 0;
     for (int revision = first; revision <= last; ++revision) {
-        if (!source.convertRevision(revision)) {
+        if (Status status = source.convertRevision(revision); !status) {
+            // As the driver reports it.
+            if (!status.failure().message().isEmpty())
+                qCritical().noquote() << status.failure().message();
             failed = revision;
             break;
         }

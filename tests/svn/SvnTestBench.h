@@ -21,7 +21,8 @@ inline void PrintTo(const QByteArray &bytes, std::ostream *stream)
     *stream << '"' << bytes.toStdString() << '"';
 }
 
-// Replaces the program's options with the given words (program name implied).
+// Sets the export options of later conversions from their command-line
+// words ("--empty-dirs" and the like).
 void setOptions(const QStringList &words);
 
 // Collects the Qt log messages issued while it lives, as "D: ", "W: ", "C: "
