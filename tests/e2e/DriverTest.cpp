@@ -1,0 +1,114 @@
+#include "E2eBench.h"
+
+#include "driver/Version.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct CommandLineCase
+{
+    QStringList arguments;
+    int exitCode;
+    QByteArray standardOutputAfterEcho; // empty: only checked to begin with "Usage: "
+    QByteArray standardError;
+};
+
+QByteArray echoLine(const QStringList &arguments)
+{
+    QByteArray line = "Invoked as:' " + TestSupport::tallowmereBinary().toLocal8Bit();
+    for (const QString &argument : arguments)
+        line += ' ' + argument.toLocal8Bit();
+    return line + "'\n";
+}
+
+const QByteArray twoRepositoryRules = R"(
+create repository one
+end repository
+create repository two
+end repository
+match /one/
+  repository one
+  branch master
+end match
+match /two/
+  repository two
+  branch master
+end match
+)";
+
+} // namespace
+
+// What the command line alone decides: the echo line, then version before
+// help before the usage check before rejected options before a missing
+// --rules, each with its exact text and exit code.
+TEST(Driver, CommandLineOutcomes)
+{
+    const QByteArray usageStart = "Usage: " + TestSupport::tallowmereBinary().toLocal8Bit()
+                                  + " [OPTION] [Path to subversion repo]\n\nOptions:\n";
+    const QByteArray rejected =
+            "tallowmere failed: unrecognized option or missing argument for; `bogus'\n"
+            "          : unrecognized option or missing argument for; `rules'\n";
+    const std::vector<CommandLineCase> cases = {
+        {{"--help", "--version"}, 0, "Git version: " TALLOWMERE_VERSION "\n", ""},
+        {{"--help"}, 0, "", ""},
+        {{}, 12, "", ""},
+        {{"--rules", "r", "a", "b"}, 12, "", ""},
+        {{"--bogus", "repo", "--rules"}, 10, "", rejected},
+        {{"repo"}, 11, "",
+         "tallowmere failed: please specify the rules using the 'rules' argument\n"},
+    };
+    for (const CommandLineCase &c : cases) {
+        const auto result = TestSupport::run(TestSupport::tallowmereBinary(), c.arguments);
+        const std::string label = c.arguments.join(' ').toStdString();
+        EXPECT_EQ(result.exitCode, c.exitCode) << label;
+        ASSERT_TRUE(result.standardOutput.startsWith(echoLine(c.arguments))) << label;
+        const QByteArray output = result.standardOutput.mid(echoLine(c.arguments).size());
+        if (c.standardOutputAfterEcho.isEmpty() && c.exitCode != 10 && c.exitCode != 11)
+            EXPECT_TRUE(output.startsWith(usageStart)) << label << output.constData();
+        else
+            EXPECT_EQ(output, c.standardOutputAfterEcho) << label;
+        EXPECT_EQ(result.standardError, c.standardError) << label;
+    }
+}
+
+// A repository whose commits the marks file no longer has lowers the common
+// cut-off: an earlier repository that could go on later is rewound with it,
+// and the run converts again from there to the same result. A resume point
+// beyond such a revision is refused.
+TEST(Driver, ResumePassesAgreeAcrossRepositories)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_EQ(bench.commit({"mkdir", "one", "mkdir", "two", "put", "@1", "one/f"}), 1);
+    ASSERT_EQ(bench.commit({"put", "@2", "two/f"}), 2);
+    ASSERT_EQ(bench.commit({"put", "@3", "one/f", "put", "@3", "two/f"}), 3);
+    ASSERT_EQ(bench.commit({"put", "@4", "one/g"}), 4);
+    const QString rules = bench.writeRules("two.rules", twoRepositoryRules);
+    const QStringList options{"--rules", rules};
+
+    ASSERT_EQ(bench.convert(options).exitCode, 0);
+    const QStringList refsOne = bench.refs("one");
+    const QStringList refsTwo = bench.refs("two");
+
+    // Repository two forgets its second commit (revision 3).
+    const QString marks = bench.outputDirectory() + "/two/marks-two";
+    const QByteArray firstLine = TestSupport::readFile(marks).split('\n').constFirst();
+    TestSupport::writeFile(marks, firstLine + '\n');
+
+    const auto refused = bench.convert(options + QStringList{"--resume-from", "4"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.standardError.contains("Cannot resume from 4 as there are errors in "
+                                               "revision 3"))
+            << refused.standardError.constData();
+    EXPECT_FALSE(refused.standardOutput.contains("Exporting revision"));
+
+    const auto resumed = bench.convert(options);
+    ASSERT_EQ(resumed.exitCode, 0) << resumed.standardError.constData();
+    EXPECT_FALSE(resumed.standardOutput.contains("Exporting revision 2 "));
+    EXPECT_TRUE(resumed.standardOutput.contains("Exporting revision 3 "));
+    EXPECT_TRUE(resumed.standardOutput.contains("Exporting revision 4 "));
+    EXPECT_EQ(bench.refs("one"), refsOne);
+    EXPECT_EQ(bench.refs("two"), refsTwo);
+}
