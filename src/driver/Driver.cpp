@@ -1,10 +1,10 @@
 #include "driver/Driver.h"
 
 #include "driver/CommandLineParser.h"
+#include "driver/FailureReport.h"
 #include "driver/IdentityMap.h"
 #include "driver/OptionTable.h"
 #include "driver/RevisionList.h"
-#include "driver/RuleStatistics.h"
 #include "driver/Version.h"
 #include "repository/FastImportRepository.h"
 #include "repository/Repository.h"
@@ -58,17 +58,6 @@ ExportOptions exportOptions()
     return exportOptions;
 }
 
-// A failure with an empty message was reported where it happened: the
-// repository operations still print their own messages.
-void reportFailure(const Failure &failure)
-{
-    if (failure.message().isEmpty())
-        return;
-    if (failure.isFatal())
-        qFatal("%s", qPrintable(failure.message()));
-    qCritical().noquote() << failure.message();
-}
-
 } // namespace
 
 Driver::Driver(int &argc, char **argv)
@@ -85,8 +74,11 @@ int Driver::run()
         return commandLineExit;
 
     m_application = std::make_unique<QCoreApplication>(m_argc, m_argv);
-    m_rules = std::make_unique<RulesFileSet>(options().optionValue(QStringLiteral("rules")));
-    m_rules->load();
+    m_rules = std::make_unique<RulesFileSet>(options().optionValue(QStringLiteral("rules")), &*m_statistics);
+    if (Status loaded = m_rules->load(); !loaded) {
+        reportFailure(loaded.failure());
+        return 1;
+    }
     readRevisionBounds();
     // Before any repository is created or opened: a conversion that could
     // only end in a dead fast-import must not begin.
@@ -101,7 +93,7 @@ int Driver::run()
         return 1;
     const bool converted = convertRevisions(firstRevision);
     const bool finished = finishRepositories();
-    RuleStatistics::instance()->printReport();
+    m_statistics->printReport();
 
     m_source.reset();
     m_rules.reset();
@@ -118,7 +110,7 @@ int Driver::checkCommandLine()
 
     CommandLineParser::init(m_argc, m_argv);
     CommandLineParser::addOptionDefinitions(optionTable);
-    RuleStatistics::initialize();
+    m_statistics.emplace(options().contains(QStringLiteral("stats")));
 
     if (options().contains(QStringLiteral("version"))) {
         printf("Git version: %s\n", TALLOWMERE_VERSION);
@@ -259,7 +251,7 @@ bool Driver::setUpSource()
     }
     m_source = opened.takeValue();
     m_source->assignOptions(exportOptions());
-    m_source->assignMatchRules(m_rules->matchRuleLists());
+    m_source->assignMatchRules(m_rules->matchRuleLists(), &*m_statistics);
     m_source->assignRepositories(m_repositories);
     m_source->assignIdentityMap(m_identities);
     m_source->assignIdentityDomain(identityDomain());

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "driver/IdentityMap.h"
+#include "driver/RuleStatistics.h"
 
 #include <QHash>
 #include <QString>
 #include <memory>
+#include <optional>
 
 class QCoreApplication;
 class Repository;
@@ -43,6 +45,7 @@ private:
     int &m_argc;
     char **m_argv;
     std::unique_ptr<QCoreApplication> m_application;
+    std::optional<RuleStatistics> m_statistics;
     std::unique_ptr<RulesFileSet> m_rules;
     std::unique_ptr<SvnSource> m_source;
     QHash<QString, Repository *> m_repositories;

@@ -1,12 +1,10 @@
 #pragma once
 
+#include "svn/IdentityMap.h"
+
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QString>
-
-// Subversion user name to git identity ("Name <address>"), both as bytes.
-using IdentityMap = QHash<QByteArray, QByteArray>;
 
 // A line of an identity map whose identity git would refuse.
 struct RejectedIdentityLine

@@ -1,30 +1,9 @@
 #include "driver/RuleStatistics.h"
 
-#include "driver/CommandLineParser.h"
-
 #include <QDebug>
 #include <cstdio>
 
-namespace {
-
-RuleStatistics *currentInstance = nullptr;
-
-} // namespace
-
 RuleStatistics::RuleStatistics(bool enabled) : m_enabled(enabled) {}
-
-void RuleStatistics::initialize()
-{
-    CommandLineParser *parser = CommandLineParser::instance();
-    const bool enabled = parser && parser->contains(QStringLiteral("stats"));
-    delete currentInstance;
-    currentInstance = new RuleStatistics(enabled);
-}
-
-RuleStatistics *RuleStatistics::instance()
-{
-    return currentInstance;
-}
 
 void RuleStatistics::registerRule(const MatchRule &rule)
 {

@@ -1,26 +1,25 @@
 #pragma once
 
+#include "rules/MatchCounter.h"
 #include "rules/MatchRule.h"
 
 #include <QMap>
 
 // Counts how often each match rule is used; reports with the stats option.
 // Without that option every operation does nothing.
-class RuleStatistics
+class RuleStatistics : public MatchCounter
 {
 public:
-    static void initialize();
-    static RuleStatistics *instance();
+    // enabled: whether the stats option was given.
+    explicit RuleStatistics(bool enabled);
 
-    void registerRule(const MatchRule &rule);
-    void countMatch(const MatchRule &rule);
+    void registerRule(const MatchRule &rule) override;
+    void countMatch(const MatchRule &rule) override;
     void printReport() const;
 
     bool isEnabled() const { return m_enabled; }
 
 private:
-    explicit RuleStatistics(bool enabled);
-
     QMap<MatchRule, int> m_counts;
     bool m_enabled;
 };

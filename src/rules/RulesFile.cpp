@@ -1,6 +1,6 @@
 #include "rules/RulesFile.h"
 
-#include "driver/RuleStatistics.h"
+#include "rules/MatchCounter.h"
 
 #include <QDebug>
 #include <QFile>
@@ -68,30 +68,31 @@ struct RulesFile::ReadState
     QRegExp annotated = keywordPattern(QStringLiteral("annotated\\s+(\\S+)"));
 };
 
-RulesFile::RulesFile(const QString &fileName) : m_fileName(fileName) {}
+RulesFile::RulesFile(const QString &fileName, MatchCounter *counter) : m_fileName(fileName), m_counter(counter) {}
 
-void RulesFile::load(const QString &fileName)
+Status RulesFile::load(const QString &fileName)
 {
     qDebug() << "Loading rules from" << fileName;
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
-        qFatal("Could not read the rules file: %s", local8Bit(fileName).constData());
+        return Failure::fatal(QString::asprintf("Could not read the rules file: %s", local8Bit(fileName).constData()));
 
     // Compare real files, not spellings: "a/../a/x.rules" is "a/x.rules".
     QString identity = QFileInfo(fileName).canonicalFilePath();
     if (identity.isEmpty())
         identity = QFileInfo(fileName).absoluteFilePath();
     if (m_loadingStack.contains(identity))
-        qFatal("Rules file includes itself: %s", local8Bit(fileName).constData());
+        return Failure::fatal(QString::asprintf("Rules file includes itself: %s", local8Bit(fileName).constData()));
 
     m_loadingStack.append(identity);
     ReadState state(fileName);
-    readLines(file, state);
+    const Status status = readLines(file, state);
     m_loadingStack.removeLast();
     // A block still open at the end of the file is dropped.
+    return status;
 }
 
-void RulesFile::readLines(QIODevice &file, ReadState &state)
+Status RulesFile::readLines(QIODevice &file, ReadState &state)
 {
     bool firstLine = true;
     qint64 bytesRead = 0;
@@ -106,11 +107,12 @@ void RulesFile::readLines(QIODevice &file, ReadState &state)
         QByteArray bytes(buffer.constData(), length);
         bytesRead += bytes.size();
         if (bytes.size() > maximumLineLength && !bytes.endsWith('\n'))
-            qFatal("Line %d of the rules file %s is longer than %d bytes", state.lineNumber + 1,
-                   local8Bit(state.fileName).constData(), maximumLineLength);
+            return Failure::fatal(QString::asprintf("Line %d of the rules file %s is longer than %d bytes",
+                                                    state.lineNumber + 1, local8Bit(state.fileName).constData(),
+                                                    maximumLineLength));
         if (bytesRead > maximumFileSize)
-            qFatal("The rules file %s is larger than %lld bytes", local8Bit(state.fileName).constData(),
-                   maximumFileSize);
+            return Failure::fatal(QString::asprintf("The rules file %s is larger than %lld bytes",
+                                                    local8Bit(state.fileName).constData(), maximumFileSize));
         if (bytes.endsWith('\n'))
             bytes.chop(1);
         QString lineAsRead = QString::fromUtf8(bytes);
@@ -130,25 +132,30 @@ void RulesFile::readLines(QIODevice &file, ReadState &state)
         // Includes are recognised before variables are replaced and in every
         // state; the block under construction goes on afterwards.
         if (state.include.exactMatch(line)) {
-            includeFile(state, freeText(state.include));
+            if (Status included = includeFile(state, freeText(state.include)); !included)
+                return included;
             continue;
         }
 
-        line = replaceVariables(state, line);
-        interpretLine(state, line, lineAsRead);
+        const Result<QString> replaced = replaceVariables(state, line);
+        if (!replaced)
+            return replaced.status();
+        if (Status interpreted = interpretLine(state, replaced.value(), lineAsRead); !interpreted)
+            return interpreted;
     }
+    return Status();
 }
 
-void RulesFile::includeFile(const ReadState &state, const QString &includedName)
+Status RulesFile::includeFile(const ReadState &state, const QString &includedName)
 {
     // Included names are relative to the including file's directory, as the
     // including file's name spells it.
     const int lastSlash = state.fileName.lastIndexOf(QLatin1Char('/'));
     const QString directory = state.fileName.left(lastSlash + 1);
-    load(directory + includedName);
+    return load(directory + includedName);
 }
 
-QString RulesFile::replaceVariables(ReadState &state, const QString &line)
+Result<QString> RulesFile::replaceVariables(ReadState &state, const QString &line)
 {
     QRegExp &reference = state.variableReference;
     QString result = line;
@@ -163,36 +170,40 @@ QString RulesFile::replaceVariables(ReadState &state, const QString &line)
         else if (!defaultPart.isEmpty())
             replacement = defaultPart.mid(1);
         else
-            qFatal("Undeclared variable: %s", local8Bit(name).constData());
+            return Failure::fatal(QString::asprintf("Undeclared variable: %s", local8Bit(name).constData()));
         result.replace(reference.cap(0), replacement);
         // Values may hold earlier values twice over; a few lines of that
         // would grow without bound.
         if (result.size() > maximumLineLength)
-            qFatal("Line %d of the rules file %s is longer than %d characters once its variables are "
-                   "replaced",
-                   state.lineNumber, local8Bit(state.fileName).constData(), maximumLineLength);
+            return Failure::fatal(QString::asprintf("Line %d of the rules file %s is longer than %d characters "
+                                                    "once its variables are replaced",
+                                                    state.lineNumber, local8Bit(state.fileName).constData(),
+                                                    maximumLineLength));
     }
     return result;
 }
 
-void RulesFile::interpretLine(ReadState &state, const QString &line, const QString &lineAsRead)
+Status RulesFile::interpretLine(ReadState &state, const QString &line, const QString &lineAsRead)
 {
+    LineResult taken(false);
     switch (state.block) {
     case ReadState::Block::InRepository:
-        if (interpretRepositoryLine(state, line))
-            return;
+        taken = interpretRepositoryLine(state, line);
         break;
     case ReadState::Block::InMatch:
-        if (interpretMatchLine(state, line, lineAsRead))
-            return;
+        taken = interpretMatchLine(state, line, lineAsRead);
         break;
     case ReadState::Block::Outside:
         break;
     }
-    interpretOutsideLine(state, line, lineAsRead);
+    if (!taken)
+        return taken.status();
+    if (taken.value())
+        return Status();
+    return interpretOutsideLine(state, line, lineAsRead);
 }
 
-bool RulesFile::interpretRepositoryLine(ReadState &state, const QString &line)
+RulesFile::LineResult RulesFile::interpretRepositoryLine(ReadState &state, const QString &line)
 {
     RepositoryRule &rule = state.repositoryRule;
     if (state.branch.exactMatch(line)) {
@@ -207,9 +218,11 @@ bool RulesFile::interpretRepositoryLine(ReadState &state, const QString &line)
         // A forwarding repository writes into another one, which owns the
         // description and the branches.
         if (!rule.targetName.isEmpty() && !rule.description.isEmpty())
-            qFatal("Specifing repository and description on repository is invalid on line %d", state.lineNumber);
+            return Failure::fatal(QString::asprintf(
+                    "Specifing repository and description on repository is invalid on line %d", state.lineNumber));
         if (!rule.targetName.isEmpty() && !rule.branches.isEmpty())
-            qFatal("Specifing repository and branches on repository is invalid on line %d", state.lineNumber);
+            return Failure::fatal(QString::asprintf(
+                    "Specifing repository and branches on repository is invalid on line %d", state.lineNumber));
         m_repositoryRules.append(rule);
         state.block = ReadState::Block::Outside;
     } else {
@@ -218,7 +231,7 @@ bool RulesFile::interpretRepositoryLine(ReadState &state, const QString &line)
     return true;
 }
 
-bool RulesFile::interpretMatchLine(ReadState &state, const QString &line, const QString &lineAsRead)
+RulesFile::LineResult RulesFile::interpretMatchLine(ReadState &state, const QString &line, const QString &lineAsRead)
 {
     MatchRule &rule = state.matchRule;
     if (state.repository.exactMatch(line)) {
@@ -226,9 +239,15 @@ bool RulesFile::interpretMatchLine(ReadState &state, const QString &line, const 
     } else if (state.branch.exactMatch(line)) {
         rule.branch = state.branch.cap(1);
     } else if (state.substituteRepository.exactMatch(line)) {
-        rule.repositorySubstitutions.append(substitutionOrFatal(state, freeText(state.substituteRepository), lineAsRead));
+        Result<Substitution> substitution = parsedSubstitution(state, freeText(state.substituteRepository), lineAsRead);
+        if (!substitution)
+            return substitution.failure();
+        rule.repositorySubstitutions.append(substitution.takeValue());
     } else if (state.substituteBranch.exactMatch(line)) {
-        rule.branchSubstitutions.append(substitutionOrFatal(state, freeText(state.substituteBranch), lineAsRead));
+        Result<Substitution> substitution = parsedSubstitution(state, freeText(state.substituteBranch), lineAsRead);
+        if (!substitution)
+            return substitution.failure();
+        rule.branchSubstitutions.append(substitution.takeValue());
     } else if (state.revisionBound.exactMatch(line)) {
         // A number beyond the revision range cannot be a bound: read as 0 it
         // would lift the bound altogether. Not accepted here, the line is
@@ -257,16 +276,16 @@ bool RulesFile::interpretMatchLine(ReadState &state, const QString &line, const 
         else if (word == QLatin1String("recurse"))
             rule.action = RuleAction::Recurse;
         else
-            qFatal("Invalid action \"%s\" on line %d", local8Bit(word).constData(), state.lineNumber);
+            return Failure::fatal(QString::asprintf("Invalid action \"%s\" on line %d", local8Bit(word).constData(),
+                                                    state.lineNumber));
     } else if (state.annotated.exactMatch(line)) {
         rule.annotated = state.annotated.cap(1) == QLatin1String("true");
     } else if (line == QLatin1String("end match")) {
         if (!rule.repository.isEmpty())
             rule.action = RuleAction::Export;
         m_matchRules.append(rule);
-        RuleStatistics *statistics = RuleStatistics::instance();
-        if (statistics && statistics->isEnabled())
-            statistics->registerRule(rule);
+        if (m_counter)
+            m_counter->registerRule(rule);
         state.block = ReadState::Block::Outside;
     } else {
         return false;
@@ -274,15 +293,17 @@ bool RulesFile::interpretMatchLine(ReadState &state, const QString &line, const 
     return true;
 }
 
-Substitution RulesFile::substitutionOrFatal(const ReadState &state, const QString &text, const QString &lineAsRead)
+Result<Substitution> RulesFile::parsedSubstitution(const ReadState &state, const QString &text,
+                                                   const QString &lineAsRead)
 {
-    const Substitution substitution = parseSubstitution(text);
+    Substitution substitution = parseSubstitution(text);
     if (!substitution.isValid())
-        qFatal("Malformed substitution in rules file: line %d: %s", state.lineNumber, local8Bit(lineAsRead).constData());
+        return Failure::fatal(QString::asprintf("Malformed substitution in rules file: line %d: %s", state.lineNumber,
+                                                local8Bit(lineAsRead).constData()));
     return substitution;
 }
 
-void RulesFile::interpretOutsideLine(ReadState &state, const QString &line, const QString &lineAsRead)
+Status RulesFile::interpretOutsideLine(ReadState &state, const QString &line, const QString &lineAsRead)
 {
     if (state.createRepository.exactMatch(line)) {
         state.repositoryRule = RepositoryRule();
@@ -295,9 +316,10 @@ void RulesFile::interpretOutsideLine(ReadState &state, const QString &line, cons
         state.matchRule = MatchRule();
         state.matchRule.pattern = QRegExp(patternText, Qt::CaseSensitive, QRegExp::RegExp2);
         if (!state.matchRule.pattern.isValid())
-            qFatal("Malformed regular expression '%s' in file:'%s':%d, Error: %s", local8Bit(patternText).constData(),
-                   local8Bit(state.fileName).constData(), state.lineNumber,
-                   local8Bit(state.matchRule.pattern.errorString()).constData());
+            return Failure::fatal(QString::asprintf("Malformed regular expression '%s' in file:'%s':%d, Error: %s",
+                                                    local8Bit(patternText).constData(),
+                                                    local8Bit(state.fileName).constData(), state.lineNumber,
+                                                    local8Bit(state.matchRule.pattern.errorString()).constData()));
         state.matchRule.lineNumber = state.lineNumber;
         state.matchRule.rulesFile = state.fileName;
         state.block = ReadState::Block::InMatch;
@@ -305,6 +327,8 @@ void RulesFile::interpretOutsideLine(ReadState &state, const QString &line, cons
         // A declaration inside a block leaves the block open.
         m_variables.insert(state.declaration.cap(1), state.declaration.cap(2));
     } else {
-        qFatal("Malformed line in rules file: line %d: %s", state.lineNumber, local8Bit(lineAsRead).constData());
+        return Failure::fatal(QString::asprintf("Malformed line in rules file: line %d: %s", state.lineNumber,
+                                                local8Bit(lineAsRead).constData()));
     }
+    return Status();
 }

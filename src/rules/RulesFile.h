@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Failure.h"
 #include "rules/MatchRule.h"
 #include "rules/RepositoryRule.h"
 
@@ -8,18 +9,21 @@
 #include <QString>
 #include <QStringList>
 
+class MatchCounter;
 class QIODevice;
 
 // The rules read from one file named on the command line, together with
-// everything it includes. Every fault ends the process with a fatal message.
+// everything it includes. The first fault stops the reading; it comes back as
+// a fatal failure.
 class RulesFile
 {
 public:
-    explicit RulesFile(const QString &fileName);
+    // Every completed match rule is registered with counter, when there is one.
+    explicit RulesFile(const QString &fileName, MatchCounter *counter = nullptr);
 
     // Reads fileName into this object; also used for every included file.
-    void load(const QString &fileName);
-    void load() { load(m_fileName); }
+    Status load(const QString &fileName);
+    Status load() { return load(m_fileName); }
 
     QString fileName() const { return m_fileName; }
     const QList<RepositoryRule> &repositoryRules() const { return m_repositoryRules; }
@@ -34,16 +38,21 @@ public:
 private:
     struct ReadState;
 
-    void readLines(QIODevice &file, ReadState &state);
-    void includeFile(const ReadState &state, const QString &includedName);
-    QString replaceVariables(ReadState &state, const QString &line);
-    void interpretLine(ReadState &state, const QString &line, const QString &lineAsRead);
-    bool interpretRepositoryLine(ReadState &state, const QString &line);
-    bool interpretMatchLine(ReadState &state, const QString &line, const QString &lineAsRead);
-    static Substitution substitutionOrFatal(const ReadState &state, const QString &text, const QString &lineAsRead);
-    void interpretOutsideLine(ReadState &state, const QString &line, const QString &lineAsRead);
+    // What a line handler says: taken, not one of this block's lines, or a fault.
+    using LineResult = Result<bool>;
+
+    Status readLines(QIODevice &file, ReadState &state);
+    Status includeFile(const ReadState &state, const QString &includedName);
+    Result<QString> replaceVariables(ReadState &state, const QString &line);
+    Status interpretLine(ReadState &state, const QString &line, const QString &lineAsRead);
+    LineResult interpretRepositoryLine(ReadState &state, const QString &line);
+    LineResult interpretMatchLine(ReadState &state, const QString &line, const QString &lineAsRead);
+    static Result<Substitution> parsedSubstitution(const ReadState &state, const QString &text,
+                                                   const QString &lineAsRead);
+    Status interpretOutsideLine(ReadState &state, const QString &line, const QString &lineAsRead);
 
     QString m_fileName;
+    MatchCounter *m_counter;
     QList<RepositoryRule> m_repositoryRules;
     QList<MatchRule> m_matchRules;
     QMap<QString, QString> m_variables;

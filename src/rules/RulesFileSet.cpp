@@ -5,21 +5,26 @@
 #include <QDebug>
 #include <QStringList>
 
-RulesFileSet::RulesFileSet(const QString &fileNames) : m_fileNames(fileNames) {}
+RulesFileSet::RulesFileSet(const QString &fileNames, MatchCounter *counter)
+    : m_fileNames(fileNames), m_counter(counter)
+{
+}
 
 RulesFileSet::~RulesFileSet() = default;
 
-void RulesFileSet::load()
+Status RulesFileSet::load()
 {
     // Empty pieces stay: "a.rules,,b.rules" names an empty file, which then
     // fails to open rather than being silently skipped.
     const QStringList names = m_fileNames.split(QLatin1Char(','));
     for (const QString &name : names) {
         qDebug() << "Loading rules from:" << name;
-        auto file = std::make_unique<RulesFile>(name);
-        file->load();
+        auto file = std::make_unique<RulesFile>(name, m_counter);
+        if (Status loaded = file->load(); !loaded)
+            return loaded;
         m_repositoryRules.append(file->repositoryRules());
         m_matchRuleLists.append(file->matchRules());
         m_files.push_back(std::move(file));
     }
+    return Status();
 }

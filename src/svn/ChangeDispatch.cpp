@@ -2,7 +2,7 @@
 
 #include "svn/RevisionExporter.h"
 
-#include "driver/RuleStatistics.h"
+#include "rules/MatchCounter.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
@@ -124,7 +124,7 @@ Status RevisionExporter::handleChangedPath(const QByteArray &path, const PathCha
     const bool deletedDirectory = directory && change.kind == svn_fs_path_change_delete;
     bool handled = false;
     for (const QList<MatchRule> &ruleList : qAsConst(m_matchRuleLists)) {
-        const MatchRule *rule = findMatchingRule(ruleList, matchedPath, m_revision);
+        const MatchRule *rule = findMatchingRule(ruleList, matchedPath, m_revision, m_matchCounter);
         if (rule) {
             if (Status status = applyRuleAction(path.constData(), change, copyFromPath,
                                                 copyFromRevision, changes, matchedPath, *rule,
@@ -163,7 +163,8 @@ Status RevisionExporter::handleChangedPath(const QByteArray &path, const PathCha
 }
 
 const MatchRule *RevisionExporter::findMatchingRule(const QList<MatchRule> &ruleList,
-                                                    const QString &matchedPath, int revision)
+                                                    const QString &matchedPath, int revision,
+                                                    MatchCounter *counter)
 {
     for (const MatchRule &rule : ruleList) {
         if (rule.minRevision > revision)
@@ -172,8 +173,8 @@ const MatchRule *RevisionExporter::findMatchingRule(const QList<MatchRule> &rule
             continue;
         if (rule.pattern.indexIn(matchedPath) != 0)
             continue;
-        if (RuleStatistics *statistics = RuleStatistics::instance())
-            statistics->countMatch(rule);
+        if (counter)
+            counter->countMatch(rule);
         return &rule;
     }
     return nullptr;
@@ -272,7 +273,7 @@ Status RevisionExporter::descendIntoDirectory(const char *path, const PathChange
             matchedPath += QLatin1Char('/');
 
         Status result;
-        if (const MatchRule *rule = findMatchingRule(ruleList, matchedPath, m_revision)) {
+        if (const MatchRule *rule = findMatchingRule(ruleList, matchedPath, m_revision, m_matchCounter)) {
             result = applyRuleAction(entryPath.constData(), change, entryCopyFrom,
                                      copyFromRevision, changes, matchedPath, *rule, ruleList,
                                      entryPool);

@@ -2,7 +2,7 @@
 
 #include "svn/RevisionExporter.h"
 
-#include "driver/RuleStatistics.h"
+#include "rules/MatchCounter.h"
 #include "repository/FastImportStream.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
@@ -70,7 +70,8 @@ RuleTarget RevisionExporter::computeRuleTarget(const MatchRule &rule, const QStr
 
 const MatchRule *RevisionExporter::findCopySourceRule(const QList<MatchRule> &ruleList,
                                                       const QString &sourcePath,
-                                                      int copyFromRevision, int *matchLength)
+                                                      int copyFromRevision, int *matchLength,
+                                                      MatchCounter *counter)
 {
     // Unlike the lookup for changed paths, Ignore rules are passed over here,
     // so that a later rule can claim a source an earlier Ignore rule covers.
@@ -84,8 +85,8 @@ const MatchRule *RevisionExporter::findCopySourceRule(const QList<MatchRule> &ru
         if (rule.pattern.indexIn(sourcePath) != 0)
             continue;
         *matchLength = rule.pattern.matchedLength();
-        if (RuleStatistics *statistics = RuleStatistics::instance())
-            statistics->countMatch(rule);
+        if (counter)
+            counter->countMatch(rule);
         return &rule;
     }
     return nullptr;
@@ -160,7 +161,8 @@ Status RevisionExporter::exportMatchedPath(const char *path, const PathChange &c
             sourcePath += QLatin1Char('/');
         int sourceMatchLength = 0;
         const MatchRule *sourceRule =
-                findCopySourceRule(ruleList, sourcePath, copyFromRevision, &sourceMatchLength);
+                findCopySourceRule(ruleList, sourcePath, copyFromRevision, &sourceMatchLength,
+                                   m_matchCounter);
         if (!sourceRule) {
             qWarning() << "WARN: SVN reports a \"copy from\" @" << m_revision << "from"
                        << copyFromPath << "@" << int(copyFromRevision)

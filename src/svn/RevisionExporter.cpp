@@ -29,12 +29,14 @@ RevisionExporter::~RevisionExporter() = default;
 void RevisionExporter::assignSettings(const QList<QList<MatchRule>> &matchRuleLists,
                                       const QHash<QString, Repository *> &repositories,
                                       const IdentityMap &identities,
-                                      const QString &identityDomain)
+                                      const QString &identityDomain,
+                                      MatchCounter *matchCounter)
 {
     m_matchRuleLists = matchRuleLists;
     m_repositories = repositories;
     m_identities = identities;
     m_identityDomain = identityDomain;
+    m_matchCounter = matchCounter;
 }
 
 Status RevisionExporter::openRevisionRoot()

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "common/Failure.h"
-#include "driver/IdentityMap.h"
 #include "repository/Repository.h"
 #include "rules/MatchRule.h"
 #include "svn/ExportOptions.h"
+#include "svn/IdentityMap.h"
 #include "svn/RuleTarget.h"
 #include "svn/ScopedPool.h"
 
@@ -20,6 +20,7 @@
 #include <apr_pools.h>
 #include <svn_fs.h>
 
+class MatchCounter;
 class QIODevice;
 
 // Converts one Subversion revision: collects and dispatches its changed
@@ -48,7 +49,8 @@ public:
 
     void assignSettings(const QList<QList<MatchRule>> &matchRuleLists,
                         const QHash<QString, Repository *> &repositories,
-                        const IdentityMap &identities, const QString &identityDomain);
+                        const IdentityMap &identities, const QString &identityDomain,
+                        MatchCounter *matchCounter = nullptr);
 
     Status openRevisionRoot();
     Status collectChangedPaths();
@@ -64,9 +66,10 @@ public:
     static uint parseSvnDate(const char *text);
 
     // The first rule of the list that covers matchedPath at revision; counted
-    // in the rule statistics. Null when no rule covers it.
+    // with counter, when there is one. Null when no rule covers it.
     static const MatchRule *findMatchingRule(const QList<MatchRule> &ruleList,
-                                             const QString &matchedPath, int revision);
+                                             const QString &matchedPath, int revision,
+                                             MatchCounter *counter);
     static bool isDirectoryInRevision(svn_fs_t *fs, int revision, const char *path,
                                       apr_pool_t *pool);
 
@@ -117,7 +120,7 @@ private:
     Repository::Transaction *transactionFor(const RuleTarget &target, Repository *repository);
     static const MatchRule *findCopySourceRule(const QList<MatchRule> &ruleList,
                                                const QString &sourcePath, int copyFromRevision,
-                                               int *matchLength);
+                                               int *matchLength, MatchCounter *counter);
     int addPlaceholdersForEmptySubdirs(apr_pool_t *pool, const char *svnDirectory,
                                               const QString &gitDirectory, svn_fs_root_t *root,
                                               Repository::Transaction *transaction);
@@ -161,6 +164,7 @@ private:
     QHash<QString, Repository *> m_repositories;
     IdentityMap m_identities;
     QString m_identityDomain;
+    MatchCounter *m_matchCounter = nullptr;
     svn_fs_t *m_fs;
     svn_fs_root_t *m_fsRoot = nullptr;
     int m_revision;

@@ -18,6 +18,7 @@ struct SvnSource::Private
 {
     ExportOptions options;
     QList<QList<MatchRule>> matchRuleLists;
+    MatchCounter *matchCounter = nullptr;
     QHash<QString, Repository *> repositories;
     IdentityMap identities;
     QString identityDomain;
@@ -81,9 +82,10 @@ void SvnSource::assignOptions(const ExportOptions &options)
     d->options = options;
 }
 
-void SvnSource::assignMatchRules(const QList<QList<MatchRule>> &matchRuleLists)
+void SvnSource::assignMatchRules(const QList<QList<MatchRule>> &matchRuleLists, MatchCounter *counter)
 {
     d->matchRuleLists = matchRuleLists;
+    d->matchCounter = counter;
 }
 
 void SvnSource::assignRepositories(const QHash<QString, Repository *> &repositories)
@@ -110,7 +112,7 @@ Status SvnSource::convertRevision(int revision)
 {
     RevisionExporter exporter(revision, d->fs, d->globalPool, d->options);
     exporter.assignSettings(d->matchRuleLists, d->repositories, d->identities,
-                            d->identityDomain);
+                            d->identityDomain, d->matchCounter);
 
     printf("Exporting revision %d ", revision);
     fflush(stdout);

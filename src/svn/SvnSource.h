@@ -1,9 +1,9 @@
 #pragma once
 
 #include "common/Failure.h"
-#include "driver/IdentityMap.h"
 #include "rules/MatchRule.h"
 #include "svn/ExportOptions.h"
+#include "svn/IdentityMap.h"
 
 #include <QHash>
 #include <QList>
@@ -11,6 +11,7 @@
 
 #include <memory>
 
+class MatchCounter;
 class Repository;
 
 // An opened Subversion repository and the settings a conversion needs.
@@ -29,7 +30,8 @@ public:
     SvnSource &operator=(const SvnSource &) = delete;
 
     void assignOptions(const ExportOptions &options);
-    void assignMatchRules(const QList<QList<MatchRule>> &matchRuleLists);
+    // Every rule selected for a path is counted with counter, when there is one.
+    void assignMatchRules(const QList<QList<MatchRule>> &matchRuleLists, MatchCounter *counter = nullptr);
     void assignRepositories(const QHash<QString, Repository *> &repositories);
     void assignIdentityMap(const IdentityMap &identities);
     void assignIdentityDomain(const QString &domain);

@@ -69,7 +69,7 @@ Status RevisionExporter::recursiveDumpDir(Repository::Transaction *transaction, 
         } else if (it.value() == svn_node_dir) {
             entryGitPath += QLatin1Char('/');
             const QString matchedPath = QString::fromUtf8(entryPath + '/');
-            const MatchRule *found = findMatchingRule(ruleList, matchedPath, revision);
+            const MatchRule *found = findMatchingRule(ruleList, matchedPath, revision, m_matchCounter);
             if (!found)
                 continue;
             // Only directories that stay in the starting rule's repository

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-using DriverTest::ArgumentVector;
-using DriverTest::MessageCapture;
+using TestSupport::ArgumentVector;
+using TestSupport::MessageCapture;
 
 namespace {
 
@@ -280,7 +280,7 @@ TEST(CommandLineParser, UsageTextListsEveryOptionWithHelpAtColumnThirty)
 {
     ArgumentVector arguments({"--help"});
     CommandLineParser *parser = parserFor(arguments);
-    const QByteArray text = DriverTest::captureStdout([&] { parser->usage(QString(), "[Path to subversion repo]"); });
+    const QByteArray text = TestSupport::captureStdout([&] { parser->usage(QString(), "[Path to subversion repo]"); });
     EXPECT_EQ(text.toStdString(), std::string(expectedUsage));
 
     const QList<QByteArray> lines = text.split('\n');
@@ -292,7 +292,7 @@ TEST(CommandLineParser, UsageTextListsEveryOptionWithHelpAtColumnThirty)
     EXPECT_EQ(lines.at(3).indexOf("provide map"), 29);
     EXPECT_EQ(lines.at(22).indexOf("show help"), 29);
 
-    const QByteArray withBefore = DriverTest::captureStdout([&] { parser->usage("first", QString()); });
+    const QByteArray withBefore = TestSupport::captureStdout([&] { parser->usage("first", QString()); });
     EXPECT_TRUE(withBefore.startsWith("Usage: tallowmere first [OPTION]\n\nOptions:\n")) << withBefore.constData();
 }
 
@@ -301,6 +301,6 @@ TEST(CommandLineParser, UsageWithoutDefinitionsHasNoOptionSection)
     ArgumentVector arguments;
     CommandLineParser::init(arguments.count(), arguments.vector());
     const QByteArray text =
-        DriverTest::captureStdout([] { CommandLineParser::instance()->usage("before", "after"); });
+        TestSupport::captureStdout([] { CommandLineParser::instance()->usage("before", "after"); });
     EXPECT_EQ(text.toStdString(), "Usage: tallowmere before after\n\n");
 }

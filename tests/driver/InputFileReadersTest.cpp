@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using DriverTest::captureStderr;
+using TestSupport::captureStderr;
 
 namespace {
 

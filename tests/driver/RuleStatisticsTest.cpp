@@ -1,14 +1,11 @@
 #include "OutputCapture.h"
 
-#include "driver/CommandLineParser.h"
-#include "driver/OptionTable.h"
 #include "driver/RuleStatistics.h"
 
 #include <gtest/gtest.h>
 
-using DriverTest::ArgumentVector;
-using DriverTest::captureStdout;
-using DriverTest::MessageCapture;
+using TestSupport::captureStdout;
+using TestSupport::MessageCapture;
 
 namespace {
 
@@ -21,21 +18,12 @@ MatchRule rule(const char *file, int line, const char *pattern)
     return result;
 }
 
-RuleStatistics *statisticsFor(ArgumentVector &arguments)
-{
-    CommandLineParser::init(arguments.count(), arguments.vector());
-    CommandLineParser::addOptionDefinitions(optionTable);
-    RuleStatistics::initialize();
-    return RuleStatistics::instance();
-}
-
 } // namespace
 
 TEST(RuleStatistics, DisabledWithoutTheStatsOptionDoesNothing)
 {
-    ArgumentVector arguments({"--rules", "a.rules", "repo"});
-    RuleStatistics *statistics = statisticsFor(arguments);
-    ASSERT_NE(statistics, nullptr);
+    RuleStatistics disabled(false);
+    RuleStatistics *statistics = &disabled;
     EXPECT_FALSE(statistics->isEnabled());
 
     MessageCapture messages;
@@ -51,8 +39,8 @@ TEST(RuleStatistics, DisabledWithoutTheStatsOptionDoesNothing)
 
 TEST(RuleStatistics, ReportListsRulesByFileThenLine)
 {
-    ArgumentVector arguments({"--stats", "repo"});
-    RuleStatistics *statistics = statisticsFor(arguments);
+    RuleStatistics enabled(true);
+    RuleStatistics *statistics = &enabled;
     ASSERT_TRUE(statistics->isEnabled());
 
     MessageCapture messages;
@@ -78,8 +66,8 @@ TEST(RuleStatistics, ReportListsRulesByFileThenLine)
 
 TEST(RuleStatistics, WarnsAboutDoubleRegistrationAndUnregisteredMatches)
 {
-    ArgumentVector arguments({"--stats", "repo"});
-    RuleStatistics *statistics = statisticsFor(arguments);
+    RuleStatistics enabled(true);
+    RuleStatistics *statistics = &enabled;
 
     MessageCapture messages;
     statistics->registerRule(rule("a.rules", 3, "/trunk/"));
@@ -99,7 +87,7 @@ TEST(RuleStatistics, WarnsAboutDoubleRegistrationAndUnregisteredMatches)
               "c.rules:7 /tags/ was matched 2 times\n");
 
     // A new instance starts empty.
-    RuleStatistics::initialize();
-    const QByteArray fresh = captureStdout([] { RuleStatistics::instance()->printReport(); });
+    const RuleStatistics another(true);
+    const QByteArray fresh = captureStdout([&] { another.printReport(); });
     EXPECT_EQ(fresh.toStdString(), "\nRule stats\n");
 }

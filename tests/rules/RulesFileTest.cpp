@@ -1,7 +1,5 @@
 #include "RulesTestSupport.h"
 
-#include "driver/CommandLineParser.h"
-#include "driver/OptionTable.h"
 #include "driver/RuleStatistics.h"
 #include "rules/RulesFile.h"
 #include "rules/RulesFileSet.h"
@@ -12,8 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using RulesTest::ArgumentVector;
-using RulesTest::MessageCapture;
+using TestSupport::MessageCapture;
 
 namespace {
 
@@ -22,19 +19,13 @@ class RulesLoader : public testing::Test
 protected:
     void SetUp() override { useStatistics(false); }
 
-    void useStatistics(bool enabled)
-    {
-        m_arguments = enabled ? std::make_unique<ArgumentVector>(std::initializer_list<const char *>{"--stats"})
-                              : std::make_unique<ArgumentVector>();
-        CommandLineParser::init(m_arguments->count(), m_arguments->vector());
-        CommandLineParser::addOptionDefinitions(optionTable);
-        RuleStatistics::initialize();
-    }
+    void useStatistics(bool enabled) { statistics = std::make_unique<RuleStatistics>(enabled); }
 
     std::unique_ptr<RulesFile> load(const QString &name)
     {
-        auto file = std::make_unique<RulesFile>(name);
-        file->load();
+        auto file = std::make_unique<RulesFile>(name, statistics.get());
+        const Status loaded = file->load();
+        EXPECT_TRUE(loaded.ok()) << loaded.failure().message().toStdString();
         return file;
     }
 
@@ -47,9 +38,7 @@ protected:
     }
 
     RulesTest::RulesDirectory directory;
-
-private:
-    std::unique_ptr<ArgumentVector> m_arguments;
+    std::unique_ptr<RuleStatistics> statistics;
 };
 
 } // namespace
@@ -384,7 +373,7 @@ TEST_F(RulesLoader, RuleSetKeepsOneMatchListPerNamedFile)
     directory.write("c.rules", "# empty\n");
     MessageCapture messages;
     RulesFileSet set("a.rules,b.rules,c.rules");
-    set.load();
+    ASSERT_TRUE(set.load().ok());
 
     QStringList repositoryNames;
     for (const RepositoryRule &rule : set.repositoryRules())
@@ -413,7 +402,7 @@ TEST_F(RulesLoader, CompletedMatchBlocksAreRegisteredWithTheStatistics)
     EXPECT_EQ(messages.warnings(), QStringList({"WARN: Rule \"inc.rules:1 /one/\" was added multiple times.",
                                                 "WARN: Rule \"inc.rules:3 /two/\" was added multiple times."}));
 
-    const QByteArray report = RulesTest::captureStdout([] { RuleStatistics::instance()->printReport(); });
+    const QByteArray report = TestSupport::captureStdout([this] { statistics->printReport(); });
     EXPECT_EQ(report.toStdString(), "\nRule stats\n"
                                     "inc.rules:1 /one/ was matched 0 times\n"
                                     "inc.rules:3 /two/ was matched 0 times\n"
@@ -427,23 +416,15 @@ TEST_F(RulesLoader, DisabledStatisticsSeeNoRegistration)
     MessageCapture messages;
     load("main.rules");
     EXPECT_TRUE(messages.warnings().isEmpty());
-    const QByteArray report = RulesTest::captureStdout([] { RuleStatistics::instance()->printReport(); });
+    const QByteArray report = TestSupport::captureStdout([this] { statistics->printReport(); });
     EXPECT_TRUE(report.isEmpty());
 }
 
-TEST(RulesLoaderWithoutStatisticsDeathTest, LoadsWithoutAnyStatisticsObject)
+TEST(RulesLoaderWithoutCounter, LoadsWithoutAnyCounter)
 {
-    // A fresh process in which the statistics were never created.
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     RulesTest::RulesDirectory directory;
     directory.write("main.rules", "match /main/\nend match\n");
-    EXPECT_EXIT(
-        {
-            RulesFile file("main.rules");
-            file.load();
-            fprintf(stderr, "rules=%d statistics=%s\n", int(file.matchRules().size()),
-                    RuleStatistics::instance() ? "yes" : "none");
-            exit(0);
-        },
-        testing::ExitedWithCode(0), "rules=1 statistics=none\n");
+    RulesFile file("main.rules");
+    ASSERT_TRUE(file.load().ok());
+    EXPECT_EQ(file.matchRules().size(), 1);
 }

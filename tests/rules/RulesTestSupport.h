@@ -1,129 +1,14 @@
 #pragma once
 
+#include "OutputCapture.h"
+
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringList>
-#include <QTemporaryFile>
-#include <QtGlobal>
-#include <cstdio>
-#include <functional>
-#include <string>
-#include <unistd.h>
-#include <vector>
-
-namespace RulesTest {
-
-// Runs action with the file descriptor fd (1 or 2) sent to a temporary file
-// and returns every byte written to it.
-inline QByteArray captureDescriptor(int fd, const std::function<void()> &action)
-{
-    QTemporaryFile sink;
-    if (!sink.open())
-        return QByteArray("<cannot create capture file>");
-    fflush(stdout);
-    fflush(stderr);
-    const int saved = dup(fd);
-    dup2(sink.handle(), fd);
-    action();
-    fflush(stdout);
-    fflush(stderr);
-    dup2(saved, fd);
-    close(saved);
-    QFile written(sink.fileName());
-    written.open(QIODevice::ReadOnly);
-    return written.readAll();
-}
-
-inline QByteArray captureStdout(const std::function<void()> &action)
-{
-    return captureDescriptor(1, action);
-}
-
-inline QByteArray captureStderr(const std::function<void()> &action)
-{
-    return captureDescriptor(2, action);
-}
-
-// Collects Qt log messages as "W: text" / "D: text" while it lives.
-class MessageCapture
-{
-public:
-    MessageCapture()
-    {
-        messages().clear();
-        m_previous = qInstallMessageHandler(&MessageCapture::handle);
-    }
-    ~MessageCapture() { qInstallMessageHandler(m_previous); }
-
-    QStringList all() const { return messages(); }
-    QStringList warnings() const { return withPrefix(QStringLiteral("W: ")); }
-
-private:
-    static QStringList &messages()
-    {
-        static QStringList collected;
-        return collected;
-    }
-    static void handle(QtMsgType type, const QMessageLogContext &, const QString &text)
-    {
-        const char *prefix = type == QtWarningMsg ? "W: " : type == QtDebugMsg ? "D: " : "O: ";
-        messages().append(QLatin1String(prefix) + text);
-    }
-    static QStringList withPrefix(const QString &prefix)
-    {
-        QStringList result;
-        for (const QString &message : messages()) {
-            if (message.startsWith(prefix))
-                result.append(message.mid(prefix.length()));
-        }
-        return result;
-    }
-
-    QtMessageHandler m_previous;
-};
-
-// An argument vector that stays alive as long as the parser may read it.
-class ArgumentVector
-{
-public:
-    ArgumentVector() : ArgumentVector(std::initializer_list<const char *>{}) {}
-    ArgumentVector(std::initializer_list<const char *> words)
-    {
-        m_words.emplace_back("tallowmere");
-        for (const char *word : words)
-            m_words.emplace_back(word);
-        for (std::string &word : m_words)
-            m_pointers.push_back(word.data());
-        m_pointers.push_back(nullptr);
-    }
-    int count() const { return int(m_words.size()); }
-    char **vector() { return m_pointers.data(); }
-
-private:
-    std::vector<std::string> m_words;
-    std::vector<char *> m_pointers;
-};
-
-} // namespace RulesTest
-
-#include <QDir>
 #include <QTemporaryDir>
 
 namespace RulesTest {
-
-// A regular expression (POSIX extended, as death tests use) that matches
-// message as one whole line of the output.
-inline std::string wholeLine(const std::string &message)
-{
-    std::string escaped;
-    for (char character : message) {
-        if (std::string(".[]{}()\\*+?^$|").find(character) != std::string::npos)
-            escaped += '\\';
-        escaped += character;
-    }
-    return "(^|\n)" + escaped + "\n";
-}
 
 // A temporary directory that is the current directory while it lives, so
 // that rules files can be named relative to it.

@@ -102,7 +102,7 @@ TEST(MatchRule, SummaryIdentityAndOrder)
         summaries.append(it.key().summary());
     EXPECT_EQ(summaries, QStringList({"B.rules:50 B50", "a.rules:9 a9", "a.rules:10 a10", "b.rules:1 b1"}));
 
-    RulesTest::MessageCapture messages;
+    TestSupport::MessageCapture messages;
     qDebug() << "rule" << trunk;
     EXPECT_EQ(messages.all(), QStringList({"D: rule \"a.rules:12 /trunk/\""}));
 }

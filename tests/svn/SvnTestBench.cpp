@@ -1,7 +1,7 @@
 #include "SvnTestBench.h"
 
 #include "TestSupport.h"
-#include "driver/IdentityMap.h"
+#include "svn/IdentityMap.h"
 #include "rules/RulesFile.h"
 #include "svn/SvnSource.h"
 
@@ -131,7 +131,8 @@ QList<MatchRule> SvnTestBench::rules(const QByteArray &text)
     const QString file = path(QStringLiteral("rules-%1.rules").arg(++m_rulesCounter));
     TestSupport::writeFile(file, text);
     RulesFile rulesFile(file);
-    rulesFile.load();
+    const Status loaded = rulesFile.load();
+    EXPECT_TRUE(loaded.ok()) << loaded.failure().message().toStdString();
     return rulesFile.matchRules();
 }
 

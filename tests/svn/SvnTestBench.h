@@ -1,7 +1,7 @@
 #pragma once
 
 #include "RecordingRepository.h"
-#include "driver/IdentityMap.h"
+#include "svn/IdentityMap.h"
 #include "rules/MatchRule.h"
 
 #include <QByteArray>

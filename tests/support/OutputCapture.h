@@ -11,7 +11,9 @@
 #include <unistd.h>
 #include <vector>
 
-namespace DriverTest {
+// Capture of what a test runs writes: standard output and error, Qt log
+// messages; and an argument vector for the command-line parser.
+namespace TestSupport {
 
 // Runs action with the file descriptor fd (1 or 2) sent to a temporary file
 // and returns every byte written to it.
@@ -104,4 +106,4 @@ private:
     std::vector<char *> m_pointers;
 };
 
-} // namespace DriverTest
+} // namespace TestSupport
