@@ -2,25 +2,14 @@
 // identity map and as a revision list, then loaded as rules through
 // RulesFileSet.
 //
-// A faulty rules file ends the loader through qFatal; for bad input that is
-// the designed outcome, not a finding. Each load therefore runs on a thread of
-// its own, and the message handler jumps (longjmp) back to the start of that
-// thread when the fatal text is one the loader documents. Unwinding is not an
-// option: the Qt frames between qFatal and the handler are noexcept, so an
-// exception or pthread_exit's forced unwind ends in std::terminate. The jump
-// leaves behind what the abandoned frames owned:
-// - Qt's per-thread "a handler is running" flag stays set; it dies with the
-//   thread, and the next input gets a new thread;
-// - the open rules files: their descriptors are closed after the thread ends;
-// - heap memory: it leaks, so leak detection is off (in the sanitizer
-//   defaults below and in fuzz/run) and fuzz/run restarts the process now
-//   and then.
+// A faulty rules file makes the loader return a fatal failure; for bad input
+// that is the designed outcome, not a finding, as long as the message is one
+// the loader documents and nothing is left open.
 //
-// A finding is anything else: a crash, a sanitizer report, a hang, a fatal
-// message of another text, or a loaded result that breaks one of the checks
-// below.
+// A finding is anything else: a crash, a sanitizer report (leaks included), a
+// hang, a failure of another text, a message at the logger's fatal level, or
+// a loaded result that breaks one of the checks below.
 
-#include "driver/CommandLineParser.h"
 #include "driver/IdentityMap.h"
 #include "driver/RevisionList.h"
 #include "driver/RuleStatistics.h"
@@ -30,14 +19,12 @@
 #include <QString>
 #include <QtGlobal>
 
-#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -55,14 +42,12 @@ std::string rulesFileName; // rewritten for every input
 // must still be explained.
 int reportFd = 2;
 
-thread_local bool loadingRules = false;
-thread_local jmp_buf *fatalExit = nullptr;
-// Loads that completed, and loads that ended with an expected fatal message.
+// Loads that completed, and loads that ended with an expected fault.
 unsigned long completedLoads = 0;
-unsigned long fatalLoads = 0;
+unsigned long rejectedLoads = 0;
 
-// The loader's fatal messages, as far as they do not depend on the input.
-const char *const expectedFatalPrefixes[] = {
+// The loader's fault messages, as far as they do not depend on the input.
+const char *const expectedFaultPrefixes[] = {
     "Could not read the rules file: ",
     "Rules file includes itself: ",
     "Undeclared variable: ",
@@ -94,13 +79,13 @@ void report(const QByteArray &text)
     abort();
 }
 
-bool isExpectedFatal(const QString &message)
+bool isExpectedFault(const QString &message)
 {
     // The file under test always exists: failing to open it is the harness's
     // fault (for instance descriptors leaking), not the input's.
     if (message == QLatin1String("Could not read the rules file: ") + QString::fromStdString(rulesFileName))
         return false;
-    for (const char *prefix : expectedFatalPrefixes)
+    for (const char *prefix : expectedFaultPrefixes)
         if (message.startsWith(QLatin1String(prefix)))
             return true;
     return false;
@@ -111,8 +96,7 @@ void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &m
     // Debug messages and warnings are part of normal loading; drop them.
     if (type != QtFatalMsg)
         return;
-    if (loadingRules && fatalExit && isExpectedFatal(message))
-        longjmp(*fatalExit, 1);
+    // Below the driver nothing ends the process.
     report("unexpected fatal message: " + message.toLocal8Bit());
     // Returning lets Qt abort, which libFuzzer records as a crash.
 }
@@ -154,7 +138,7 @@ const struct
 void atExit()
 {
     report("loads completed: " + QByteArray::number(qulonglong(completedLoads))
-           + ", ended by a rules fault: " + QByteArray::number(qulonglong(fatalLoads)));
+           + ", ended by a rules fault: " + QByteArray::number(qulonglong(rejectedLoads)));
     for (const auto &file : helperFiles)
         ::unlink((scratchDirectory + '/' + file.name).c_str());
     ::unlink(rulesFileName.c_str());
@@ -205,28 +189,6 @@ void checkRules(const RulesFileSet &rules)
     }
 }
 
-// Everything that owns resources lives here, below the frame that the fatal
-// path jumps back to.
-__attribute__((noinline)) void loadAndCheckRules()
-{
-    RulesFileSet rules(QString::fromStdString(rulesFileName));
-    rules.load();
-    loadingRules = false;
-    checkRules(rules);
-}
-
-void *loadRules(void *completed)
-{
-    jmp_buf start;
-    if (setjmp(start) != 0)
-        return nullptr; // an expected fatal message ended the load
-    fatalExit = &start;
-    loadingRules = true;
-    loadAndCheckRules();
-    *static_cast<bool *>(completed) = true;
-    return nullptr;
-}
-
 std::set<int> openDescriptors()
 {
     std::set<int> descriptors;
@@ -243,30 +205,26 @@ std::set<int> openDescriptors()
     return descriptors;
 }
 
-// Loads the rules file on a thread of its own (see the top of this file).
-void loadRulesOnThread()
+// Loads the rules file with the statistics on, so that every completed match
+// rule is registered; fresh statistics for every input.
+void loadRules()
 {
     const std::set<int> descriptorsBefore = openDescriptors();
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    pthread_attr_setstacksize(&attributes, 4 * 1024 * 1024);
-    bool completed = false;
-    pthread_t thread;
-    if (pthread_create(&thread, &attributes, loadRules, &completed) != 0)
-        finding("cannot start a thread");
-    pthread_attr_destroy(&attributes);
-    pthread_join(thread, nullptr);
-    if (completed) {
-        ++completedLoads;
-        if (openDescriptors() != descriptorsBefore)
-            finding("a completed load left files open");
-        return;
+    {
+        RuleStatistics statistics(true);
+        RulesFileSet rules(QString::fromStdString(rulesFileName), &statistics);
+        const Status loaded = rules.load();
+        if (loaded) {
+            ++completedLoads;
+            checkRules(rules);
+        } else if (!loaded.failure().isFatal() || !isExpectedFault(loaded.failure().message())) {
+            finding("unexpected failure: " + loaded.failure().message().toLocal8Bit());
+        } else {
+            ++rejectedLoads;
+        }
     }
-    ++fatalLoads;
-    // The abandoned QFile objects will never be used again.
-    for (int fd : openDescriptors())
-        if (!descriptorsBefore.count(fd))
-            ::close(fd);
+    if (openDescriptors() != descriptorsBefore)
+        finding("a load left files open");
 }
 
 void checkIdentityMap(const IdentityMap &identities)
@@ -295,13 +253,6 @@ void readRevisions()
 
 } // namespace
 
-// The fatal path leaks by design (see the top of this file); a leak report at
-// exit would only repeat that.
-extern "C" const char *__asan_default_options()
-{
-    return "detect_leaks=0";
-}
-
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     // Runs before libFuzzer hides standard error.
@@ -309,18 +260,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     if (copy >= 0)
         reportFd = copy;
     qInstallMessageHandler(messageHandler);
-
-    // Statistics on, so that every completed match rule is registered.
-    static char program[] = "RulesLoaderFuzzer";
-    static char statsOption[] = "--stats";
-    static char *arguments[] = {program, statsOption, nullptr};
-    static const CommandLineParser::OptionTableRow options[] = {
-        {"--stats", "count rule use"},
-        {nullptr, nullptr},
-    };
-    CommandLineParser::init(2, arguments);
-    CommandLineParser::addOptionDefinitions(options);
-
     createScratchDirectory();
     return 0;
 }
@@ -329,13 +268,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     writeFile(rulesFileName, data, size);
 
-    checkIdentityMap(readIdentityMap(QString::fromStdString(rulesFileName)));
+    checkIdentityMap(readIdentityMap(QString::fromStdString(rulesFileName)).identities);
     readRevisions();
-
-    // Fresh statistics for every input: registered rules must not pile up.
-    RuleStatistics::initialize();
-    if (!RuleStatistics::instance() || !RuleStatistics::instance()->isEnabled())
-        finding("rule statistics are not enabled");
-    loadRulesOnThread();
+    loadRules();
     return 0;
 }
