@@ -1,5 +1,7 @@
 #include "driver/IdentityMap.h"
 
+#include "driver/LineReader.h"
+
 #include <QFile>
 #include <QPair>
 #include <cstdio>
@@ -58,12 +60,9 @@ IdentityMapContents readIdentityMap(const QString &fileName)
         return contents;
     }
 
-    // Read until nothing comes, not while atEnd() is false: a pipe (as with
-    // --identity-map <(...)) may have no bytes available yet.
-    for (int lineNumber = 1;; ++lineNumber) {
-        const QByteArray lineAsRead = file.readLine();
-        if (lineAsRead.isEmpty())
-            break;
+    LineReader reader(file, fileName);
+    QByteArray lineAsRead;
+    while (reader.readLine(lineAsRead)) {
         QByteArray line = lineAsRead;
         const int commentStart = line.indexOf('#');
         if (commentStart != -1)
@@ -76,7 +75,7 @@ IdentityMapContents readIdentityMap(const QString &fileName)
         if (isGitIdentity(entry.second))
             contents.identities.insert(entry.first, entry.second);
         else
-            contents.rejectedLines.append({lineNumber, withoutLineBreak(lineAsRead)});
+            contents.rejectedLines.append({reader.lineNumber(), withoutLineBreak(lineAsRead)});
     }
     return contents;
 }

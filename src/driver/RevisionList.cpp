@@ -1,5 +1,7 @@
 #include "driver/RevisionList.h"
 
+#include "driver/LineReader.h"
+
 #include <QFile>
 #include <QRegExp>
 #include <cstdio>
@@ -89,12 +91,9 @@ RevisionSet readRevisionList(const QString &fileName, const std::function<int()>
 
     QRegExp linePattern(QStringLiteral("(\\d+)\\s*(?:-\\s*(\\d+|HEAD))?"), Qt::CaseSensitive, QRegExp::RegExp);
     LatestRevision latest(latestRevision);
-    // Read until nothing comes, not while atEnd() is false: a pipe (as with
-    // --revisions-file <(...)) may have no bytes available yet.
-    for (;;) {
-        const QByteArray bytes = file.readLine();
-        if (bytes.isEmpty())
-            break;
+    LineReader reader(file, fileName);
+    QByteArray bytes;
+    while (reader.readLine(bytes)) {
         const QString line = QString::fromUtf8(bytes.trimmed());
         QString first;
         QString last;

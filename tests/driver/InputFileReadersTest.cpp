@@ -273,3 +273,22 @@ TEST(InputFileReaders, FilesFromPipesWhoseWriterIsStillBusy)
     waitpid(revisionWriter, nullptr, 0);
     EXPECT_EQ(revisionList, revisions({3, 5, 6}));
 }
+
+TEST(InputFileReaders, OverlongLinesAreSkippedWithAMessage)
+{
+    QTemporaryDir directory;
+    const QByteArray overlong(3 << 20, '7');
+    const IdentityMapResult map = readMap(directory, "a = A <a@x>\n" + overlong + " = L <l@x>\nb = B <b@x>\n");
+    EXPECT_EQ(map.identities.keys().size(), 2);
+    EXPECT_EQ(map.identities.value("b"), "B <b@x>");
+    EXPECT_TRUE(map.rejectedLines.isEmpty());
+    EXPECT_EQ(map.standardError.toStdString(), "Line 2 of " + directory.filePath("identities.txt").toStdString()
+                                                   + " is longer than 1048576 bytes, skipping it.\n");
+
+    const RevisionListResult list = readList(directory, "3\n" + overlong + "\n5\n" + overlong);
+    EXPECT_EQ(list.revisions, revisions({3, 5}));
+    const QByteArray message = directory.filePath("revisions.txt").toLocal8Bit();
+    EXPECT_EQ(list.standardError.toStdString(),
+              "Line 2 of " + message.toStdString() + " is longer than 1048576 bytes, skipping it.\n"
+              "Line 4 of " + message.toStdString() + " is longer than 1048576 bytes, skipping it.\n");
+}
