@@ -218,6 +218,10 @@ Driver::PassResult Driver::createRepositoriesPass(int &cutoff, int &minRev)
         m_repositories.insert(rule.name, repository);
 
         const int next = repository->prepareResume(cutoff);
+        // The log could not be cut safely; going on would build on lines
+        // that are no longer true.
+        if (next < 0)
+            return PassResult::Failed;
         repository->loadAnnotatedTags();
         repository->loadBranchNotes();
         if (cutoff < m_resumeFrom && next == cutoff)

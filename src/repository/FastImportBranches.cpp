@@ -112,6 +112,11 @@ void FastImportRepository::queueBranchReset(const QString &branch, int revision,
                                             const QByteArray &resetFrom,
                                             const QByteArray &comment)
 {
+    // A process started later would be told the heads as changed here, and
+    // the backup below would save the new head instead of the old one.
+    ensureImportRunning();
+    pendingUpdatesRevision = revision;
+
     const QByteArray ref = refFor(branch);
     const bool deleting = comment == "delete";
     BranchState &state = branchStates[branch];
@@ -149,6 +154,9 @@ void FastImportRepository::queueBranchReset(const QString &branch, int revision,
 
 void FastImportRepository::flushPendingUpdates()
 {
+    // The tags are on disk before any ref of the revision can be.
+    removeTagsOfDeletedRefs();
+    journalTagChanges();
     if (pendingDeletions.isEmpty() && pendingResets.isEmpty())
         return;
 
@@ -159,15 +167,6 @@ void FastImportRepository::flushPendingUpdates()
     pendingDeletions.clear();
     pendingResets.clear();
 
-    for (const QString &ref : std::as_const(deletedRefs)) {
-        if (resetRefs.contains(ref))
-            continue;
-        QString tagName = ref;
-        if (tagName.startsWith(QLatin1String("refs/tags/")))
-            tagName.remove(0, 10);
-        if (annotatedTags.remove(tagName))
-            qDebug() << "Removing annotated tag" << tagName << "for" << repositoryName;
-    }
     deletedRefs.clear();
     resetRefs.clear();
 }
@@ -187,7 +186,16 @@ void FastImportRepository::announceBranches()
         announcedAny = true;
     }
 
-    if (announcedAny && CommandLineParser::instance()->contains(QStringLiteral("add-metadata-notes"))) {
+    // The notes commits have no parent line: a process that is not told the
+    // last one would start a new notes history and lose every older note,
+    // also when no branch is live (all deleted in the last revision).
+    // Without marks (dump and dry run) the notes commit of an earlier part of
+    // the stream is assumed where branches are.
+    CommandLineParser *options = CommandLineParser::instance();
+    const bool withoutMarks = options->contains(QStringLiteral("dry-run"))
+                              || options->contains(QStringLiteral("create-dump"));
+    if (options->contains(QStringLiteral("add-metadata-notes"))
+        && (withoutMarks ? announcedAny : notesCommitIsKnown())) {
         ensureImportRunning();
         importProcess.writeMirrored("reset refs/notes/commits\nfrom :"
                                     + QByteArray::number(notesCommitMark) + "\n");

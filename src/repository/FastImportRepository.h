@@ -129,13 +129,21 @@ private:
     bool readLastValidMark(quint64 &lastValidMark) const;
     bool marksFileIsWellFormed() const;
     void setAsideDamagedMarksFile() const;
+    int resumeFromLog(int &cutoff);
+    qint64 lastCheckpointEnd(QFile &logFile, int &cutoff) const;
     LogScan scanLog(QFile &logFile, quint64 lastValidMark, int &cutoff);
-    bool lastCommitLostItsNote(const LogScan &scan) const;
+    int firstRevisionWithoutNote(const LogScan &scan) const;
     QHash<quint64, QByteArray> marksFileObjects() const;
+    bool notesCommitIsKnown() const;
     QHash<QByteArray, QByteArray> notesInGit(const QHash<quint64, QByteArray> &marks) const;
     void recoverAnnotatedTagsFromGit();
+    void dropTagsBeyondTheLog();
+    void removeTagsOfDeletedRefs();
+    void journalTagChanges();
+    void saveAnnotatedTags();
+    bool hasLiveHead(const QString &branch) const;
     void takeBranchNotesFromGit();
-    int truncateLog(QFile &logFile, qint64 position, int cutoff);
+    bool cutLog(QFile &logFile, qint64 position, int cutoff);
 
     QString defaultBranch;
     QHash<QString, BranchState> branchStates;
@@ -155,4 +163,12 @@ private:
     bool importStarted = false;
     bool importEndReported = false;
     qint64 logSizeAtStart = 0;
+    // The revision from which the log lets the conversion go on; 0 until
+    // prepareResume has read it.
+    int resumeRevision = 0;
+    // Tags recorded or removed since the journal was last written, and the
+    // revision that changed them.
+    QSet<QString> changedTags;
+    int tagChangeRevision = 0;
+    int pendingUpdatesRevision = 0; // of the branch updates queued last
 };

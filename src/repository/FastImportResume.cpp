@@ -8,7 +8,8 @@
 
 #include <QDebug>
 #include <QFile>
-#include <QRegExp>
+#include <QFileInfo>
+#include <QRegularExpression>
 
 namespace {
 
@@ -110,18 +111,29 @@ void FastImportRepository::setAsideDamagedMarksFile() const
                << "and its commits will be converted again";
 }
 
-// Where a pass over the log stopped, and the last commit it accepted.
+// A commit as the log records it.
+struct LoggedCommit
+{
+    int revision = 0;
+    quint64 mark = 0;
+};
+
+// Where a pass over the log stopped, and the commits it accepted.
 struct FastImportRepository::LogScan
 {
     qint64 cutPosition = -1; // start of the line the log must be cut before; -1: none
     bool unknownMarkFound = false;
     int nextRevision = 1;
-    qint64 lastCommitLineStart = -1;
-    int lastCommitRevision = 0;
-    quint64 lastCommitMark = 0;
+    QList<LoggedCommit> commits;
 };
 
 int FastImportRepository::prepareResume(int &cutoff)
+{
+    resumeRevision = resumeFromLog(cutoff);
+    return resumeRevision;
+}
+
+int FastImportRepository::resumeFromLog(int &cutoff)
 {
     QFile logFile(RepositoryFileNames::logFileNameFor(repositoryName));
     if (!logFile.exists() || !logFile.open(QIODevice::ReadWrite)) {
@@ -132,31 +144,76 @@ int FastImportRepository::prepareResume(int &cutoff)
         return 1;
     }
 
+    const bool dump = CommandLineParser::instance()->contains(QStringLiteral("create-dump"));
     quint64 lastValidMark = 0;
-    if (!readLastValidMark(lastValidMark))
+    if (dump) {
+        // The dump holds every commit it names up to its last checkpoint.
+        const qint64 end = lastCheckpointEnd(logFile, cutoff);
+        if (end < logFile.size() && !cutLog(logFile, end, cutoff))
+            return -1;
+        lastValidMark = ~quint64(0);
+        logFile.seek(0);
+    } else if (!readLastValidMark(lastValidMark)) {
         setAsideDamagedMarksFile();
+    }
 
     const QHash<QString, BranchState> preparedStates = branchStates;
     const quint64 preparedHighestMark = highestCommitMark;
-    for (;;) {
-        const LogScan scan = scanLog(logFile, lastValidMark, cutoff);
-        if (scan.unknownMarkFound || !lastCommitLostItsNote(scan)) {
-            if (scan.cutPosition >= 0)
-                return truncateLog(logFile, scan.cutPosition, cutoff);
-            if (scan.nextRevision == cutoff)
-                QFile::remove(logFile.fileName() + QStringLiteral(".old"));
-            return scan.nextRevision;
-        }
+    LogScan scan = scanLog(logFile, lastValidMark, cutoff);
+    const int withoutNote = scan.unknownMarkFound || dump ? 0 : firstRevisionWithoutNote(scan);
+    if (withoutNote > 0) {
         // The progress line of a commit comes before the commit's note, so a
-        // run that died in between left a commit without its note. Doing that
-        // revision again rebuilds the very same commits, and the note with them.
+        // run that died in between left a commit without its note; a
+        // conversion that had notes off has none at all. Doing the revisions
+        // again from there rebuilds the very same commits, with their notes.
         qWarning() << "WARN:" << repositoryName << "the note of the commit of revision"
-                   << scan.lastCommitRevision << "is missing: rewinding";
-        cutoff = scan.lastCommitRevision;
+                   << withoutNote << "is missing: rewinding;"
+                   << scan.nextRevision - withoutNote << "revisions will be converted again";
+        cutoff = withoutNote;
         branchStates = preparedStates;
         highestCommitMark = preparedHighestMark;
         logFile.seek(0);
+        scan = scanLog(logFile, lastValidMark, cutoff);
     }
+    if (scan.cutPosition >= 0)
+        return cutLog(logFile, scan.cutPosition, cutoff) ? cutoff : -1;
+    if (scan.nextRevision == cutoff)
+        QFile::remove(logFile.fileName() + QStringLiteral(".old"));
+    return scan.nextRevision;
+}
+
+// In a dump, the end of the last "checkpoint" line before the first progress
+// line of a revision at or beyond the cut-off, or the end of the dump when
+// it ends in one (as every run that was not stopped does). Progress lines
+// name their commit only after it, and a checkpoint lies between revisions'
+// commits, so cutting there leaves no commit that the resumed run writes
+// again. The cut-off falls to the first revision that loses a progress line.
+qint64 FastImportRepository::lastCheckpointEnd(QFile &logFile, int &cutoff) const
+{
+    const QRegularExpression progressLine(
+        QStringLiteral("^progress SVN r(\\d+) branch "));
+    qint64 checkpointEnd = 0;
+    int firstRevisionAfter = 0;
+    logFile.seek(0);
+    while (!logFile.atEnd()) {
+        const QByteArray line = logFile.readLine();
+        if (line == "checkpoint\n") {
+            checkpointEnd = logFile.pos();
+            firstRevisionAfter = 0;
+            continue;
+        }
+        const QRegularExpressionMatch match = progressLine.match(QString::fromUtf8(line));
+        if (!match.hasMatch())
+            continue;
+        const int revision = match.captured(1).toInt();
+        if (firstRevisionAfter == 0)
+            firstRevisionAfter = revision;
+        if (revision >= cutoff)
+            break;
+    }
+    if (firstRevisionAfter > 0 && firstRevisionAfter < cutoff && checkpointEnd < logFile.size())
+        cutoff = firstRevisionAfter;
+    return checkpointEnd;
 }
 
 // Reads the log from its current position, filling the branch records with
@@ -164,7 +221,10 @@ int FastImportRepository::prepareResume(int &cutoff)
 FastImportRepository::LogScan FastImportRepository::scanLog(QFile &logFile, quint64 lastValidMark,
                                                             int &cutoff)
 {
-    const QRegExp progressLine(QStringLiteral("progress SVN r(\\d+) branch (.*) = :(\\d+)"));
+    // The comment starts after the mark: a branch name may hold a "#" (git
+    // allows it), but never a blank, so the first " = :" ends the name.
+    const QRegularExpression progressLine(QRegularExpression::anchoredPattern(
+        QStringLiteral("progress SVN r(\\d+) branch (.*?) = :(\\d+)(?: #(.*))?")));
     LogScan scan;
     int lastRevision = 0;
     while (!logFile.atEnd()) {
@@ -178,21 +238,17 @@ FastImportRepository::LogScan FastImportRepository::scanLog(QFile &logFile, quin
             logFile.resize(lineStart);
             break;
         }
-        QByteArray comment;
-        const qsizetype commentStart = line.indexOf('#');
-        if (commentStart >= 0) {
-            comment = line.mid(commentStart + 1).trimmed();
-            line.truncate(commentStart);
-        }
         line = line.trimmed();
         if (line.isEmpty())
             continue;
 
-        if (!progressLine.exactMatch(QString::fromUtf8(line)))
+        const QRegularExpressionMatch match = progressLine.match(QString::fromUtf8(line));
+        if (!match.hasMatch())
             continue;
-        const int revision = progressLine.cap(1).toInt();
-        const QString branch = progressLine.cap(2);
-        const quint64 mark = progressLine.cap(3).toULongLong();
+        const int revision = match.captured(1).toInt();
+        const QString branch = match.captured(2);
+        const quint64 mark = match.captured(3).toULongLong();
+        const QString comment = match.captured(4).trimmed();
 
         if (revision >= cutoff) {
             scan.cutPosition = lineStart;
@@ -225,26 +281,29 @@ FastImportRepository::LogScan FastImportRepository::scanLog(QFile &logFile, quin
 
         // Branch operations say where a branch came from or "delete"; commits
         // carry no comment or their merge sources.
-        if (mark != 0 && (comment.isEmpty() || comment.startsWith("merge from"))) {
-            scan.lastCommitLineStart = lineStart;
-            scan.lastCommitRevision = revision;
-            scan.lastCommitMark = mark;
-        }
+        if (mark != 0 && (comment.isEmpty() || comment.startsWith(QLatin1String("merge from"))))
+            scan.commits.append({revision, mark});
     }
     scan.nextRevision = lastRevision + 1;
     return scan;
 }
 
-// With notes on, whether the last commit the log accepted lacks the note that
-// was written right after it.
-bool FastImportRepository::lastCommitLostItsNote(const LogScan &scan) const
+// With notes on, the revision of the first commit the log accepted that has
+// no note in git; 0 when every one has its note. One look at the marks and
+// the notes serves the whole log.
+int FastImportRepository::firstRevisionWithoutNote(const LogScan &scan) const
 {
-    if (scan.lastCommitLineStart < 0
+    if (scan.commits.isEmpty()
         || !CommandLineParser::instance()->contains(QStringLiteral("add-metadata-notes")))
-        return false;
+        return 0;
     const QHash<quint64, QByteArray> objects = marksFileObjects();
-    const QByteArray commit = objects.value(scan.lastCommitMark);
-    return commit.isEmpty() || !notesInGit(objects).contains(commit);
+    const QHash<QByteArray, QByteArray> notes = notesInGit(objects);
+    for (const LoggedCommit &commit : scan.commits) {
+        const QByteArray object = objects.value(commit.mark);
+        if (object.isEmpty() || !notes.contains(object))
+            return commit.revision;
+    }
+    return 0;
 }
 
 // Commit to note blob, for the newest notes commit that the marks name; empty
@@ -255,6 +314,12 @@ QHash<QByteArray, QByteArray> FastImportRepository::notesInGit(const QHash<quint
     if (notesCommit.isEmpty())
         return QHash<QByteArray, QByteArray>();
     return GitObjectReader(repositoryName).notesOf(notesCommit);
+}
+
+// Whether the marks file names a notes commit, which fast-import then knows.
+bool FastImportRepository::notesCommitIsKnown() const
+{
+    return marksFileObjects().contains(notesCommitMark);
 }
 
 // Mark to object name, as the marks file lists them; empty when it cannot be read.
@@ -274,15 +339,27 @@ QHash<quint64, QByteArray> FastImportRepository::marksFileObjects() const
 }
 
 // Cuts the log before the line that starts at position, after saving a full
-// copy beside it.
-int FastImportRepository::truncateLog(QFile &logFile, qint64 position, int cutoff)
+// copy beside it. When the copy cannot be made whole (a full disk), the log
+// is left as it is and false returned: cut, it would be lost.
+bool FastImportRepository::cutLog(QFile &logFile, qint64 position, int cutoff)
 {
     const QString savedLog = logFile.fileName() + QStringLiteral(".old");
-    QFile::remove(savedLog);
-    QFile::copy(logFile.fileName(), savedLog);
+    const QString newCopy = savedLog + QStringLiteral(".new");
+    logFile.flush();
+    QFile::remove(newCopy);
+    const bool copied = QFile::copy(logFile.fileName(), newCopy)
+                        && QFileInfo(newCopy).size() == logFile.size();
+    if (!copied || !(QFile::remove(savedLog) || !QFile::exists(savedLog))
+        || !QFile::rename(newCopy, savedLog)) {
+        QFile::remove(newCopy);
+        qCritical() << repositoryName << "cannot save the log" << logFile.fileName() << "as"
+                    << savedLog << "before cutting it to revision" << cutoff
+                    << ": the log is left as it was";
+        return false;
+    }
     qDebug() << repositoryName << "truncating history to revision" << cutoff;
     logFile.resize(position);
-    return cutoff;
+    return true;
 }
 
 void FastImportRepository::recoverLogFile()

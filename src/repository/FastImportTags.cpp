@@ -1,6 +1,8 @@
 // Annotated tags and the persisted branch notes of FastImportRepository.
 #include "repository/FastImportRepository.h"
 
+#include "repository/AnnotatedTagJournal.h"
+
 #include "driver/CommandLineParser.h"
 #include "repository/FastImportStream.h"
 #include "repository/GitObjectReader.h"
@@ -9,6 +11,9 @@
 #include "repository/RepositoryFileNames.h"
 
 #include <QDebug>
+#include <QFile>
+
+#include <climits>
 
 #include <cstdio>
 #include <memory>
@@ -107,6 +112,8 @@ void FastImportRepository::recordAnnotatedTag(const QString &branch, const QStri
                qPrintable(branch), qPrintable(repositoryName));
     fflush(stdout);
 
+    changedTags.insert(tagName);
+    tagChangeRevision = revision;
     AnnotatedTag &tag = annotatedTags[tagName];
     tag.taggedRef = branch;
     tag.svnPrefix = svnPrefix.toUtf8();
@@ -119,11 +126,97 @@ void FastImportRepository::recordAnnotatedTag(const QString &branch, const QStri
 void FastImportRepository::loadAnnotatedTags()
 {
     const QString fileName = RepositoryFileNames::annotatedTagsFilePath(repositoryName);
-    if (PersistedTable::load(fileName, annotatedTags) != PersistedTable::LoadResult::Damaged)
+    if (PersistedTable::load(fileName, annotatedTags) == PersistedTable::LoadResult::Damaged) {
+        qWarning() << "WARN:" << repositoryName << "the annotated tags file" << fileName
+                   << "is damaged: taking the tags from git";
+        recoverAnnotatedTagsFromGit();
+    }
+    const AnnotatedTagJournal journal(
+        RepositoryFileNames::annotatedTagChangesFilePath(repositoryName));
+    const qsizetype loaded = annotatedTags.size();
+    const bool journalFound = journal.replay(annotatedTags, resumeRevision > 0 ? resumeRevision : INT_MAX);
+    dropTagsBeyondTheLog();
+    // Folded into the tags file, so that the records of revisions that will
+    // be converted again do not stay in the journal before their new ones.
+    if (journalFound || annotatedTags.size() != loaded) {
+        saveAnnotatedTags();
+    }
+}
+
+// Tags recorded in revisions that will be converted again are recorded anew
+// then; a tag whose branch the log does not know as live would name a ref
+// that fast-import does not have, which kills it.
+void FastImportRepository::dropTagsBeyondTheLog()
+{
+    if (resumeRevision == 0)
         return;
-    qWarning() << "WARN:" << repositoryName << "the annotated tags file" << fileName
-               << "is damaged: taking the tags from git";
-    recoverAnnotatedTagsFromGit();
+    for (auto it = annotatedTags.begin(); it != annotatedTags.end();) {
+        if (it->revision < resumeRevision && hasLiveHead(it->taggedRef)) {
+            ++it;
+            continue;
+        }
+        qDebug() << "Removing annotated tag" << it.key() << "for" << repositoryName;
+        it = annotatedTags.erase(it);
+    }
+}
+
+bool FastImportRepository::hasLiveHead(const QString &branch) const
+{
+    const auto state = branchStates.constFind(branch);
+    return state != branchStates.constEnd() && !state->commitMarks.isEmpty()
+           && state->commitMarks.last() != 0;
+}
+
+// Before the commands of a revision reach fast-import, which stores every
+// ref it was given even when the converter dies, the tags file and the
+// journal must already know the revision's tags. Writing only the changes
+// keeps this cheap on histories with thousands of tags.
+void FastImportRepository::journalTagChanges()
+{
+    if (changedTags.isEmpty())
+        return;
+    AnnotatedTagJournal(RepositoryFileNames::annotatedTagChangesFilePath(repositoryName))
+        .append(tagChangeRevision, changedTags, annotatedTags);
+    changedTags.clear();
+}
+
+// Replaces the tags file with the table, or removes it when the table is
+// empty (a file left behind would bring back deleted tags), then drops the
+// journal that the file now includes.
+void FastImportRepository::saveAnnotatedTags()
+{
+    const QString fileName = RepositoryFileNames::annotatedTagsFilePath(repositoryName);
+    if (annotatedTags.isEmpty())
+        QFile::remove(fileName);
+    else
+        PersistedTable::store(fileName, annotatedTags);
+    AnnotatedTagJournal(RepositoryFileNames::annotatedTagChangesFilePath(repositoryName)).remove();
+    changedTags.clear();
+}
+
+// A deleted ref takes the tag recorded from it with it, whether it was
+// recorded from a ref under "refs/tags/" or from a plain branch name.
+void FastImportRepository::removeTagsOfDeletedRefs()
+{
+    for (const QString &ref : std::as_const(deletedRefs)) {
+        if (resetRefs.contains(ref))
+            continue;
+        QStringList names{ref};
+        for (const QLatin1String prefix : {QLatin1String("refs/tags/"), QLatin1String("refs/heads/")}) {
+            if (ref.startsWith(prefix))
+                names.append(ref.mid(prefix.size()));
+        }
+        for (const QString &name : std::as_const(names)) {
+            const auto tag = annotatedTags.constFind(name);
+            if (tag == annotatedTags.constEnd()
+                || FastImportStream::refFor(tag->taggedRef) != ref.toUtf8())
+                continue;
+            annotatedTags.erase(tag);
+            changedTags.insert(name);
+            tagChangeRevision = pendingUpdatesRevision;
+            qDebug() << "Removing annotated tag" << name << "for" << repositoryName;
+        }
+    }
 }
 
 // Every branch head is announced to a new fast-import, which turns the refs of
@@ -174,12 +267,14 @@ void FastImportRepository::recoverAnnotatedTagsFromGit()
 
 void FastImportRepository::writeAnnotatedTags()
 {
+    // Saved before anything is sent, so the tags survive a failing process.
+    const bool stateKept =
+        QFile::exists(RepositoryFileNames::annotatedTagsFilePath(repositoryName))
+        || QFile::exists(RepositoryFileNames::annotatedTagChangesFilePath(repositoryName));
+    if (!annotatedTags.isEmpty() || stateKept)
+        saveAnnotatedTags();
     if (annotatedTags.isEmpty())
         return;
-
-    // Saved before anything is sent, so the tags survive a failing process.
-    PersistedTable::store(RepositoryFileNames::annotatedTagsFilePath(repositoryName),
-                          annotatedTags);
 
     printf("Finalising annotated tags for %s...", qPrintable(repositoryName));
     fflush(stdout);

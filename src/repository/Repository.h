@@ -32,6 +32,8 @@ public:
                                const QByteArray &commit = QByteArray()) = 0;
     };
 
+    // The revision to go on from; -1 when the state files cannot be brought
+    // into a state to resume from (the message says why).
     virtual int prepareResume(int &cutoff) = 0;
     virtual void loadAnnotatedTags() = 0;
     virtual void loadBranchNotes() = 0;

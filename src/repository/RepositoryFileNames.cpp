@@ -39,6 +39,11 @@ QString annotatedTagsFilePath(const QString &repositoryName)
     return repositoryName + QStringLiteral("/annotatedTags-") + flattenedName(repositoryName);
 }
 
+QString annotatedTagChangesFilePath(const QString &repositoryName)
+{
+    return repositoryName + QStringLiteral("/annotatedTagChanges-") + flattenedName(repositoryName);
+}
+
 QString branchNotesFilePath(const QString &repositoryName)
 {
     return repositoryName + QStringLiteral("/branchNotes-") + flattenedName(repositoryName);

@@ -18,6 +18,8 @@ QString marksFileName(const QString &repositoryName);
 QString marksFilePath(const QString &repositoryName);
 QString mirrorFileName(const QString &repositoryName);
 QString annotatedTagsFilePath(const QString &repositoryName);
+// The tag changes since the tags file was written (AnnotatedTagJournal).
+QString annotatedTagChangesFilePath(const QString &repositoryName);
 QString branchNotesFilePath(const QString &repositoryName);
 
 } // namespace RepositoryFileNames

@@ -1,0 +1,57 @@
+#include "repository/AnnotatedTagJournal.h"
+
+#include <QDataStream>
+#include <QFile>
+
+AnnotatedTagJournal::AnnotatedTagJournal(const QString &fileName)
+    : fileName(fileName)
+{
+}
+
+void AnnotatedTagJournal::append(int revision, const QSet<QString> &names,
+                                 const QHash<QString, AnnotatedTag> &table) const
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    QDataStream stream(&file);
+    for (const QString &name : names) {
+        const auto entry = table.constFind(name);
+        const bool present = entry != table.constEnd();
+        stream << qint32(revision) << name << present;
+        if (present)
+            stream << entry.value();
+    }
+    file.close();
+}
+
+bool AnnotatedTagJournal::replay(QHash<QString, AnnotatedTag> &table, int beforeRevision) const
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QDataStream stream(&file);
+    while (!stream.atEnd()) {
+        qint32 revision = 0;
+        QString name;
+        bool present = false;
+        AnnotatedTag tag;
+        stream >> revision >> name >> present;
+        if (present)
+            stream >> tag;
+        if (stream.status() != QDataStream::Ok)
+            break;
+        if (revision >= beforeRevision)
+            continue;
+        if (present)
+            table.insert(name, tag);
+        else
+            table.remove(name);
+    }
+    return true;
+}
+
+void AnnotatedTagJournal::remove() const
+{
+    QFile::remove(fileName);
+}
