@@ -146,10 +146,12 @@ int FastImportRepository::resumeFromLog(int &cutoff)
 
     const bool dump = CommandLineParser::instance()->contains(QStringLiteral("create-dump"));
     quint64 lastValidMark = 0;
+    bool dumpCut = false;
     if (dump) {
         // The dump holds every commit it names up to its last checkpoint.
         const qint64 end = lastCheckpointEnd(logFile, cutoff);
-        if (end < logFile.size() && !cutLog(logFile, end, cutoff))
+        dumpCut = end < logFile.size();
+        if (dumpCut && !cutLog(logFile, end, cutoff))
             return -1;
         lastValidMark = ~quint64(0);
         logFile.seek(0);
@@ -177,7 +179,7 @@ int FastImportRepository::resumeFromLog(int &cutoff)
     }
     if (scan.cutPosition >= 0)
         return cutLog(logFile, scan.cutPosition, cutoff) ? cutoff : -1;
-    if (scan.nextRevision == cutoff)
+    if (scan.nextRevision == cutoff && !dumpCut)
         QFile::remove(logFile.fileName() + QStringLiteral(".old"));
     return scan.nextRevision;
 }

@@ -211,6 +211,11 @@ void FastImportRepository::removeTagsOfDeletedRefs()
             if (tag == annotatedTags.constEnd()
                 || FastImportStream::refFor(tag->taggedRef) != ref.toUtf8())
                 continue;
+            // Written by an earlier run, the tag object of a plain branch
+            // has a ref of its own, which must go with the branch.
+            const QByteArray tagRef = "refs/tags/" + name.toUtf8();
+            if (tagRef != ref.toUtf8())
+                pendingDeletions += "reset " + tagRef + "\nfrom " + QByteArray(40, '0') + "\n\n";
             annotatedTags.erase(tag);
             changedTags.insert(name);
             tagChangeRevision = pendingUpdatesRevision;

@@ -1,5 +1,6 @@
 #include "RepositoryTestSupport.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <climits>
@@ -249,11 +250,59 @@ TEST_F(ResumeTest, DumpFileServesAsTheLog)
     }
     const QByteArray dump = read(QStringLiteral("repo.fi"));
     ASSERT_TRUE(dump.contains("progress SVN r2 branch master = :2"));
+    ASSERT_TRUE(dump.endsWith("checkpoint\n"));
+    // A run that ended cleanly left every commit whole: nothing is cut.
     int cutoff = 0;
-    EXPECT_EQ(resume(INT_MAX, &cutoff), 1);
-    EXPECT_EQ(cutoff, 1);
-    EXPECT_EQ(read(QStringLiteral("repo.fi.old")), dump);
-    EXPECT_EQ(read(QStringLiteral("repo.fi")), dump.left(dump.indexOf("progress SVN r1")));
+    EXPECT_EQ(resume(INT_MAX, &cutoff), 3);
+    EXPECT_EQ(cutoff, INT_MAX);
+    EXPECT_EQ(read(QStringLiteral("repo.fi")), dump);
+
+    // A run that died after its last checkpoint: the dump goes back to that
+    // checkpoint, and so does the conversion, so no commit is written twice.
+    const QByteArray tail = "blob\nmark :18446744073709551614\ndata 1\nc\n"
+                            "commit refs/heads/master\nmark :3\n"
+                            "committer A <a@b> 1 +0000\ndata 2\nm\n\n"
+                            "M 100644 :18446744073709551614 a\n\n"
+                            "progress SVN r3 branch master = :3\n\ncommit refs/heads/mas";
+    write(QStringLiteral("repo.fi"), dump + tail);
+    EXPECT_EQ(resume(INT_MAX, &cutoff), 3);
+    EXPECT_EQ(cutoff, 3);
+    EXPECT_EQ(read(QStringLiteral("repo.fi.old")), dump + tail);
+    EXPECT_EQ(read(QStringLiteral("repo.fi")), dump);
+}
+
+// A branch name may hold "#"; only what follows the mark is a comment.
+TEST_F(ResumeTest, BranchNamesWithHashSurviveTheLog)
+{
+    write(QStringLiteral("log-repo"),
+          "progress SVN r1 branch trunk = :1\n"
+          "progress SVN r2 branch fix#1 = :1 # from branch trunk at r2 => r1\n"
+          "progress SVN r3 branch fix#1 = :2\n"
+          "progress SVN r4 branch a#b#c = :2 # from branch fix#1 at r4 => r3\n");
+    writeMarks(QStringLiteral("repo"), 2);
+    FastImportRepository repository(rule(QStringLiteral("repo")));
+    int cutoff = INT_MAX;
+    EXPECT_EQ(repository.prepareResume(cutoff), 5);
+    QByteArray none;
+    EXPECT_EQ(repository.markForRevision(QStringLiteral("fix#1"), 3, none), 2);
+    EXPECT_EQ(repository.markForRevision(QStringLiteral("a#b#c"), 4, none), 2);
+    EXPECT_FALSE(repository.hasBranch(QStringLiteral("fix")));
+}
+
+// Cutting the log without its saved copy would lose it: when the copy
+// cannot be made, the log stays as it was and the run cannot go on.
+TEST_F(ResumeTest, LogIsNotCutWhenItsCopyFails)
+{
+    write(QStringLiteral("log-repo"), countingLog(3));
+    writeMarks(QStringLiteral("repo"), 3);
+    QDir().mkpath(path(QStringLiteral("log-repo.old/in-the-way")));
+    MessageCapture capture;
+    EXPECT_EQ(resume(2), -1);
+    EXPECT_EQ(read(QStringLiteral("log-repo")), countingLog(3));
+    EXPECT_TRUE(capture.contains(QStringLiteral(
+        "\"repo\" cannot save the log \"log-repo\" as \"log-repo.old\" before cutting it to "
+        "revision 2 : the log is left as it was")))
+        << capture.messages().join(QLatin1Char('|')).toStdString();
 }
 
 // A run that died between a commit's progress line and its note leaves the
@@ -291,7 +340,8 @@ TEST_F(ResumeTest, CommitWithoutItsNoteIsDoneAgain)
         EXPECT_EQ(resume(INT_MAX, &cutoff), 2);
         EXPECT_EQ(cutoff, 2);
         EXPECT_TRUE(capture.contains(QStringLiteral(
-            "WARN: \"repo\" the note of the commit of revision 2 is missing: rewinding")))
+            "WARN: \"repo\" the note of the commit of revision 2 is missing: rewinding; 1 "
+            "revisions will be converted again")))
             << capture.messages().join(QLatin1Char('|')).toStdString();
         EXPECT_EQ(read(QStringLiteral("log-repo.old")), log);
         EXPECT_EQ(read(QStringLiteral("log-repo")), log.left(log.indexOf("progress SVN r2")));

@@ -17,18 +17,27 @@ QByteArray projectDump()
     d.addDirectory("trunk");
     d.addDirectory("branches");
     d.addDirectory("tags");
+    d.addDirectory("releases");
     d.putFile("trunk/README", "readme\n");
     d.addDirectory("trunk/src");
     d.putFile("trunk/src/main.c", "int main;\n");
     d.putFile("trunk/old.txt", "old\n");
-    for (int n = 2; n < 6; ++n) {
-        d.revision(n, "bob", "edit " + QByteArray::number(n));
-        d.putFile("trunk/src/main.c", "int main; /* " + QByteArray::number(n) + " */\n", true);
-    }
+    d.revision(2, "bob", "edit 2");
+    d.putFile("trunk/src/main.c", "int main; /* 2 */\n", true);
+    // No branch is live between these two: a run ending at r3 leaves the
+    // next one only the notes in git.
+    d.revision(3, "alice", "drop trunk");
+    d.remove("trunk");
+    d.revision(4, "alice", "restore trunk");
+    d.copyDirectory("trunk", "trunk", 2);
+    d.revision(5, "bob", "edit 5");
+    d.putFile("trunk/src/main.c", "int main; /* 5 */\n", true);
     d.revision(6, "alice", "branch feature");
     d.copyDirectory("branches/feature", "trunk", 5);
     d.revision(7, "carol", "feature work");
     d.putFile("branches/feature/f.txt", "feature 7\n");
+    // git allows "#" in a branch name; the log must give it back whole.
+    d.copyDirectory("branches/fix#1", "trunk", 5);
     d.revision(8, "carol", "feature and trunk");
     d.putFile("branches/feature/f.txt", "feature 8\n", true);
     d.putFile("trunk/README", "readme 8\n", true);
@@ -39,6 +48,7 @@ QByteArray projectDump()
     d.putFile("trunk/src/util.c", "util\n");
     d.revision(11, "alice", "drop feature");
     d.remove("branches/feature");
+    d.putFile("branches/fix#1/h.txt", "fix 11\n");
     d.revision(12, "bob", "trunk 12");
     d.putFile("trunk/src/util.c", "util 12\n", true);
     d.revision(13, "alice", "re-create feature");
@@ -58,8 +68,17 @@ QByteArray projectDump()
         d.putFile("trunk/src/main.c", "int main; /* " + QByteArray::number(n) + " */\n", true);
         if (n % 3 == 0)
             d.putFile("branches/feature/g14.txt", "g14 at " + QByteArray::number(n) + "\n", true);
+        if (n == 21)
+            d.copyDirectory("releases/v3", "trunk", 20);
+        if (n == 23)
+            d.remove("releases/v3");
         if (n == 25)
             d.remove("branches/feature/g15.txt");
+        if (n == 26) {
+            // Made again from trunk in the first revision of a run.
+            d.remove("branches/feature");
+            d.copyDirectory("branches/feature", "trunk", 25);
+        }
         if (n == 27)
             d.copyDirectory("branches/stable", "trunk", 26);
         if (n == 29)
@@ -72,7 +91,8 @@ const char *projectRules =
     "create repository proj\nend repository\n\n"
     "match /trunk/\n  repository proj\n  branch master\nend match\n\n"
     "match /branches/([^/]+)/\n  repository proj\n  branch \\1\nend match\n\n"
-    "match /tags/([^/]+)/\n  repository proj\n  branch refs/tags/\\1\n  annotated true\nend match\n";
+    "match /tags/([^/]+)/\n  repository proj\n  branch refs/tags/\\1\n  annotated true\nend match\n\n"
+    "match /releases/([^/]+)/\n  repository proj\n  branch tag-\\1\n  annotated true\nend match\n";
 
 class CrashResume : public ::testing::Test
 {
@@ -87,9 +107,20 @@ protected:
         TestSupport::writeFile(path("ids"), "alice = Alice A <alice@example.com>\n"
                                             "bob Bob B <bob@example.com>\n"
                                             "carol = Carol C <carol@example.com>\n");
+        // Passes every message on unchanged; kills the converter (its parent)
+        // at the message that KILL_AT_MESSAGE names, once.
+        TestSupport::writeFile(path("filter"),
+                               "#!/bin/bash\n"
+                               "text=$(cat; printf x); text=${text%x}\n"
+                               "if [ -n \"$KILL_AT_MESSAGE\" ] && [ \"$text\" = \"$KILL_AT_MESSAGE\"$'\\n' ]; then\n"
+                               "  kill -KILL $PPID; exit 0\n"
+                               "fi\n"
+                               "printf '%s' \"$text\"\n");
+        QFile::setPermissions(path("filter"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QDir().mkpath(path("reference"));
         const auto result = convert(QStringLiteral("reference"), {});
         ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
+        ASSERT_TRUE(TestSupport::fastImportFatalLines(path("reference")).isEmpty());
         reference = snapshotOf(path("reference/proj"));
         ASSERT_GT(reference.size(), 30);
 
@@ -118,10 +149,12 @@ protected:
         QStringList arguments{QStringLiteral("--rules"), path("rules"), QStringLiteral("--add-metadata-notes"),
                               QStringLiteral("--identity-map"), path("ids"),
                               QStringLiteral("--commit-interval"), QStringLiteral("3")};
-        arguments << extra << path("svnrepo");
+        arguments << QStringLiteral("--msg-filter") << path("filter") << extra << path(svnRepository);
         QString command = QStringLiteral("exec ");
         if (!pathPrefix.isEmpty())
             command = QStringLiteral("PATH='%1':\"$PATH\" exec ").arg(pathPrefix);
+        if (!killAtMessage.isEmpty())
+            command = QStringLiteral("KILL_AT_MESSAGE='%1' ").arg(killAtMessage) + command;
         command += '\'' + TestSupport::tallowmereBinary() + '\'';
         for (const QString &argument : arguments)
             command += QStringLiteral(" '%1'").arg(argument);
@@ -160,6 +193,33 @@ protected:
     QTemporaryDir dir;
     QStringList reference;
     int streamLines = 0;
+    QString killAtMessage; // of the commit at which convert() kills the converter
+    QString svnRepository = QStringLiteral("svnrepo");
+};
+
+// How a run is interrupted: the signal sent to the converter, whether
+// fast-import is killed first, and where; or (signal null) the converter
+// alone killed with SIGKILL while it writes the commit with that message,
+// so that fast-import finishes on its own with everything sent before.
+struct Interruption
+{
+    const char *signal;
+    bool killImporter;
+    int point; // index into killPoints()
+    const char *message;
+};
+
+std::string nameOf(const ::testing::TestParamInfo<Interruption> &info)
+{
+    const Interruption &i = info.param;
+    if (!i.signal)
+        return "ConverterKilledAt_" + QString::fromLatin1(i.message).replace(' ', '_').toStdString();
+    return std::string(i.signal) + (i.killImporter ? "_ImporterKilled_" : "_") + "Point"
+           + std::to_string(i.point);
+}
+
+class CrashResumeAt : public CrashResume, public ::testing::WithParamInterface<Interruption>
+{
 };
 
 // Tag notes written by the end of an intermediate run stay on the commit a
@@ -184,7 +244,7 @@ QStringList withoutStaleTagNotes(const QStringList &snapshot, const QStringList 
 TEST_F(CrashResume, RunsSplitByMaxRevEndLikeOneRun)
 {
     QDir().mkpath(path("split"));
-    for (const char *maxRev : {"5", "10", "17", "25"}) {
+    for (const char *maxRev : {"3", "5", "10", "17", "25"}) {
         const auto result = convert(QStringLiteral("split"), {QStringLiteral("--max-rev"), QString::fromLatin1(maxRev)});
         ASSERT_EQ(result.exitCode, 0) << maxRev << result.standardError.constData();
     }
@@ -195,22 +255,99 @@ TEST_F(CrashResume, RunsSplitByMaxRevEndLikeOneRun)
 
 // The converter dies at a fixed place of the stream, with or without
 // fast-import dying first; one resume with the same arguments must reach the
-// uninterrupted result.
-TEST_F(CrashResume, KilledRunsResumeToTheSameResult)
+// uninterrupted result: refs, tag objects, notes and backups.
+TEST_P(CrashResumeAt, KilledRunResumesToTheSameResult)
 {
-    struct Case { const char *signal; bool killImporter; };
-    for (const Case c : {Case{"KILL", true}, Case{"KILL", false}, Case{"INT", true}, Case{"INT", false}}) {
-        for (int lines : killPoints()) {
-            const QString work = QStringLiteral("kill-%1-%2-%3").arg(c.signal).arg(c.killImporter).arg(lines);
-            QDir().mkpath(path(work));
-            const auto interrupted = convert(work, {}, interruptingGit(lines, QString::fromLatin1(c.signal), c.killImporter));
-            ASSERT_NE(interrupted.exitCode, 0) << work.toStdString() << " was not interrupted";
-            const auto resumed = convert(work, {});
-            SCOPED_TRACE(work.toStdString());
-            ASSERT_EQ(resumed.exitCode, 0) << resumed.standardError.constData();
-            EXPECT_EQ(snapshotOf(path(work + "/proj")).join(QLatin1Char('\n')).toStdString(), reference.join(QLatin1Char('\n')).toStdString());
-        }
+    const Interruption c = GetParam();
+    const QString work = QString::fromStdString("kill-" + nameOf(::testing::TestParamInfo<Interruption>(c, 0)));
+    QDir().mkpath(path(work));
+    QString wrapper;
+    if (c.signal)
+        wrapper = interruptingGit(killPoints().at(c.point), QString::fromLatin1(c.signal), c.killImporter);
+    else
+        killAtMessage = QString::fromLatin1(c.message);
+    const auto interrupted = convert(work, {}, wrapper);
+    killAtMessage.clear();
+    ASSERT_NE(interrupted.exitCode, 0) << work.toStdString() << " was not interrupted";
+    const auto resumed = convert(work, {});
+    ASSERT_EQ(resumed.exitCode, 0) << resumed.standardError.constData();
+    EXPECT_TRUE(TestSupport::fastImportFatalLines(path(work)).isEmpty());
+    EXPECT_EQ(snapshotOf(path(work + "/proj")).join(QLatin1Char('\n')).toStdString(),
+              reference.join(QLatin1Char('\n')).toStdString());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Interruptions, CrashResumeAt,
+    ::testing::Values(Interruption{"KILL", true, 0, nullptr}, Interruption{"KILL", true, 1, nullptr},
+                      Interruption{"KILL", true, 2, nullptr}, Interruption{"KILL", true, 3, nullptr},
+                      Interruption{"KILL", true, 4, nullptr}, Interruption{"KILL", true, 5, nullptr},
+                      Interruption{"KILL", false, 0, nullptr}, Interruption{"KILL", false, 1, nullptr},
+                      Interruption{"KILL", false, 2, nullptr}, Interruption{"KILL", false, 3, nullptr},
+                      Interruption{"KILL", false, 4, nullptr}, Interruption{"KILL", false, 5, nullptr},
+                      Interruption{"INT", true, 0, nullptr}, Interruption{"INT", true, 1, nullptr},
+                      Interruption{"INT", true, 2, nullptr}, Interruption{"INT", true, 3, nullptr},
+                      Interruption{"INT", true, 4, nullptr}, Interruption{"INT", true, 5, nullptr},
+                      Interruption{"INT", false, 0, nullptr}, Interruption{"INT", false, 1, nullptr},
+                      Interruption{"INT", false, 2, nullptr}, Interruption{"INT", false, 3, nullptr},
+                      Interruption{"INT", false, 4, nullptr}, Interruption{"INT", false, 5, nullptr},
+                      Interruption{nullptr, false, 0, "edit 5"},
+                      Interruption{nullptr, false, 0, "feature 15"},
+                      Interruption{nullptr, false, 0, "work 22"}),
+    nameOf);
+
+// A dump made in two runs imports to the history of a dump made in one.
+TEST_F(CrashResume, ResumedDumpImportsLikeOneDump)
+{
+    QDir().mkpath(path("split-dump"));
+    for (const QStringList &extra : {QStringList{QStringLiteral("--max-rev"), QStringLiteral("1")},
+                                     QStringList{QStringLiteral("--max-rev"), QStringLiteral("17")},
+                                     QStringList()}) {
+        const auto result = convert(QStringLiteral("split-dump"), QStringList{QStringLiteral("--create-dump")} + extra);
+        ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
     }
+    const QString import = QStringLiteral("git init -q --bare imported && cd imported && git fast-import --quiet < ../proj.fi");
+    ASSERT_EQ(TestSupport::shell(import, path("dump")).exitCode, 0);
+    const auto imported = TestSupport::shell(import, path("split-dump"));
+    ASSERT_EQ(imported.exitCode, 0) << imported.standardError.constData();
+    EXPECT_EQ(snapshotOf(path("split-dump/imported")).join('\n').toStdString(),
+              snapshotOf(path("dump/imported")).join('\n').toStdString());
+}
+
+// Once the last annotated tag is deleted, later runs must not bring it back:
+// neither the one under refs/tags/ nor the one on a plain branch name.
+TEST_F(CrashResume, DeletedTagsStayDeletedInLaterRuns)
+{
+    DumpBuilder d;
+    d.revision(1, "alice", "layout");
+    d.addDirectory("trunk");
+    d.addDirectory("tags");
+    d.addDirectory("releases");
+    d.putFile("trunk/README", "readme\n");
+    d.revision(2, "alice", "tag and release");
+    d.copyDirectory("tags/v1", "trunk", 1);
+    d.copyDirectory("releases/r1", "trunk", 1);
+    d.revision(3, "alice", "untag");
+    d.remove("tags/v1");
+    d.remove("releases/r1");
+    d.revision(4, "bob", "edit");
+    d.putFile("trunk/README", "readme 4\n", true);
+    ASSERT_TRUE(loadDump(path("tagrepo"), d.text()));
+    svnRepository = QStringLiteral("tagrepo");
+
+    QDir().mkpath(path("tags-once"));
+    ASSERT_EQ(convert(QStringLiteral("tags-once"), {}).exitCode, 0);
+    const QStringList once = snapshotOf(path("tags-once/proj"));
+    EXPECT_FALSE(once.join('\n').contains(QStringLiteral("refs/tags/v1")));
+    EXPECT_FALSE(once.join('\n').contains(QStringLiteral("tag-r1")));
+
+    QDir().mkpath(path("tags-split"));
+    for (const char *maxRev : {"2", "3", "0"}) {
+        const auto result = convert(QStringLiteral("tags-split"), {QStringLiteral("--max-rev"), QLatin1String(maxRev)});
+        ASSERT_EQ(result.exitCode, 0) << maxRev << result.standardError.constData();
+        EXPECT_TRUE(TestSupport::fastImportFatalLines(path("tags-split")).isEmpty()) << maxRev;
+    }
+    EXPECT_FALSE(QFile::exists(path("tags-split/proj/annotatedTags-proj")));
+    EXPECT_EQ(snapshotOf(path("tags-split/proj")).join('\n').toStdString(), once.join('\n').toStdString());
 }
 
 // The state files a run leaves behind, damaged between two runs: the next run

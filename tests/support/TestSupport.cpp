@@ -7,6 +7,8 @@
 #include <QStandardPaths>
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 namespace TestSupport {
 
 CommandResult run(const QString &program, const QStringList &arguments,
@@ -16,6 +18,9 @@ CommandResult run(const QString &program, const QStringList &arguments,
     QProcess process;
     if (!workingDirectory.isEmpty())
         process.setWorkingDirectory(workingDirectory);
+    // Tests stop the programs they start with SIGINT; a suite started with
+    // SIGINT ignored (in the background, under nohup) would pass that on.
+    process.setChildProcessModifier([] { std::signal(SIGINT, SIG_DFL); });
     process.start(program, arguments);
     if (!process.waitForStarted(30000))
         return result;
