@@ -82,9 +82,11 @@ bool loadDump(const QString &path, const QByteArray &dump)
 {
     if (TestSupport::run(QStringLiteral("svnadmin"), {QStringLiteral("create"), path}).exitCode != 0)
         return false;
-    return TestSupport::run(QStringLiteral("svnadmin"), {QStringLiteral("load"), QStringLiteral("-q"), path},
-                            QString(), dump)
-               .exitCode == 0;
+    const auto loaded = TestSupport::run(QStringLiteral("svnadmin"),
+                                         {QStringLiteral("load"), QStringLiteral("-q"), path}, QString(), dump);
+    if (loaded.exitCode != 0)
+        qWarning("svnadmin load: %s", loaded.standardError.constData());
+    return loaded.exitCode == 0;
 }
 
 QStringList snapshotOf(const QString &gitRepository)
