@@ -161,6 +161,7 @@ void FastImportRepository::flushPendingUpdates()
         return;
 
     ensureImportRunning();
+    revisionSentCommands = true;
     // Deletions first: a branch deleted and made again in one revision ends up made.
     importProcess.writeMirrored(pendingDeletions);
     importProcess.writeMirrored(pendingResets);
@@ -169,6 +170,21 @@ void FastImportRepository::flushPendingUpdates()
 
     deletedRefs.clear();
     resetRefs.clear();
+}
+
+// The log names each commit and reset of a revision as it goes; this line
+// says that none is missing, so that a run which died between two of them
+// leaves a revision that the next run converts again (Resume reads it).
+void FastImportRepository::finishRevision(int revision)
+{
+    if (!revisionSentCommands)
+        return;
+    revisionSentCommands = false;
+    // Without the line the revision is only converted again.
+    if (!ensureImportRunning())
+        return;
+    importProcess.writeMirrored("progress SVN r" + QByteArray::number(revision) + " done\n\n");
+    drainImportProcess(true);
 }
 
 void FastImportRepository::announceBranches()

@@ -80,6 +80,7 @@ public:
     void writeAnnotatedTags() override;
     void storeBranchNotes() override;
     void flushPendingUpdates() override;
+    void finishRevision(int revision) override;
     bool hasBranch(const QString &branch) const override;
     QByteArray noteForBranch(const QString &branch) const override;
     void setNoteForBranch(const QString &branch, const QByteArray &note) override;
@@ -130,7 +131,7 @@ private:
     bool marksFileIsWellFormed() const;
     void setAsideDamagedMarksFile() const;
     int resumeFromLog(int &cutoff);
-    qint64 lastCheckpointEnd(QFile &logFile, int &cutoff) const;
+    qint64 dumpResumePoint(QFile &logFile, int &cutoff) const;
     LogScan scanLog(QFile &logFile, quint64 lastValidMark, int &cutoff);
     int firstRevisionWithoutNote(const LogScan &scan) const;
     QHash<quint64, QByteArray> marksFileObjects() const;
@@ -171,4 +172,5 @@ private:
     QSet<QString> changedTags;
     int tagChangeRevision = 0;
     int pendingUpdatesRevision = 0; // of the branch updates queued last
+    bool revisionSentCommands = false; // since the last finishRevision
 };

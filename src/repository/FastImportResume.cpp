@@ -33,6 +33,28 @@ bool isMarksLine(const QByteArray &line, quint64 *mark)
     return true;
 }
 
+// In a dump, the bytes of a data block (a message, a file) are no commands,
+// whatever lines they hold: reading goes on after them.
+void skipDataBlock(QFile &file, const QByteArray &line)
+{
+    if (!line.startsWith("data ") || !line.endsWith('\n'))
+        return;
+    bool ok = false;
+    const qint64 length = line.mid(5, line.size() - 6).toLongLong(&ok);
+    if (ok && length > 0)
+        file.seek(qMin(file.pos() + length, file.size()));
+}
+
+// "progress SVN r" + revision + " done": every command of the revision is
+// before it.
+int finishedRevision(const QByteArray &line)
+{
+    static const QRegularExpression doneLine(
+        QRegularExpression::anchoredPattern(QStringLiteral("progress SVN r(\\d+) done")));
+    const QRegularExpressionMatch match = doneLine.match(QString::fromUtf8(line.trimmed()));
+    return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+
 } // namespace
 
 // The highest commit mark up to which the marks file lists every mark, one
@@ -124,6 +146,9 @@ struct FastImportRepository::LogScan
     qint64 cutPosition = -1; // start of the line the log must be cut before; -1: none
     bool unknownMarkFound = false;
     int nextRevision = 1;
+    // The last revision, when the log says its commands are complete for
+    // others but not for it.
+    int unfinishedRevision = 0;
     QList<LoggedCommit> commits;
 };
 
@@ -148,8 +173,7 @@ int FastImportRepository::resumeFromLog(int &cutoff)
     quint64 lastValidMark = 0;
     bool dumpCut = false;
     if (dump) {
-        // The dump holds every commit it names up to its last checkpoint.
-        const qint64 end = lastCheckpointEnd(logFile, cutoff);
+        const qint64 end = dumpResumePoint(logFile, cutoff);
         dumpCut = end < logFile.size();
         if (dumpCut && !cutLog(logFile, end, cutoff))
             return -1;
@@ -163,7 +187,17 @@ int FastImportRepository::resumeFromLog(int &cutoff)
     const quint64 preparedHighestMark = highestCommitMark;
     LogScan scan = scanLog(logFile, lastValidMark, cutoff);
     const int withoutNote = scan.unknownMarkFound || dump ? 0 : firstRevisionWithoutNote(scan);
-    if (withoutNote > 0) {
+    if (scan.unfinishedRevision > 0 && (withoutNote == 0 || scan.unfinishedRevision < withoutNote)) {
+        // A run died between two commands of the revision. Converting it
+        // again gives the same commits, and those that are missing.
+        qWarning() << "WARN:" << repositoryName << "revision" << scan.unfinishedRevision
+                   << "was not finished: converting it again";
+        cutoff = scan.unfinishedRevision;
+        branchStates = preparedStates;
+        highestCommitMark = preparedHighestMark;
+        logFile.seek(0);
+        scan = scanLog(logFile, lastValidMark, cutoff);
+    } else if (withoutNote > 0) {
         // The progress line of a commit comes before the commit's note, so a
         // run that died in between left a commit without its note; a
         // conversion that had notes off has none at all. Doing the revisions
@@ -184,38 +218,56 @@ int FastImportRepository::resumeFromLog(int &cutoff)
     return scan.nextRevision;
 }
 
-// In a dump, the end of the last "checkpoint" line before the first progress
-// line of a revision at or beyond the cut-off, or the end of the dump when
-// it ends in one (as every run that was not stopped does). Progress lines
-// name their commit only after it, and a checkpoint lies between revisions'
-// commits, so cutting there leaves no commit that the resumed run writes
-// again. The cut-off falls to the first revision that loses a progress line.
-qint64 FastImportRepository::lastCheckpointEnd(QFile &logFile, int &cutoff) const
+// Where a dump can be cut for the run that goes on with it, lowering the
+// cut-off to the first revision that loses a progress line. A dump is only
+// a copy of the stream: every command in it reaches git on import, and a
+// commit comes before the progress line that names it, so a cut before a
+// revision's first progress line would leave its first commit twice.
+// Dumps that mark finished revisions are cut after the last one before the
+// cut-off, which also drops the annotated tags written at the end of the
+// run (they are written again at the end of the next one). Older dumps are
+// cut after their last "checkpoint", which lies between revisions.
+qint64 FastImportRepository::dumpResumePoint(QFile &logFile, int &cutoff) const
 {
     const QRegularExpression progressLine(
         QStringLiteral("^progress SVN r(\\d+) branch "));
     qint64 checkpointEnd = 0;
-    int firstRevisionAfter = 0;
+    qint64 finishedEnd = -1;
+    int firstAfterCheckpoint = 0;
+    int firstAfterFinished = 0;
     logFile.seek(0);
     while (!logFile.atEnd()) {
         const QByteArray line = logFile.readLine();
+        skipDataBlock(logFile, line);
         if (line == "checkpoint\n") {
             checkpointEnd = logFile.pos();
-            firstRevisionAfter = 0;
+            firstAfterCheckpoint = 0;
+            continue;
+        }
+        const int finished = finishedRevision(line);
+        if (finished > 0 && finished < cutoff) {
+            if (logFile.peek(1) == "\n")
+                logFile.read(1);
+            finishedEnd = logFile.pos();
+            firstAfterFinished = 0;
             continue;
         }
         const QRegularExpressionMatch match = progressLine.match(QString::fromUtf8(line));
         if (!match.hasMatch())
             continue;
         const int revision = match.captured(1).toInt();
-        if (firstRevisionAfter == 0)
-            firstRevisionAfter = revision;
+        if (firstAfterCheckpoint == 0)
+            firstAfterCheckpoint = revision;
+        if (firstAfterFinished == 0)
+            firstAfterFinished = revision;
         if (revision >= cutoff)
             break;
     }
-    if (firstRevisionAfter > 0 && firstRevisionAfter < cutoff && checkpointEnd < logFile.size())
-        cutoff = firstRevisionAfter;
-    return checkpointEnd;
+    const qint64 end = finishedEnd >= 0 ? finishedEnd : checkpointEnd;
+    const int firstLost = finishedEnd >= 0 ? firstAfterFinished : firstAfterCheckpoint;
+    if (firstLost > 0 && firstLost < cutoff && end < logFile.size())
+        cutoff = firstLost;
+    return end;
 }
 
 // Reads the log from its current position, filling the branch records with
@@ -227,11 +279,15 @@ FastImportRepository::LogScan FastImportRepository::scanLog(QFile &logFile, quin
     // allows it), but never a blank, so the first " = :" ends the name.
     const QRegularExpression progressLine(QRegularExpression::anchoredPattern(
         QStringLiteral("progress SVN r(\\d+) branch (.*?) = :(\\d+)(?: #(.*))?")));
+    const bool dump = CommandLineParser::instance()->contains(QStringLiteral("create-dump"));
     LogScan scan;
     int lastRevision = 0;
+    int lastFinishedRevision = 0;
     while (!logFile.atEnd()) {
         const qint64 lineStart = logFile.pos();
         QByteArray line = logFile.readLine();
+        if (dump)
+            skipDataBlock(logFile, line);
         if (!line.endsWith('\n')) {
             // Cut short while it was written: its mark may have lost digits,
             // and output appended later would run on from it.
@@ -243,6 +299,10 @@ FastImportRepository::LogScan FastImportRepository::scanLog(QFile &logFile, quin
         line = line.trimmed();
         if (line.isEmpty())
             continue;
+        if (const int finished = finishedRevision(line)) {
+            lastFinishedRevision = finished;
+            continue;
+        }
 
         const QRegularExpressionMatch match = progressLine.match(QString::fromUtf8(line));
         if (!match.hasMatch())
@@ -287,6 +347,11 @@ FastImportRepository::LogScan FastImportRepository::scanLog(QFile &logFile, quin
             scan.commits.append({revision, mark});
     }
     scan.nextRevision = lastRevision + 1;
+    // Logs written before finished revisions were marked have no such line
+    // and are read as they always were.
+    // A dump is cut after its last finished revision before it is read.
+    if (!dump && lastRevision > 0 && lastFinishedRevision != lastRevision && lastFinishedRevision > 0)
+        scan.unfinishedRevision = lastRevision;
     return scan;
 }
 

@@ -294,6 +294,10 @@ void FastImportRepository::writeAnnotatedTags()
     const bool addMetadata = options->contains(QStringLiteral("add-metadata"));
     const bool addMetadataNotes = options->contains(QStringLiteral("add-metadata-notes"));
 
+    // A dump that is resumed loses these tags and their notes, and gets them
+    // again at the end of the next run: the notes kept for it are those
+    // without them.
+    const QHash<QString, QByteArray> notesBeforeTags = branchNotes;
     for (auto it = annotatedTags.constBegin(); it != annotatedTags.constEnd(); ++it) {
         const QByteArray tagName = it.key().toUtf8();
         const AnnotatedTag &tag = it.value();
@@ -341,6 +345,8 @@ void FastImportRepository::writeAnnotatedTags()
     drainImportProcess(false);
     printf("\n");
     fflush(stdout);
+    if (options->contains(QStringLiteral("create-dump")))
+        branchNotes = notesBeforeTags;
 }
 
 void FastImportRepository::loadBranchNotes()

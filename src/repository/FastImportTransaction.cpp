@@ -265,6 +265,7 @@ int FastImportRepository::Transaction::writeCommit()
 
     if (!repository->ensureImportRunning())
         return 1;
+    repository->revisionSentCommands = true;
     const quint64 commitMark = ++repository->highestCommitMark;
     const QByteArray text = commitMessage();
     const int parentMark = chooseParent(int(commitMark));

@@ -75,6 +75,11 @@ void ForwardingRepository::setNoteForBranch(const QString &branch, const QByteAr
     target->setNoteForBranch(branch, note);
 }
 
+void ForwardingRepository::finishRevision(int revision)
+{
+    target->finishRevision(revision);
+}
+
 bool ForwardingRepository::usesPrefix() const
 {
     return !prefix.isEmpty() || target->usesPrefix();

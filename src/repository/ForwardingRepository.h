@@ -47,6 +47,7 @@ public:
     void writeAnnotatedTags() override;
     void storeBranchNotes() override;
     void flushPendingUpdates() override;
+    void finishRevision(int revision) override;
     bool hasBranch(const QString &branch) const override;
     QByteArray noteForBranch(const QString &branch) const override;
     void setNoteForBranch(const QString &branch, const QByteArray &note) override;

@@ -55,6 +55,8 @@ public:
     virtual void writeAnnotatedTags() = 0;
     virtual void storeBranchNotes() = 0;
     virtual void flushPendingUpdates() = 0;
+    // After the last commit of a revision: the revision is complete in git.
+    virtual void finishRevision(int revision) = 0;
     virtual bool hasBranch(const QString &branch) const = 0;
     virtual QByteArray noteForBranch(const QString &branch) const = 0;
     virtual void setNoteForBranch(const QString &branch, const QByteArray &note) = 0;

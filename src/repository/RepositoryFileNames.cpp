@@ -34,19 +34,29 @@ QString mirrorFileName(const QString &repositoryName)
     return QStringLiteral("gitlog-") + flattenedName(repositoryName);
 }
 
+// Without a repository directory (a dump), the state files lie beside the
+// dump, so that a later run that appends to it can resume from them.
+static QString stateFilePath(const QString &repositoryName, const QString &prefix)
+{
+    const QString fileName = prefix + flattenedName(repositoryName);
+    if (CommandLineParser::instance()->contains(QStringLiteral("create-dump")))
+        return fileName;
+    return repositoryName + QLatin1Char('/') + fileName;
+}
+
 QString annotatedTagsFilePath(const QString &repositoryName)
 {
-    return repositoryName + QStringLiteral("/annotatedTags-") + flattenedName(repositoryName);
+    return stateFilePath(repositoryName, QStringLiteral("annotatedTags-"));
 }
 
 QString annotatedTagChangesFilePath(const QString &repositoryName)
 {
-    return repositoryName + QStringLiteral("/annotatedTagChanges-") + flattenedName(repositoryName);
+    return stateFilePath(repositoryName, QStringLiteral("annotatedTagChanges-"));
 }
 
 QString branchNotesFilePath(const QString &repositoryName)
 {
-    return repositoryName + QStringLiteral("/branchNotes-") + flattenedName(repositoryName);
+    return stateFilePath(repositoryName, QStringLiteral("branchNotes-"));
 }
 
 } // namespace RepositoryFileNames

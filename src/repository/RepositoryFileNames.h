@@ -17,6 +17,8 @@ QString marksFileName(const QString &repositoryName);
 // Relative to the current directory.
 QString marksFilePath(const QString &repositoryName);
 QString mirrorFileName(const QString &repositoryName);
+// The state files: inside the repository directory, or with create-dump
+// (which makes none) in the current directory beside the dump.
 QString annotatedTagsFilePath(const QString &repositoryName);
 // The tag changes since the tags file was written (AnnotatedTagJournal).
 QString annotatedTagChangesFilePath(const QString &repositoryName);

@@ -109,5 +109,7 @@ Status RevisionExporter::commitTransactions()
             return Failure();
         it = m_transactions.erase(it);
     }
+    for (const QString &name : std::as_const(names))
+        m_repositories.value(name)->finishRevision(m_revision);
     return Status();
 }

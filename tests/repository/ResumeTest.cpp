@@ -354,3 +354,30 @@ TEST_F(ResumeTest, CommitWithoutItsNoteIsDoneAgain)
 }
 
 } // namespace
+
+// A revision of the log without its "done" line lost commands after the
+// last it names: it is converted again. A log without any such line (from
+// an older version) is read as before.
+TEST_F(ResumeTest, UnfinishedRevisionIsConvertedAgain)
+{
+    const QByteArray finished = "progress SVN r1 branch trunk = :1\n\nprogress SVN r1 done\n\n"
+                                "progress SVN r2 branch b = :1 # from branch trunk at r1 => r1\n"
+                                "progress SVN r2 branch b = :2\n";
+    write(QStringLiteral("log-repo"), finished + "progress SVN r2 done\n\n");
+    writeMarks(QStringLiteral("repo"), 2);
+    EXPECT_EQ(resume(), 3);
+
+    write(QStringLiteral("log-repo"), finished);
+    MessageCapture capture;
+    int cutoff = 0;
+    EXPECT_EQ(resume(INT_MAX, &cutoff), 2);
+    EXPECT_EQ(cutoff, 2);
+    EXPECT_TRUE(capture.contains(
+        QStringLiteral("WARN: \"repo\" revision 2 was not finished: converting it again")))
+        << capture.messages().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(read(QStringLiteral("log-repo")), finished.left(finished.indexOf("progress SVN r2")));
+
+    write(QStringLiteral("log-repo"), countingLog(3));
+    writeMarks(QStringLiteral("repo"), 3);
+    EXPECT_EQ(resume(), 4);
+}

@@ -63,6 +63,7 @@ public:
     void writeAnnotatedTags() override {}
     void storeBranchNotes() override {}
     void flushPendingUpdates() override;
+    void finishRevision(int) override {}
     bool hasBranch(const QString &) const override { return true; }
     QByteArray noteForBranch(const QString &) const override { return QByteArray(); }
     void setNoteForBranch(const QString &, const QByteArray &) override {}
