@@ -286,9 +286,23 @@ TEST_P(CrashResumeAt, KilledRunResumesToTheSameResult)
                                       "[ \"$(readlink $p/cwd 2>/dev/null)\" = \"$PWD/proj\" ] && busy=1; done; "
                                       "[ $busy = 0 ] && break; sleep 0.1; done"),
                        path(work));
+    // A fast-import handed a stream cut short says so; the resumed run must
+    // add no such line of its own.
+    const QStringList interruptedFatal = TestSupport::fastImportFatalLines(path(work));
     const auto resumed = convert(work, {});
     ASSERT_EQ(resumed.exitCode, 0) << resumed.standardError.constData();
-    EXPECT_TRUE(TestSupport::fastImportFatalLines(path(work)).isEmpty());
+    // Each may stand in the log and in the saved copy of the log it was cut from.
+    const auto withoutFileName = [](QStringList lines) {
+        for (QString &line : lines)
+            line = line.section(QStringLiteral(": "), 1);
+        return lines;
+    };
+    QStringList resumedFatal = withoutFileName(TestSupport::fastImportFatalLines(path(work)));
+    for (const QString &line : withoutFileName(interruptedFatal)) {
+        resumedFatal.removeOne(line);
+        resumedFatal.removeOne(line);
+    }
+    EXPECT_TRUE(resumedFatal.isEmpty()) << resumedFatal.join('\n').toStdString();
     EXPECT_EQ(snapshotOf(path(work + "/proj")).join(QLatin1Char('\n')).toStdString(),
               reference.join(QLatin1Char('\n')).toStdString());
 }
