@@ -1,0 +1,107 @@
+#pragma once
+
+#include "common/Failure.h"
+#include "svn/ChangedPathsReader.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+// What one pass over a Subversion history tells about its layout, its
+// authors and the places that need a decision before a conversion.
+class HistorySurvey
+{
+public:
+    enum class BranchKind { Trunk, Branch, Tag, Other };
+
+    // A trunk, a directory under branches or tags, or a directory copied
+    // from another one anywhere else: each a branch or tag candidate.
+    struct BranchCandidate
+    {
+        QString path;       // without a trailing "/"
+        QString project;    // the directory holding trunk, branches and tags; "" at the top
+        BranchKind kind = BranchKind::Other;
+        QString name;       // the branch or tag name under its container
+        QList<int> createdRevisions;
+        int lastChangedRevision = -1;
+        int deletedRevision = -1; // the last deletion; -1 while it exists
+        QString sourcePath;       // of the latest creation by copy; empty when made without
+        int sourceRevision = -1;
+    };
+
+    struct Author
+    {
+        int revisions = 0;
+        int firstRevision = -1;
+        int lastRevision = -1;
+    };
+
+    struct PathAtRevision
+    {
+        QString path;
+        int revision = -1;
+        QString source;       // copies: the source path
+        int sourceRevision = -1;
+        qint64 size = 0;      // files: the length in bytes
+    };
+
+    // A list that keeps its first examples and counts the rest.
+    struct Examples
+    {
+        QList<PathAtRevision> items;
+        int total = 0;
+        void add(const PathAtRevision &item);
+    };
+
+    static constexpr int largestFileCount = 10;
+
+    // Reads every revision of the reader's repository once; progress shows
+    // on standard error when it is a terminal.
+    Status run(ChangedPathsReader &reader);
+
+    int latestRevision() const { return m_latestRevision; }
+    // Project directory -> which of "trunk", "branches" and "tags" it holds.
+    const QMap<QString, QStringList> &projects() const { return m_projects; }
+    const QMap<QString, BranchCandidate> &candidates() const { return m_candidates; }
+    const QMap<QByteArray, Author> &authors() const { return m_authors; }
+    // Candidates of the standard layout whose name git refuses as a ref.
+    QList<BranchCandidate> refusedNames() const;
+    const Examples &externals() const { return m_externals; }
+    const Examples &mergeinfo() const { return m_mergeinfo; }
+    const QList<PathAtRevision> &largestFiles() const { return m_largestFiles; }
+    const Examples &copiesFromOutside() const { return m_copiesFromOutside; }
+
+    // The ref a candidate of the standard layout becomes: the branch name,
+    // or "refs/tags/" and the tag name.
+    static QString refNameOf(const BranchCandidate &candidate);
+    static QString kindName(BranchKind kind);
+
+private:
+    struct Placement
+    {
+        QString project;
+        QString container; // "trunk", "branches", "tags"; empty outside the layout
+        QString root;      // the branch root holding the path; empty when none
+        QString name;
+    };
+    static Placement placementOf(const QString &path);
+
+    void countAuthor(const QByteArray &author, int revision);
+    void recordChange(ChangedPathsReader &reader, int revision,
+                      const ChangedPathsReader::ChangedPath &change);
+    BranchCandidate &candidateFor(const QString &path, const Placement &placement);
+    void markDeletedBelow(const QString &directory, int revision);
+    void markChanged(const QString &path, int revision);
+    void recordFileSize(const QString &path, int revision, qint64 size);
+
+    int m_latestRevision = 0;
+    QMap<QString, QStringList> m_projects;
+    QMap<QString, BranchCandidate> m_candidates;
+    QMap<QByteArray, Author> m_authors;
+    Examples m_externals;
+    Examples m_mergeinfo;
+    QList<PathAtRevision> m_largestFiles;
+    Examples m_copiesFromOutside;
+};
