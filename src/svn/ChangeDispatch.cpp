@@ -134,6 +134,8 @@ Status RevisionExporter::handleChangedPath(const QByteArray &path, const PathCha
             handled = true;
         } else if (isDirectory && copyFromPath) {
             qDebug() << matchedPath << "is a copy-with-history, auto-recursing";
+            if (m_observer)
+                m_observer->uncoveredPath(m_revision, matchedPath, false);
             if (Status status = descendIntoDirectory(path.constData(), change, copyFromPath,
                                                      ruleList, copyFromRevision, changes, pool);
                 !status)
@@ -157,6 +159,10 @@ Status RevisionExporter::handleChangedPath(const QByteArray &path, const PathCha
     }
     if (change.kind == svn_fs_path_change_delete) {
         qDebug() << matchedPath << "is being deleted but I don't know anything about it; ignoring";
+        return Status();
+    }
+    if (m_observer) {
+        m_observer->uncoveredPath(m_revision, matchedPath, true);
         return Status();
     }
     return Failure() << matchedPath << "did not match any rules; cannot continue";

@@ -136,6 +136,10 @@ Status RevisionExporter::exportMatchedPath(const char *path, const PathChange &c
     // Every ref this path can make (the branch, its tag, its backups) derives
     // from the branch name; one git refuses would kill fast-import.
     if (!FastImportStream::isValidRefName(target.branch)) {
+        if (m_observer) {
+            m_observer->refusedRefName(m_revision, matchedPath, target.branch, rule);
+            return Status();
+        }
         m_refNameRefused = true;
         return Failure() << "Branch name" << target.branch << "for" << matchedPath
                          << "from rule" << rule.summary() << "is not a valid git ref name:"

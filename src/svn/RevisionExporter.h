@@ -3,6 +3,7 @@
 #include "common/Failure.h"
 #include "repository/Repository.h"
 #include "rules/MatchRule.h"
+#include "svn/DispatchObserver.h"
 #include "svn/ExportOptions.h"
 #include "svn/IdentityMap.h"
 #include "svn/RuleTarget.h"
@@ -51,6 +52,9 @@ public:
                         const QHash<QString, Repository *> &repositories,
                         const IdentityMap &identities, const QString &identityDomain,
                         MatchCounter *matchCounter = nullptr);
+
+    // Rules checking: problems go to the observer and the dispatch goes on.
+    void setDispatchObserver(DispatchObserver *observer) { m_observer = observer; }
 
     Status openRevisionRoot();
     Status collectChangedPaths();
@@ -175,4 +179,5 @@ private:
     bool m_needCommit = false;
     // Set when a rule gave a branch name git refuses; it fails the revision.
     bool m_refNameRefused = false;
+    DispatchObserver *m_observer = nullptr;
 };

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "repository/Repository.h"
+
+#include <QSet>
+
+// A repository for checking rules: it keeps which branches exist, so that
+// the dispatch decides exactly as in a conversion, and writes nothing.
+class CheckingRepository : public Repository
+{
+public:
+    // target: the repository a forwarding rule writes into, or null.
+    CheckingRepository(const RepositoryRule &rule, CheckingRepository *target);
+
+    int prepareResume(int &) override { return 0; }
+    void loadAnnotatedTags() override {}
+    void loadBranchNotes() override {}
+    void recoverLogFile() override {}
+    void announceBranches() override {}
+    int makeBranch(const QString &branch, int revision, const QString &sourceBranch,
+                   int sourceRevision, bool sourceHoldsFiles = true) override;
+    int dropBranch(const QString &branch, int revision) override;
+    Transaction *beginTransaction(const QString &branch, const QString &svnPrefix,
+                                  int revision) override;
+    void recordAnnotatedTag(const QString &, const QString &, int, const QByteArray &, uint,
+                            const QByteArray &) override
+    {
+    }
+    void writeAnnotatedTags() override {}
+    void storeBranchNotes() override {}
+    void flushPendingUpdates() override {}
+    bool hasBranch(const QString &branch) const override;
+    QByteArray noteForBranch(const QString &) const override { return QByteArray(); }
+    void setNoteForBranch(const QString &, const QByteArray &) override {}
+    bool usesPrefix() const override { return !m_prefix.isEmpty(); }
+    QString name() const override { return m_name; }
+    Repository *targetRepository() override;
+
+private:
+    QString m_name;
+    QString m_prefix;
+    CheckingRepository *m_target;
+    QSet<QString> m_branches;
+};

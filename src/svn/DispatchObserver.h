@@ -1,0 +1,24 @@
+#pragma once
+
+#include "rules/MatchRule.h"
+
+#include <QString>
+
+// Told by the change dispatch of the rules problems it meets. With an
+// observer the dispatch goes on past them, so that one pass over a history
+// finds every problem; without one (a conversion) the first unmatched path
+// or refused name fails the revision.
+class DispatchObserver
+{
+public:
+    virtual ~DispatchObserver() = default;
+
+    // A changed path that no rule of any rules file covers. stopsConversion
+    // is false for a copied directory, which the converter descends into and
+    // whose uncovered entries it passes over silently.
+    virtual void uncoveredPath(int revision, const QString &matchedPath,
+                               bool stopsConversion) = 0;
+    // A rule gave a branch or tag name that git refuses as a ref name.
+    virtual void refusedRefName(int revision, const QString &matchedPath, const QString &branch,
+                                const MatchRule &rule) = 0;
+};

@@ -1,0 +1,184 @@
+// tallowmere-survey end to end: starter rules that convert without a stop,
+// a rules check that reports every problem, the identity skeleton.
+
+#include "E2eBench.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TestSupport::CommandResult survey(const QStringList &arguments)
+{
+    const auto result = TestSupport::run(QStringLiteral(TALLOWMERE_SURVEY_BINARY), arguments);
+    EXPECT_FALSE(result.crashed) << result.standardError.constData();
+    return result;
+}
+
+bool parsesAsJson(const QByteArray &text)
+{
+    return TestSupport::run(QStringLiteral("python3"),
+                            {QStringLiteral("-m"), QStringLiteral("json.tool")}, QString(), text)
+                   .exitCode
+            == 0;
+}
+
+QStringList svnlook(const E2eBench &bench, const QStringList &arguments)
+{
+    const auto result = TestSupport::run(QStringLiteral("svnlook"),
+                                         QStringList{arguments.first(), bench.repositoryPath()}
+                                                 + arguments.mid(1));
+    EXPECT_EQ(result.exitCode, 0) << result.standardError.constData();
+    return QString::fromUtf8(result.standardOutput).split('\n', Qt::SkipEmptyParts);
+}
+
+// The files of a git ref equal those of a Subversion directory at the
+// youngest revision, by name and content.
+void expectSameTree(E2eBench &bench, const QString &repository, const QString &ref,
+                    const QString &svnDirectory)
+{
+    QStringList svnFiles;
+    for (const QString &line : svnlook(bench, {"tree", "--full-paths", svnDirectory})) {
+        if (!line.endsWith('/'))
+            svnFiles.append(line.mid(svnDirectory.size()));
+    }
+    svnFiles.sort();
+    QStringList gitFiles;
+    for (const QString &line : bench.tree(repository, ref))
+        gitFiles.append(line.section(' ', 0, -2));
+    gitFiles.sort();
+    ASSERT_EQ(gitFiles, svnFiles) << repository.toStdString() << " " << ref.toStdString();
+    for (const QString &file : svnFiles) {
+        const QByteArray svnContent = TestSupport::run(
+                QStringLiteral("svnlook"), {QStringLiteral("cat"), bench.repositoryPath(),
+                                            svnDirectory + file}).standardOutput;
+        EXPECT_EQ(bench.fileAt(repository, ref, file), svnContent) << file.toStdString();
+    }
+}
+
+bool haveTools()
+{
+    return TestSupport::requireTool(QStringLiteral("svnmucc"))
+            && TestSupport::requireTool(QStringLiteral("svnlook"))
+            && TestSupport::requireTool(QStringLiteral("git"))
+            && TestSupport::requireTool(QStringLiteral("python3"));
+}
+
+} // namespace
+
+TEST(SurveyTest, StarterRulesConvertASingleProjectAndTheCheckFindsEveryProblem)
+{
+    if (!haveTools())
+        return;
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_GT(bench.commit({"mkdir", "trunk", "mkdir", "branches", "mkdir", "tags", "put",
+                            "@one", "trunk/a.txt"}, "start", "alice"), 0);
+    ASSERT_GT(bench.commit({"cp", "1", "trunk", "branches/my fix"}, "branch", "bob"), 0);
+    ASSERT_GT(bench.commit({"put", "@two", "branches/my fix/b.txt"}, "fix", "bob"), 0);
+    ASSERT_GT(bench.commit({"cp", "2", "trunk", "tags/release 1.0"}, "tag", "carol"), 0);
+    ASSERT_GT(bench.commit({"cp", "3", "branches/my fix", "tags/v2"}, "tag", "alice"), 0);
+    ASSERT_GT(bench.commit({"put", "@three", "trunk/a.txt"}, "more", "alice"), 0);
+
+    const QString rules = bench.path("starter.rules");
+    const QString identities = bench.path("authors.txt");
+    auto result = survey({"--write-rules", rules, "--write-identities", identities,
+                          "--identity-domain", "example.org", "--json",
+                          bench.repositoryPath()});
+    ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
+    EXPECT_TRUE(parsesAsJson(result.standardOutput));
+    const QJsonObject report = QJsonDocument::fromJson(result.standardOutput).object();
+    EXPECT_EQ(report.value("refusedNames").toArray().size(), 2);
+
+    // Every author once.
+    QStringList lines = QString::fromUtf8(TestSupport::readFile(identities))
+                                .split('\n', Qt::SkipEmptyParts);
+    lines.sort();
+    EXPECT_EQ(lines, QStringList({"alice = alice <alice@example.org>",
+                                  "bob = bob <bob@example.org>",
+                                  "carol = carol <carol@example.org>"}));
+
+    // The starter rules convert the whole history; every branch equals Subversion.
+    result = bench.convert({"--rules", rules, "--identity-map", identities});
+    ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
+    const QString repository = QDir(bench.repositoryPath()).dirName();
+    expectSameTree(bench, repository, "master", "/trunk/");
+    expectSameTree(bench, repository, "my_fix", "/branches/my fix/");
+    expectSameTree(bench, repository, "refs/tags/release_1.0", "/tags/release 1.0/");
+    expectSameTree(bench, repository, "refs/tags/v2", "/tags/v2/");
+
+    // With complete rules the check passes.
+    result = survey({"--check-rules", rules, bench.repositoryPath()});
+    EXPECT_EQ(result.exitCode, 0) << result.standardOutput.constData();
+
+    // Rules without the tags: every tag directory is listed; the refused
+    // branch name comes with its rule.
+    const QString partial = bench.writeRules("partial.rules",
+                                             "create repository r\nend repository\n"
+                                             "match /trunk/\n  repository r\n  branch master\n"
+                                             "end match\n"
+                                             "match /branches/([^/]+)/\n  repository r\n"
+                                             "  branch \\1\nend match\n"
+                                             "match /nowhere/\nend match\n");
+    result = survey({"--check-rules", partial, "--json", bench.repositoryPath()});
+    EXPECT_EQ(result.exitCode, 1);
+    ASSERT_TRUE(parsesAsJson(result.standardOutput));
+    const QJsonObject check = QJsonDocument::fromJson(result.standardOutput).object();
+    QStringList uncovered;
+    for (const QJsonValue &group : check.value("uncovered").toArray()) {
+        for (const QJsonValue &path : group.toObject().value("paths").toArray())
+            uncovered.append(path.toString());
+    }
+    QStringList tags = svnlook(bench, {"tree", "--full-paths", "--non-recursive", "/tags/"});
+    tags.removeAll("tags/");
+    ASSERT_EQ(tags.size(), 2);
+    EXPECT_EQ(uncovered.size(), tags.size()) << uncovered.join(' ').toStdString();
+    for (const QString &tag : tags)
+        EXPECT_TRUE(uncovered.contains('/' + tag)) << tag.toStdString();
+    const QJsonArray refused = check.value("refusedNames").toArray();
+    ASSERT_EQ(refused.size(), 1);
+    EXPECT_EQ(refused.at(0).toObject().value("name").toString(), "my fix");
+    EXPECT_TRUE(refused.at(0).toObject().value("rule").toString().endsWith(
+            "partial.rules:7 /branches/([^/]+)/"));
+    EXPECT_EQ(check.value("unusedRules").toArray().size(), 1);
+
+    result = survey({"--check-rules", partial, bench.repositoryPath()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.standardOutput.contains("\"my fix\" from rule")) << result.standardOutput.constData();
+}
+
+TEST(SurveyTest, StarterRulesConvertAMultiProjectLayout)
+{
+    if (!haveTools())
+        return;
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_GT(bench.commit({"mkdir", "projA", "mkdir", "projA/trunk", "mkdir", "projA/tags",
+                            "mkdir", "projB", "mkdir", "projB/trunk", "mkdir", "projB/branches",
+                            "put", "@a", "projA/trunk/a.txt", "put", "@b", "projB/trunk/b.txt",
+                            "put", "@top", "README"}), 0);
+    ASSERT_GT(bench.commit({"cp", "1", "projA/trunk", "projA/tags/v 1"}), 0);
+    ASSERT_GT(bench.commit({"cp", "1", "projB/trunk", "projB/branches/b1"}), 0);
+    ASSERT_GT(bench.commit({"put", "@b2", "projB/branches/b1/b.txt", "put", "@top2", "README"}),
+              0);
+
+    const QString rules = bench.path("starter.rules");
+    auto result = survey({"--write-rules", rules, bench.repositoryPath()});
+    ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
+    EXPECT_TRUE(result.standardOutput.contains("/projA: tags, trunk"))
+            << result.standardOutput.constData();
+    result = survey({"--check-rules", rules, bench.repositoryPath()});
+    EXPECT_EQ(result.exitCode, 0) << result.standardOutput.constData();
+
+    result = bench.convert({"--rules", rules});
+    ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
+    expectSameTree(bench, "projA", "master", "/projA/trunk/");
+    expectSameTree(bench, "projA", "refs/tags/v_1", "/projA/tags/v 1/");
+    expectSameTree(bench, "projB", "master", "/projB/trunk/");
+    expectSameTree(bench, "projB", "b1", "/projB/branches/b1/");
+}
