@@ -29,6 +29,7 @@ public:
     void writeAnnotatedTags() override {}
     void storeBranchNotes() override {}
     void flushPendingUpdates() override {}
+    void finishRevision(int) override {}
     bool hasBranch(const QString &branch) const override;
     QByteArray noteForBranch(const QString &) const override { return QByteArray(); }
     void setNoteForBranch(const QString &, const QByteArray &) override {}
