@@ -28,12 +28,14 @@ CommandLineParser &options()
     return *CommandLineParser::instance();
 }
 
-// The option's value as a signed 32-bit number; 0 when absent or unusable.
-int integerOption(const char *name)
+// The option's value as a signed 32-bit number; fallback when absent or unusable.
+int integerOption(const char *name, const char *fallback = "0", int unusable = 0)
 {
     bool ok = false;
-    const int value = options().optionValue(QString::fromLatin1(name)).toInt(&ok, 10);
-    return ok ? value : 0;
+    const int value = options()
+                          .optionValue(QString::fromLatin1(name), QString::fromLatin1(fallback))
+                          .toInt(&ok, 10);
+    return ok ? value : unusable;
 }
 
 void printUsage()
@@ -46,6 +48,11 @@ bool flagOption(const char *name)
     return options().contains(QString::fromLatin1(name));
 }
 
+QString stringOption(const char *name)
+{
+    return options().optionValue(QString::fromLatin1(name));
+}
+
 ExportOptions exportOptions()
 {
     ExportOptions exportOptions;
@@ -56,6 +63,38 @@ ExportOptions exportOptions()
     exportOptions.svnIgnore = flagOption("svn-ignore");
     exportOptions.propcheck = flagOption("propcheck");
     return exportOptions;
+}
+
+RepositoryOptions repositoryOptions()
+{
+    RepositoryOptions repositoryOptions;
+    repositoryOptions.dryRun = flagOption("dry-run");
+    repositoryOptions.createDump = flagOption("create-dump");
+    repositoryOptions.debugRules = flagOption("debug-rules");
+    repositoryOptions.addMetadata = flagOption("add-metadata");
+    repositoryOptions.addMetadataNotes = flagOption("add-metadata-notes");
+    repositoryOptions.commitInterval = integerOption("commit-interval", "10000");
+    repositoryOptions.fastImportTimeoutSeconds = integerOption("fast-import-timeout", "30");
+    if (flagOption("msg-filter"))
+        repositoryOptions.messageFilter = stringOption("msg-filter");
+    return repositoryOptions;
+}
+
+DriverOptions driverOptions()
+{
+    DriverOptions driverOptions;
+    driverOptions.sourcePath = options().arguments().constFirst();
+    driverOptions.rulesFile = stringOption("rules");
+    driverOptions.identityMapGiven = flagOption("identity-map");
+    driverOptions.identityMapFile = stringOption("identity-map");
+    driverOptions.identityDomainGiven = flagOption("identity-domain");
+    driverOptions.identityDomain = stringOption("identity-domain");
+    driverOptions.revisionsFile = stringOption("revisions-file");
+    driverOptions.resumeFrom = integerOption("resume-from");
+    driverOptions.maxRev = integerOption("max-rev");
+    driverOptions.exportOptions = exportOptions();
+    driverOptions.repositoryOptions = repositoryOptions();
+    return driverOptions;
 }
 
 } // namespace
@@ -74,7 +113,7 @@ int Driver::run()
         return commandLineExit;
 
     m_application = std::make_unique<QCoreApplication>(m_argc, m_argv);
-    m_rules = std::make_unique<RulesFileSet>(options().optionValue(QStringLiteral("rules")), &*m_statistics);
+    m_rules = std::make_unique<RulesFileSet>(m_options.rulesFile, &*m_statistics);
     if (Status loaded = m_rules->load(); !loaded) {
         reportFailure(loaded.failure());
         return 1;
@@ -137,6 +176,7 @@ int Driver::checkCommandLine()
         fprintf(stderr, "tallowmere failed: please specify the rules using the 'rules' argument\n");
         return 11;
     }
+    m_options = driverOptions();
     warnAboutMissingIdentities();
     fflush(stdout);
     return -1;
@@ -144,8 +184,7 @@ int Driver::checkCommandLine()
 
 void Driver::warnAboutMissingIdentities() const
 {
-    if (options().contains(QStringLiteral("identity-map"))
-        || options().contains(QStringLiteral("identity-domain")))
+    if (m_options.identityMapGiven || m_options.identityDomainGiven)
         return;
     fprintf(stderr,
             "WARNING; no identity-map or -domain specified, all commits will use default @%s"
@@ -157,13 +196,13 @@ void Driver::readRevisionBounds()
 {
     // Revisions count from 1: a resume point below that is no resume point
     // (a cut-off below every revision would repeat the creation pass for ever).
-    m_resumeFrom = std::max(integerOption("resume-from"), 0);
-    m_maxRev = integerOption("max-rev");
+    m_resumeFrom = std::max(m_options.resumeFrom, 0);
+    m_maxRev = m_options.maxRev;
 }
 
 bool Driver::readIdentities()
 {
-    const QString fileName = options().optionValue(QStringLiteral("identity-map"));
+    const QString &fileName = m_options.identityMapFile;
     const IdentityMapContents contents = readIdentityMap(fileName);
     if (contents.rejectedLines.isEmpty()) {
         m_identities = contents.identities;
@@ -212,7 +251,8 @@ Driver::PassResult Driver::createRepositoriesPass(int &cutoff, int &minRev)
     minRev = 1;
     const QList<RepositoryRule> rules = m_rules->repositoryRules();
     for (const RepositoryRule &rule : rules) {
-        Repository *repository = repositoryFromRule(rule, m_repositories);
+        Repository *repository =
+                repositoryFromRule(rule, m_repositories, m_options.repositoryOptions);
         if (!repository)
             return PassResult::Failed;
         m_repositories.insert(rule.name, repository);
@@ -235,7 +275,7 @@ Driver::PassResult Driver::createRepositoriesPass(int &cutoff, int &minRev)
 
 QString Driver::identityDomain() const
 {
-    QString domain = options().optionValue(QStringLiteral("identity-domain"));
+    QString domain = m_options.identityDomain;
     domain.remove(QLatin1Char('@'));
     domain = domain.simplified();
     return domain.isEmpty() ? QString::fromLatin1(defaultIdentityDomain) : domain;
@@ -248,13 +288,13 @@ bool Driver::setUpSource()
         return false;
     }
     Result<std::unique_ptr<SvnSource>> opened =
-            SvnSource::open(options().arguments().constFirst());
+            SvnSource::open(m_options.sourcePath);
     if (!opened) {
         reportFailure(opened.failure());
         return false;
     }
     m_source = opened.takeValue();
-    m_source->assignOptions(exportOptions());
+    m_source->assignOptions(m_options.exportOptions);
     m_source->assignMatchRules(m_rules->matchRuleLists(), &*m_statistics);
     m_source->assignRepositories(m_repositories);
     m_source->assignIdentityMap(m_identities);
@@ -269,7 +309,7 @@ bool Driver::convertRevisions(int firstRevision)
     // fail the run after everything else was converted.
     const int lastRevision = m_maxRev >= 1 ? std::min(m_maxRev, latest) : latest;
     const RevisionSet revisionFilter = readRevisionList(
-        options().optionValue(QStringLiteral("revisions-file")),
+        m_options.revisionsFile,
         [this] { return m_source->latestRevision(); });
     const bool filterActive = !revisionFilter.isEmpty();
 

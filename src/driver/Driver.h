@@ -1,5 +1,6 @@
 #pragma once
 
+#include "driver/DriverOptions.h"
 #include "driver/IdentityMap.h"
 #include "driver/RuleStatistics.h"
 
@@ -44,6 +45,7 @@ private:
 
     int &m_argc;
     char **m_argv;
+    DriverOptions m_options;
     std::unique_ptr<QCoreApplication> m_application;
     std::optional<RuleStatistics> m_statistics;
     std::unique_ptr<RulesFileSet> m_rules;

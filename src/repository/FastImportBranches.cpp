@@ -2,7 +2,6 @@
 // the queued resets that reach the process at the start of a commit step.
 #include "repository/FastImportRepository.h"
 
-#include "driver/CommandLineParser.h"
 #include "repository/FastImportStream.h"
 
 #include <QDebug>
@@ -207,10 +206,8 @@ void FastImportRepository::announceBranches()
     // also when no branch is live (all deleted in the last revision).
     // Without marks (dump and dry run) the notes commit of an earlier part of
     // the stream is assumed where branches are.
-    CommandLineParser *options = CommandLineParser::instance();
-    const bool withoutMarks = options->contains(QStringLiteral("dry-run"))
-                              || options->contains(QStringLiteral("create-dump"));
-    if (options->contains(QStringLiteral("add-metadata-notes"))
+    const bool withoutMarks = options.writesToFile();
+    if (options.addMetadataNotes
         && (withoutMarks ? announcedAny : notesCommitIsKnown())) {
         ensureImportRunning();
         importProcess.writeMirrored("reset refs/notes/commits\nfrom :"

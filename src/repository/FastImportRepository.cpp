@@ -1,6 +1,5 @@
 #include "repository/FastImportRepository.h"
 
-#include "driver/CommandLineParser.h"
 #include "repository/ActiveProcessList.h"
 #include "repository/RepositoryFileNames.h"
 
@@ -23,16 +22,6 @@ const qint64 logTailBytes = 4096;
 // A process that refused a write has closed its input and is ending; this is
 // how long it gets to end before the failure is reported without its status.
 const int writeFailureGraceMs = 10000;
-
-bool optionGiven(const char *name)
-{
-    return CommandLineParser::instance()->contains(QLatin1String(name));
-}
-
-bool writesToFile()
-{
-    return optionGiven("dry-run") || optionGiven("create-dump");
-}
 
 // Runs a short git command and waits for it without time limit; its exit
 // status is not looked at.
@@ -94,8 +83,9 @@ qint64 cpuTicksOf(qint64 pid)
 
 } // namespace
 
-FastImportRepository::FastImportRepository(const RepositoryRule &rule)
-    : repositoryName(rule.name), importProcess(rule.name)
+FastImportRepository::FastImportRepository(const RepositoryRule &rule,
+                                           const RepositoryOptions &options)
+    : options(options), repositoryName(rule.name), importProcess(rule.name, options.debugRules)
 {
     for (const DeclaredBranch &branch : rule.branches)
         branchStates[branch.name].createdRevision = 1;
@@ -107,7 +97,7 @@ FastImportRepository::FastImportRepository(const RepositoryRule &rule)
         defaultBranch = QStringLiteral("master");
     branchStates[defaultBranch].createdRevision = 1;
 
-    if (!writesToFile()) {
+    if (!options.writesToFile()) {
         importProcess.setWorkingDirectory(repositoryName);
         if (!QDir(repositoryName).exists())
             createRepositoryDirectory(rule);
@@ -179,12 +169,12 @@ bool FastImportRepository::ensureImportRunning()
                                         QStringLiteral("--export-marks=") + marksFile,
                                         QStringLiteral("--force")};
 
-    const QString logFile = RepositoryFileNames::logFileNameFor(repositoryName);
+    const QString logFile = RepositoryFileNames::logFileNameFor(repositoryName, options.createDump);
     logSizeAtStart = QFileInfo(logFile).size();
     importProcess.setStandardOutputFile(logFile, QIODevice::Append);
     importProcess.setProcessChannelMode(QProcess::MergedChannels);
 
-    if (!writesToFile())
+    if (!options.writesToFile())
         importProcess.start(QStringLiteral("git"),
                             QStringList(QStringLiteral("fast-import")) + marksArguments,
                             QIODevice::ReadWrite);
@@ -214,12 +204,7 @@ bool FastImportRepository::importStillRunning()
 void FastImportRepository::stopImportProcess()
 {
     if (importProcess.state() != QProcess::NotRunning) {
-        bool isNumber = false;
-        int seconds = CommandLineParser::instance()
-                          ->optionValue(QStringLiteral("fast-import-timeout"), QStringLiteral("30"))
-                          .toInt(&isNumber);
-        if (!isNumber)
-            seconds = 0;
+        const int seconds = options.fastImportTimeoutSeconds;
         int limit = -1;
         if (seconds != 0) {
             qDebug() << "Waiting" << seconds << "seconds for fast-import to finish.";
@@ -304,7 +289,7 @@ void FastImportRepository::recordImportFailure(bool endedOnItsOwn)
     const QByteArray tail = importLogTail();
     if (!tail.isEmpty())
         qCritical() << "Last lines that git-fast-import wrote to"
-                    << RepositoryFileNames::logFileNameFor(repositoryName)
+                    << RepositoryFileNames::logFileNameFor(repositoryName, options.createDump)
                     << (":\n" + tail).constData();
 }
 
@@ -312,7 +297,7 @@ void FastImportRepository::recordImportFailure(bool endedOnItsOwn)
 // lines are left out.
 QByteArray FastImportRepository::importLogTail() const
 {
-    QFile log(RepositoryFileNames::logFileNameFor(repositoryName));
+    QFile log(RepositoryFileNames::logFileNameFor(repositoryName, options.createDump));
     if (!log.open(QIODevice::ReadOnly))
         return QByteArray();
     const qint64 start = std::max(logSizeAtStart, log.size() - logTailBytes);
@@ -359,14 +344,13 @@ bool FastImportRepository::drainImportProcess(bool nameRepository)
 
 QByteArray FastImportRepository::filterMessage(const QByteArray &message, int timeoutMs)
 {
-    if (!optionGiven("msg-filter"))
+    if (!options.messageFilter)
         return message;
 
     if (filterProcess.state() != QProcess::NotRunning)
         qFatal("filter process already running?");
 
-    const QString program =
-        CommandLineParser::instance()->optionValue(QStringLiteral("msg-filter"));
+    const QString program = *options.messageFilter;
     filterProcess.start(program, QStringList(), QIODevice::ReadWrite);
     if (!filterProcess.waitForStarted(-1))
         qFatal("Failed to Start Filter %d %s", 880, qPrintable(filterProcess.errorString()));

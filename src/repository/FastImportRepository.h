@@ -4,6 +4,7 @@
 #include "repository/BranchState.h"
 #include "repository/LoggingQProcess.h"
 #include "repository/Repository.h"
+#include "repository/RepositoryOptions.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -61,7 +62,7 @@ public:
     static constexpr quint64 firstBlobMark = 18446744073709551614ull;
     static constexpr quint64 notesCommitMark = 18446744073709551615ull;
 
-    explicit FastImportRepository(const RepositoryRule &rule);
+    FastImportRepository(const RepositoryRule &rule, const RepositoryOptions &options);
 
     int prepareResume(int &cutoff) override;
     void loadAnnotatedTags() override;
@@ -146,6 +147,7 @@ private:
     void takeBranchNotesFromGit();
     bool cutLog(QFile &logFile, qint64 position, int cutoff);
 
+    const RepositoryOptions options;
     QString defaultBranch;
     QHash<QString, BranchState> branchStates;
     QHash<QString, AnnotatedTag> annotatedTags;

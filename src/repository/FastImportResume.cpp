@@ -2,7 +2,6 @@
 // earlier runs left behind.
 #include "repository/FastImportRepository.h"
 
-#include "driver/CommandLineParser.h"
 #include "repository/GitObjectReader.h"
 #include "repository/RepositoryFileNames.h"
 
@@ -160,7 +159,7 @@ int FastImportRepository::prepareResume(int &cutoff)
 
 int FastImportRepository::resumeFromLog(int &cutoff)
 {
-    QFile logFile(RepositoryFileNames::logFileNameFor(repositoryName));
+    QFile logFile(RepositoryFileNames::logFileNameFor(repositoryName, options.createDump));
     if (!logFile.exists() || !logFile.open(QIODevice::ReadWrite)) {
         // Without a log nothing refers to the marks, but fast-import still
         // has to read the file.
@@ -169,7 +168,7 @@ int FastImportRepository::resumeFromLog(int &cutoff)
         return 1;
     }
 
-    const bool dump = CommandLineParser::instance()->contains(QStringLiteral("create-dump"));
+    const bool dump = options.createDump;
     quint64 lastValidMark = 0;
     bool dumpCut = false;
     if (dump) {
@@ -279,7 +278,7 @@ FastImportRepository::LogScan FastImportRepository::scanLog(QFile &logFile, quin
     // allows it), but never a blank, so the first " = :" ends the name.
     const QRegularExpression progressLine(QRegularExpression::anchoredPattern(
         QStringLiteral("progress SVN r(\\d+) branch (.*?) = :(\\d+)(?: #(.*))?")));
-    const bool dump = CommandLineParser::instance()->contains(QStringLiteral("create-dump"));
+    const bool dump = options.createDump;
     LogScan scan;
     int lastRevision = 0;
     int lastFinishedRevision = 0;
@@ -361,7 +360,7 @@ FastImportRepository::LogScan FastImportRepository::scanLog(QFile &logFile, quin
 int FastImportRepository::firstRevisionWithoutNote(const LogScan &scan) const
 {
     if (scan.commits.isEmpty()
-        || !CommandLineParser::instance()->contains(QStringLiteral("add-metadata-notes")))
+        || !options.addMetadataNotes)
         return 0;
     const QHash<quint64, QByteArray> objects = marksFileObjects();
     const QHash<QByteArray, QByteArray> notes = notesInGit(objects);
@@ -431,7 +430,7 @@ bool FastImportRepository::cutLog(QFile &logFile, qint64 position, int cutoff)
 
 void FastImportRepository::recoverLogFile()
 {
-    const QString logFileName = RepositoryFileNames::logFileNameFor(repositoryName);
+    const QString logFileName = RepositoryFileNames::logFileNameFor(repositoryName, options.createDump);
     const QString savedLog = logFileName + QStringLiteral(".old");
     if (!QFile::exists(savedLog))
         return;

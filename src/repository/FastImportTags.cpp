@@ -3,7 +3,6 @@
 
 #include "repository/AnnotatedTagJournal.h"
 
-#include "driver/CommandLineParser.h"
 #include "repository/FastImportStream.h"
 #include "repository/GitObjectReader.h"
 #include "repository/Metadata.h"
@@ -125,14 +124,14 @@ void FastImportRepository::recordAnnotatedTag(const QString &branch, const QStri
 
 void FastImportRepository::loadAnnotatedTags()
 {
-    const QString fileName = RepositoryFileNames::annotatedTagsFilePath(repositoryName);
+    const QString fileName = RepositoryFileNames::annotatedTagsFilePath(repositoryName, options.createDump);
     if (PersistedTable::load(fileName, annotatedTags) == PersistedTable::LoadResult::Damaged) {
         qWarning() << "WARN:" << repositoryName << "the annotated tags file" << fileName
                    << "is damaged: taking the tags from git";
         recoverAnnotatedTagsFromGit();
     }
     const AnnotatedTagJournal journal(
-        RepositoryFileNames::annotatedTagChangesFilePath(repositoryName));
+        RepositoryFileNames::annotatedTagChangesFilePath(repositoryName, options.createDump));
     const qsizetype loaded = annotatedTags.size();
     const bool journalFound = journal.replay(annotatedTags, resumeRevision > 0 ? resumeRevision : INT_MAX);
     dropTagsBeyondTheLog();
@@ -175,7 +174,7 @@ void FastImportRepository::journalTagChanges()
 {
     if (changedTags.isEmpty())
         return;
-    AnnotatedTagJournal(RepositoryFileNames::annotatedTagChangesFilePath(repositoryName))
+    AnnotatedTagJournal(RepositoryFileNames::annotatedTagChangesFilePath(repositoryName, options.createDump))
         .append(tagChangeRevision, changedTags, annotatedTags);
     changedTags.clear();
 }
@@ -185,12 +184,12 @@ void FastImportRepository::journalTagChanges()
 // journal that the file now includes.
 void FastImportRepository::saveAnnotatedTags()
 {
-    const QString fileName = RepositoryFileNames::annotatedTagsFilePath(repositoryName);
+    const QString fileName = RepositoryFileNames::annotatedTagsFilePath(repositoryName, options.createDump);
     if (annotatedTags.isEmpty())
         QFile::remove(fileName);
     else
         PersistedTable::store(fileName, annotatedTags);
-    AnnotatedTagJournal(RepositoryFileNames::annotatedTagChangesFilePath(repositoryName)).remove();
+    AnnotatedTagJournal(RepositoryFileNames::annotatedTagChangesFilePath(repositoryName, options.createDump)).remove();
     changedTags.clear();
 }
 
@@ -234,7 +233,7 @@ void FastImportRepository::recoverAnnotatedTagsFromGit()
     const GitObjectReader git(repositoryName);
     const QHash<QByteArray, QByteArray> notes = notesInGit(marksFileObjects());
     const bool metadataInMessage =
-        CommandLineParser::instance()->contains(QStringLiteral("add-metadata"));
+        options.addMetadata;
 
     for (const QString &name : git.annotatedTagNames()) {
         const QString taggedRef = hasBranch(QStringLiteral("refs/tags/") + name)
@@ -274,8 +273,8 @@ void FastImportRepository::writeAnnotatedTags()
 {
     // Saved before anything is sent, so the tags survive a failing process.
     const bool stateKept =
-        QFile::exists(RepositoryFileNames::annotatedTagsFilePath(repositoryName))
-        || QFile::exists(RepositoryFileNames::annotatedTagChangesFilePath(repositoryName));
+        QFile::exists(RepositoryFileNames::annotatedTagsFilePath(repositoryName, options.createDump))
+        || QFile::exists(RepositoryFileNames::annotatedTagChangesFilePath(repositoryName, options.createDump));
     if (!annotatedTags.isEmpty() || stateKept)
         saveAnnotatedTags();
     if (annotatedTags.isEmpty())
@@ -290,9 +289,8 @@ void FastImportRepository::writeAnnotatedTags()
         return;
     }
 
-    CommandLineParser *options = CommandLineParser::instance();
-    const bool addMetadata = options->contains(QStringLiteral("add-metadata"));
-    const bool addMetadataNotes = options->contains(QStringLiteral("add-metadata-notes"));
+    const bool addMetadata = options.addMetadata;
+    const bool addMetadataNotes = options.addMetadataNotes;
 
     // A dump that is resumed loses these tags and their notes, and gets them
     // again at the end of the next run: the notes kept for it are those
@@ -345,19 +343,19 @@ void FastImportRepository::writeAnnotatedTags()
     drainImportProcess(false);
     printf("\n");
     fflush(stdout);
-    if (options->contains(QStringLiteral("create-dump")))
+    if (options.createDump)
         branchNotes = notesBeforeTags;
 }
 
 void FastImportRepository::loadBranchNotes()
 {
-    const QString fileName = RepositoryFileNames::branchNotesFilePath(repositoryName);
+    const QString fileName = RepositoryFileNames::branchNotesFilePath(repositoryName, options.createDump);
     const PersistedTable::LoadResult result = PersistedTable::load(fileName, branchNotes);
     if (result == PersistedTable::LoadResult::Damaged)
         qWarning() << "WARN:" << repositoryName << "the branch notes file" << fileName
                    << "is damaged: taking the notes from git";
     if (result == PersistedTable::LoadResult::Damaged
-        || CommandLineParser::instance()->contains(QStringLiteral("add-metadata-notes")))
+        || options.addMetadataNotes)
         takeBranchNotesFromGit();
 }
 
@@ -402,5 +400,5 @@ void FastImportRepository::storeBranchNotes()
 {
     if (branchNotes.isEmpty())
         return;
-    PersistedTable::store(RepositoryFileNames::branchNotesFilePath(repositoryName), branchNotes);
+    PersistedTable::store(RepositoryFileNames::branchNotesFilePath(repositoryName, options.createDump), branchNotes);
 }

@@ -1,7 +1,6 @@
 // FastImportRepository::Transaction and the operation that opens it.
 #include "repository/FastImportRepository.h"
 
-#include "driver/CommandLineParser.h"
 #include "repository/FastImportStream.h"
 #include "repository/Metadata.h"
 
@@ -15,11 +14,6 @@ using FastImportStream::refFor;
 namespace {
 
 constexpr int maximumParents = 16;
-
-bool optionGiven(const char *name)
-{
-    return CommandLineParser::instance()->contains(QLatin1String(name));
-}
 
 } // namespace
 
@@ -43,9 +37,7 @@ Repository::Transaction *FastImportRepository::beginTransaction(const QString &b
     Transaction *transaction = new Transaction(this, branch, svnPrefix, revision);
 
     ++transactionsBegun;
-    int interval = CommandLineParser::instance()
-                       ->optionValue(QStringLiteral("commit-interval"), QStringLiteral("10000"))
-                       .toInt();
+    int interval = options.commitInterval;
     if (interval < 0)
         interval = -interval;
     // An interval of 0 (or one that is not a number) means no periodic checkpoints.
@@ -113,7 +105,7 @@ QIODevice *FastImportRepository::Transaction::openFile(const QString &path, int 
 
     if (!repository->ensureImportRunning())
         return nullptr;
-    if (optionGiven("dry-run"))
+    if (repository->options.dryRun)
         return &repository->importProcess;
 
     // The blob goes out at once and is not mirrored: the mirror file holds the
@@ -179,7 +171,7 @@ QByteArray FastImportRepository::Transaction::commitMessage() const
     QByteArray text = message;
     if (!text.endsWith('\n'))
         text += '\n';
-    if (optionGiven("add-metadata"))
+    if (repository->options.addMetadata)
         text += "\n" + formatMetadata(svnPrefix, revision);
     return repository->filterMessage(text);
 }
@@ -293,7 +285,7 @@ int FastImportRepository::Transaction::writeCommit()
            qPrintable(repository->repositoryName), branch.constData());
     fflush(stdout);
 
-    if (optionGiven("add-metadata-notes"))
+    if (repository->options.addMetadataNotes)
         writeNote(formatMetadata(svnPrefix, revision), false);
 
     // A process that died takes the commits it was sent with it: the

@@ -1,6 +1,5 @@
 #include "repository/LoggingQProcess.h"
 
-#include "driver/CommandLineParser.h"
 #include "repository/RepositoryFileNames.h"
 
 #include <QFile>
@@ -39,9 +38,9 @@ int inputPipeSize()
 
 } // namespace
 
-LoggingQProcess::LoggingQProcess(const QString &repositoryName)
+LoggingQProcess::LoggingQProcess(const QString &repositoryName, bool mirror)
 {
-    if (CommandLineParser::instance()->contains(QStringLiteral("debug-rules"))) {
+    if (mirror) {
         mirrorEnabled = true;
         mirrorFile.setFileName(RepositoryFileNames::mirrorFileName(repositoryName));
         mirrorFile.open(QIODevice::WriteOnly | QIODevice::Truncate);

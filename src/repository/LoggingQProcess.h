@@ -15,7 +15,8 @@
 class LoggingQProcess : public QProcess
 {
 public:
-    explicit LoggingQProcess(const QString &repositoryName);
+    // With mirror (debug-rules) the stream is copied into "gitlog-N".
+    LoggingQProcess(const QString &repositoryName, bool mirror);
     ~LoggingQProcess() override;
 
     qint64 writeMirrored(const QByteArray &bytes);

@@ -6,10 +6,11 @@
 #include <QDebug>
 
 Repository *repositoryFromRule(const RepositoryRule &rule,
-                               const QHash<QString, Repository *> &repositories)
+                               const QHash<QString, Repository *> &repositories,
+                               const RepositoryOptions &options)
 {
     if (rule.targetName.isEmpty())
-        return new FastImportRepository(rule);
+        return new FastImportRepository(rule, options);
 
     Repository *target = repositories.value(rule.targetName);
     if (!target) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "repository/RepositoryOptions.h"
 #include "rules/RepositoryRule.h"
 
 #include <QByteArray>
@@ -68,4 +69,5 @@ public:
 // Makes the repository a rule describes: a fast-import repository, or a
 // forwarding one into an earlier repository of the table. Null on failure.
 Repository *repositoryFromRule(const RepositoryRule &rule,
-                               const QHash<QString, Repository *> &repositories);
+                               const QHash<QString, Repository *> &repositories,
+                               const RepositoryOptions &options);

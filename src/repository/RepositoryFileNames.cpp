@@ -1,7 +1,5 @@
 #include "repository/RepositoryFileNames.h"
 
-#include "driver/CommandLineParser.h"
-
 namespace RepositoryFileNames {
 
 QString flattenedName(const QString &repositoryName)
@@ -11,10 +9,10 @@ QString flattenedName(const QString &repositoryName)
     return name;
 }
 
-QString logFileNameFor(const QString &repositoryName)
+QString logFileNameFor(const QString &repositoryName, bool createDump)
 {
     const QString name = flattenedName(repositoryName);
-    if (CommandLineParser::instance()->contains(QStringLiteral("create-dump")))
+    if (createDump)
         return name + QStringLiteral(".fi");
     return QStringLiteral("log-") + name;
 }
@@ -36,27 +34,28 @@ QString mirrorFileName(const QString &repositoryName)
 
 // Without a repository directory (a dump), the state files lie beside the
 // dump, so that a later run that appends to it can resume from them.
-static QString stateFilePath(const QString &repositoryName, const QString &prefix)
+static QString stateFilePath(const QString &repositoryName, const QString &prefix,
+                             bool createDump)
 {
     const QString fileName = prefix + flattenedName(repositoryName);
-    if (CommandLineParser::instance()->contains(QStringLiteral("create-dump")))
+    if (createDump)
         return fileName;
     return repositoryName + QLatin1Char('/') + fileName;
 }
 
-QString annotatedTagsFilePath(const QString &repositoryName)
+QString annotatedTagsFilePath(const QString &repositoryName, bool createDump)
 {
-    return stateFilePath(repositoryName, QStringLiteral("annotatedTags-"));
+    return stateFilePath(repositoryName, QStringLiteral("annotatedTags-"), createDump);
 }
 
-QString annotatedTagChangesFilePath(const QString &repositoryName)
+QString annotatedTagChangesFilePath(const QString &repositoryName, bool createDump)
 {
-    return stateFilePath(repositoryName, QStringLiteral("annotatedTagChanges-"));
+    return stateFilePath(repositoryName, QStringLiteral("annotatedTagChanges-"), createDump);
 }
 
-QString branchNotesFilePath(const QString &repositoryName)
+QString branchNotesFilePath(const QString &repositoryName, bool createDump)
 {
-    return stateFilePath(repositoryName, QStringLiteral("branchNotes-"));
+    return stateFilePath(repositoryName, QStringLiteral("branchNotes-"), createDump);
 }
 
 } // namespace RepositoryFileNames

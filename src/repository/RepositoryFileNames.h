@@ -9,7 +9,7 @@ namespace RepositoryFileNames {
 QString flattenedName(const QString &repositoryName);
 
 // In the current directory: "log-N", or the dump file "N.fi" with create-dump.
-QString logFileNameFor(const QString &repositoryName);
+QString logFileNameFor(const QString &repositoryName, bool createDump);
 
 // Relative to the repository directory (the fast-import working directory).
 QString marksFileName(const QString &repositoryName);
@@ -19,9 +19,9 @@ QString marksFilePath(const QString &repositoryName);
 QString mirrorFileName(const QString &repositoryName);
 // The state files: inside the repository directory, or with create-dump
 // (which makes none) in the current directory beside the dump.
-QString annotatedTagsFilePath(const QString &repositoryName);
+QString annotatedTagsFilePath(const QString &repositoryName, bool createDump);
 // The tag changes since the tags file was written (AnnotatedTagJournal).
-QString annotatedTagChangesFilePath(const QString &repositoryName);
-QString branchNotesFilePath(const QString &repositoryName);
+QString annotatedTagChangesFilePath(const QString &repositoryName, bool createDump);
+QString branchNotesFilePath(const QString &repositoryName, bool createDump);
 
 } // namespace RepositoryFileNames

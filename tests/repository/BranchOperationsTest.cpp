@@ -11,12 +11,12 @@ class BranchOperationsTest : public RepositoryTest
 
 TEST_F(BranchOperationsTest, MarkLookupFindsTheCommitOfARevision)
 {
-    setOptions({QStringLiteral("--dry-run")});
+    setOptions({&RepositoryOptions::dryRun});
     write(QStringLiteral("log-repo"), "progress SVN r3 branch b = :10\n"
                                       "progress SVN r7 branch b = :20\n"
                                       "progress SVN r9 branch b = :30\n");
     writeMarks(QStringLiteral("repo"), 30);
-    FastImportRepository repository(rule(QStringLiteral("repo")));
+    FastImportRepository repository(rule(QStringLiteral("repo")), options);
     int cutoff = INT_MAX;
     ASSERT_EQ(repository.prepareResume(cutoff), 10);
 
@@ -52,11 +52,11 @@ TEST_F(BranchOperationsTest, MarkLookupFindsTheCommitOfARevision)
 
 TEST_F(BranchOperationsTest, QueuedResetAndDeletionStreamText)
 {
-    setOptions({QStringLiteral("--dry-run"), QStringLiteral("--debug-rules")});
+    setOptions({&RepositoryOptions::dryRun, &RepositoryOptions::debugRules});
     write(QStringLiteral("log-repo"), "progress SVN r10 branch trunk = :34\n");
     writeMarks(QStringLiteral("repo"), 34);
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         int cutoff = INT_MAX;
         ASSERT_EQ(repository.prepareResume(cutoff), 11);
         // A process started by the flush itself would also announce the queued branch.
@@ -91,12 +91,12 @@ TEST_F(BranchOperationsTest, QueuedResetAndDeletionStreamText)
 
 TEST_F(BranchOperationsTest, DeletionsComeBeforeResetsAndEmptyBranchesStartWithoutParent)
 {
-    setOptions({QStringLiteral("--dry-run"), QStringLiteral("--debug-rules")});
+    setOptions({&RepositoryOptions::dryRun, &RepositoryOptions::debugRules});
     write(QStringLiteral("log-repo"), "progress SVN r2 branch trunk = :1\n"
                                       "progress SVN r4 branch old = :2\n");
     writeMarks(QStringLiteral("repo"), 2);
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         int cutoff = INT_MAX;
         ASSERT_EQ(repository.prepareResume(cutoff), 5);
         repository.ensureImportRunning();
@@ -187,10 +187,10 @@ TEST_F(BranchOperationsTest, BranchesAndBackupsInGit)
 
 TEST_F(BranchOperationsTest, DroppedTagRefRemovesItsPendingAnnotatedTag)
 {
-    setOptions({QStringLiteral("--dry-run")});
+    setOptions({&RepositoryOptions::dryRun});
     write(QStringLiteral("log-repo"), "progress SVN r1 branch trunk = :1\n");
     writeMarks(QStringLiteral("repo"), 1);
-    FastImportRepository repository(rule(QStringLiteral("repo")));
+    FastImportRepository repository(rule(QStringLiteral("repo")), options);
     int cutoff = INT_MAX;
     repository.prepareResume(cutoff);
     {

@@ -21,7 +21,7 @@ TEST_F(FastImportProcessTest, NewRepositoryIsInitialisedAndAnExistingOneLeftAlon
     {
         MessageCapture capture;
         FastImportRepository repository(
-            rule(QStringLiteral("proj/sub"), {}, QStringLiteral("The project")));
+            rule(QStringLiteral("proj/sub"), {}, QStringLiteral("The project")), options);
         EXPECT_TRUE(capture.contains(QStringLiteral("Creating new repository \"proj/sub\"")));
     }
     EXPECT_EQ(git(QStringLiteral("proj/sub"), QStringLiteral("rev-parse --is-bare-repository")),
@@ -37,7 +37,7 @@ TEST_F(FastImportProcessTest, NewRepositoryIsInitialisedAndAnExistingOneLeftAlon
     {
         MessageCapture capture;
         FastImportRepository repository(
-            rule(QStringLiteral("existing"), {}, QStringLiteral("ignored")));
+            rule(QStringLiteral("existing"), {}, QStringLiteral("ignored")), options);
         EXPECT_FALSE(capture.contains(QStringLiteral("Creating new repository \"existing\"")));
     }
     EXPECT_EQ(QDir(path(QStringLiteral("existing"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
@@ -46,9 +46,9 @@ TEST_F(FastImportProcessTest, NewRepositoryIsInitialisedAndAnExistingOneLeftAlon
 
 TEST_F(FastImportProcessTest, FileNamesOfARepositoryWithASlash)
 {
-    setOptions({QStringLiteral("--debug-rules")});
+    setOptions({&RepositoryOptions::debugRules});
     {
-        FastImportRepository repository(rule(QStringLiteral("proj/sub")));
+        FastImportRepository repository(rule(QStringLiteral("proj/sub")), options);
         EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("gitlog-proj_sub"))));
         commitFiles(repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "a"}});
     }
@@ -59,12 +59,12 @@ TEST_F(FastImportProcessTest, FileNamesOfARepositoryWithASlash)
               QStringLiteral("a"));
 
     // The mirror file is truncated when the repository object is made.
-    { FastImportRepository again(rule(QStringLiteral("proj/sub"))); }
+    { FastImportRepository again(rule(QStringLiteral("proj/sub")), options); }
     EXPECT_EQ(read(QStringLiteral("gitlog-proj_sub")), QByteArray());
 
-    setOptions({QStringLiteral("--create-dump")});
+    setOptions({&RepositoryOptions::createDump});
     {
-        FastImportRepository repository(rule(QStringLiteral("dump/me")));
+        FastImportRepository repository(rule(QStringLiteral("dump/me")), options);
         commitFiles(repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "a"}});
     }
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("dump"))));
@@ -98,9 +98,9 @@ TEST_F(FastImportProcessTest, DefaultBranchComesFromGitConfiguration)
 
 TEST_F(FastImportProcessTest, DryRunSendsTheStreamWithoutBlobsToTheLogFile)
 {
-    setOptions({QStringLiteral("--dry-run")});
+    setOptions({&RepositoryOptions::dryRun});
     {
-        FastImportRepository repository(rule(QStringLiteral("dry")));
+        FastImportRepository repository(rule(QStringLiteral("dry")), options);
         std::unique_ptr<Repository::Transaction> transaction(
             repository.beginTransaction(QStringLiteral("master"), QStringLiteral("/trunk/"), 1));
         transaction->openFile(QStringLiteral("file"), 0100644, 3);
@@ -118,20 +118,18 @@ TEST_F(FastImportProcessTest, DryRunSendsTheStreamWithoutBlobsToTheLogFile)
 
 TEST_F(FastImportProcessTest, TimeoutOptionMessages)
 {
-    const QList<QPair<QStringList, QString>> cases = {
-        {{}, QStringLiteral("Waiting 30 seconds for fast-import to finish.")},
-        {{QStringLiteral("--fast-import-timeout"), QStringLiteral("0")},
-         QStringLiteral("Waiting forever for fast-import to finish.")},
-        {{QStringLiteral("--fast-import-timeout"), QStringLiteral("abc")},
-         QStringLiteral("Waiting forever for fast-import to finish.")},
-        {{QStringLiteral("--fast-import-timeout"), QStringLiteral("7")},
-         QStringLiteral("Waiting 7 seconds for fast-import to finish.")},
+    const QList<QPair<int, QString>> cases = {
+        {RepositoryOptions().fastImportTimeoutSeconds,
+         QStringLiteral("Waiting 30 seconds for fast-import to finish.")},
+        {0, QStringLiteral("Waiting forever for fast-import to finish.")},
+        {7, QStringLiteral("Waiting 7 seconds for fast-import to finish.")},
     };
     for (const auto &testCase : cases) {
-        setOptions(QStringList{QStringLiteral("--dry-run")} + testCase.first);
+        setOptions({&RepositoryOptions::dryRun});
+        options.fastImportTimeoutSeconds = testCase.first;
         MessageCapture capture;
         {
-            FastImportRepository repository(rule(QStringLiteral("t")));
+            FastImportRepository repository(rule(QStringLiteral("t")), options);
             repository.ensureImportRunning();
         }
         EXPECT_TRUE(capture.contains(testCase.second)) << testCase.second.toStdString();
@@ -141,7 +139,7 @@ TEST_F(FastImportProcessTest, TimeoutOptionMessages)
 
 TEST_F(FastImportProcessTest, EvictedProcessIsRestartedWithBranchAnnouncements)
 {
-    setOptions({QStringLiteral("--debug-rules"), QStringLiteral("--add-metadata-notes")});
+    setOptions({&RepositoryOptions::debugRules, &RepositoryOptions::addMetadataNotes});
     ActiveProcessList::setCapacity(1);
     auto a = makeRepository(QStringLiteral("a"));
     auto b = makeRepository(QStringLiteral("b"));
@@ -211,7 +209,8 @@ QString FastImportProcessTest::standInGit(const QByteArray &fastImport)
 TEST_F(FastImportProcessTest, FastImportIsTerminatedOnlyWhenItMakesNoProgress)
 {
     const QByteArray savedPath = qgetenv("PATH");
-    setOptions({QStringLiteral("--fast-import-timeout"), QStringLiteral("1")});
+    setOptions({});
+    options.fastImportTimeoutSeconds = 1;
 
     // Busy in the shell itself, well beyond the time-out, then done.
     const QString busy = standInGit("cat >/dev/null; while [ $SECONDS -lt 4 ]; do :; done");

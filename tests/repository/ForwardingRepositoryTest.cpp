@@ -31,7 +31,7 @@ TEST_F(ForwardingRepositoryTest, FactoryRejectsUnknownTargetAndAnswersForTheTarg
         Repository *missing =
             repositoryFromRule(forwardingRule(QStringLiteral("b"), QStringLiteral("a"),
                                               QStringLiteral("lib/"), 12),
-                               repositories);
+                               repositories, options);
         EXPECT_EQ(missing, nullptr);
         EXPECT_TRUE(capture.contains(
             QStringLiteral("no repository with name \"a\" found at \"project.rules:12\"")))
@@ -39,7 +39,7 @@ TEST_F(ForwardingRepositoryTest, FactoryRejectsUnknownTargetAndAnswersForTheTarg
     }
     EXPECT_FALSE(QDir(QStringLiteral("b")).exists());
 
-    std::unique_ptr<Repository> a(repositoryFromRule(rule(QStringLiteral("a")), repositories));
+    std::unique_ptr<Repository> a(repositoryFromRule(rule(QStringLiteral("a")), repositories, options));
     ASSERT_TRUE(a);
     EXPECT_NE(dynamic_cast<FastImportRepository *>(a.get()), nullptr);
     EXPECT_FALSE(a->usesPrefix());
@@ -47,14 +47,14 @@ TEST_F(ForwardingRepositoryTest, FactoryRejectsUnknownTargetAndAnswersForTheTarg
     repositories.insert(QStringLiteral("a"), a.get());
 
     std::unique_ptr<Repository> plain(repositoryFromRule(
-        forwardingRule(QStringLiteral("plain"), QStringLiteral("a"), QString()), repositories));
+        forwardingRule(QStringLiteral("plain"), QStringLiteral("a"), QString()), repositories, options));
     ASSERT_TRUE(plain);
     EXPECT_FALSE(plain->usesPrefix());
     repositories.insert(QStringLiteral("plain"), plain.get());
 
     std::unique_ptr<Repository> b(repositoryFromRule(
         forwardingRule(QStringLiteral("b"), QStringLiteral("plain"), QStringLiteral("lib/")),
-        repositories));
+        repositories, options));
     ASSERT_TRUE(b);
     EXPECT_EQ(b->name(), QStringLiteral("b"));
     EXPECT_EQ(b->targetRepository(), a.get());
@@ -75,19 +75,19 @@ TEST_F(ForwardingRepositoryTest, FactoryRejectsUnknownTargetAndAnswersForTheTarg
 TEST_F(ForwardingRepositoryTest, ChainOfPrefixesWritesIntoTheLastRepository)
 {
     QHash<QString, Repository *> repositories;
-    std::unique_ptr<Repository> r3(repositoryFromRule(rule(QStringLiteral("r3")), repositories));
+    std::unique_ptr<Repository> r3(repositoryFromRule(rule(QStringLiteral("r3")), repositories, options));
     repositories.insert(QStringLiteral("r3"), r3.get());
     std::unique_ptr<Repository> r2(repositoryFromRule(
         forwardingRule(QStringLiteral("r2"), QStringLiteral("r3"), QStringLiteral("y/")),
-        repositories));
+        repositories, options));
     repositories.insert(QStringLiteral("r2"), r2.get());
     std::unique_ptr<Repository> r1(repositoryFromRule(
         forwardingRule(QStringLiteral("r1"), QStringLiteral("r2"), QStringLiteral("x/")),
-        repositories));
+        repositories, options));
     repositories.insert(QStringLiteral("r1"), r1.get());
     std::unique_ptr<Repository> glued(repositoryFromRule(
         forwardingRule(QStringLiteral("glued"), QStringLiteral("r3"), QStringLiteral("sub")),
-        repositories));
+        repositories, options));
 
     commitFiles(*r1, QStringLiteral("master"), 1, {{QStringLiteral("p"), "p1"},
                                                   {QStringLiteral("q"), "q1"}});
@@ -119,13 +119,13 @@ TEST_F(ForwardingRepositoryTest, ChainOfPrefixesWritesIntoTheLastRepository)
 
 TEST_F(ForwardingRepositoryTest, DeletingAForwardingTransactionEndsTheInnerOneOnce)
 {
-    setOptions({QStringLiteral("--create-dump")});
+    setOptions({&RepositoryOptions::createDump});
     QHash<QString, Repository *> repositories;
-    std::unique_ptr<Repository> a(repositoryFromRule(rule(QStringLiteral("a")), repositories));
+    std::unique_ptr<Repository> a(repositoryFromRule(rule(QStringLiteral("a")), repositories, options));
     repositories.insert(QStringLiteral("a"), a.get());
     std::unique_ptr<Repository> b(repositoryFromRule(
         forwardingRule(QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("lib/")),
-        repositories));
+        repositories, options));
 
     {
         std::unique_ptr<Repository::Transaction> first(

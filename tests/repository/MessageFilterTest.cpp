@@ -10,11 +10,14 @@ class MessageFilterTest : public RepositoryTest
 {
 protected:
     // Commits one message through the filter in dry-run and returns the commit's data block.
-    QByteArray commitThrough(const QStringList &options, const QByteArray &message)
+    QByteArray commitThrough(const std::optional<QString> &filter, const QByteArray &message,
+                             bool addMetadata = false)
     {
-        setOptions(QStringList{QStringLiteral("--dry-run"), QStringLiteral("--debug-rules")} + options);
+        setOptions({&RepositoryOptions::dryRun, &RepositoryOptions::debugRules});
+        options.messageFilter = filter;
+        options.addMetadata = addMetadata;
         {
-            FastImportRepository repository(rule(QStringLiteral("repo")));
+            FastImportRepository repository(rule(QStringLiteral("repo")), options);
             std::unique_ptr<Repository::Transaction> transaction(repository.beginTransaction(
                 QStringLiteral("master"), QStringLiteral("/trunk/"), 3));
             transaction->setCommitter("A <a@b>");
@@ -38,43 +41,41 @@ protected:
 
 TEST_F(MessageFilterTest, FilterOutputBecomesTheMessage)
 {
-    EXPECT_EQ(commitThrough({}, "fix"), QByteArray("data 4\nfix\n\n"));
-    EXPECT_EQ(commitThrough({}, ""), QByteArray("data 1\n\n\n"));
-    EXPECT_EQ(commitThrough({}, "fix\r\nmore"), QByteArray("data 10\nfix\r\nmore\n\n"));
-    EXPECT_EQ(commitThrough({QStringLiteral("--msg-filter"), QStringLiteral("cat")}, "fix\r\nmore"),
+    EXPECT_EQ(commitThrough(std::nullopt, "fix"), QByteArray("data 4\nfix\n\n"));
+    EXPECT_EQ(commitThrough(std::nullopt, ""), QByteArray("data 1\n\n\n"));
+    EXPECT_EQ(commitThrough(std::nullopt, "fix\r\nmore"), QByteArray("data 10\nfix\r\nmore\n\n"));
+    EXPECT_EQ(commitThrough(QStringLiteral("cat"), "fix\r\nmore"),
               QByteArray("data 10\nfix\r\nmore\n\n"));
-    EXPECT_EQ(commitThrough({QStringLiteral("--msg-filter"), QStringLiteral("cat"),
-                             QStringLiteral("--add-metadata")},
-                            "fix"),
+    EXPECT_EQ(commitThrough(QStringLiteral("cat"), "fix", true),
               QByteArray("data 34\nfix\n\nsvn path=/trunk/; revision=3\n\n"));
-    EXPECT_EQ(commitThrough({QStringLiteral("--msg-filter"), QStringLiteral("true")}, "lost"),
+    EXPECT_EQ(commitThrough(QStringLiteral("true"), "lost"),
               QByteArray("data 0\n\n"));
     const QString upper = script(QStringLiteral("upper"), "tr a-z A-Z\n");
-    EXPECT_EQ(commitThrough({QStringLiteral("--msg-filter"), upper}, "shout"),
+    EXPECT_EQ(commitThrough(upper, "shout"),
               QByteArray("data 6\nSHOUT\n\n"));
 }
 
 TEST_F(MessageFilterTest, FailingFiltersAreFatal)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(commitThrough({QStringLiteral("--msg-filter"), QStringLiteral("false")}, "m"),
+    EXPECT_DEATH(commitThrough(QStringLiteral("false"), "m"),
                  "Filter false exited with status 1");
     const QString killed = script(QStringLiteral("killed"), "cat >/dev/null\nkill -9 $$\n");
-    EXPECT_DEATH(commitThrough({QStringLiteral("--msg-filter"), killed}, "m"),
+    EXPECT_DEATH(commitThrough(killed, "m"),
                  "Filter .*killed was ended by signal 9");
-    EXPECT_DEATH(commitThrough({QStringLiteral("--msg-filter"), path(QStringLiteral("missing"))}, "m"),
+    EXPECT_DEATH(commitThrough(path(QStringLiteral("missing")), "m"),
                  "Failed to Start Filter 880 ");
     // A filter stopped at its time-out would give a message cut short.
     const QString slow = script(QStringLiteral("slow"), "cat\nexec sleep 60\n");
     EXPECT_DEATH(
         {
-            setOptions({QStringLiteral("--msg-filter"), slow});
-            FastImportRepository repository(rule(QStringLiteral("repo")));
+            options.messageFilter = slow;
+            FastImportRepository repository(rule(QStringLiteral("repo")), options);
             repository.filterMessage("m\n", 1000);
         },
         "Filter .*slow did not finish within 1 seconds");
     // The whole argument is one program name.
-    EXPECT_DEATH(commitThrough({QStringLiteral("--msg-filter"), QStringLiteral("cat -A")}, "m"),
+    EXPECT_DEATH(commitThrough(QStringLiteral("cat -A"), "m"),
                  "Failed to Start Filter 880 ");
 }
 

@@ -1,8 +1,6 @@
 #include "RepositoryTestSupport.h"
 
 #include "TestSupport.h"
-#include "driver/CommandLineParser.h"
-#include "driver/OptionTable.h"
 #include "repository/ActiveProcessList.h"
 
 #include <QCoreApplication>
@@ -37,9 +35,6 @@ private:
 
 ::testing::Environment *const qtEnvironment =
     ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-std::vector<QByteArray> argumentStorage;
-std::vector<char *> argumentPointers;
 
 QMutex capturedMutex;
 QStringList capturedMessages;
@@ -77,20 +72,11 @@ void RepositoryTest::TearDown()
     QDir::setCurrent(previousDirectory);
 }
 
-void RepositoryTest::setOptions(const QStringList &words)
+void RepositoryTest::setOptions(std::initializer_list<OptionSwitch> switches)
 {
-    std::vector<QByteArray> storage;
-    storage.push_back("tallowmere");
-    for (const QString &word : words)
-        storage.push_back(word.toLocal8Bit());
-    std::vector<char *> pointers;
-    for (QByteArray &word : storage)
-        pointers.push_back(word.data());
-    pointers.push_back(nullptr);
-    argumentStorage.swap(storage);
-    argumentPointers.swap(pointers);
-    CommandLineParser::init(int(argumentStorage.size()), argumentPointers.data());
-    CommandLineParser::addOptionDefinitions(optionTable);
+    options = RepositoryOptions();
+    for (const OptionSwitch option : switches)
+        options.*option = true;
 }
 
 RepositoryRule RepositoryTest::rule(const QString &name, const QStringList &branches,
@@ -112,7 +98,7 @@ RepositoryRule RepositoryTest::rule(const QString &name, const QStringList &bran
 std::unique_ptr<FastImportRepository> RepositoryTest::makeRepository(const QString &name,
                                                                      const QStringList &branches)
 {
-    return std::make_unique<FastImportRepository>(rule(name, branches));
+    return std::make_unique<FastImportRepository>(rule(name, branches), options);
 }
 
 QString RepositoryTest::git(const QString &directory, const QString &arguments) const

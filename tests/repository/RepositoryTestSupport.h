@@ -1,6 +1,7 @@
 #pragma once
 
 #include "repository/FastImportRepository.h"
+#include "repository/RepositoryOptions.h"
 #include "rules/RepositoryRule.h"
 
 #include <QByteArray>
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <memory>
 #include <ostream>
 
@@ -32,12 +34,14 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Sets the process-wide options as if the program had been given these words.
-    static void setOptions(const QStringList &words);
+    // The options that the repositories of the test are made with: the
+    // defaults with the given switches on.
+    using OptionSwitch = bool RepositoryOptions::*;
+    void setOptions(std::initializer_list<OptionSwitch> switches);
 
     static RepositoryRule rule(const QString &name, const QStringList &branches = {},
                                const QString &description = QString());
-    static std::unique_ptr<FastImportRepository> makeRepository(const QString &name,
+    std::unique_ptr<FastImportRepository> makeRepository(const QString &name,
                                                                 const QStringList &branches = {});
 
     // Runs git inside the directory and returns its trimmed standard output.
@@ -51,6 +55,7 @@ protected:
     // Writes a marks file listing the marks 1..count with made-up object names.
     void writeMarks(const QString &repositoryName, int count) const;
 
+    RepositoryOptions options;
     QTemporaryDir temporaryDirectory;
     QString previousDirectory;
 };

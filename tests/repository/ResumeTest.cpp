@@ -13,7 +13,7 @@ protected:
     void SetUp() override
     {
         RepositoryTest::SetUp();
-        setOptions({QStringLiteral("--dry-run"), QStringLiteral("--debug-rules")});
+        setOptions({&RepositoryOptions::dryRun, &RepositoryOptions::debugRules});
     }
 
     // Log lines "progress SVN rN branch trunk = :N" for N = 1..count.
@@ -28,7 +28,7 @@ protected:
 
     int resume(int cutoff = INT_MAX, int *cutoffOut = nullptr)
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         const int next = repository.prepareResume(cutoff);
         if (cutoffOut)
             *cutoffOut = cutoff;
@@ -115,7 +115,7 @@ TEST_F(ResumeTest, WholeLogAcceptedAndMarksContinue)
     write(QStringLiteral("log-repo"), countingLog(3));
     writeMarks(QStringLiteral("repo"), 3);
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         int cutoff = INT_MAX;
         EXPECT_EQ(repository.prepareResume(cutoff), 4);
         EXPECT_EQ(cutoff, INT_MAX);
@@ -164,7 +164,7 @@ TEST_F(ResumeTest, ResumeRevisionCutsTheLog)
     writeMarks(QStringLiteral("repo"), 3);
     write(QStringLiteral("log-repo.old"), "stale");
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         int cutoff = 2;
         EXPECT_EQ(repository.prepareResume(cutoff), 2);
         EXPECT_EQ(cutoff, 2);
@@ -176,13 +176,13 @@ TEST_F(ResumeTest, ResumeRevisionCutsTheLog)
 
     // recoverLogFile puts the saved copy back; without one it changes nothing.
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         repository.recoverLogFile();
     }
     EXPECT_EQ(read(QStringLiteral("log-repo")), countingLog(3));
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("log-repo.old"))));
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         repository.recoverLogFile();
     }
     EXPECT_EQ(read(QStringLiteral("log-repo")), countingLog(3));
@@ -218,7 +218,7 @@ TEST_F(ResumeTest, DeletionsNoiseAndDisorder)
           "progress SVN r4 branch c = :3\n");
     writeMarks(QStringLiteral("repo"), 3);
     MessageCapture capture;
-    FastImportRepository repository(rule(QStringLiteral("repo")));
+    FastImportRepository repository(rule(QStringLiteral("repo")), options);
     int cutoff = INT_MAX;
     EXPECT_EQ(repository.prepareResume(cutoff), 5);
     QStringList warnings;
@@ -242,9 +242,9 @@ TEST_F(ResumeTest, DeletionsNoiseAndDisorder)
 
 TEST_F(ResumeTest, DumpFileServesAsTheLog)
 {
-    setOptions({QStringLiteral("--create-dump")});
+    setOptions({&RepositoryOptions::createDump});
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         commitFiles(repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "a"}});
         commitFiles(repository, QStringLiteral("master"), 2, {{QStringLiteral("a"), "b"}});
     }
@@ -280,7 +280,7 @@ TEST_F(ResumeTest, BranchNamesWithHashSurviveTheLog)
           "progress SVN r3 branch fix#1 = :2\n"
           "progress SVN r4 branch a#b#c = :2 # from branch fix#1 at r4 => r3\n");
     writeMarks(QStringLiteral("repo"), 2);
-    FastImportRepository repository(rule(QStringLiteral("repo")));
+    FastImportRepository repository(rule(QStringLiteral("repo")), options);
     int cutoff = INT_MAX;
     EXPECT_EQ(repository.prepareResume(cutoff), 5);
     QByteArray none;
@@ -309,9 +309,9 @@ TEST_F(ResumeTest, LogIsNotCutWhenItsCopyFails)
 // commit in the marks file without the note; resuming redoes that revision.
 TEST_F(ResumeTest, CommitWithoutItsNoteIsDoneAgain)
 {
-    setOptions({QStringLiteral("--add-metadata-notes")});
+    setOptions({&RepositoryOptions::addMetadataNotes});
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         commitFiles(repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "1"}});
         commitFiles(repository, QStringLiteral("master"), 2, {{QStringLiteral("a"), "2"}});
     }

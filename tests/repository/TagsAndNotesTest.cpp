@@ -50,11 +50,11 @@ TEST_F(TagsAndNotesTest, MetadataText)
 
 TEST_F(TagsAndNotesTest, TagCommandsAndTheTagsFileLayout)
 {
-    setOptions({QStringLiteral("--dry-run"), QStringLiteral("--debug-rules")});
+    setOptions({&RepositoryOptions::dryRun, &RepositoryOptions::debugRules});
     QDir().mkpath(path(QStringLiteral("repo")));
     QByteArray printed;
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         StdoutCapture output;
         // No tags: nothing printed, no file.
         repository.writeAnnotatedTags();
@@ -67,7 +67,7 @@ TEST_F(TagsAndNotesTest, TagCommandsAndTheTagsFileLayout)
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("repo/annotatedTags-repo"))));
 
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         StdoutCapture output;
         repository.recordAnnotatedTag(QStringLiteral("refs/tags/rel-1"),
                                       QStringLiteral("/tags/rel-1/"), 42, "Tagger <t@x>",
@@ -91,7 +91,7 @@ TEST_F(TagsAndNotesTest, TagCommandsAndTheTagsFileLayout)
 
     // A later run reads every field back; the table is written again.
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         repository.loadAnnotatedTags();
         StdoutCapture output;
         repository.writeAnnotatedTags();
@@ -105,10 +105,10 @@ TEST_F(TagsAndNotesTest, TagCommandsAndTheTagsFileLayout)
           bigEndian32(1) + streamedString(QStringLiteral("neg")) + streamedString(QStringLiteral("neg"))
               + streamedBytes("/n/") + streamedBytes("A <a@b>") + streamedBytes("")
               + bigEndian64(5) + bigEndian64(quint64(-2)));
-    setOptions({QStringLiteral("--dry-run"), QStringLiteral("--debug-rules"),
-                QStringLiteral("--add-metadata")});
+    setOptions({&RepositoryOptions::dryRun, &RepositoryOptions::debugRules,
+                &RepositoryOptions::addMetadata});
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         repository.loadAnnotatedTags();
         StdoutCapture output;
         repository.writeAnnotatedTags();
@@ -121,7 +121,7 @@ TEST_F(TagsAndNotesTest, TagCommandsAndTheTagsFileLayout)
 
 TEST_F(TagsAndNotesTest, DamagedTagsFilesLoadAsEmptyTables)
 {
-    setOptions({QStringLiteral("--dry-run")});
+    setOptions({&RepositoryOptions::dryRun});
     const QByteArray good = bigEndian32(1) + streamedString(QStringLiteral("t"))
                             + streamedString(QStringLiteral("t")) + streamedBytes("/t/")
                             + streamedBytes("A <a@b>") + streamedBytes("m") + bigEndian64(1)
@@ -130,7 +130,7 @@ TEST_F(TagsAndNotesTest, DamagedTagsFilesLoadAsEmptyTables)
                                        bigEndian32(2) + good.mid(4), QByteArray("xy"), good + "z"};
     for (const QByteArray &contents : damaged) {
         write(QStringLiteral("repo/annotatedTags-repo"), contents);
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         StdoutCapture output;
         repository.recordAnnotatedTag(QStringLiteral("refs/tags/before"), QStringLiteral("/b/"), 1,
                                       "A <a@b>", 1, "m");
@@ -143,7 +143,7 @@ TEST_F(TagsAndNotesTest, DamagedTagsFilesLoadAsEmptyTables)
     }
     // A good file replaces what was recorded before loading.
     write(QStringLiteral("repo/annotatedTags-repo"), good);
-    FastImportRepository repository(rule(QStringLiteral("repo")));
+    FastImportRepository repository(rule(QStringLiteral("repo")), options);
     StdoutCapture output;
     repository.recordAnnotatedTag(QStringLiteral("refs/tags/before"), QStringLiteral("/b/"), 1,
                                   "A <a@b>", 1, "m");
@@ -154,10 +154,10 @@ TEST_F(TagsAndNotesTest, DamagedTagsFilesLoadAsEmptyTables)
 
 TEST_F(TagsAndNotesTest, RecordingTheSameTagNameAgainReplacesIt)
 {
-    setOptions({QStringLiteral("--dry-run"), QStringLiteral("--debug-rules")});
+    setOptions({&RepositoryOptions::dryRun, &RepositoryOptions::debugRules});
     QByteArray printed;
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         StdoutCapture output;
         repository.recordAnnotatedTag(QStringLiteral("refs/tags/rel-2"), QStringLiteral("/tags/rel-2/"),
                                       3, "A <a@b>", 10, "first");
@@ -177,9 +177,9 @@ TEST_F(TagsAndNotesTest, RecordingTheSameTagNameAgainReplacesIt)
 
 TEST_F(TagsAndNotesTest, NotesOnCommitsAndTagMetadataAppendedOnce)
 {
-    setOptions({QStringLiteral("--add-metadata-notes"), QStringLiteral("--debug-rules")});
+    setOptions({&RepositoryOptions::addMetadataNotes, &RepositoryOptions::debugRules});
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         repository.loadAnnotatedTags();
         repository.loadBranchNotes();
         commitFiles(repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "a"}}, {}, "one");
@@ -225,7 +225,7 @@ TEST_F(TagsAndNotesTest, NotesOnCommitsAndTagMetadataAppendedOnce)
 
     // The next run restores the notes and finds the tag line already there.
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         int cutoff = INT_MAX;
         EXPECT_EQ(repository.prepareResume(cutoff), 3);
         repository.loadAnnotatedTags();
@@ -246,9 +246,9 @@ TEST_F(TagsAndNotesTest, NotesOnCommitsAndTagMetadataAppendedOnce)
 
 TEST_F(TagsAndNotesTest, WriteNoteAppendingRules)
 {
-    setOptions({QStringLiteral("--dry-run"), QStringLiteral("--debug-rules")});
+    setOptions({&RepositoryOptions::dryRun, &RepositoryOptions::debugRules});
     QDir().mkpath(path(QStringLiteral("repo")));
-    FastImportRepository repository(rule(QStringLiteral("repo")));
+    FastImportRepository repository(rule(QStringLiteral("repo")), options);
     std::unique_ptr<Repository::Transaction> transaction(
         repository.beginTransaction(QStringLiteral("master"), QStringLiteral("/t/"), 1));
     transaction->setCommitter("A <a@b>");
@@ -291,25 +291,25 @@ TEST_F(TagsAndNotesTest, WriteNoteAppendingRules)
 
     // A run without notes leaves an existing branch-notes file alone.
     write(QStringLiteral("repo/branchNotes-repo"), "old contents");
-    FastImportRepository empty(rule(QStringLiteral("other")));
+    FastImportRepository empty(rule(QStringLiteral("other")), options);
     empty.storeBranchNotes();
     EXPECT_EQ(read(QStringLiteral("repo/branchNotes-repo")), QByteArray("old contents"));
 }
 
 TEST_F(TagsAndNotesTest, DamagedBranchNotesFileLoadsEmpty)
 {
-    setOptions({QStringLiteral("--dry-run")});
+    setOptions({&RepositoryOptions::dryRun});
     const QByteArray good = bigEndian32(1) + streamedString(QStringLiteral("master")) + streamedBytes("n\n");
     write(QStringLiteral("repo/branchNotes-repo"), good);
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         repository.loadBranchNotes();
         EXPECT_EQ(repository.noteForBranch(QStringLiteral("master")), QByteArray("n\n"));
     }
     for (const QByteArray &damaged :
          {bigEndian32(0xffffffffu) + good.mid(4), good.left(good.size() - 1), good + QByteArray(1, '\0')}) {
         write(QStringLiteral("repo/branchNotes-repo"), damaged);
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         repository.setNoteForBranch(QStringLiteral("master"), "before\n");
         MessageCapture capture;
         repository.loadBranchNotes();

@@ -33,10 +33,10 @@ void finish(Repository::Transaction &transaction, const QByteArray &message, uin
 
 TEST_F(TransactionTest, CommitStreamText)
 {
-    setOptions({QStringLiteral("--create-dump")});
+    setOptions({&RepositoryOptions::createDump});
     QByteArray printed;
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         StdoutCapture output;
         {
             std::unique_ptr<Repository::Transaction> transaction(repository.beginTransaction(
@@ -159,7 +159,7 @@ TEST_F(TransactionTest, ModesDeletionsAndMergeParentsInGit)
 
 TEST_F(TransactionTest, MergeChoicesAndTheCvs2svnWorkaround)
 {
-    setOptions({QStringLiteral("--dry-run"), QStringLiteral("--debug-rules")});
+    setOptions({&RepositoryOptions::dryRun, &RepositoryOptions::debugRules});
     QByteArray log;
     for (const char *line : {"p = :3", "y = :3", "x = :7", "c5 = :5", "c9 = :9", "c2 = :2"})
         log += QByteArray("progress SVN r1 branch ") + line + "\n";
@@ -167,7 +167,7 @@ TEST_F(TransactionTest, MergeChoicesAndTheCvs2svnWorkaround)
         log += "progress SVN r2 branch m" + QByteArray::number(i) + " = :" + QByteArray::number(i) + "\n";
     write(QStringLiteral("log-repo"), log);
     writeMarks(QStringLiteral("repo"), 21);
-    FastImportRepository repository(rule(QStringLiteral("repo")));
+    FastImportRepository repository(rule(QStringLiteral("repo")), options);
     int cutoff = INT_MAX;
     ASSERT_EQ(repository.prepareResume(cutoff), 3);
     repository.ensureImportRunning();
@@ -244,8 +244,8 @@ TEST_F(TransactionTest, MergeChoicesAndTheCvs2svnWorkaround)
 
 TEST_F(TransactionTest, CollidingBranchNamesAreRefused)
 {
-    setOptions({QStringLiteral("--dry-run"), QStringLiteral("--debug-rules")});
-    FastImportRepository repository(rule(QStringLiteral("repo"), {QStringLiteral("a")}));
+    setOptions({&RepositoryOptions::dryRun, &RepositoryOptions::debugRules});
+    FastImportRepository repository(rule(QStringLiteral("repo"), {QStringLiteral("a")}), options);
     MessageCapture capture;
     {
         std::unique_ptr<Repository::Transaction> transaction(
@@ -272,10 +272,10 @@ TEST_F(TransactionTest, CollidingBranchNamesAreRefused)
 
 TEST_F(TransactionTest, CheckpointsAndBlobMarks)
 {
-    setOptions({QStringLiteral("--create-dump"), QStringLiteral("--commit-interval"),
-                QStringLiteral("2")});
+    setOptions({&RepositoryOptions::createDump});
+    options.commitInterval = 2;
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         MessageCapture capture;
         std::unique_ptr<Repository::Transaction> first(
             repository.beginTransaction(QStringLiteral("master"), QStringLiteral("/m/"), 1));
@@ -305,9 +305,9 @@ TEST_F(TransactionTest, CheckpointsAndBlobMarks)
 
 TEST_F(TransactionTest, MetadataInMessagesAndQuotedPaths)
 {
-    setOptions({QStringLiteral("--create-dump"), QStringLiteral("--add-metadata")});
+    setOptions({&RepositoryOptions::createDump, &RepositoryOptions::addMetadata});
     {
-        FastImportRepository repository(rule(QStringLiteral("repo")));
+        FastImportRepository repository(rule(QStringLiteral("repo")), options);
         std::unique_ptr<Repository::Transaction> transaction(
             repository.beginTransaction(QStringLiteral("master"), QStringLiteral("/trunk/"), 7));
         transaction->removePath(QStringLiteral("gone\nline"));
@@ -351,8 +351,8 @@ TEST_F(TransactionTest, QuotedPathsReachGitIntact)
 
 TEST_F(TransactionTest, BranchNamesWithALineFeedAreRefused)
 {
-    setOptions({QStringLiteral("--dry-run"), QStringLiteral("--debug-rules")});
-    FastImportRepository repository(rule(QStringLiteral("repo")));
+    setOptions({&RepositoryOptions::dryRun, &RepositoryOptions::debugRules});
+    FastImportRepository repository(rule(QStringLiteral("repo")), options);
     MessageCapture capture;
     EXPECT_EQ(repository.beginTransaction(QStringLiteral("bad\nname"), QStringLiteral("/x/"), 1),
               nullptr);
