@@ -225,10 +225,11 @@ int Driver::negotiateResume()
     // reported invalidates the pass; the cut-off only falls, so this ends.
     for (;;) {
         // Objects of an abandoned pass get no further calls.
-        const QHash<QString, Repository *> abandoned = m_repositories;
+        std::vector<std::unique_ptr<Repository>> abandoned = std::move(m_ownedRepositories);
+        m_ownedRepositories.clear();
         m_repositories.clear();
         const PassResult result = createRepositoriesPass(cutoff, minRev);
-        qDeleteAll(abandoned);
+        abandoned.clear();
         if (result == PassResult::Failed)
             return -1;
         if (result == PassResult::Complete)
@@ -251,10 +252,12 @@ Driver::PassResult Driver::createRepositoriesPass(int &cutoff, int &minRev)
     minRev = 1;
     const QList<RepositoryRule> rules = m_rules->repositoryRules();
     for (const RepositoryRule &rule : rules) {
-        Repository *repository =
-                repositoryFromRule(rule, m_repositories, m_options.repositoryOptions);
-        if (!repository)
+        std::unique_ptr<Repository> created(
+                repositoryFromRule(rule, m_repositories, m_options.repositoryOptions));
+        if (!created)
             return PassResult::Failed;
+        Repository *repository = created.get();
+        m_ownedRepositories.push_back(std::move(created));
         m_repositories.insert(rule.name, repository);
 
         const int next = repository->prepareResume(cutoff);
@@ -271,6 +274,14 @@ Driver::PassResult Driver::createRepositoriesPass(int &cutoff, int &minRev)
         minRev = std::max(minRev, next);
     }
     return PassResult::Complete;
+}
+
+void Driver::releaseRepository(Repository *repository)
+{
+    for (std::unique_ptr<Repository> &owned : m_ownedRepositories) {
+        if (owned.get() == repository)
+            owned.reset();
+    }
 }
 
 QString Driver::identityDomain() const
@@ -335,12 +346,18 @@ bool Driver::convertRevisions(int firstRevision)
 
 bool Driver::finishRepositories()
 {
-    for (Repository *repository : std::as_const(m_repositories)) {
+    // In name order, so that every run writes and prints the same.
+    QStringList names = m_repositories.keys();
+    std::sort(names.begin(), names.end());
+    for (const QString &name : std::as_const(names)) {
+        Repository *repository = m_repositories.value(name);
         repository->writeAnnotatedTags();
         repository->storeBranchNotes();
-        delete repository;
+        // Stops its fast-import before the next repository is finished.
+        releaseRepository(repository);
     }
     m_repositories.clear();
+    m_ownedRepositories.clear();
     fflush(stdout);
     // A fast-import that failed or had to be killed may have lost commits.
     return !FastImportRepository::importFailed();

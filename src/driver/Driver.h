@@ -8,6 +8,7 @@
 #include <QString>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QCoreApplication;
 class Repository;
@@ -42,6 +43,7 @@ private:
     QString identityDomain() const;
     bool convertRevisions(int firstRevision);
     bool finishRepositories();
+    void releaseRepository(Repository *repository);
 
     int &m_argc;
     char **m_argv;
@@ -50,6 +52,9 @@ private:
     std::optional<RuleStatistics> m_statistics;
     std::unique_ptr<RulesFileSet> m_rules;
     std::unique_ptr<SvnSource> m_source;
+    // The repositories in creation order, and by rule name; the table by name
+    // is a view that the factory and the Subversion side get.
+    std::vector<std::unique_ptr<Repository>> m_ownedRepositories;
     QHash<QString, Repository *> m_repositories;
     IdentityMap m_identities;
     int m_resumeFrom = 0;

@@ -2,6 +2,9 @@
 
 #include <QDataStream>
 #include <QFile>
+#include <QStringList>
+
+#include <algorithm>
 
 AnnotatedTagJournal::AnnotatedTagJournal(const QString &fileName)
     : fileName(fileName)
@@ -15,7 +18,9 @@ void AnnotatedTagJournal::append(int revision, const QSet<QString> &names,
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return;
     QDataStream stream(&file);
-    for (const QString &name : names) {
+    QStringList sortedNames = names.values();
+    std::sort(sortedNames.begin(), sortedNames.end());
+    for (const QString &name : std::as_const(sortedNames)) {
         const auto entry = table.constFind(name);
         const bool present = entry != table.constEnd();
         stream << qint32(revision) << name << present;

@@ -5,6 +5,7 @@
 #include "repository/FastImportStream.h"
 
 #include <QDebug>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -189,11 +190,14 @@ void FastImportRepository::finishRevision(int revision)
 void FastImportRepository::announceBranches()
 {
     bool announcedAny = false;
-    for (auto it = branchStates.constBegin(); it != branchStates.constEnd(); ++it) {
-        const BranchState &state = it.value();
+    // In name order, so that every run writes the same stream.
+    QStringList branches = branchStates.keys();
+    std::sort(branches.begin(), branches.end());
+    for (const QString &branch : std::as_const(branches)) {
+        const BranchState &state = branchStates[branch];
         if (state.commitMarks.isEmpty() || state.commitMarks.last() == 0)
             continue;
-        const QByteArray ref = refFor(it.key());
+        const QByteArray ref = refFor(branch);
         ensureImportRunning();
         importProcess.writeMirrored("reset " + ref + "\nfrom :"
                                     + QByteArray::number(state.commitMarks.last())

@@ -12,6 +12,7 @@
 #include <QDebug>
 #include <QFile>
 
+#include <algorithm>
 #include <climits>
 
 #include <cstdio>
@@ -149,13 +150,14 @@ void FastImportRepository::dropTagsBeyondTheLog()
 {
     if (resumeRevision == 0)
         return;
-    for (auto it = annotatedTags.begin(); it != annotatedTags.end();) {
-        if (it->revision < resumeRevision && hasLiveHead(it->taggedRef)) {
-            ++it;
+    QStringList names = annotatedTags.keys();
+    std::sort(names.begin(), names.end());
+    for (const QString &name : std::as_const(names)) {
+        const AnnotatedTag &tag = annotatedTags[name];
+        if (tag.revision < resumeRevision && hasLiveHead(tag.taggedRef))
             continue;
-        }
-        qDebug() << "Removing annotated tag" << it.key() << "for" << repositoryName;
-        it = annotatedTags.erase(it);
+        qDebug() << "Removing annotated tag" << name << "for" << repositoryName;
+        annotatedTags.remove(name);
     }
 }
 
@@ -197,7 +199,9 @@ void FastImportRepository::saveAnnotatedTags()
 // recorded from a ref under "refs/tags/" or from a plain branch name.
 void FastImportRepository::removeTagsOfDeletedRefs()
 {
-    for (const QString &ref : std::as_const(deletedRefs)) {
+    QStringList refs = deletedRefs.values();
+    std::sort(refs.begin(), refs.end());
+    for (const QString &ref : std::as_const(refs)) {
         if (resetRefs.contains(ref))
             continue;
         QStringList names{ref};
@@ -296,7 +300,11 @@ void FastImportRepository::writeAnnotatedTags()
     // again at the end of the next run: the notes kept for it are those
     // without them.
     const QHash<QString, QByteArray> notesBeforeTags = branchNotes;
-    for (auto it = annotatedTags.constBegin(); it != annotatedTags.constEnd(); ++it) {
+    // In name order, so that every run writes the same stream.
+    QStringList tagNames = annotatedTags.keys();
+    std::sort(tagNames.begin(), tagNames.end());
+    for (const QString &name : std::as_const(tagNames)) {
+        const auto it = annotatedTags.constFind(name);
         const QByteArray tagName = it.key().toUtf8();
         const AnnotatedTag &tag = it.value();
 

@@ -154,12 +154,14 @@ void FastImportRepository::Transaction::recordMergeSource(const QString &sourceB
 bool FastImportRepository::Transaction::branchCollides() const
 {
     const QByteArray asDirectory = branch + '/';
-    for (auto it = repository->branchStates.constBegin();
-         it != repository->branchStates.constEnd(); ++it) {
-        const QByteArray other = it.key().toUtf8();
+    // In name order: the same run names the same branch.
+    QStringList branches = repository->branchStates.keys();
+    std::sort(branches.begin(), branches.end());
+    for (const QString &name : std::as_const(branches)) {
+        const QByteArray other = name.toUtf8();
         if (other.startsWith(asDirectory) || branch.startsWith(other + '/')) {
             qCritical() << "Branch" << QString::fromUtf8(branch)
-                        << "conflicts with already existing branch" << it.key();
+                        << "conflicts with already existing branch" << name;
             return true;
         }
     }

@@ -5,6 +5,9 @@
 #include <QHash>
 #include <QSaveFile>
 #include <QString>
+#include <QStringList>
+
+#include <algorithm>
 
 // The state files of a repository (pending annotated tags, branch notes) hold
 // one hash table each, in QDataStream's default encoding: the entry count as
@@ -16,9 +19,12 @@ constexpr quint32 corruptCount = 0xffffffffu;
 template <typename Value>
 void write(QDataStream &stream, const QHash<QString, Value> &table)
 {
+    // In key order, so that the same table always gives the same file.
+    QStringList keys = table.keys();
+    std::sort(keys.begin(), keys.end());
     stream << quint32(table.size());
-    for (auto it = table.constBegin(); it != table.constEnd(); ++it)
-        stream << it.key() << it.value();
+    for (const QString &key : std::as_const(keys))
+        stream << key << table.value(key);
 }
 
 // Damaged or truncated data leaves the table empty and returns false; so do
