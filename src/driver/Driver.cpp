@@ -252,8 +252,8 @@ Driver::PassResult Driver::createRepositoriesPass(int &cutoff, int &minRev)
     minRev = 1;
     const QList<RepositoryRule> rules = m_rules->repositoryRules();
     for (const RepositoryRule &rule : rules) {
-        std::unique_ptr<Repository> created(
-                repositoryFromRule(rule, m_repositories, m_options.repositoryOptions));
+        std::unique_ptr<Repository> created =
+                repositoryFromRule(rule, m_repositories, m_options.repositoryOptions);
         if (!created)
             return PassResult::Failed;
         Repository *repository = created.get();

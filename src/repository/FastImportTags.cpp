@@ -333,8 +333,8 @@ void FastImportRepository::writeAnnotatedTags()
         drainImportProcess(false);
 
         if (addMetadataNotes) {
-            std::unique_ptr<Repository::Transaction> transaction(beginTransaction(
-                tag.taggedRef, QString::fromUtf8(tag.svnPrefix), tag.revision));
+            const std::unique_ptr<Repository::Transaction> transaction = beginTransaction(
+                tag.taggedRef, QString::fromUtf8(tag.svnPrefix), tag.revision);
             if (transaction) {
                 transaction->setCommitter(tag.author);
                 transaction->setCommitTime(tag.epoch);

@@ -17,9 +17,9 @@ constexpr int maximumParents = 16;
 
 } // namespace
 
-Repository::Transaction *FastImportRepository::beginTransaction(const QString &branch,
-                                                                const QString &svnPrefix,
-                                                                int revision)
+std::unique_ptr<Repository::Transaction>
+FastImportRepository::beginTransaction(const QString &branch, const QString &svnPrefix,
+                                       int revision)
 {
     // A line feed in a ref would end the command early and turn the rest of
     // the name into a stream command of its own.
@@ -34,7 +34,7 @@ Repository::Transaction *FastImportRepository::beginTransaction(const QString &b
                    << repositoryName << "\n"
                    << "Going to create it automatically";
 
-    Transaction *transaction = new Transaction(this, branch, svnPrefix, revision);
+    auto transaction = std::make_unique<Transaction>(this, branch, svnPrefix, revision);
 
     ++transactionsBegun;
     int interval = options.commitInterval;

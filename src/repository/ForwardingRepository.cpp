@@ -38,14 +38,15 @@ int ForwardingRepository::dropBranch(const QString &branch, int revision)
     return target->dropBranch(branch, revision);
 }
 
-Repository::Transaction *ForwardingRepository::beginTransaction(const QString &branch,
-                                                                const QString &svnPrefix,
-                                                                int revision)
+std::unique_ptr<Repository::Transaction>
+ForwardingRepository::beginTransaction(const QString &branch, const QString &svnPrefix,
+                                       int revision)
 {
-    Repository::Transaction *inner = target->beginTransaction(branch, svnPrefix, revision);
+    std::unique_ptr<Repository::Transaction> inner =
+            target->beginTransaction(branch, svnPrefix, revision);
     if (!inner)
         return nullptr;
-    return new Transaction(inner, prefix);
+    return std::make_unique<Transaction>(std::move(inner), prefix);
 }
 
 void ForwardingRepository::recordAnnotatedTag(const QString &branch, const QString &svnPrefix,
@@ -95,16 +96,13 @@ Repository *ForwardingRepository::targetRepository()
     return target->targetRepository();
 }
 
-ForwardingRepository::Transaction::Transaction(Repository::Transaction *inner,
+ForwardingRepository::Transaction::Transaction(std::unique_ptr<Repository::Transaction> inner,
                                                const QString &prefix)
-    : inner(inner), prefix(prefix)
+    : inner(std::move(inner)), prefix(prefix)
 {
 }
 
-ForwardingRepository::Transaction::~Transaction()
-{
-    delete inner;
-}
+ForwardingRepository::Transaction::~Transaction() = default;
 
 int ForwardingRepository::Transaction::writeCommit()
 {

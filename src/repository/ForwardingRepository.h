@@ -10,7 +10,7 @@ public:
     class Transaction : public Repository::Transaction
     {
     public:
-        Transaction(Repository::Transaction *inner, const QString &prefix);
+        Transaction(std::unique_ptr<Repository::Transaction> inner, const QString &prefix);
         ~Transaction() override;
 
         int writeCommit() override;
@@ -24,7 +24,7 @@ public:
                        const QByteArray &commit = QByteArray()) override;
 
     private:
-        Repository::Transaction *inner;
+        std::unique_ptr<Repository::Transaction> inner;
         QString prefix;
     };
 
@@ -39,8 +39,9 @@ public:
     int makeBranch(const QString &branch, int revision, const QString &sourceBranch,
                    int sourceRevision, bool sourceHoldsFiles = true) override;
     int dropBranch(const QString &branch, int revision) override;
-    Repository::Transaction *beginTransaction(const QString &branch, const QString &svnPrefix,
-                                              int revision) override;
+    std::unique_ptr<Repository::Transaction> beginTransaction(const QString &branch,
+                                                              const QString &svnPrefix,
+                                                              int revision) override;
     void recordAnnotatedTag(const QString &branch, const QString &svnPrefix, int revision,
                             const QByteArray &author, uint epoch,
                             const QByteArray &logMessage) override;

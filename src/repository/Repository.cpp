@@ -5,12 +5,12 @@
 
 #include <QDebug>
 
-Repository *repositoryFromRule(const RepositoryRule &rule,
+std::unique_ptr<Repository> repositoryFromRule(const RepositoryRule &rule,
                                const QHash<QString, Repository *> &repositories,
                                const RepositoryOptions &options)
 {
     if (rule.targetName.isEmpty())
-        return new FastImportRepository(rule, options);
+        return std::make_unique<FastImportRepository>(rule, options);
 
     Repository *target = repositories.value(rule.targetName);
     if (!target) {
@@ -18,5 +18,5 @@ Repository *repositoryFromRule(const RepositoryRule &rule,
                     << (rule.rulesFile + QLatin1Char(':') + QString::number(rule.lineNumber));
         return nullptr;
     }
-    return new ForwardingRepository(rule.name, target, rule.prefix);
+    return std::make_unique<ForwardingRepository>(rule.name, target, rule.prefix);
 }

@@ -7,6 +7,8 @@
 #include <QHash>
 #include <QString>
 
+#include <memory>
+
 class QIODevice;
 
 // An output git repository, as the Subversion side and the driver see it.
@@ -47,8 +49,8 @@ public:
     virtual int makeBranch(const QString &branch, int revision, const QString &sourceBranch,
                            int sourceRevision, bool sourceHoldsFiles = true) = 0;
     virtual int dropBranch(const QString &branch, int revision) = 0;
-    // The caller owns the result; null on failure.
-    virtual Transaction *beginTransaction(const QString &branch, const QString &svnPrefix,
+    // Null on failure (the reason has been reported).
+    virtual std::unique_ptr<Transaction> beginTransaction(const QString &branch, const QString &svnPrefix,
                                           int revision) = 0;
     virtual void recordAnnotatedTag(const QString &branch, const QString &svnPrefix, int revision,
                                     const QByteArray &author, uint epoch,
@@ -68,6 +70,6 @@ public:
 
 // Makes the repository a rule describes: a fast-import repository, or a
 // forwarding one into an earlier repository of the table. Null on failure.
-Repository *repositoryFromRule(const RepositoryRule &rule,
+std::unique_ptr<Repository> repositoryFromRule(const RepositoryRule &rule,
                                const QHash<QString, Repository *> &repositories,
                                const RepositoryOptions &options);

@@ -43,14 +43,14 @@ int CheckingRepository::dropBranch(const QString &branch, int)
     return 0;
 }
 
-Repository::Transaction *CheckingRepository::beginTransaction(const QString &branch,
-                                                              const QString &, int)
+std::unique_ptr<Repository::Transaction>
+CheckingRepository::beginTransaction(const QString &branch, const QString &, int)
 {
     if (m_target)
         m_target->m_branches.insert(branch);
     else
         m_branches.insert(branch);
-    return new DiscardedTransaction;
+    return std::make_unique<DiscardedTransaction>();
 }
 
 bool CheckingRepository::hasBranch(const QString &branch) const

@@ -20,8 +20,8 @@ public:
     int makeBranch(const QString &branch, int revision, const QString &sourceBranch,
                    int sourceRevision, bool sourceHoldsFiles = true) override;
     int dropBranch(const QString &branch, int revision) override;
-    Transaction *beginTransaction(const QString &branch, const QString &svnPrefix,
-                                  int revision) override;
+    std::unique_ptr<Transaction> beginTransaction(const QString &branch, const QString &svnPrefix,
+                                                  int revision) override;
     void recordAnnotatedTag(const QString &, const QString &, int, const QByteArray &, uint,
                             const QByteArray &) override
     {

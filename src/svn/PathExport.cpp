@@ -102,8 +102,8 @@ Repository::Transaction *RevisionExporter::transactionFor(const RuleTarget &targ
     const auto open = m_transactions.find(key);
     if (open != m_transactions.end())
         return open->second.get();
-    std::unique_ptr<Repository::Transaction> transaction(
-            repository->beginTransaction(target.branch, target.svnPrefix, m_revision));
+    std::unique_ptr<Repository::Transaction> transaction =
+            repository->beginTransaction(target.branch, target.svnPrefix, m_revision);
     if (!transaction)
         return nullptr;
     return m_transactions.emplace(key, std::move(transaction)).first->second.get();

@@ -28,7 +28,7 @@ TEST_F(ForwardingRepositoryTest, FactoryRejectsUnknownTargetAndAnswersForTheTarg
     QHash<QString, Repository *> repositories;
     {
         MessageCapture capture;
-        Repository *missing =
+        const std::unique_ptr<Repository> missing =
             repositoryFromRule(forwardingRule(QStringLiteral("b"), QStringLiteral("a"),
                                               QStringLiteral("lib/"), 12),
                                repositories, options);

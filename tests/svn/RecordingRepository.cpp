@@ -95,9 +95,9 @@ int RecordingRepository::dropBranch(const QString &branch, int revision)
     return 0;
 }
 
-Repository::Transaction *RecordingRepository::beginTransaction(const QString &branch,
-                                                               const QString &svnPrefix,
-                                                               int revision)
+std::unique_ptr<Repository::Transaction>
+RecordingRepository::beginTransaction(const QString &branch, const QString &svnPrefix,
+                                      int revision)
 {
     record(QStringLiteral("beginTransaction %1 %2 r%3").arg(branch, svnPrefix).arg(revision));
     auto transactionRecord = std::make_unique<TransactionRecord>();
@@ -106,7 +106,7 @@ Repository::Transaction *RecordingRepository::beginTransaction(const QString &br
     transactionRecord->revision = revision;
     TransactionRecord *raw = transactionRecord.get();
     transactions.push_back(std::move(transactionRecord));
-    return new RecordingTransaction(this, raw);
+    return std::make_unique<RecordingTransaction>(this, raw);
 }
 
 void RecordingRepository::recordAnnotatedTag(const QString &branch, const QString &svnPrefix,

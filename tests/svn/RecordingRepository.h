@@ -55,8 +55,8 @@ public:
     int makeBranch(const QString &branch, int revision, const QString &sourceBranch,
                    int sourceRevision, bool sourceHoldsFiles = true) override;
     int dropBranch(const QString &branch, int revision) override;
-    Transaction *beginTransaction(const QString &branch, const QString &svnPrefix,
-                                  int revision) override;
+    std::unique_ptr<Transaction> beginTransaction(const QString &branch, const QString &svnPrefix,
+                                                  int revision) override;
     void recordAnnotatedTag(const QString &branch, const QString &svnPrefix, int revision,
                             const QByteArray &author, uint epoch,
                             const QByteArray &logMessage) override;
