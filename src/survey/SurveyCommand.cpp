@@ -21,14 +21,12 @@
 namespace {
 
 // The dispatch traces every path at debug level; a check shows its
-// warnings and errors only.
+// warnings and errors only. (Qt itself ends the process after a fatal one.)
 void withoutDebugMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     if (type == QtDebugMsg || type == QtInfoMsg)
         return;
     fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-    if (type == QtFatalMsg)
-        abort();
 }
 
 void printError(const QString &text)
