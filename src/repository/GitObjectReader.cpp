@@ -72,6 +72,12 @@ QHash<QByteArray, QByteArray> GitObjectReader::notesOf(const QByteArray &notesCo
 
 QHash<QByteArray, QByteArray> GitObjectReader::blobContents(const QList<QByteArray> &blobs) const
 {
+    return contentsOfType("blob", blobs);
+}
+
+QHash<QByteArray, QByteArray> GitObjectReader::contentsOfType(const QByteArray &type,
+                                                              const QList<QByteArray> &blobs) const
+{
     QHash<QByteArray, QByteArray> contents;
     if (blobs.isEmpty())
         return contents;
@@ -89,7 +95,7 @@ QHash<QByteArray, QByteArray> GitObjectReader::blobContents(const QList<QByteArr
         if (header.size() != 3)
             continue;
         const qsizetype size = header.at(2).toLongLong();
-        if (header.at(1) == "blob")
+        if (header.at(1) == type)
             contents.insert(header.at(0), output.mid(position, size));
         position += size + 1;
     }

@@ -20,6 +20,9 @@ public:
     QHash<QByteArray, QByteArray> notesOf(const QByteArray &notesCommit) const;
     // The contents of many blobs through one git process; missing ones are left out.
     QHash<QByteArray, QByteArray> blobContents(const QList<QByteArray> &blobs) const;
+    // The same for objects of any one type ("commit", "tree", ...).
+    QHash<QByteArray, QByteArray> contentsOfType(const QByteArray &type,
+                                                 const QList<QByteArray> &objects) const;
 
 private:
     bool run(const QStringList &arguments, QByteArray *output,

@@ -3,6 +3,7 @@
 #include "svn/RevisionExporter.h"
 
 #include "rules/MatchCounter.h"
+#include "svn/PathRouting.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
@@ -172,18 +173,10 @@ const MatchRule *RevisionExporter::findMatchingRule(const QList<MatchRule> &rule
                                                     const QString &matchedPath, int revision,
                                                     MatchCounter *counter)
 {
-    for (const MatchRule &rule : ruleList) {
-        if (rule.minRevision > revision)
-            continue;
-        if (rule.maxRevision != -1 && rule.maxRevision < revision)
-            continue;
-        if (rule.pattern.indexIn(matchedPath) != 0)
-            continue;
-        if (counter)
-            counter->countMatch(rule);
-        return &rule;
-    }
-    return nullptr;
+    const MatchRule *rule = PathRouting::firstMatchingRule(ruleList, matchedPath, revision);
+    if (rule && counter)
+        counter->countMatch(*rule);
+    return rule;
 }
 
 void RevisionExporter::printRuleDebug(const QString &matchedPath, const MatchRule &rule,

@@ -4,6 +4,7 @@
 
 #include "rules/MatchCounter.h"
 #include "repository/FastImportStream.h"
+#include "svn/PathRouting.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
@@ -15,17 +16,6 @@
 #include <apr_hash.h>
 
 namespace {
-
-// Replaces every match of pattern in text by the template, back-references
-// expanded, then applies the substitutions in order.
-QString expandTemplate(const QRegExp &pattern, const QString &text, const QString &templateText,
-                       const QList<Substitution> &substitutions)
-{
-    QString result = pattern.replaceIn(text, templateText);
-    for (const Substitution &substitution : substitutions)
-        result = substitution.apply(result);
-    return result;
-}
 
 // Whether the first rule covering the path at the revision ignores it. Not
 // counted in the rule statistics: nothing is exported here.
@@ -54,18 +44,10 @@ void printProgressDot()
 RuleTarget RevisionExporter::computeRuleTarget(const MatchRule &rule, const QString &path,
                                                int matchLength) const
 {
-    RuleTarget target;
-    target.svnPrefix = path.left(matchLength);
-    target.repository = expandTemplate(rule.pattern, target.svnPrefix, rule.repository,
-                                       rule.repositorySubstitutions);
-    target.effectiveRepository = target.repository;
-    if (Repository *repository = m_repositories.value(target.repository))
-        target.effectiveRepository = repository->targetRepository()->name();
-    target.branch = expandTemplate(rule.pattern, target.svnPrefix, rule.branch,
-                                   rule.branchSubstitutions);
-    target.pathInBranch = rule.pattern.replaceIn(target.svnPrefix, rule.prefix)
-            + path.mid(target.svnPrefix.length());
-    return target;
+    return PathRouting::ruleTarget(rule, path, matchLength, [this](const QString &name) {
+        Repository *repository = m_repositories.value(name);
+        return repository ? repository->targetRepository()->name() : name;
+    });
 }
 
 const MatchRule *RevisionExporter::findCopySourceRule(const QList<MatchRule> &ruleList,

@@ -1,0 +1,52 @@
+#include "svn/PathRouting.h"
+
+#include <QRegExp>
+
+namespace {
+
+// Replaces every match of pattern in text by the template, back-references
+// expanded, then applies the substitutions in order.
+QString expandTemplate(const QRegExp &pattern, const QString &text, const QString &templateText,
+                       const QList<Substitution> &substitutions)
+{
+    QString result = pattern.replaceIn(text, templateText);
+    for (const Substitution &substitution : substitutions)
+        result = substitution.apply(result);
+    return result;
+}
+
+} // namespace
+
+namespace PathRouting {
+
+const MatchRule *firstMatchingRule(const QList<MatchRule> &ruleList, const QString &path,
+                                   int revision)
+{
+    for (const MatchRule &rule : ruleList) {
+        if (rule.minRevision > revision)
+            continue;
+        if (rule.maxRevision != -1 && rule.maxRevision < revision)
+            continue;
+        if (rule.pattern.indexIn(path) != 0)
+            continue;
+        return &rule;
+    }
+    return nullptr;
+}
+
+RuleTarget ruleTarget(const MatchRule &rule, const QString &path, int matchLength,
+                      const RepositoryResolver &effectiveRepository)
+{
+    RuleTarget target;
+    target.svnPrefix = path.left(matchLength);
+    target.repository = expandTemplate(rule.pattern, target.svnPrefix, rule.repository,
+                                       rule.repositorySubstitutions);
+    target.effectiveRepository = effectiveRepository(target.repository);
+    target.branch = expandTemplate(rule.pattern, target.svnPrefix, rule.branch,
+                                   rule.branchSubstitutions);
+    target.pathInBranch = rule.pattern.replaceIn(target.svnPrefix, rule.prefix)
+            + path.mid(target.svnPrefix.length());
+    return target;
+}
+
+} // namespace PathRouting

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "rules/MatchRule.h"
+#include "svn/RuleTarget.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+// Where the rules send a Subversion path: the part the converter and the
+// verifier share, so that both read a rules file the same way.
+namespace PathRouting {
+
+// The first rule of the list that covers path (a directory ending in "/") at
+// revision; null when none does. Counts nothing.
+const MatchRule *firstMatchingRule(const QList<MatchRule> &ruleList, const QString &path,
+                                   int revision);
+
+// The name of the repository that really receives what a repository name is given.
+using RepositoryResolver = std::function<QString(const QString &repositoryName)>;
+
+// The target of path under rule, whose pattern matched its first matchLength characters.
+RuleTarget ruleTarget(const MatchRule &rule, const QString &path, int matchLength,
+                      const RepositoryResolver &effectiveRepository);
+
+} // namespace PathRouting

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// One way in which a conversion differs from Subversion.
+struct Difference
+{
+    int revision = 0;
+    QString repository;
+    QString branch;
+    QString path; // in the branch; for ref differences the ref name
+    QString kind; // missing, extra, content, mode, deleted, ref, tag, mark
+    QString detail;
+
+    // "rREV REPOSITORY BRANCH "PATH": KIND (DETAIL)"
+    QString text() const;
+};
