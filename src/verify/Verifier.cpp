@@ -162,6 +162,18 @@ int Verifier::run()
     for (const QString &name : std::as_const(repositories))
         readers.append(GitObjectReader(name));
 
+    // Per repository: the refs git holds, and the last recorded revision of each branch.
+    QList<QHash<QString, QByteArray>> headRefs;
+    QList<QHash<QString, int>> lastOf;
+    for (int index = 0; index < repositories.size(); ++index) {
+        QHash<QString, bool> annotated;
+        headRefs.append(readRefs(repositories.at(index), &annotated));
+        QHash<QString, int> last;
+        for (const ConversionLog::State &state : logs.at(index).states())
+            last.insert(state.branch, state.revision);
+        lastOf.append(last);
+    }
+
     ProgressLine progress(selected.size());
     QHash<QString, TreeNodePointer> trees;
     int treesRevision = -1;
@@ -223,21 +235,63 @@ int Verifier::run()
             m_differences.append(difference);
             continue;
         }
-        const QByteArray gitTree = commitTrees.value(commit);
-        const QByteArray expectedTree = expected ? expected->treeId() : QByteArray();
-        static const QByteArray emptyTree =
-                QByteArray::fromHex("4b825dc642cb6eb9a060e54bf8d69288fbee4904");
-        if (gitTree == expectedTree || (expectedTree.isEmpty() && gitTree == emptyTree))
-            continue;
-        GitTreeComparer(readers.at(item.repositoryIndex))
-                .compare(expected, gitTree == emptyTree ? QByteArray() : gitTree, difference,
-                         &m_differences);
+        compareTree(expected, commitTrees.value(commit), readers.at(item.repositoryIndex),
+                    difference);
+        // A branch whose ref was moved away from its last recorded commit:
+        // what the ref gives is compared too, so that the paths show.
+        const QByteArray refCommit = headRefs.at(item.repositoryIndex).value(refOf(state.branch));
+        if (lastOf.at(item.repositoryIndex).value(state.branch) == state.revision
+            && !refCommit.isEmpty() && refCommit != commit) {
+            const QByteArray content = readers.at(item.repositoryIndex)
+                                               .contentsOfType("commit", {refCommit})
+                                               .value(refCommit);
+            difference.detail = QStringLiteral("at %1").arg(refOf(state.branch));
+            compareTree(expected, treeOfCommit(content), readers.at(item.repositoryIndex),
+                        difference);
+        }
     }
+
 
     for (int index = 0; index < repositories.size(); ++index)
         checkRefs(repositories.at(index), logs.at(index), readers.at(index));
     report(checked);
     return m_differences.isEmpty() ? 0 : 1;
+}
+
+QHash<QString, QByteArray> Verifier::readRefs(const QString &repository,
+                                              QHash<QString, bool> *annotated)
+{
+    QProcess git;
+    git.setWorkingDirectory(repository);
+    git.start(QStringLiteral("git"),
+              {QStringLiteral("for-each-ref"),
+               QStringLiteral("--format=%(objectname) %(objecttype) %(*objectname) %(refname)")});
+    git.waitForFinished(-1);
+    QHash<QString, QByteArray> refs; // ref to the commit it gives
+    for (const QByteArray &line : git.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> parts = line.split(' ');
+        if (parts.size() < 4)
+            continue;
+        const QString ref = QString::fromUtf8(line.mid(line.indexOf(' ', line.indexOf(' ') + 1) + 1))
+                                    .section(QLatin1Char(' '), 1);
+        const bool tagObject = parts.at(1) == "tag";
+        refs.insert(ref, tagObject ? parts.at(2) : parts.at(0));
+        annotated->insert(ref, tagObject);
+    }
+
+    return refs;
+}
+
+void Verifier::compareTree(const TreeNodePointer &expected, const QByteArray &gitTree,
+                           const GitObjectReader &reader, const Difference &where)
+{
+    const QByteArray expectedTree = expected ? expected->treeId() : QByteArray();
+    static const QByteArray emptyTree =
+            QByteArray::fromHex("4b825dc642cb6eb9a060e54bf8d69288fbee4904");
+    if (gitTree == expectedTree || (expectedTree.isEmpty() && gitTree == emptyTree))
+        return;
+    GitTreeComparer(reader).compare(expected, gitTree == emptyTree ? QByteArray() : gitTree,
+                                    where, &m_differences);
 }
 
 void Verifier::checkRefs(const QString &repository, const ConversionLog &log,
@@ -249,24 +303,8 @@ void Verifier::checkRefs(const QString &repository, const ConversionLog &log,
     for (const ConversionLog::State &state : log.states())
         last.insert(state.branch, state);
 
-    QProcess git;
-    git.setWorkingDirectory(repository);
-    git.start(QStringLiteral("git"),
-              {QStringLiteral("for-each-ref"),
-               QStringLiteral("--format=%(objectname) %(objecttype) %(*objectname) %(refname)")});
-    git.waitForFinished(-1);
-    QHash<QString, QByteArray> refs; // ref to the commit it gives
     QHash<QString, bool> annotated;
-    for (const QByteArray &line : git.readAllStandardOutput().split('\n')) {
-        const QList<QByteArray> parts = line.split(' ');
-        if (parts.size() < 4)
-            continue;
-        const QString ref = QString::fromUtf8(line.mid(line.indexOf(' ', line.indexOf(' ') + 1) + 1))
-                                    .section(QLatin1Char(' '), 1);
-        const bool tagObject = parts.at(1) == "tag";
-        refs.insert(ref, tagObject ? parts.at(2) : parts.at(0));
-        annotated.insert(ref, tagObject);
-    }
+    const QHash<QString, QByteArray> refs = readRefs(repository, &annotated);
 
     auto addDifference = [&](const ConversionLog::State &state, const QString &path,
                              const QString &kind, const QString &detail) {

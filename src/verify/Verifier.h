@@ -42,6 +42,10 @@ private:
         QSet<QString> tags;
     };
 
+    static QHash<QString, QByteArray> readRefs(const QString &repository,
+                                               QHash<QString, bool> *annotated);
+    void compareTree(const TreeNodePointer &expected, const QByteArray &gitTree,
+                     const GitObjectReader &reader, const Difference &where);
     void checkRefs(const QString &repository, const ConversionLog &log,
                    const GitObjectReader &reader);
     void report(const Checked &checked) const;
