@@ -400,5 +400,6 @@ void Verifier::report(const Checked &checked) const
     if (m_differences.isEmpty())
         printf("%s: all equal\n", qPrintable(counts));
     else
-        printf("%s: %d differences\n", qPrintable(counts), int(m_differences.size()));
+        printf("%s: %d %s\n", qPrintable(counts), int(m_differences.size()),
+               m_differences.size() == 1 ? "difference" : "differences");
 }
