@@ -123,7 +123,7 @@ int Verifier::run()
         ConversionLog log;
         QString error;
         const QString logFile = QStringLiteral("log-") + RepositoryFileNames::flattenedName(name);
-        if (!QFileInfo::exists(logFile) && !QFileInfo::exists(name)) {
+        if (!QFileInfo::exists(logFile)) {
             logs.append(log);
             continue; // a repository the conversion never wrote to
         }
