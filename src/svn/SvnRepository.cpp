@@ -15,7 +15,8 @@ SvnRepository::~SvnRepository()
 
 bool SvnRepository::open(const QString &path)
 {
-    SvnSource::initializeSvnLibraries();
+    if (!SvnSource::initializeSvnLibraries().ok())
+        return false;
     m_pool = svn_pool_create(nullptr);
     QString repositoryPath = path;
     while (repositoryPath.endsWith(QLatin1Char('/')) && repositoryPath.size() > 1)
