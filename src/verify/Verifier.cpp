@@ -100,7 +100,10 @@ int Verifier::run()
         return 2;
     }
     RulesFileSet rules(m_options.rulesFiles);
-    rules.load();
+    if (Status loaded = rules.load(); !loaded) {
+        fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(loaded.failure().message()));
+        return 2;
+    }
 
     // The repositories that hold git data: forwarding ones write into these.
     QStringList repositories;
@@ -253,7 +256,7 @@ int Verifier::run()
 
 
     for (int index = 0; index < repositories.size(); ++index)
-        checkRefs(repositories.at(index), logs.at(index), readers.at(index));
+        checkRefs(repositories.at(index), logs.at(index));
     report(checked);
     return m_differences.isEmpty() ? 0 : 1;
 }
@@ -294,10 +297,8 @@ void Verifier::compareTree(const TreeNodePointer &expected, const QByteArray &gi
                                     where, &m_differences);
 }
 
-void Verifier::checkRefs(const QString &repository, const ConversionLog &log,
-                         const GitObjectReader &reader)
+void Verifier::checkRefs(const QString &repository, const ConversionLog &log)
 {
-    Q_UNUSED(reader);
     // The last recorded state of each branch.
     QMap<QString, ConversionLog::State> last;
     for (const ConversionLog::State &state : log.states())

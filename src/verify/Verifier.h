@@ -46,8 +46,7 @@ private:
                                                QHash<QString, bool> *annotated);
     void compareTree(const TreeNodePointer &expected, const QByteArray &gitTree,
                      const GitObjectReader &reader, const Difference &where);
-    void checkRefs(const QString &repository, const ConversionLog &log,
-                   const GitObjectReader &reader);
+    void checkRefs(const QString &repository, const ConversionLog &log);
     void report(const Checked &checked) const;
 
     Options m_options;

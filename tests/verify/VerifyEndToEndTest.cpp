@@ -33,28 +33,43 @@ TestSupport::CommandResult verify(E2eBench &bench, const QString &rules)
                             bench.outputDirectory());
 }
 
-// The distinct (revision, branch) pairs of the log lines of a repository.
+// The distinct (revision, branch) pairs of the branch lines of a repository's
+// log; the lines that mark a finished revision name no branch.
 int recordedStates(E2eBench &bench, const QString &repository)
 {
     const auto result = TestSupport::shell(
-            QStringLiteral("grep '^progress SVN r' log-%1 | sed 's/ = .*//' | sort -u | wc -l")
+            QStringLiteral("grep '^progress SVN r[0-9]* branch ' log-%1 | sed 's/ = .*//' "
+                           "| sort -u | wc -l")
                     .arg(repository),
             bench.outputDirectory());
     return result.standardOutput.trimmed().toInt();
 }
 
-// Replaces the commit that mark :MARK names (in git and in the marks file)
-// by one whose tree got the index edit.
-void rewriteRecordedCommit(E2eBench &bench, int mark, const QString &indexEdit)
+// The mark the last log line of repository records for branch at revision.
+int recordedMark(E2eBench &bench, const QString &repository, int revision, const QString &branch)
+{
+    const auto result = TestSupport::shell(
+            QStringLiteral("sed -n 's/^progress SVN r%1 branch %2 = :\\([0-9]*\\).*/\\1/p' log-%3 "
+                           "| tail -n 1")
+                    .arg(revision)
+                    .arg(branch, repository),
+            bench.outputDirectory());
+    return result.standardOutput.trimmed().toInt();
+}
+
+// Replaces the commit that mark :MARK of repository names (in git and in its
+// marks file) by one whose tree got the index edit.
+void rewriteRecordedCommit(E2eBench &bench, int mark, const QString &indexEdit,
+                           const QString &repository = QStringLiteral("proj"))
 {
     const QString script = QStringLiteral(
-            "set -e; export GIT_DIR=proj GIT_INDEX_FILE=$PWD/fault.index\n"
-            "old=$(sed -n 's/^:%1 //p' proj/marks-proj)\n"
+            "set -e; export GIT_DIR=%3 GIT_INDEX_FILE=$PWD/fault.index\n"
+            "old=$(sed -n 's/^:%1 //p' %3/marks-%3)\n"
             "git read-tree $old\n%2\n"
             "new=$(git commit-tree -p $old -m fault $(git write-tree) </dev/null)\n"
-            "sed -i \"s/^:%1 .*/:%1 $new/\" proj/marks-proj\nrm -f $GIT_INDEX_FILE\n")
+            "sed -i \"s/^:%1 .*/:%1 $new/\" %3/marks-%3\nrm -f $GIT_INDEX_FILE\n")
                                    .arg(mark)
-                                   .arg(indexEdit);
+                                   .arg(indexEdit, repository);
     const auto result = TestSupport::shell(script, bench.outputDirectory());
     ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
 }
@@ -113,7 +128,9 @@ TEST(VerifyEndToEnd, StandardLayoutEqualThenEachFaultNamed)
     expectDifference(bench, rules, R"(r4 proj refs/tags/v1 "refs/tags/v1": tag)");
 }
 
-TEST(VerifyEndToEnd, RecursePrefixesAndTwoRepositoriesEqual)
+// Two repositories, a forwarding one with a prefix, a rule prefix with a
+// back-reference and a recurse rule that a directory copy goes through.
+TEST(VerifyEndToEnd, RecursePrefixesAndTwoRepositoriesEqualThenFaultNamed)
 {
     E2eBench bench;
     ASSERT_TRUE(bench.isValid());
@@ -127,6 +144,14 @@ TEST(VerifyEndToEnd, RecursePrefixesAndTwoRepositoriesEqual)
     ASSERT_EQ(bench.commit({"cp", "2", "projects/alpha/trunk", "projects/alpha/stable", "put",
                             "@b2", "projects/beta/trunk/b.txt"}),
               3);
+    // The copy of /projects/alpha matches only the recurse rule: its trunk
+    // reaches the main repository through it.
+    ASSERT_EQ(bench.commit({"cp", "3", "projects/alpha", "projects/gamma", "put", "@s",
+                            "projects/alpha/stable/s.txt"}),
+              4);
+    ASSERT_EQ(bench.commit({"put", "@o2", "other/o.txt", "put", "@a2",
+                            "projects/alpha/stable/a.txt"}),
+              5);
     const QString rules = bench.writeRules(QStringLiteral("layout.rules"), R"(create repository main
 end repository
 create repository side
@@ -135,10 +160,6 @@ create repository shared
   repository main
   prefix shared/
 end repository
-
-match /projects/
-  action recurse
-end match
 
 match /projects/([^/]+)/trunk/
   repository main
@@ -151,18 +172,38 @@ match /projects/alpha/stable/
   branch stable
 end match
 
+match /projects/
+  action recurse
+end match
+
 match /other/
   repository shared
   branch master
 end match
 )");
     ASSERT_EQ(bench.convert({QStringLiteral("--rules"), rules}).exitCode, 0);
+    const int mainStates = recordedStates(bench, QStringLiteral("main"));
+    const int sideStates = recordedStates(bench, QStringLiteral("side"));
+    ASSERT_GE(mainStates, 4); // r2 to r5, r4 by the copy through the recurse rule
+    ASSERT_GE(sideStates, 3); // r3 to r5
+    const auto gammaFile = TestSupport::shell(QStringLiteral("git --git-dir=main cat-file -p "
+                                                             "master:gamma/a.txt"),
+                                              bench.outputDirectory());
+    ASSERT_EQ(gammaFile.standardOutput, QByteArray("a"));
+
     const auto result = verify(bench, rules);
     EXPECT_EQ(result.exitCode, 0) << result.standardOutput.constData()
                                    << result.standardError.constData();
-    const int states = recordedStates(bench, QStringLiteral("main"))
-            + recordedStates(bench, QStringLiteral("side"));
-    EXPECT_TRUE(result.standardOutput.startsWith(
-            QStringLiteral("checked %1 branch states in ").arg(states).toUtf8()))
-            << result.standardOutput.constData();
+    EXPECT_EQ(result.standardOutput,
+              QStringLiteral("checked %1 branch states in 2 repositories (2 branches, 0 tags): "
+                             "all equal\n")
+                      .arg(mainStates + sideStates)
+                      .toUtf8());
+
+    rewriteRecordedCommit(bench, recordedMark(bench, QStringLiteral("side"), 4,
+                                              QStringLiteral("stable")),
+                          "printf '100644 %s\\ts.txt\\n' $(echo changed | git hash-object -w "
+                          "--stdin) | git update-index --index-info",
+                          QStringLiteral("side"));
+    expectDifference(bench, rules, R"(r4 side stable "s.txt": content)");
 }
