@@ -128,6 +128,18 @@ Status RevisionExporter::exportMatchedPath(const char *path, const PathChange &c
                          << "add a \"substitute branch\" line to the rule to change it";
     }
 
+    // fast-import dies on a file at the root of a branch ("Root cannot be a
+    // non-directory"), taking every ref of the run with it. A forwarding
+    // prefix puts the file into a directory.
+    if (!deletion && !matchedPath.endsWith(QLatin1Char('/'))
+        && FastImportStream::normalisedPath(target.pathInBranch).isEmpty()
+        && !repository->usesPrefix()) {
+        return Failure() << "File" << matchedPath << "matches rule" << rule.summary()
+                         << "as a whole, but a file cannot be the root of a branch:"
+                         << "end the match pattern at a directory with \"/\","
+                         << "or give the rule a \"prefix\"";
+    }
+
     if (deletion && matchedPath == target.svnPrefix && target.pathInBranch.isEmpty()
         && !repository->usesPrefix()) {
         if (m_options.debugRules)

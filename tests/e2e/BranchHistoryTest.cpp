@@ -316,6 +316,47 @@ TEST(EndToEndBranches, RefusedBranchNamesEndTheRunAndKeepEarlierRefs)
     }
 }
 
+// A pattern that matches a file whole leaves it no path inside the branch;
+// through a forwarding repository's prefix it gets one.
+TEST(EndToEndBranches, FileAsBranchRootEndsTheRunAndKeepsEarlierRefs)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_EQ(bench.commit({"mkdir", "trunk", "put", "@x\n", "trunk/x", "put", "@b\n", "trunk/b"}), 1);
+    ASSERT_EQ(bench.commit({"put", "@a\n", "trunk/a"}), 2);
+    const QString rules = bench.writeRules("proj.rules", R"(
+create repository proj
+end repository
+create repository copies
+  repository proj
+  prefix copy-of-b
+end repository
+match /trunk/a
+  repository proj
+  branch single
+end match
+match /trunk/b
+  repository copies
+  branch master
+end match
+match /trunk/
+  repository proj
+  branch master
+end match
+)");
+    const auto result = bench.convert({"--rules", rules});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.standardError.contains(
+        "File \"/trunk/a\" matches rule \"" + rules.toUtf8() + ":8 /trunk/a\" as a whole, but a file "
+        "cannot be the root of a branch: end the match pattern at a directory with \"/\", or give "
+        "the rule a \"prefix\"")) << result.standardError.constData();
+    EXPECT_EQ(bench.git("proj", {"for-each-ref", "--format=%(refname)"}), QByteArray("refs/heads/master\n"));
+    EXPECT_EQ(bench.tree("proj", "master"), QStringList({"copy-of-b 100644", "x 100644"}));
+    int fsckExit = -1;
+    bench.git("proj", {"fsck", "--strict"}, &fsckExit);
+    EXPECT_EQ(fsckExit, 0);
+}
+
 TEST(EndToEndBranches, RulesAndPrefixesWithStraySlashesGiveCleanPaths)
 {
     E2eBench bench;
