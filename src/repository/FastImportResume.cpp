@@ -4,6 +4,7 @@
 
 #include "repository/GitObjectReader.h"
 #include "repository/RepositoryFileNames.h"
+#include "repository/RepositoryLocks.h"
 
 #include <QDebug>
 #include <QFile>
@@ -153,6 +154,10 @@ struct FastImportRepository::LogScan
 
 int FastImportRepository::prepareResume(int &cutoff)
 {
+    // With a lock left in the repository, this run's fast-import could not
+    // update the refs, and the commits of the whole run would be lost.
+    if (!options.writesToFile() && !RepositoryLocks::waitUntilUnlocked(repositoryName))
+        return -1;
     resumeRevision = resumeFromLog(cutoff);
     return resumeRevision;
 }

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -233,6 +234,16 @@ class CrashResumeAt : public CrashResume, public ::testing::WithParamInterface<I
 {
 };
 
+// The lock files that a run stopped for, as its messages name them.
+QStringList namedLockFiles(const QByteArray &standardError)
+{
+    static const QRegularExpression lockMessage(QStringLiteral("is locked by \"([^\"]+)\""));
+    QStringList locks;
+    for (auto match = lockMessage.globalMatch(QString::fromUtf8(standardError)); match.hasNext();)
+        locks << match.next().captured(1);
+    return locks;
+}
+
 // Tag notes written by the end of an intermediate run stay on the commit a
 // tag pointed to then, even when the tag is later made again elsewhere; such
 // lines are the one accepted difference.
@@ -289,7 +300,15 @@ TEST_P(CrashResumeAt, KilledRunResumesToTheSameResult)
     // A fast-import handed a stream cut short says so; the resumed run must
     // add no such line of its own.
     const QStringList interruptedFatal = TestSupport::fastImportFatalLines(path(work));
-    const auto resumed = convert(work, {});
+    auto resumed = convert(work, {});
+    // A fast-import killed while it updated a ref leaves git's lock file
+    // behind. The run names it and converts nothing; the user removes it.
+    const QStringList locks = namedLockFiles(resumed.standardError);
+    if (resumed.exitCode == 1 && !locks.isEmpty()) {
+        for (const QString &lock : locks)
+            EXPECT_TRUE(QFile::remove(path(work + '/' + lock))) << lock.toStdString();
+        resumed = convert(work, {});
+    }
     ASSERT_EQ(resumed.exitCode, 0) << resumed.standardError.constData();
     // Each may stand in the log and in the saved copy of the log it was cut from.
     const auto withoutFileName = [](QStringList lines) {
@@ -329,6 +348,55 @@ INSTANTIATE_TEST_SUITE_P(
                       Interruption{nullptr, false, 0, "feature and trunk#2"},
                       Interruption{nullptr, false, 0, "work 26#2"}),
     nameOf);
+
+// Lock files in the repository: one that goes within a few seconds is a
+// fast-import of an earlier run still finishing, and the run waits for it;
+// one that stays stops the run before anything is converted, named in the
+// message, until the user removes it.
+TEST_F(CrashResume, LeftLockFilesStopTheRunUntilRemoved)
+{
+    const QString work = QStringLiteral("locked");
+    QDir().mkpath(path(work));
+    ASSERT_EQ(convert(work, {QStringLiteral("--max-rev"), QStringLiteral("10")}).exitCode, 0);
+
+    // Taken away shortly after the run has started.
+    const QString binDir = path(QStringLiteral("bin-unlocking"));
+    QDir().mkpath(binDir);
+    const QString realGit = TestSupport::shell(QStringLiteral("command -v git")).standardOutput.trimmed();
+    TestSupport::writeFile(binDir + "/git",
+                           "#!/bin/bash\n"
+                           "if [ \"$1 $2\" = 'config init.defaultBranch' ]; then\n"
+                           "  (sleep 0.5; rm -f proj/refs/heads/master.lock) </dev/null >/dev/null 2>&1 &\n"
+                           "fi\n"
+                           "exec " + realGit.toUtf8() + " \"$@\"\n");
+    QFile::setPermissions(binDir + "/git", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    TestSupport::writeFile(path(work + "/proj/refs/heads/master.lock"), "");
+    const auto waited = convert(work, {QStringLiteral("--max-rev"), QStringLiteral("20")}, binDir);
+    ASSERT_EQ(waited.exitCode, 0) << waited.standardError.constData();
+
+    const QStringList left{QStringLiteral("proj/packed-refs.lock"), QStringLiteral("proj/refs/notes/commits.lock")};
+    for (const QString &lock : left)
+        TestSupport::writeFile(path(work + '/' + lock), "");
+    const QByteArray logBefore = TestSupport::readFile(path(work + "/log-proj"));
+    const QStringList before = snapshotOf(path(work + "/proj"));
+    const auto stopped = convert(work, {});
+    EXPECT_EQ(stopped.exitCode, 1);
+    EXPECT_EQ(namedLockFiles(stopped.standardError), left) << stopped.standardError.constData();
+    EXPECT_TRUE(stopped.standardError.contains("Nothing was converted; if no other conversion or git command runs in "
+                                               "the repository, remove the file and run again"))
+        << stopped.standardError.constData();
+    EXPECT_FALSE(stopped.standardOutput.contains("Exporting revision")) << stopped.standardOutput.constData();
+    EXPECT_EQ(TestSupport::readFile(path(work + "/log-proj")), logBefore);
+    EXPECT_EQ(snapshotOf(path(work + "/proj")), before);
+
+    for (const QString &lock : left)
+        ASSERT_TRUE(QFile::remove(path(work + '/' + lock)));
+    const auto resumed = convert(work, {});
+    ASSERT_EQ(resumed.exitCode, 0) << resumed.standardError.constData();
+    EXPECT_TRUE(TestSupport::fastImportFatalLines(path(work)).isEmpty());
+    EXPECT_EQ(withoutStaleTagNotes(snapshotOf(path(work + "/proj")), reference).join('\n').toStdString(),
+              reference.join('\n').toStdString());
+}
 
 // A dump made in three runs imports to the history of a dump made in one.
 // Its branches are made again from others, so it is imported, as the
