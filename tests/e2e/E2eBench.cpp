@@ -120,3 +120,10 @@ QStringList E2eBench::refs(const QString &repository)
     lines.sort();
     return lines;
 }
+
+bool E2eBench::fsckClean(const QString &repository)
+{
+    int exitCode = -1;
+    git(repository, {QStringLiteral("fsck"), QStringLiteral("--strict")}, &exitCode);
+    return exitCode == 0;
+}

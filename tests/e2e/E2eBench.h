@@ -50,6 +50,8 @@ public:
     QStringList tree(const QString &repository, const QString &commitish);
     QByteArray fileAt(const QString &repository, const QString &commitish, const QString &file);
     QStringList refs(const QString &repository);
+    // Whether "git fsck --strict" finds the repository sound.
+    bool fsckClean(const QString &repository);
 
 private:
     QTemporaryDir m_directory;
