@@ -197,10 +197,12 @@ bool SvnTreeRouter::routeEntry(int listIndex, const QByteArray &path, bool direc
                                                            m_revision);
     if (rule && rule->action == RuleAction::Export)
         return exportEntry(listIndex, *rule, path, directory, out, pool);
-    if (rule && rule->action == RuleAction::Ignore)
+    if (rule && rule->action == RuleAction::Ignore && !directory)
         return true;
-    // A directory that no rule takes, or one to recurse into: its entries
-    // find their own rules. A file no rule takes is in no branch.
+    // A directory that no rule takes, one to recurse into, or one that an
+    // ignore rule matches (a catch-all "match /" matches "/branches/"): its
+    // entries find their own rules, as the converter's changed paths below it
+    // do. A file no rule takes is in no branch.
     if (directory)
         return routeDirectory(listIndex, path, out, pool);
     return true;

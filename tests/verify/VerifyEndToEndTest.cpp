@@ -24,6 +24,9 @@ match /tags/([^/]+)/
   repository proj
   branch refs/tags/\1
 end match
+
+match /
+end match
 )";
 
 TestSupport::CommandResult verify(E2eBench &bench, const QString &rules)
