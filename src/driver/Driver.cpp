@@ -338,7 +338,7 @@ bool Driver::convertRevisions(int firstRevision)
         }
         // A fast-import found dead outside a commit (while branch updates
         // were sent, say) has lost what it was given: go no further.
-        if (FastImportRepository::importFailed())
+        if (anyImportFailed())
             return false;
     }
     return true;
@@ -349,16 +349,32 @@ bool Driver::finishRepositories()
     // In name order, so that every run writes and prints the same.
     QStringList names = m_repositories.keys();
     std::sort(names.begin(), names.end());
+    bool importFailed = false;
     for (const QString &name : std::as_const(names)) {
         Repository *repository = m_repositories.value(name);
         repository->writeAnnotatedTags();
         repository->storeBranchNotes();
         // Stops its fast-import before the next repository is finished.
+        if (auto *fastImport = dynamic_cast<FastImportRepository *>(repository)) {
+            if (!fastImport->finish())
+                importFailed = true;
+        }
         releaseRepository(repository);
     }
     m_repositories.clear();
     m_ownedRepositories.clear();
     fflush(stdout);
     // A fast-import that failed or had to be killed may have lost commits.
-    return !FastImportRepository::importFailed();
+    return !importFailed;
+}
+
+// Each failure was reported where it happened.
+bool Driver::anyImportFailed() const
+{
+    for (const std::unique_ptr<Repository> &owned : m_ownedRepositories) {
+        const auto *fastImport = dynamic_cast<const FastImportRepository *>(owned.get());
+        if (fastImport && !fastImport->importStatus())
+            return true;
+    }
+    return false;
 }

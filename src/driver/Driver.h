@@ -44,6 +44,8 @@ private:
     bool convertRevisions(int firstRevision);
     bool finishRepositories();
     void releaseRepository(Repository *repository);
+    // True once a fast-import process ended in a way that may have lost commits.
+    bool anyImportFailed() const;
 
     int &m_argc;
     char **m_argv;

@@ -1,29 +1,29 @@
 #include "repository/ActiveProcessList.h"
 
-#include "repository/FastImportRepository.h"
+#include "repository/FastImportProcess.h"
 
 #include <QLinkedList>
 
 namespace {
 
-QLinkedList<FastImportRepository *> activeRepositories;
+QLinkedList<FastImportProcess *> activeProcesses;
 int processCapacity = ActiveProcessList::defaultCapacity;
 
 } // namespace
 
-void ActiveProcessList::touch(FastImportRepository *repository)
+void ActiveProcessList::touch(FastImportProcess *process)
 {
-    activeRepositories.removeOne(repository);
-    while (activeRepositories.size() >= processCapacity && !activeRepositories.isEmpty()) {
-        FastImportRepository *leastRecentlyUsed = activeRepositories.takeFirst();
-        leastRecentlyUsed->stopImportProcess();
+    activeProcesses.removeOne(process);
+    while (activeProcesses.size() >= processCapacity && !activeProcesses.isEmpty()) {
+        FastImportProcess *leastRecentlyUsed = activeProcesses.takeFirst();
+        leastRecentlyUsed->stop();
     }
-    activeRepositories.append(repository);
+    activeProcesses.append(process);
 }
 
-void ActiveProcessList::remove(FastImportRepository *repository)
+void ActiveProcessList::remove(FastImportProcess *process)
 {
-    activeRepositories.removeOne(repository);
+    activeProcesses.removeOne(process);
 }
 
 int ActiveProcessList::capacity()
@@ -38,5 +38,5 @@ void ActiveProcessList::setCapacity(int capacity)
 
 int ActiveProcessList::size()
 {
-    return activeRepositories.size();
+    return activeProcesses.size();
 }

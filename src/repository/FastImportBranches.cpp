@@ -163,8 +163,8 @@ void FastImportRepository::flushPendingUpdates()
     ensureImportRunning();
     revisionSentCommands = true;
     // Deletions first: a branch deleted and made again in one revision ends up made.
-    importProcess.writeMirrored(pendingDeletions);
-    importProcess.writeMirrored(pendingResets);
+    importProcess.channel().writeMirrored(pendingDeletions);
+    importProcess.channel().writeMirrored(pendingResets);
     pendingDeletions.clear();
     pendingResets.clear();
 
@@ -183,7 +183,7 @@ void FastImportRepository::finishRevision(int revision)
     // Without the line the revision is only converted again.
     if (!ensureImportRunning())
         return;
-    importProcess.writeMirrored("progress SVN r" + QByteArray::number(revision) + " done\n\n");
+    importProcess.channel().writeMirrored("progress SVN r" + QByteArray::number(revision) + " done\n\n");
     drainImportProcess(true);
 }
 
@@ -199,7 +199,7 @@ void FastImportRepository::announceBranches()
             continue;
         const QByteArray ref = refFor(branch);
         ensureImportRunning();
-        importProcess.writeMirrored("reset " + ref + "\nfrom :"
+        importProcess.channel().writeMirrored("reset " + ref + "\nfrom :"
                                     + QByteArray::number(state.commitMarks.last())
                                     + "\n\nprogress Branch " + ref + " reloaded\n");
         announcedAny = true;
@@ -214,7 +214,7 @@ void FastImportRepository::announceBranches()
     if (options.addMetadataNotes
         && (withoutMarks ? announcedAny : notesCommitIsKnown())) {
         ensureImportRunning();
-        importProcess.writeMirrored("reset refs/notes/commits\nfrom :"
+        importProcess.channel().writeMirrored("reset refs/notes/commits\nfrom :"
                                     + QByteArray::number(notesCommitMark) + "\n");
     }
 }

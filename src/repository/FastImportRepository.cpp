@@ -1,27 +1,12 @@
 #include "repository/FastImportRepository.h"
 
-#include "repository/ActiveProcessList.h"
 #include "repository/RepositoryFileNames.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-
-#include <algorithm>
-#include <climits>
 
 namespace {
-
-bool importFailureSeen = false;
-
-// How much of the log a failure report shows.
-const int logTailLines = 5;
-const qint64 logTailBytes = 4096;
-
-// A process that refused a write has closed its input and is ending; this is
-// how long it gets to end before the failure is reported without its status.
-const int writeFailureGraceMs = 10000;
 
 // Runs a short git command and waits for it without time limit; its exit
 // status is not looked at.
@@ -55,38 +40,13 @@ int gitConfigExitCode(const QString &directory, const QStringList &arguments)
     return git.exitCode();
 }
 
-// CPU time (user and system, in clock ticks) that the process has used so far,
-// or -1 when the system does not tell.
-qint64 cpuTicksOf(qint64 pid)
-{
-    if (pid <= 0)
-        return -1;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    // The command name in parentheses may hold blanks; the fields that follow
-    // it start with the state (field 3), so utime and stime (fields 14 and 15)
-    // are the 12th and 13th.
-    const qsizetype nameEnd = text.lastIndexOf(')');
-    if (nameEnd < 0)
-        return -1;
-    const QList<QByteArray> fields = text.mid(nameEnd + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    bool userIsNumber = false;
-    bool systemIsNumber = false;
-    const qint64 ticks = fields.at(11).toLongLong(&userIsNumber)
-                         + fields.at(12).toLongLong(&systemIsNumber);
-    return userIsNumber && systemIsNumber ? ticks : -1;
-}
-
 } // namespace
 
 FastImportRepository::FastImportRepository(const RepositoryRule &rule,
                                            const RepositoryOptions &options)
-    : options(options), repositoryName(rule.name), importProcess(rule.name, options.debugRules)
+    : options(options), repositoryName(rule.name), importProcess(rule.name, options)
 {
+    importProcess.setStartAction([this] { announceBranches(); });
     for (const DeclaredBranch &branch : rule.branches)
         branchStates[branch.name].createdRevision = 1;
 
@@ -151,195 +111,39 @@ FastImportRepository::~FastImportRepository()
 
 bool FastImportRepository::ensureImportRunning()
 {
-    ActiveProcessList::touch(this);
-
-    if (importProcess.state() != QProcess::NotRunning)
-        return importStillRunning();
-
-    // A process that ended while it was still being written to has lost what
-    // it was sent; a new one would build on a history with a gap in it.
-    if (importStarted) {
-        recordImportFailure(true);
-        return false;
-    }
-    importStarted = true;
-
-    const QString marksFile = RepositoryFileNames::marksFileName(repositoryName);
-    const QStringList marksArguments = {QStringLiteral("--import-marks=") + marksFile,
-                                        QStringLiteral("--export-marks=") + marksFile,
-                                        QStringLiteral("--force")};
-
-    const QString logFile = RepositoryFileNames::logFileNameFor(repositoryName, options.createDump);
-    logSizeAtStart = QFileInfo(logFile).size();
-    importProcess.setStandardOutputFile(logFile, QIODevice::Append);
-    importProcess.setProcessChannelMode(QProcess::MergedChannels);
-
-    if (!options.writesToFile())
-        importProcess.start(QStringLiteral("git"),
-                            QStringList(QStringLiteral("fast-import")) + marksArguments,
-                            QIODevice::ReadWrite);
-    else
-        importProcess.start(QStringLiteral("cat"), QStringList(), QIODevice::ReadWrite);
-    if (!importProcess.waitForStarted(-1)) {
-        recordImportFailure(true);
-        return false;
-    }
-
-    announceBranches();
-    return true;
+    return importProcess.ensureRunning().ok();
 }
 
 bool FastImportRepository::importStillRunning()
 {
-    // Without an event loop the process object learns of the child's end only
-    // while it waits; a zero wait lets it notice a child that died meanwhile.
-    if (importProcess.state() == QProcess::Running)
-        importProcess.waitForFinished(0);
-    if (importProcess.state() != QProcess::NotRunning)
-        return true;
-    recordImportFailure(true);
-    return false;
+    return importProcess.checkStillRunning().ok();
 }
 
 void FastImportRepository::stopImportProcess()
 {
-    if (importProcess.state() != QProcess::NotRunning) {
-        const int seconds = options.fastImportTimeoutSeconds;
-        int limit = -1;
-        if (seconds != 0) {
-            qDebug() << "Waiting" << seconds << "seconds for fast-import to finish.";
-            if (seconds > 0)
-                limit = seconds > INT_MAX / 1000 ? INT_MAX : seconds * 1000;
-        } else {
-            qDebug() << "Waiting forever for fast-import to finish.";
-        }
-
-        importProcess.writeMirrored("checkpoint\n");
-        while (importProcess.bytesToWrite() > 0 && importProcess.waitForBytesWritten(-1)) {
-        }
-        importProcess.closeWriteChannel();
-
-        waitForImportToFinish(limit);
-        if (importProcess.state() != QProcess::NotRunning) {
-            importProcess.terminate();
-            if (!importProcess.waitForFinished(200))
-                qWarning() << "WARN: git-fast-import for repository" << repositoryName
-                           << "did not die";
-            qCritical() << "git-fast-import for repository" << repositoryName
-                        << "did not finish in time and was terminated; commits may have been lost"
-                        << "(--fast-import-timeout 0 waits as long as it takes)";
-            importFailureSeen = true;
-        } else {
-            recordImportFailure(false);
-        }
-    } else if (importStarted) {
-        recordImportFailure(true);
-    }
-    importStarted = false;
-    importEndReported = false;
-    ActiveProcessList::remove(this);
+    importProcess.stop();
 }
 
-// Waits period after period while the process keeps using CPU time: one that
-// is still writing its pack would lose every commit since its last checkpoint
-// if it were stopped. Only a whole period without progress ends the wait.
-void FastImportRepository::waitForImportToFinish(int periodMs)
+Status FastImportRepository::finish()
 {
-    qint64 cpuTicks = cpuTicksOf(importProcess.processId());
-    while (!importProcess.waitForFinished(periodMs)) {
-        if (importProcess.state() == QProcess::NotRunning)
-            return;
-        const qint64 nowTicks = cpuTicksOf(importProcess.processId());
-        if (nowTicks < 0 || nowTicks <= cpuTicks)
-            return;
-        cpuTicks = nowTicks;
-        qDebug() << "git-fast-import for repository" << repositoryName
-                 << "is still working; waiting another" << periodMs / 1000 << "seconds";
-    }
+    stopImportProcess();
+    return importStatus();
 }
 
-// Reports, once per process, an end that may have lost commits the log
-// already claims, with the last lines the process wrote (its own "fatal:"
-// text), so that the run fails and says why.
-void FastImportRepository::recordImportFailure(bool endedOnItsOwn)
+quint64 FastImportRepository::takeCommitMark()
 {
-    if (importEndReported)
-        return;
-    if (importProcess.error() == QProcess::FailedToStart) {
-        qCritical() << "git-fast-import for repository" << repositoryName
-                    << "could not be started:" << qPrintable(importProcess.errorString());
-    } else if (importProcess.exitStatus() == QProcess::CrashExit) {
-        qCritical() << "git-fast-import for repository" << repositoryName
-                    << "was ended by signal" << importProcess.exitCode()
-                    << "; commits may have been lost";
-    } else if (importProcess.exitCode() != 0) {
-        qCritical() << "git-fast-import for repository" << repositoryName
-                    << "exited with status" << importProcess.exitCode()
-                    << "; commits may have been lost";
-    } else if (endedOnItsOwn) {
-        qCritical() << "git-fast-import for repository" << repositoryName
-                    << "exited with status 0 before the end of its input"
-                    << "; commits may have been lost";
-    } else {
-        return;
-    }
-    importEndReported = true;
-    importFailureSeen = true;
-
-    const QByteArray tail = importLogTail();
-    if (!tail.isEmpty())
-        qCritical() << "Last lines that git-fast-import wrote to"
-                    << RepositoryFileNames::logFileNameFor(repositoryName, options.createDump)
-                    << (":\n" + tail).constData();
+    revisionSentCommands = true;
+    return ++highestCommitMark;
 }
 
-// The last lines of the log that the current process wrote; earlier runs'
-// lines are left out.
-QByteArray FastImportRepository::importLogTail() const
+Status FastImportRepository::importStatus() const
 {
-    QFile log(RepositoryFileNames::logFileNameFor(repositoryName, options.createDump));
-    if (!log.open(QIODevice::ReadOnly))
-        return QByteArray();
-    const qint64 start = std::max(logSizeAtStart, log.size() - logTailBytes);
-    if (start >= log.size() || !log.seek(start))
-        return QByteArray();
-    QList<QByteArray> lines = log.readAll().split('\n');
-    if (!lines.isEmpty() && lines.constLast().isEmpty())
-        lines.removeLast();
-    if (start > logSizeAtStart && !lines.isEmpty())
-        lines.removeFirst(); // begins inside a line
-    return lines.mid(std::max<qsizetype>(0, lines.size() - logTailLines)).join('\n');
-}
-
-bool FastImportRepository::importFailed()
-{
-    return importFailureSeen;
-}
-
-void FastImportRepository::clearImportFailed()
-{
-    importFailureSeen = false;
+    return importProcess.status();
 }
 
 bool FastImportRepository::drainImportProcess(bool nameRepository)
 {
-    while (importProcess.bytesToWrite() > 0) {
-        if (importProcess.waitForBytesWritten(-1))
-            continue;
-        if (nameRepository)
-            qCritical("Failed to write to process: %s for repository %s",
-                      qPrintable(importProcess.errorString()), qPrintable(repositoryName));
-        else
-            qCritical("Failed to write to process: %s", qPrintable(importProcess.errorString()));
-        importFailureSeen = true;
-        // The process no longer reads its input, so it is ending: let it end
-        // and say how, with what it wrote last.
-        importProcess.closeWriteChannel();
-        if (importProcess.waitForFinished(writeFailureGraceMs))
-            recordImportFailure(true);
-        return false;
-    }
-    return true;
+    return importProcess.drain(nameRepository).ok();
 }
 
 QByteArray FastImportRepository::filterMessage(const QByteArray &message, int timeoutMs)

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "repository/AnnotatedTag.h"
+#include "repository/BlobMarkCounter.h"
 #include "repository/BranchState.h"
-#include "repository/LoggingQProcess.h"
+#include "repository/FastImportProcess.h"
 #include "repository/Repository.h"
 #include "repository/RepositoryOptions.h"
 
@@ -59,7 +60,6 @@ public:
         QByteArray fileCommands;
     };
 
-    static constexpr quint64 firstBlobMark = 18446744073709551614ull;
     static constexpr quint64 notesCommitMark = 18446744073709551615ull;
 
     FastImportRepository(const RepositoryRule &rule, const RepositoryOptions &options);
@@ -107,10 +107,12 @@ public:
     // The filter gets timeoutMs to finish; one that takes longer ends the program.
     QByteArray filterMessage(const QByteArray &message, int timeoutMs = 30000);
 
-    // True once any stopped fast-import process ended in a way that may have
-    // lost commits (failure status, signal, or termination after the time-out).
-    static bool importFailed();
-    static void clearImportFailed();
+    // The first end of the fast-import process that may have lost commits
+    // (failure status, signal, or termination after the time-out); it was
+    // reported when it happened.
+    Status importStatus() const;
+    // Stops the process and tells whether it ever failed.
+    Status finish();
 
     // The branch a new repository starts with ("master" unless git says otherwise).
     QString defaultBranchName() const { return defaultBranch; }
@@ -120,11 +122,10 @@ private:
     // Lets fast-import stream large files instead of holding them in memory.
     void boundBigFiles();
     void boundBigFilesUnlessConfigured();
+    // The mark of a new commit; the revision now has commands to finish.
+    quint64 takeCommitMark();
     void queueBranchReset(const QString &branch, int revision, int mark,
                           const QByteArray &resetFrom, const QByteArray &comment);
-    void recordImportFailure(bool endedOnItsOwn);
-    QByteArray importLogTail() const;
-    void waitForImportToFinish(int periodMs);
     // Waits without time limit until the process has taken every buffered
     // byte; a failed wait is reported and makes the run fail.
     bool drainImportProcess(bool nameRepository);
@@ -154,19 +155,15 @@ private:
     QHash<QString, AnnotatedTag> annotatedTags;
     QHash<QString, QByteArray> branchNotes;
     QString repositoryName;
-    LoggingQProcess importProcess;
+    FastImportProcess importProcess;
     int transactionsBegun = 0;
-    int openTransactions = 0;
     QByteArray pendingDeletions;
     QByteArray pendingResets;
     QSet<QString> deletedRefs;
     QSet<QString> resetRefs;
     QProcess filterProcess;
     quint64 highestCommitMark = 0;
-    quint64 nextBlobMark = firstBlobMark;
-    bool importStarted = false;
-    bool importEndReported = false;
-    qint64 logSizeAtStart = 0;
+    BlobMarkCounter blobMarks;
     // The revision from which the log lets the conversion go on; 0 until
     // prepareResume has read it.
     int resumeRevision = 0;

@@ -325,7 +325,7 @@ void FastImportRepository::writeAnnotatedTags()
             message += "\n" + formatMetadata(tag.svnPrefix, tag.revision, tagName);
 
         const QByteArray ref = FastImportStream::refFor(tag.taggedRef);
-        importProcess.writeMirrored("progress Creating annotated tag " + tagName + " from ref "
+        importProcess.channel().writeMirrored("progress Creating annotated tag " + tagName + " from ref "
                                     + ref + "\ntag " + tagName + "\nfrom " + ref + "\ntagger "
                                     + tag.author + " " + QByteArray::number(tag.epoch)
                                     + " +0000\ndata " + QByteArray::number(message.size()) + "\n"

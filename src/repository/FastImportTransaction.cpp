@@ -43,11 +43,10 @@ FastImportRepository::beginTransaction(const QString &branch, const QString &svn
     // An interval of 0 (or one that is not a number) means no periodic checkpoints.
     if (interval != 0 && transactionsBegun % interval == 0) {
         ensureImportRunning();
-        importProcess.writeMirrored("checkpoint\n");
+        importProcess.channel().writeMirrored("checkpoint\n");
         qDebug() << "checkpoint!, marks file truncated";
     }
 
-    ++openTransactions;
     return transaction;
 }
 
@@ -59,14 +58,12 @@ FastImportRepository::Transaction::Transaction(FastImportRepository *repository,
       svnPrefix(svnPrefix.toUtf8()),
       revision(revision)
 {
+    repository->blobMarks.transactionOpened();
 }
 
-// Blob marks only need to be unique among the transactions open at the same
-// time, so they start again once none is open.
 FastImportRepository::Transaction::~Transaction()
 {
-    if (--repository->openTransactions == 0)
-        repository->nextBlobMark = firstBlobMark;
+    repository->blobMarks.transactionClosed();
 }
 
 void FastImportRepository::Transaction::setCommitter(const QByteArray &identity)
@@ -95,7 +92,7 @@ void FastImportRepository::Transaction::removePath(const QString &path)
 QIODevice *FastImportRepository::Transaction::openFile(const QString &path, int mode,
                                                        qint64 length)
 {
-    const quint64 blobMark = repository->nextBlobMark--;
+    const quint64 blobMark = repository->blobMarks.takeMark();
 
     if (fileCommands.isEmpty())
         fileCommands.reserve(2048);
@@ -106,13 +103,13 @@ QIODevice *FastImportRepository::Transaction::openFile(const QString &path, int 
     if (!repository->ensureImportRunning())
         return nullptr;
     if (repository->options.dryRun)
-        return &repository->importProcess;
+        return &repository->importProcess.channel();
 
     // The blob goes out at once and is not mirrored: the mirror file holds the
     // stream without file contents.
-    repository->importProcess.write("blob\nmark :" + QByteArray::number(blobMark) + "\ndata "
+    repository->importProcess.channel().write("blob\nmark :" + QByteArray::number(blobMark) + "\ndata "
                                     + QByteArray::number(length) + "\n");
-    return &repository->importProcess;
+    return &repository->importProcess.channel();
 }
 
 void FastImportRepository::Transaction::recordMergeSource(const QString &sourceBranch,
@@ -203,7 +200,7 @@ int FastImportRepository::Transaction::chooseParent(int commitMark)
 // Writes the merge lines and returns the " :m" list for the progress comment.
 QByteArray FastImportRepository::Transaction::writeMergeParents(int parentMark)
 {
-    LoggingQProcess &process = repository->importProcess;
+    LoggingQProcess &process = repository->importProcess.channel();
 
     if (message.contains("This commit was manufactured by cvs2svn") && mergeMarks.size() > 1) {
         // cvs2svn records every file's origin as a merge source; only the
@@ -238,7 +235,7 @@ QByteArray FastImportRepository::Transaction::writeMergeParents(int parentMark)
 
 void FastImportRepository::Transaction::writeDeletions()
 {
-    LoggingQProcess &process = repository->importProcess;
+    LoggingQProcess &process = repository->importProcess.channel();
     if (removedPaths.contains(QString())) {
         process.writeMirrored("deleteall\n");
         return;
@@ -259,14 +256,13 @@ int FastImportRepository::Transaction::writeCommit()
 
     if (!repository->ensureImportRunning())
         return 1;
-    repository->revisionSentCommands = true;
-    const quint64 commitMark = ++repository->highestCommitMark;
+    const quint64 commitMark = repository->takeCommitMark();
     const QByteArray text = commitMessage();
     const int parentMark = chooseParent(int(commitMark));
 
     // No "from" line: the parent is what the branch ref points to inside the
     // process, set by earlier commits, resets and the announcements.
-    LoggingQProcess &process = repository->importProcess;
+    LoggingQProcess &process = repository->importProcess.channel();
     process.writeMirrored("commit " + refFor(branch) + "\nmark :"
                           + QByteArray::number(commitMark) + "\ncommitter " + committer + " "
                           + QByteArray::number(commitTime) + " +0000\ndata "
@@ -330,7 +326,7 @@ bool FastImportRepository::Transaction::writeNote(const QByteArray &noteText, bo
                              + "\n" + text + "\n";
 
     repository->ensureImportRunning();
-    repository->importProcess.writeMirrored(block);
+    repository->importProcess.channel().writeMirrored(block);
 
     if (commit.isEmpty())
         repository->setNoteForBranch(branchName, text);

@@ -131,9 +131,9 @@ TEST_F(FastImportProcessTest, TimeoutOptionMessages)
         {
             FastImportRepository repository(rule(QStringLiteral("t")), options);
             repository.ensureImportRunning();
+            EXPECT_TRUE(repository.finish().ok());
         }
         EXPECT_TRUE(capture.contains(testCase.second)) << testCase.second.toStdString();
-        EXPECT_FALSE(FastImportRepository::importFailed());
     }
 }
 
@@ -151,6 +151,8 @@ TEST_F(FastImportProcessTest, EvictedProcessIsRestartedWithBranchAnnouncements)
     // a's process was checkpointed and stopped; its marks are on disk.
     EXPECT_TRUE(read(QStringLiteral("a/marks-a")).startsWith(":1 "));
     commitFiles(*a, QStringLiteral("master"), 2, {{QStringLiteral("two"), "2"}});
+    EXPECT_TRUE(a->finish().ok());
+    EXPECT_TRUE(b->finish().ok());
     a.reset();
     b.reset();
 
@@ -170,7 +172,6 @@ TEST_F(FastImportProcessTest, EvictedProcessIsRestartedWithBranchAnnouncements)
               QStringLiteral("svn path=/trunk/; revision=2"));
     EXPECT_EQ(git(QStringLiteral("a"), QStringLiteral("notes show master~1")),
               QStringLiteral("svn path=/trunk/; revision=1"));
-    EXPECT_FALSE(FastImportRepository::importFailed());
 }
 
 TEST_F(FastImportProcessTest, FailingFastImportMakesTheRunFail)
@@ -181,15 +182,19 @@ TEST_F(FastImportProcessTest, FailingFastImportMakesTheRunFail)
         // A ref name git refuses makes fast-import stop with an error.
         ASSERT_EQ(repository->makeBranch(QStringLiteral("bad..name"), 2, QStringLiteral("master"), 1), 0);
         repository->flushPendingUpdates();
-        EXPECT_FALSE(FastImportRepository::importFailed());
+        EXPECT_TRUE(repository->importStatus().ok());
         MessageCapture capture;
+        const Status finished = repository->finish();
         repository.reset();
         bool named = false;
         for (const QString &message : capture.messages())
             named = named || (message.startsWith(QStringLiteral("git-fast-import for repository \"broken\" exited with status 128")));
         EXPECT_TRUE(named) << capture.messages().join(QLatin1Char('\n')).toStdString();
+        ASSERT_FALSE(finished.ok());
+        EXPECT_EQ(finished.failure().message(),
+                  QStringLiteral("git-fast-import for repository \"broken\" exited with status 128 ; "
+                                 "commits may have been lost"));
     }
-    EXPECT_TRUE(FastImportRepository::importFailed());
 }
 
 // A stand-in for git whose fast-import runs the shell text given.
@@ -219,13 +224,13 @@ TEST_F(FastImportProcessTest, FastImportIsTerminatedOnlyWhenItMakesNoProgress)
         auto repository = makeRepository(QStringLiteral("busy"));
         repository->ensureImportRunning();
         MessageCapture capture;
+        EXPECT_TRUE(repository->finish().ok());
         repository.reset();
         EXPECT_TRUE(capture.contains(QStringLiteral(
             "git-fast-import for repository \"busy\" is still working; waiting another 1 seconds")))
             << capture.messages().join(QLatin1Char('\n')).toStdString();
         EXPECT_FALSE(capture.contains(QStringLiteral("was terminated")));
     }
-    EXPECT_FALSE(FastImportRepository::importFailed());
 
     // Asleep: no progress, terminated after one time-out.
     const QString asleep = standInGit("exec sleep 60");
@@ -234,6 +239,7 @@ TEST_F(FastImportProcessTest, FastImportIsTerminatedOnlyWhenItMakesNoProgress)
         auto repository = makeRepository(QStringLiteral("slow"));
         repository->ensureImportRunning();
         MessageCapture capture;
+        EXPECT_FALSE(repository->finish().ok());
         repository.reset();
         EXPECT_TRUE(capture.contains(QStringLiteral(
             "git-fast-import for repository \"slow\" did not finish in time and was terminated; "
@@ -242,7 +248,6 @@ TEST_F(FastImportProcessTest, FastImportIsTerminatedOnlyWhenItMakesNoProgress)
         EXPECT_FALSE(capture.contains(QStringLiteral("is still working")));
     }
     qputenv("PATH", savedPath);
-    EXPECT_TRUE(FastImportRepository::importFailed());
 }
 
 // A fast-import that dies mid-run fails the next commit, with fast-import's
@@ -267,7 +272,7 @@ TEST_F(FastImportProcessTest, FastImportThatDiedMidRunFailsTheCommit)
         result = transaction->writeCommit();
     }
     EXPECT_EQ(result, 1);
-    EXPECT_TRUE(FastImportRepository::importFailed());
+    EXPECT_FALSE(repository->importStatus().ok());
     const QString messages = capture.messages().join(QLatin1Char('\n'));
     EXPECT_TRUE(messages.contains(
         QStringLiteral("git-fast-import for repository \"dies\" exited with status 128 ; commits may have been lost")))

@@ -64,7 +64,6 @@ void RepositoryTest::SetUp()
     qputenv("GIT_CONFIG_NOSYSTEM", "1");
     setOptions({});
     ActiveProcessList::setCapacity(ActiveProcessList::defaultCapacity);
-    FastImportRepository::clearImportFailed();
 }
 
 void RepositoryTest::TearDown()
