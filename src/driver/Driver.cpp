@@ -332,13 +332,17 @@ bool Driver::convertRevisions(int firstRevision)
         }
         if (filterActive)
             printf("\n");
-        if (Status status = m_source->convertRevision(int(revision)); !status) {
-            reportFailure(status.failure());
-            return false;
-        }
+        const Status converted = m_source->convertRevision(int(revision));
+        if (!converted)
+            reportFailure(converted.failure());
         // A fast-import found dead outside a commit (while branch updates
-        // were sent, say) has lost what it was given: go no further.
-        if (anyImportFailed())
+        // were sent, say) has lost what it was given: go no further. Its
+        // failure was printed when it was found; a fatal one (a failing
+        // message filter) is left to the driver to report.
+        const Status imported = importStatus();
+        if (!imported && imported.failure().isFatal())
+            reportFailure(imported.failure());
+        if (!converted || !imported)
             return false;
     }
     return true;
@@ -368,13 +372,14 @@ bool Driver::finishRepositories()
     return !importFailed;
 }
 
-// Each failure was reported where it happened.
-bool Driver::anyImportFailed() const
+Status Driver::importStatus() const
 {
     for (const std::unique_ptr<Repository> &owned : m_ownedRepositories) {
         const auto *fastImport = dynamic_cast<const FastImportRepository *>(owned.get());
-        if (fastImport && !fastImport->importStatus())
-            return true;
+        if (!fastImport)
+            continue;
+        if (Status status = fastImport->importStatus(); !status)
+            return status;
     }
-    return false;
+    return Status();
 }

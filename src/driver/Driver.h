@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Failure.h"
 #include "driver/DriverOptions.h"
 #include "driver/IdentityMap.h"
 #include "driver/RuleStatistics.h"
@@ -44,8 +45,9 @@ private:
     bool convertRevisions(int firstRevision);
     bool finishRepositories();
     void releaseRepository(Repository *repository);
-    // True once a fast-import process ended in a way that may have lost commits.
-    bool anyImportFailed() const;
+    // The first failure a fast-import repository keeps: a fast-import process
+    // that ended in a way that may have lost commits, or a commit that failed.
+    Status importStatus() const;
 
     int &m_argc;
     char **m_argv;

@@ -44,7 +44,8 @@ int gitConfigExitCode(const QString &directory, const QStringList &arguments)
 
 FastImportRepository::FastImportRepository(const RepositoryRule &rule,
                                            const RepositoryOptions &options)
-    : options(options), repositoryName(rule.name), importProcess(rule.name, options)
+    : options(options), repositoryName(rule.name), importProcess(rule.name, options),
+      messageFilter(options.messageFilter)
 {
     importProcess.setStartAction([this] { announceBranches(); });
     for (const DeclaredBranch &branch : rule.branches)
@@ -138,45 +139,21 @@ quint64 FastImportRepository::takeCommitMark()
 
 Status FastImportRepository::importStatus() const
 {
+    if (commitFailure)
+        return *commitFailure;
     return importProcess.status();
+}
+
+int FastImportRepository::failCommit(const Failure &failure)
+{
+    if (!commitFailure)
+        commitFailure = failure;
+    return 1;
 }
 
 bool FastImportRepository::drainImportProcess(bool nameRepository)
 {
     return importProcess.drain(nameRepository).ok();
-}
-
-QByteArray FastImportRepository::filterMessage(const QByteArray &message, int timeoutMs)
-{
-    if (!options.messageFilter)
-        return message;
-
-    if (filterProcess.state() != QProcess::NotRunning)
-        qFatal("filter process already running?");
-
-    const QString program = *options.messageFilter;
-    filterProcess.start(program, QStringList(), QIODevice::ReadWrite);
-    if (!filterProcess.waitForStarted(-1))
-        qFatal("Failed to Start Filter %d %s", 880, qPrintable(filterProcess.errorString()));
-
-    filterProcess.write(message);
-    filterProcess.closeWriteChannel();
-
-    // What a filter printed before it was stopped is only part of a message.
-    if (!filterProcess.waitForFinished(timeoutMs)) {
-        filterProcess.kill();
-        filterProcess.waitForFinished(-1);
-        qFatal("Filter %s did not finish within %d seconds", qPrintable(program),
-               timeoutMs / 1000);
-    }
-
-    // A filter that failed has most likely not written the message it meant
-    // to; committing its output would silently lose the log message.
-    if (filterProcess.exitStatus() == QProcess::CrashExit)
-        qFatal("Filter %s was ended by signal %d", qPrintable(program), filterProcess.exitCode());
-    if (filterProcess.exitCode() != 0)
-        qFatal("Filter %s exited with status %d", qPrintable(program), filterProcess.exitCode());
-    return filterProcess.readAllStandardOutput();
 }
 
 bool FastImportRepository::hasBranch(const QString &branch) const

@@ -4,6 +4,7 @@
 #include "repository/BlobMarkCounter.h"
 #include "repository/BranchState.h"
 #include "repository/FastImportProcess.h"
+#include "repository/MessageFilter.h"
 #include "repository/Repository.h"
 #include "repository/RepositoryOptions.h"
 
@@ -42,7 +43,7 @@ public:
 
     private:
         bool branchCollides() const;
-        QByteArray commitMessage() const;
+        Result<QByteArray> commitMessage() const;
         int chooseParent(int commitMark);
         QByteArray writeMergeParents(int parentMark);
         void writeDeletions();
@@ -104,12 +105,10 @@ public:
     // Lets a running process finish (with a checkpoint) and forgets it.
     void stopImportProcess();
 
-    // The filter gets timeoutMs to finish; one that takes longer ends the program.
-    QByteArray filterMessage(const QByteArray &message, int timeoutMs = 30000);
-
     // The first end of the fast-import process that may have lost commits
-    // (failure status, signal, or termination after the time-out); it was
-    // reported when it happened.
+    // (failure status, signal, or termination after the time-out), which was
+    // reported when it happened; before it, a commit's failure that was not
+    // reported yet (a failing message filter, a fatal one).
     Status importStatus() const;
     // Stops the process and tells whether it ever failed.
     Status finish();
@@ -122,6 +121,8 @@ private:
     // Lets fast-import stream large files instead of holding them in memory.
     void boundBigFiles();
     void boundBigFilesUnlessConfigured();
+    // Keeps a failure of writeCommit that was not reported; returns 1.
+    int failCommit(const Failure &failure);
     // The mark of a new commit; the revision now has commands to finish.
     quint64 takeCommitMark();
     void queueBranchReset(const QString &branch, int revision, int mark,
@@ -161,7 +162,8 @@ private:
     QByteArray pendingResets;
     QSet<QString> deletedRefs;
     QSet<QString> resetRefs;
-    QProcess filterProcess;
+    MessageFilter messageFilter;
+    std::optional<Failure> commitFailure;
     quint64 highestCommitMark = 0;
     BlobMarkCounter blobMarks;
     // The revision from which the log lets the conversion go on; 0 until

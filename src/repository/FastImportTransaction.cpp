@@ -165,14 +165,14 @@ bool FastImportRepository::Transaction::branchCollides() const
     return false;
 }
 
-QByteArray FastImportRepository::Transaction::commitMessage() const
+Result<QByteArray> FastImportRepository::Transaction::commitMessage() const
 {
     QByteArray text = message;
     if (!text.endsWith('\n'))
         text += '\n';
     if (repository->options.addMetadata)
         text += "\n" + formatMetadata(svnPrefix, revision);
-    return repository->filterMessage(text);
+    return repository->messageFilter.filter(text);
 }
 
 // Records the commit in the branch's state and returns the mark of its parent,
@@ -257,7 +257,10 @@ int FastImportRepository::Transaction::writeCommit()
     if (!repository->ensureImportRunning())
         return 1;
     const quint64 commitMark = repository->takeCommitMark();
-    const QByteArray text = commitMessage();
+    const Result<QByteArray> filtered = commitMessage();
+    if (!filtered)
+        return repository->failCommit(filtered.failure());
+    const QByteArray &text = filtered.value();
     const int parentMark = chooseParent(int(commitMark));
 
     // No "from" line: the parent is what the branch ref points to inside the

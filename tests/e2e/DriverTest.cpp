@@ -112,3 +112,22 @@ TEST(Driver, ResumePassesAgreeAcrossRepositories)
     EXPECT_EQ(bench.refs("one"), refsOne);
     EXPECT_EQ(bench.refs("two"), refsTwo);
 }
+
+// A message filter that fails ends the program at the commit, the way a fatal
+// fault does, before the commit reaches git.
+TEST(Driver, FailingMessageFilterEndsTheRun)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_EQ(bench.commit({"mkdir", "one", "put", "@1", "one/f"}), 1);
+    const QString rules = bench.writeRules("two.rules", twoRepositoryRules);
+
+    const auto result = TestSupport::run(
+            TestSupport::tallowmereBinary(),
+            {"--rules", rules, "--msg-filter", "false", bench.repositoryPath()},
+            bench.outputDirectory());
+    EXPECT_TRUE(result.crashed);
+    EXPECT_TRUE(result.standardError.endsWith("\nFilter false exited with status 1\n"))
+            << result.standardError.constData();
+    EXPECT_EQ(bench.git("one", {"rev-list", "--all"}), QByteArray());
+}
