@@ -31,6 +31,16 @@ public:
         return failure;
     }
 
+    // A failure whose cause has been printed where it happened (Subversion
+    // errors go out through the Subversion error printer, which writes
+    // several lines of its own): the driver only ends the run.
+    static Failure alreadyReported()
+    {
+        Failure failure;
+        failure.m_reported = true;
+        return failure;
+    }
+
     template <typename Item>
     Failure &operator<<(const Item &item) &
     {
@@ -46,6 +56,7 @@ public:
 
     Severity severity() const { return m_severity; }
     bool isFatal() const { return m_severity == Severity::Fatal; }
+    bool wasReported() const { return m_reported; }
     QString message() const
     {
         // QDebug leaves a blank after every item; the logger drops the last one.
@@ -68,6 +79,7 @@ private:
     QString m_message;
     Severity m_severity;
     bool m_formatted = false;
+    bool m_reported = false;
 };
 
 // The outcome of an operation that returns nothing on success.

@@ -252,19 +252,24 @@ Driver::PassResult Driver::createRepositoriesPass(int &cutoff, int &minRev)
     minRev = 1;
     const QList<RepositoryRule> rules = m_rules->repositoryRules();
     for (const RepositoryRule &rule : rules) {
-        std::unique_ptr<Repository> created =
+        Result<std::unique_ptr<Repository>> created =
                 repositoryFromRule(rule, m_repositories, m_options.repositoryOptions);
-        if (!created)
+        if (!created) {
+            reportFailure(created.failure());
             return PassResult::Failed;
-        Repository *repository = created.get();
-        m_ownedRepositories.push_back(std::move(created));
+        }
+        Repository *repository = created.value().get();
+        m_ownedRepositories.push_back(created.takeValue());
         m_repositories.insert(rule.name, repository);
 
-        const int next = repository->prepareResume(cutoff);
         // The log could not be cut safely; going on would build on lines
         // that are no longer true.
-        if (next < 0)
+        const Result<int> resumed = repository->prepareResume(cutoff);
+        if (!resumed) {
+            reportFailure(resumed.failure());
             return PassResult::Failed;
+        }
+        const int next = resumed.value();
         repository->loadAnnotatedTags();
         repository->loadBranchNotes();
         if (cutoff < m_resumeFrom && next == cutoff)

@@ -4,11 +4,9 @@
 
 void reportFailure(const Failure &failure)
 {
-    const QString message = failure.message();
-    // An empty message was printed where the failure happened: repository
-    // operations still print their own.
-    if (message.isEmpty())
+    if (failure.wasReported())
         return;
+    const QString message = failure.message();
     if (failure.isFatal())
         qFatal("%s", qPrintable(message));
     qCritical().noquote() << message;

@@ -47,16 +47,15 @@ int FastImportRepository::markForRevision(const QString &branch, int revision,
     return state.commitMarks.at(found);
 }
 
-int FastImportRepository::makeBranch(const QString &branch, int revision,
-                                     const QString &sourceBranch, int sourceRevision,
-                                     bool sourceHoldsFiles)
+Status FastImportRepository::makeBranch(const QString &branch, int revision,
+                                        const QString &sourceBranch, int sourceRevision,
+                                        bool sourceHoldsFiles)
 {
     if (FastImportStream::containsLineFeed(branch)
         || FastImportStream::containsLineFeed(sourceBranch)) {
-        qCritical() << "Branch" << branch << "in repository" << repositoryName
-                    << "cannot be made from" << sourceBranch
-                    << ": a branch name must not contain a line feed";
-        return 1;
+        return Failure() << "Branch" << branch << "in repository" << repositoryName
+                         << "cannot be made from" << sourceBranch
+                         << ": a branch name must not contain a line feed";
     }
 
     QByteArray description = "from branch " + sourceBranch.toUtf8();
@@ -64,16 +63,16 @@ int FastImportRepository::makeBranch(const QString &branch, int revision,
     // Without a source commit the files Subversion copied are nowhere in git:
     // going on would lose them.
     if (mark == -1 && sourceHoldsFiles) {
-        qCritical() << branch << "in repository" << repositoryName << "is branching from branch"
-                    << sourceBranch << "but the latter doesn't exist. Can't continue.";
-        return 1;
+        return Failure() << branch << "in repository" << repositoryName
+                         << "is branching from branch" << sourceBranch
+                         << "but the latter doesn't exist. Can't continue.";
     }
     if (mark == 0 && sourceHoldsFiles) {
-        qCritical() << branch << "in repository" << repositoryName << "is branching from branch"
-                    << sourceBranch << "at revision" << sourceRevision
-                    << "but the latter has no commit then, while Subversion holds files there."
-                    << "Can't continue.";
-        return 1;
+        return Failure() << branch << "in repository" << repositoryName
+                         << "is branching from branch" << sourceBranch << "at revision"
+                         << sourceRevision
+                         << "but the latter has no commit then, while Subversion holds files there."
+                         << "Can't continue.";
     }
 
     QByteArray resetFrom = ":" + QByteArray::number(mark);
@@ -94,18 +93,17 @@ int FastImportRepository::makeBranch(const QString &branch, int revision,
 
     branchNotes[branch] = branchNotes.value(sourceBranch);
     queueBranchReset(branch, revision, mark, resetFrom, description);
-    return 0;
+    return Status();
 }
 
-int FastImportRepository::dropBranch(const QString &branch, int revision)
+Status FastImportRepository::dropBranch(const QString &branch, int revision)
 {
     if (FastImportStream::containsLineFeed(branch)) {
-        qCritical() << "Branch" << branch << "in repository" << repositoryName
-                    << "cannot be deleted: a branch name must not contain a line feed";
-        return 1;
+        return Failure() << "Branch" << branch << "in repository" << repositoryName
+                         << "cannot be deleted: a branch name must not contain a line feed";
     }
     queueBranchReset(branch, revision, 0, deletedObject, "delete");
-    return 0;
+    return Status();
 }
 
 void FastImportRepository::queueBranchReset(const QString &branch, int revision, int mark,

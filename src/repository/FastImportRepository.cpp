@@ -20,6 +20,22 @@ QByteArray runGit(const QStringList &arguments, const QString &workingDirectory 
     return git.readAllStandardOutput();
 }
 
+// Runs a git command that setting up a repository depends on; a git that
+// cannot start or that fails gives the repository's creation its failure.
+Status runGitChecked(const QString &repositoryName, const QStringList &arguments)
+{
+    QProcess git;
+    git.setWorkingDirectory(repositoryName);
+    git.start(QStringLiteral("git"), arguments);
+    const bool finished = git.waitForStarted(-1) && git.waitForFinished(-1);
+    if (finished && git.exitStatus() == QProcess::NormalExit && git.exitCode() == 0)
+        return Status();
+    const QString error = finished ? QString::fromLocal8Bit(git.readAllStandardError()).trimmed()
+                                   : git.errorString();
+    return Failure() << "Cannot create repository" << repositoryName << ": git"
+                     << qPrintable(arguments.join(QLatin1Char(' '))) << "failed:" << error;
+}
+
 // fast-import holds every blob smaller than core.bigFileThreshold whole in
 // memory (512 MiB unless configured), in each of up to 100 processes; a larger
 // blob is streamed into the pack. Bounded, a file of any size passes through
@@ -61,30 +77,50 @@ FastImportRepository::FastImportRepository(const RepositoryRule &rule,
     if (!options.writesToFile()) {
         importProcess.setWorkingDirectory(repositoryName);
         if (!QDir(repositoryName).exists())
-            createRepositoryDirectory(rule);
+            directorySetUp = createRepositoryDirectory(rule);
         else
             boundBigFilesUnlessConfigured();
     }
 }
 
-void FastImportRepository::createRepositoryDirectory(const RepositoryRule &rule)
+Result<std::unique_ptr<FastImportRepository>>
+FastImportRepository::create(const RepositoryRule &rule, const RepositoryOptions &options)
+{
+    auto repository = std::make_unique<FastImportRepository>(rule, options);
+    if (!repository->directorySetUp)
+        return repository->directorySetUp.failure();
+    return repository;
+}
+
+Status FastImportRepository::createRepositoryDirectory(const RepositoryRule &rule)
 {
     qDebug() << "Creating new repository" << repositoryName;
-    QDir().mkpath(repositoryName);
-    runGit({QStringLiteral("--bare"), QStringLiteral("init")}, repositoryName);
-    runGit({QStringLiteral("config"), QStringLiteral("core.ignorecase"), QStringLiteral("false")},
-           repositoryName);
+    if (!QDir().mkpath(repositoryName))
+        return Failure() << "Cannot create the directory of repository" << repositoryName;
+    if (Status status = runGitChecked(repositoryName, {QStringLiteral("--bare"), QStringLiteral("init")});
+        !status)
+        return status;
+    if (Status status = runGitChecked(repositoryName, {QStringLiteral("config"),
+                                                       QStringLiteral("core.ignorecase"),
+                                                       QStringLiteral("false")});
+        !status)
+        return status;
     boundBigFiles();
 
     if (!rule.description.isEmpty()) {
         QFile description(repositoryName + QStringLiteral("/description"));
-        if (description.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            description.write(rule.description.toUtf8() + '\n');
+        if (!description.open(QIODevice::WriteOnly | QIODevice::Truncate)
+            || description.write(rule.description.toUtf8() + '\n') < 0)
+            return Failure() << "Cannot write the description of repository" << repositoryName
+                             << ":" << description.errorString();
     }
 
     // fast-import refuses to start when the file named by --import-marks is missing.
     QFile marks(RepositoryFileNames::marksFilePath(repositoryName));
-    marks.open(QIODevice::WriteOnly);
+    if (!marks.open(QIODevice::WriteOnly))
+        return Failure() << "Cannot create the marks file" << marks.fileName() << "of repository"
+                         << repositoryName << ":" << marks.errorString();
+    return Status();
 }
 
 void FastImportRepository::boundBigFiles()
@@ -139,16 +175,7 @@ quint64 FastImportRepository::takeCommitMark()
 
 Status FastImportRepository::importStatus() const
 {
-    if (commitFailure)
-        return *commitFailure;
     return importProcess.status();
-}
-
-int FastImportRepository::failCommit(const Failure &failure)
-{
-    if (!commitFailure)
-        commitFailure = failure;
-    return 1;
 }
 
 bool FastImportRepository::drainImportProcess(bool nameRepository)

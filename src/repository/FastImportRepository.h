@@ -31,18 +31,18 @@ public:
                     const QString &svnPrefix, int revision);
         ~Transaction() override;
 
-        int writeCommit() override;
+        Status writeCommit() override;
         void setCommitter(const QByteArray &identity) override;
         void setCommitTime(uint seconds) override;
         void setMessage(const QByteArray &message) override;
         void recordMergeSource(const QString &sourceBranch, int sourceRevision) override;
         void removePath(const QString &path) override;
-        QIODevice *openFile(const QString &path, int mode, qint64 length) override;
+        Result<QIODevice *> openFile(const QString &path, int mode, qint64 length) override;
         bool writeNote(const QByteArray &noteText, bool append,
                        const QByteArray &commit = QByteArray()) override;
 
     private:
-        bool branchCollides() const;
+        Status checkBranchCollision() const;
         Result<QByteArray> commitMessage() const;
         int chooseParent(int commitMark);
         QByteArray writeMergeParents(int parentMark);
@@ -63,17 +63,22 @@ public:
 
     static constexpr quint64 notesCommitMark = 18446744073709551615ull;
 
+    // Makes the repository, and its directory with a bare git repository in
+    // it when the directory does not exist yet; create() also says why that
+    // failed.
     FastImportRepository(const RepositoryRule &rule, const RepositoryOptions &options);
+    static Result<std::unique_ptr<FastImportRepository>> create(const RepositoryRule &rule,
+                                                                const RepositoryOptions &options);
 
-    int prepareResume(int &cutoff) override;
+    Result<int> prepareResume(int &cutoff) override;
     void loadAnnotatedTags() override;
     void loadBranchNotes() override;
     void recoverLogFile() override;
     ~FastImportRepository() override;
     void announceBranches() override;
-    int makeBranch(const QString &branch, int revision, const QString &sourceBranch,
-                   int sourceRevision, bool sourceHoldsFiles = true) override;
-    int dropBranch(const QString &branch, int revision) override;
+    Status makeBranch(const QString &branch, int revision, const QString &sourceBranch,
+                      int sourceRevision, bool sourceHoldsFiles = true) override;
+    Status dropBranch(const QString &branch, int revision) override;
     std::unique_ptr<Repository::Transaction> beginTransaction(const QString &branch,
                                                               const QString &svnPrefix,
                                                               int revision) override;
@@ -117,12 +122,10 @@ public:
     QString defaultBranchName() const { return defaultBranch; }
 
 private:
-    void createRepositoryDirectory(const RepositoryRule &rule);
+    Status createRepositoryDirectory(const RepositoryRule &rule);
     // Lets fast-import stream large files instead of holding them in memory.
     void boundBigFiles();
     void boundBigFilesUnlessConfigured();
-    // Keeps a failure of writeCommit that was not reported; returns 1.
-    int failCommit(const Failure &failure);
     // The mark of a new commit; the revision now has commands to finish.
     quint64 takeCommitMark();
     void queueBranchReset(const QString &branch, int revision, int mark,
@@ -134,7 +137,7 @@ private:
     bool readLastValidMark(quint64 &lastValidMark) const;
     bool marksFileIsWellFormed() const;
     void setAsideDamagedMarksFile() const;
-    int resumeFromLog(int &cutoff);
+    Result<int> resumeFromLog(int &cutoff);
     qint64 dumpResumePoint(QFile &logFile, int &cutoff) const;
     LogScan scanLog(QFile &logFile, quint64 lastValidMark, int &cutoff);
     int firstRevisionWithoutNote(const LogScan &scan) const;
@@ -148,9 +151,10 @@ private:
     void saveAnnotatedTags();
     bool hasLiveHead(const QString &branch) const;
     void takeBranchNotesFromGit();
-    bool cutLog(QFile &logFile, qint64 position, int cutoff);
+    Status cutLog(QFile &logFile, qint64 position, int cutoff);
 
     const RepositoryOptions options;
+    Status directorySetUp; // of a directory the constructor created
     QString defaultBranch;
     QHash<QString, BranchState> branchStates;
     QHash<QString, AnnotatedTag> annotatedTags;
@@ -163,7 +167,6 @@ private:
     QSet<QString> deletedRefs;
     QSet<QString> resetRefs;
     MessageFilter messageFilter;
-    std::optional<Failure> commitFailure;
     quint64 highestCommitMark = 0;
     BlobMarkCounter blobMarks;
     // The revision from which the log lets the conversion go on; 0 until

@@ -152,17 +152,21 @@ struct FastImportRepository::LogScan
     QList<LoggedCommit> commits;
 };
 
-int FastImportRepository::prepareResume(int &cutoff)
+Result<int> FastImportRepository::prepareResume(int &cutoff)
 {
     // With a lock left in the repository, this run's fast-import could not
-    // update the refs, and the commits of the whole run would be lost.
-    if (!options.writesToFile() && !RepositoryLocks::waitUntilUnlocked(repositoryName))
-        return -1;
-    resumeRevision = resumeFromLog(cutoff);
-    return resumeRevision;
+    // update the refs, and the commits of the whole run would be lost. The
+    // wait names each lock that stays, one message per lock.
+    if (!options.writesToFile() && !RepositoryLocks::waitUntilUnlocked(repositoryName)) {
+        resumeRevision = -1;
+        return Failure::alreadyReported();
+    }
+    Result<int> resumed = resumeFromLog(cutoff);
+    resumeRevision = resumed ? resumed.value() : -1;
+    return resumed;
 }
 
-int FastImportRepository::resumeFromLog(int &cutoff)
+Result<int> FastImportRepository::resumeFromLog(int &cutoff)
 {
     QFile logFile(RepositoryFileNames::logFileNameFor(repositoryName, options.createDump));
     if (!logFile.exists() || !logFile.open(QIODevice::ReadWrite)) {
@@ -179,8 +183,10 @@ int FastImportRepository::resumeFromLog(int &cutoff)
     if (dump) {
         const qint64 end = dumpResumePoint(logFile, cutoff);
         dumpCut = end < logFile.size();
-        if (dumpCut && !cutLog(logFile, end, cutoff))
-            return -1;
+        if (dumpCut) {
+            if (Status cut = cutLog(logFile, end, cutoff); !cut)
+                return cut.failure();
+        }
         lastValidMark = ~quint64(0);
         logFile.seek(0);
     } else if (!readLastValidMark(lastValidMark)) {
@@ -216,7 +222,11 @@ int FastImportRepository::resumeFromLog(int &cutoff)
         scan = scanLog(logFile, lastValidMark, cutoff);
     }
     if (scan.cutPosition >= 0)
-        return cutLog(logFile, scan.cutPosition, cutoff) ? cutoff : -1;
+    {
+        if (Status cut = cutLog(logFile, scan.cutPosition, cutoff); !cut)
+            return cut.failure();
+        return cutoff;
+    }
     if (scan.nextRevision == cutoff && !dumpCut)
         QFile::remove(logFile.fileName() + QStringLiteral(".old"));
     return scan.nextRevision;
@@ -411,8 +421,8 @@ QHash<quint64, QByteArray> FastImportRepository::marksFileObjects() const
 
 // Cuts the log before the line that starts at position, after saving a full
 // copy beside it. When the copy cannot be made whole (a full disk), the log
-// is left as it is and false returned: cut, it would be lost.
-bool FastImportRepository::cutLog(QFile &logFile, qint64 position, int cutoff)
+// is left as it is and the failure returned: cut, it would be lost.
+Status FastImportRepository::cutLog(QFile &logFile, qint64 position, int cutoff)
 {
     const QString savedLog = logFile.fileName() + QStringLiteral(".old");
     const QString newCopy = savedLog + QStringLiteral(".new");
@@ -423,14 +433,13 @@ bool FastImportRepository::cutLog(QFile &logFile, qint64 position, int cutoff)
     if (!copied || !(QFile::remove(savedLog) || !QFile::exists(savedLog))
         || !QFile::rename(newCopy, savedLog)) {
         QFile::remove(newCopy);
-        qCritical() << repositoryName << "cannot save the log" << logFile.fileName() << "as"
-                    << savedLog << "before cutting it to revision" << cutoff
-                    << ": the log is left as it was";
-        return false;
+        return Failure() << repositoryName << "cannot save the log" << logFile.fileName()
+                         << "as" << savedLog << "before cutting it to revision" << cutoff
+                         << ": the log is left as it was";
     }
     qDebug() << repositoryName << "truncating history to revision" << cutoff;
     logFile.resize(position);
-    return true;
+    return Status();
 }
 
 void FastImportRepository::recoverLogFile()

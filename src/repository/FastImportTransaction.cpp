@@ -89,8 +89,8 @@ void FastImportRepository::Transaction::removePath(const QString &path)
     removedPaths.append(removed);
 }
 
-QIODevice *FastImportRepository::Transaction::openFile(const QString &path, int mode,
-                                                       qint64 length)
+Result<QIODevice *> FastImportRepository::Transaction::openFile(const QString &path, int mode,
+                                                                qint64 length)
 {
     const quint64 blobMark = repository->blobMarks.takeMark();
 
@@ -101,15 +101,15 @@ QIODevice *FastImportRepository::Transaction::openFile(const QString &path, int 
                     + "\n";
 
     if (!repository->ensureImportRunning())
-        return nullptr;
+        return Failure::alreadyReported();
     if (repository->options.dryRun)
-        return &repository->importProcess.channel();
+        return static_cast<QIODevice *>(&repository->importProcess.channel());
 
     // The blob goes out at once and is not mirrored: the mirror file holds the
     // stream without file contents.
     repository->importProcess.channel().write("blob\nmark :" + QByteArray::number(blobMark) + "\ndata "
                                     + QByteArray::number(length) + "\n");
-    return &repository->importProcess.channel();
+    return static_cast<QIODevice *>(&repository->importProcess.channel());
 }
 
 void FastImportRepository::Transaction::recordMergeSource(const QString &sourceBranch,
@@ -148,7 +148,7 @@ void FastImportRepository::Transaction::recordMergeSource(const QString &sourceB
 
 // One branch name that is a directory prefix of another cannot exist in git
 // beside it.
-bool FastImportRepository::Transaction::branchCollides() const
+Status FastImportRepository::Transaction::checkBranchCollision() const
 {
     const QByteArray asDirectory = branch + '/';
     // In name order: the same run names the same branch.
@@ -157,12 +157,11 @@ bool FastImportRepository::Transaction::branchCollides() const
     for (const QString &name : std::as_const(branches)) {
         const QByteArray other = name.toUtf8();
         if (other.startsWith(asDirectory) || branch.startsWith(other + '/')) {
-            qCritical() << "Branch" << QString::fromUtf8(branch)
-                        << "conflicts with already existing branch" << name;
-            return true;
+            return Failure() << "Branch" << QString::fromUtf8(branch)
+                             << "conflicts with already existing branch" << name;
         }
     }
-    return false;
+    return Status();
 }
 
 Result<QByteArray> FastImportRepository::Transaction::commitMessage() const
@@ -249,17 +248,18 @@ bool FastImportRepository::Transaction::drain()
     return repository->drainImportProcess(true);
 }
 
-int FastImportRepository::Transaction::writeCommit()
+// A process that failed has reported why where it failed.
+Status FastImportRepository::Transaction::writeCommit()
 {
-    if (branchCollides())
-        return 1;
+    if (Status collision = checkBranchCollision(); !collision)
+        return collision;
 
     if (!repository->ensureImportRunning())
-        return 1;
+        return Failure::alreadyReported();
     const quint64 commitMark = repository->takeCommitMark();
     const Result<QByteArray> filtered = commitMessage();
     if (!filtered)
-        return repository->failCommit(filtered.failure());
+        return filtered.failure();
     const QByteArray &text = filtered.value();
     const int parentMark = chooseParent(int(commitMark));
 
@@ -292,8 +292,8 @@ int FastImportRepository::Transaction::writeCommit()
     // A process that died takes the commits it was sent with it: the
     // revision fails rather than report them done.
     if (!drain() || !repository->importStillRunning())
-        return 1;
-    return 0;
+        return Failure::alreadyReported();
+    return Status();
 }
 
 bool FastImportRepository::Transaction::writeNote(const QByteArray &noteText, bool append,

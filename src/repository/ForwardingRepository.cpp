@@ -10,7 +10,7 @@ ForwardingRepository::~ForwardingRepository() = default;
 
 // The target negotiates its own resume point; a forwarding repository has
 // nothing of its own to offer.
-int ForwardingRepository::prepareResume(int &)
+Result<int> ForwardingRepository::prepareResume(int &)
 {
     return 1;
 }
@@ -26,14 +26,14 @@ void ForwardingRepository::announceBranches()
     target->announceBranches();
 }
 
-int ForwardingRepository::makeBranch(const QString &branch, int revision,
-                                     const QString &sourceBranch, int sourceRevision,
-                                     bool sourceHoldsFiles)
+Status ForwardingRepository::makeBranch(const QString &branch, int revision,
+                                        const QString &sourceBranch, int sourceRevision,
+                                        bool sourceHoldsFiles)
 {
     return target->makeBranch(branch, revision, sourceBranch, sourceRevision, sourceHoldsFiles);
 }
 
-int ForwardingRepository::dropBranch(const QString &branch, int revision)
+Status ForwardingRepository::dropBranch(const QString &branch, int revision)
 {
     return target->dropBranch(branch, revision);
 }
@@ -104,7 +104,7 @@ ForwardingRepository::Transaction::Transaction(std::unique_ptr<Repository::Trans
 
 ForwardingRepository::Transaction::~Transaction() = default;
 
-int ForwardingRepository::Transaction::writeCommit()
+Status ForwardingRepository::Transaction::writeCommit()
 {
     return inner->writeCommit();
 }
@@ -136,8 +136,8 @@ void ForwardingRepository::Transaction::removePath(const QString &path)
     inner->removePath(prefix + path);
 }
 
-QIODevice *ForwardingRepository::Transaction::openFile(const QString &path, int mode,
-                                                       qint64 length)
+Result<QIODevice *> ForwardingRepository::Transaction::openFile(const QString &path, int mode,
+                                                                qint64 length)
 {
     return inner->openFile(prefix + path, mode, length);
 }

@@ -13,13 +13,13 @@ public:
         Transaction(std::unique_ptr<Repository::Transaction> inner, const QString &prefix);
         ~Transaction() override;
 
-        int writeCommit() override;
+        Status writeCommit() override;
         void setCommitter(const QByteArray &identity) override;
         void setCommitTime(uint seconds) override;
         void setMessage(const QByteArray &message) override;
         void recordMergeSource(const QString &sourceBranch, int sourceRevision) override;
         void removePath(const QString &path) override;
-        QIODevice *openFile(const QString &path, int mode, qint64 length) override;
+        Result<QIODevice *> openFile(const QString &path, int mode, qint64 length) override;
         bool writeNote(const QByteArray &noteText, bool append,
                        const QByteArray &commit = QByteArray()) override;
 
@@ -30,15 +30,15 @@ public:
 
     ForwardingRepository(const QString &name, Repository *target, const QString &prefix);
 
-    int prepareResume(int &cutoff) override;
+    Result<int> prepareResume(int &cutoff) override;
     void loadAnnotatedTags() override;
     void loadBranchNotes() override;
     void recoverLogFile() override;
     ~ForwardingRepository() override;
     void announceBranches() override;
-    int makeBranch(const QString &branch, int revision, const QString &sourceBranch,
-                   int sourceRevision, bool sourceHoldsFiles = true) override;
-    int dropBranch(const QString &branch, int revision) override;
+    Status makeBranch(const QString &branch, int revision, const QString &sourceBranch,
+                      int sourceRevision, bool sourceHoldsFiles = true) override;
+    Status dropBranch(const QString &branch, int revision) override;
     std::unique_ptr<Repository::Transaction> beginTransaction(const QString &branch,
                                                               const QString &svnPrefix,
                                                               int revision) override;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Failure.h"
 #include "repository/RepositoryOptions.h"
 #include "rules/RepositoryRule.h"
 
@@ -12,7 +13,7 @@
 class QIODevice;
 
 // An output git repository, as the Subversion side and the driver see it.
-// Operations return 0 for success and 1 for failure where they return an int.
+// Fallible operations return their failure, with the message that tells why.
 class Repository
 {
 public:
@@ -21,7 +22,7 @@ public:
     {
     public:
         virtual ~Transaction() = default;
-        virtual int writeCommit() = 0;
+        virtual Status writeCommit() = 0;
         virtual void setCommitter(const QByteArray &identity) = 0;
         virtual void setCommitTime(uint seconds) = 0;
         virtual void setMessage(const QByteArray &message) = 0;
@@ -29,15 +30,16 @@ public:
         virtual void removePath(const QString &path) = 0;
         // Declares a file; exactly length bytes of content and then one "\n"
         // must be written into the returned device.
-        virtual QIODevice *openFile(const QString &path, int mode, qint64 length) = 0;
-        // A null commit means the head of the transaction's branch.
+        virtual Result<QIODevice *> openFile(const QString &path, int mode, qint64 length) = 0;
+        // A null commit means the head of the transaction's branch. False
+        // when the note holds the text already and nothing was written.
         virtual bool writeNote(const QByteArray &noteText, bool append,
                                const QByteArray &commit = QByteArray()) = 0;
     };
 
-    // The revision to go on from; -1 when the state files cannot be brought
-    // into a state to resume from (the message says why).
-    virtual int prepareResume(int &cutoff) = 0;
+    // The revision to go on from, or why the state files cannot be brought
+    // into a state to resume from.
+    virtual Result<int> prepareResume(int &cutoff) = 0;
     virtual void loadAnnotatedTags() = 0;
     virtual void loadBranchNotes() = 0;
     virtual void recoverLogFile() = 0;
@@ -46,9 +48,9 @@ public:
     // sourceHoldsFiles tells whether the copied Subversion tree holds files at
     // sourceRevision: a source without a commit then means the rules lost
     // them, while an empty source gives an empty branch.
-    virtual int makeBranch(const QString &branch, int revision, const QString &sourceBranch,
-                           int sourceRevision, bool sourceHoldsFiles = true) = 0;
-    virtual int dropBranch(const QString &branch, int revision) = 0;
+    virtual Status makeBranch(const QString &branch, int revision, const QString &sourceBranch,
+                              int sourceRevision, bool sourceHoldsFiles = true) = 0;
+    virtual Status dropBranch(const QString &branch, int revision) = 0;
     // Null on failure (the reason has been reported).
     virtual std::unique_ptr<Transaction> beginTransaction(const QString &branch, const QString &svnPrefix,
                                           int revision) = 0;
@@ -69,7 +71,7 @@ public:
 };
 
 // Makes the repository a rule describes: a fast-import repository, or a
-// forwarding one into an earlier repository of the table. Null on failure.
-std::unique_ptr<Repository> repositoryFromRule(const RepositoryRule &rule,
-                               const QHash<QString, Repository *> &repositories,
-                               const RepositoryOptions &options);
+// forwarding one into an earlier repository of the table; or why it cannot.
+Result<std::unique_ptr<Repository>> repositoryFromRule(const RepositoryRule &rule,
+                                                       const QHash<QString, Repository *> &repositories,
+                                                       const RepositoryOptions &options);

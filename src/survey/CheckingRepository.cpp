@@ -6,13 +6,16 @@ namespace {
 class DiscardedTransaction : public Repository::Transaction
 {
 public:
-    int writeCommit() override { return 0; }
+    Status writeCommit() override { return Status(); }
     void setCommitter(const QByteArray &) override {}
     void setCommitTime(uint) override {}
     void setMessage(const QByteArray &) override {}
     void recordMergeSource(const QString &, int) override {}
     void removePath(const QString &) override {}
-    QIODevice *openFile(const QString &, int, qint64) override { return nullptr; }
+    Result<QIODevice *> openFile(const QString &, int, qint64) override
+    {
+        return static_cast<QIODevice *>(nullptr);
+    }
     bool writeNote(const QByteArray &, bool, const QByteArray &) override { return true; }
 };
 
@@ -26,21 +29,21 @@ CheckingRepository::CheckingRepository(const RepositoryRule &rule, CheckingRepos
         m_branches.insert(branch.name);
 }
 
-int CheckingRepository::makeBranch(const QString &branch, int, const QString &sourceBranch, int,
-                                   bool)
+Status CheckingRepository::makeBranch(const QString &branch, int, const QString &sourceBranch,
+                                      int, bool)
 {
     if (m_target)
         return m_target->makeBranch(branch, 0, sourceBranch, 0);
     m_branches.insert(branch);
-    return 0;
+    return Status();
 }
 
-int CheckingRepository::dropBranch(const QString &branch, int)
+Status CheckingRepository::dropBranch(const QString &branch, int)
 {
     if (m_target)
         return m_target->dropBranch(branch, 0);
     m_branches.remove(branch);
-    return 0;
+    return Status();
 }
 
 std::unique_ptr<Repository::Transaction>

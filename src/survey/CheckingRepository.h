@@ -12,14 +12,14 @@ public:
     // target: the repository a forwarding rule writes into, or null.
     CheckingRepository(const RepositoryRule &rule, CheckingRepository *target);
 
-    int prepareResume(int &) override { return 0; }
+    Result<int> prepareResume(int &) override { return 0; }
     void loadAnnotatedTags() override {}
     void loadBranchNotes() override {}
     void recoverLogFile() override {}
     void announceBranches() override {}
-    int makeBranch(const QString &branch, int revision, const QString &sourceBranch,
-                   int sourceRevision, bool sourceHoldsFiles = true) override;
-    int dropBranch(const QString &branch, int revision) override;
+    Status makeBranch(const QString &branch, int revision, const QString &sourceBranch,
+                      int sourceRevision, bool sourceHoldsFiles = true) override;
+    Status dropBranch(const QString &branch, int revision) override;
     std::unique_ptr<Transaction> beginTransaction(const QString &branch, const QString &svnPrefix,
                                                   int revision) override;
     void recordAnnotatedTag(const QString &, const QString &, int, const QByteArray &, uint,

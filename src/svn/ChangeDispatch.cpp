@@ -217,7 +217,7 @@ Status RevisionExporter::applyRuleAction(const char *path, const PathChange &cha
         return descendIntoDirectory(path, change, copyFromPath, ruleList, copyFromRevision,
                                     changes, pool);
     }
-    return Failure();
+    return Failure() << "Rule" << rule.summary() << "has no action";
 }
 
 Status RevisionExporter::descendIntoDirectory(const char *path, const PathChange &change,

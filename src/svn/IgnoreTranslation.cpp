@@ -116,9 +116,10 @@ int RevisionExporter::readIgnoreRules(QString &ignoreText, apr_pool_t *pool, con
 void RevisionExporter::writePlaceholder(Repository::Transaction *transaction,
                                         const QString &path)
 {
-    QIODevice *device = transaction->openFile(path, placeholderMode, 0);
-    if (device && !m_options.dryRun)
-        device->putChar('\n');
+    // A process that failed fails the commit; the placeholder is lost with it.
+    const Result<QIODevice *> device = transaction->openFile(path, placeholderMode, 0);
+    if (device && device.value() && !m_options.dryRun)
+        device.value()->putChar('\n');
 }
 
 int RevisionExporter::writeGitignore(apr_pool_t *pool, const char *path, const QString &gitPath,
@@ -148,10 +149,11 @@ int RevisionExporter::writeGitignore(apr_pool_t *pool, const char *path, const Q
 
     if (content) {
         const qint64 length = qint64(std::strlen(content));
-        QIODevice *device = transaction->openFile(gitignorePath, placeholderMode, length);
-        if (device && !m_options.dryRun) {
-            device->write(content, length);
-            device->putChar('\n');
+        const Result<QIODevice *> device =
+                transaction->openFile(gitignorePath, placeholderMode, length);
+        if (device && device.value() && !m_options.dryRun) {
+            device.value()->write(content, length);
+            device.value()->putChar('\n');
         }
         return 0;
     }

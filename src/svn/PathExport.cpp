@@ -74,7 +74,7 @@ const MatchRule *RevisionExporter::findCopySourceRule(const QList<MatchRule> &ru
     return nullptr;
 }
 
-Repository::Transaction *RevisionExporter::transactionFor(const RuleTarget &target,
+Result<Repository::Transaction *> RevisionExporter::transactionFor(const RuleTarget &target,
                                                           Repository *repository)
 {
     // A line feed between the two, which no repository name can hold: joined
@@ -86,8 +86,9 @@ Repository::Transaction *RevisionExporter::transactionFor(const RuleTarget &targ
         return open->second.get();
     std::unique_ptr<Repository::Transaction> transaction =
             repository->beginTransaction(target.branch, target.svnPrefix, m_revision);
+    // The repository prints why it refuses a transaction.
     if (!transaction)
-        return nullptr;
+        return Failure::alreadyReported();
     return m_transactions.emplace(key, std::move(transaction)).first->second.get();
 }
 
@@ -105,13 +106,11 @@ Status RevisionExporter::exportMatchedPath(const char *path, const PathChange &c
     const RuleTarget target = computeRuleTarget(rule, matchedPath, rule.pattern.matchedLength());
 
     Repository *repository = m_repositories.value(target.repository);
-    if (!repository) {
-        // Silent: a deleted path is then looked at entry by entry.
-        if (deletion)
-            return Failure();
+    // A deleted path is then looked at entry by entry, and the failure is
+    // not reported.
+    if (!repository)
         return Failure() << "Rule" << rule.summary() << "references unknown repository"
                          << target.repository;
-    }
 
     printProgressDot();
 
@@ -145,10 +144,7 @@ Status RevisionExporter::exportMatchedPath(const char *path, const PathChange &c
         if (m_options.debugRules)
             qDebug() << "repository" << target.repository << "branch" << target.branch
                      << "deleted";
-        // The repository reports why it cannot drop the branch.
-        if (repository->dropBranch(target.branch, m_revision) != 0)
-            return Failure();
-        return Status();
+        return repository->dropBranch(target.branch, m_revision);
     }
 
     CopyMode mode = CopyMode::Plain;
@@ -197,9 +193,10 @@ Status RevisionExporter::exportMatchedPath(const char *path, const PathChange &c
         }
     }
 
-    Repository::Transaction *transaction = transactionFor(target, repository);
-    if (!transaction)
-        return Failure();
+    Result<Repository::Transaction *> opened = transactionFor(target, repository);
+    if (!opened)
+        return opened.status();
+    Repository::Transaction *transaction = opened.value();
 
     if (mode == CopyMode::Copy) {
         if (sourceTarget.effectiveRepository == target.effectiveRepository
@@ -277,33 +274,34 @@ Status RevisionExporter::exportWholeBranchCopy(const char *path, const char *cop
             sourceHoldsFiles = treeHoldsFiles(sourceRoot, copyFromPath, ruleList,
                                               int(copyFromRevision), sourcePool);
     }
-    if (repository->makeBranch(target.branch, m_revision, sourceTarget.branch,
-                               int(copyFromRevision), sourceHoldsFiles)
-        == 1)
-        return Failure(); // reported by the repository
+    if (Status made = repository->makeBranch(target.branch, m_revision, sourceTarget.branch,
+                                             int(copyFromRevision), sourceHoldsFiles);
+        !made)
+        return made;
 
     const bool emptyDirs = m_options.emptyDirs;
     if (emptyDirs) {
-        Repository::Transaction *transaction = transactionFor(target, repository);
-        if (!transaction)
-            return Failure();
+        Result<Repository::Transaction *> opened = transactionFor(target, repository);
+        if (!opened)
+            return opened.status();
+        Repository::Transaction *transaction = opened.value();
         // The new branch's empty directories are those of the tree it was
         // made from.
         ScopedPool sourcePool(pool);
         svn_fs_root_t *sourceRoot = nullptr;
         if (svn_error_t *error =
                     svn_fs_revision_root(&sourceRoot, m_fs, copyFromRevision, sourcePool)) {
-            svn_error_clear(error);
-            return Failure();
+            return svnFailure(error);
         }
         addPlaceholdersForEmptySubdirs(sourcePool, copyFromPath, QString(), sourceRoot,
                                        transaction);
     }
 
     if (m_options.svnBranches) {
-        Repository::Transaction *transaction = transactionFor(target, repository);
-        if (!transaction)
-            return Failure();
+        Result<Repository::Transaction *> opened = transactionFor(target, repository);
+        if (!opened)
+            return opened.status();
+        Repository::Transaction *transaction = opened.value();
         if (m_options.debugRules)
             qDebug() << "Create a true SVN copy of branch (" << path << "->" << target.branch
                      << target.pathInBranch << ")";

@@ -104,9 +104,8 @@ Status RevisionExporter::commitTransactions()
         transaction.setCommitter(m_author);
         transaction.setCommitTime(m_epoch);
         transaction.setMessage(m_logMessage);
-        // The repository has reported why its commit failed.
-        if (transaction.writeCommit() != 0)
-            return Failure();
+        if (Status committed = transaction.writeCommit(); !committed)
+            return committed;
         it = m_transactions.erase(it);
     }
     for (const QString &name : std::as_const(names))

@@ -121,7 +121,8 @@ private:
                                     Repository *repository);
     RuleTarget computeRuleTarget(const MatchRule &rule, const QString &path,
                                  int matchLength) const;
-    Repository::Transaction *transactionFor(const RuleTarget &target, Repository *repository);
+    Result<Repository::Transaction *> transactionFor(const RuleTarget &target,
+                                                     Repository *repository);
     static const MatchRule *findCopySourceRule(const QList<MatchRule> &ruleList,
                                                const QString &sourcePath, int copyFromRevision,
                                                int *matchLength, MatchCounter *counter);
@@ -139,10 +140,10 @@ private:
                                  const char *path, const QString &gitPath, apr_pool_t *pool);
     static Status copyFileContents(svn_stream_t *contents, QIODevice *device, qint64 length,
                                 svn_fs_root_t *root, const char *path, apr_pool_t *pool);
-    static bool fillBlob(QIODevice *device, qint64 missing);
+    static Status fillBlob(QIODevice *device, qint64 missing);
     // Writes into the device and waits while more than 32768 bytes are not
     // yet taken by the process; false when the process refuses them.
-    static bool writeToDevice(QIODevice *device, const char *data, qint64 length);
+    static Status writeToDevice(QIODevice *device, const char *data, qint64 length);
 
     // Ignore properties, empty directories and property check.
     int writeGitignore(apr_pool_t *pool, const char *path, const QString &gitPath,

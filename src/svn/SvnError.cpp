@@ -13,5 +13,5 @@ int reportSvnError(svn_error_t *error)
 Failure svnFailure(svn_error_t *error)
 {
     reportSvnError(error);
-    return Failure();
+    return Failure::alreadyReported();
 }

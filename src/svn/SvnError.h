@@ -9,6 +9,7 @@ struct svn_error_t;
 int reportSvnError(svn_error_t *error);
 
 // The same printing for callers that return a Status. The Subversion error
-// names the path and revision itself; it is printed where it happens, so the
-// failure carries an empty message (already reported).
+// names the path and revision itself and is printed where it happens, in the
+// printer's own multi-line form and in order with the messages around it, so
+// the failure only records that it has been reported.
 Failure svnFailure(svn_error_t *error);

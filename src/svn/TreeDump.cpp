@@ -135,14 +135,14 @@ Status RevisionExporter::writeFileContents(Repository::Transaction *transaction,
         }
     }
 
-    QIODevice *device = transaction->openFile(gitPath, mode, length);
+    const Result<QIODevice *> device = transaction->openFile(gitPath, mode, length);
     if (dryRun)
         return Status();
     if (!device) {
         svn_error_clear(svn_stream_close(contents));
-        return Failure();
+        return device.status();
     }
-    return copyFileContents(contents, device, length, root, path, filePool);
+    return copyFileContents(contents, device.value(), length, root, path, filePool);
 }
 
 // Copies exactly the announced length of the file into its blob. Damage in
@@ -164,9 +164,9 @@ Status RevisionExporter::copyFileContents(svn_stream_t *contents, QIODevice *dev
         error = svn_stream_read_full(contents, buffer, &got);
         if (error)
             break;
-        if (!writeToDevice(device, buffer, qint64(got))) {
+        if (Status written = writeToDevice(device, buffer, qint64(got)); !written) {
             svn_error_clear(svn_stream_close(contents));
-            return Failure();
+            return written;
         }
         remaining -= qint64(got);
         if (got < wanted)
@@ -191,8 +191,8 @@ Status RevisionExporter::copyFileContents(svn_stream_t *contents, QIODevice *dev
         return Status();
     }
 
-    if (!fillBlob(device, remaining))
-        return Failure();
+    if (Status filled = fillBlob(device, remaining); !filled)
+        return filled;
     const int revision = int(svn_fs_revision_root_revision(root));
     // The cause goes out at once; the failure names the file that it cost.
     if (error)
@@ -208,28 +208,26 @@ Status RevisionExporter::copyFileContents(svn_stream_t *contents, QIODevice *dev
 }
 
 // Completes a blob whose contents could not be read with zero bytes.
-bool RevisionExporter::fillBlob(QIODevice *device, qint64 missing)
+Status RevisionExporter::fillBlob(QIODevice *device, qint64 missing)
 {
     static const char zeros[copyChunkSize] = {};
     while (missing > 0) {
         const qint64 now = std::min<qint64>(missing, copyChunkSize);
-        if (!writeToDevice(device, zeros, now))
-            return false;
+        if (Status written = writeToDevice(device, zeros, now); !written)
+            return written;
         missing -= now;
     }
     device->putChar('\n');
-    return true;
+    return Status();
 }
 
-bool RevisionExporter::writeToDevice(QIODevice *device, const char *data, qint64 length)
+Status RevisionExporter::writeToDevice(QIODevice *device, const char *data, qint64 length)
 {
     device->write(data, length);
     while (device->bytesToWrite() > maximumPendingBytes) {
-        if (!device->waitForBytesWritten(-1)) {
-            qCritical("Failed to write to process: %s",
-                      device->errorString().toLocal8Bit().constData());
-            return false;
-        }
+        if (!device->waitForBytesWritten(-1))
+            return Failure() << "Failed to write to process:"
+                             << device->errorString().toLocal8Bit().constData();
     }
-    return true;
+    return Status();
 }

@@ -18,7 +18,7 @@ TEST_F(BranchOperationsTest, MarkLookupFindsTheCommitOfARevision)
     writeMarks(QStringLiteral("repo"), 30);
     FastImportRepository repository(rule(QStringLiteral("repo")), options);
     int cutoff = INT_MAX;
-    ASSERT_EQ(repository.prepareResume(cutoff), 10);
+    ASSERT_EQ(repository.prepareResume(cutoff).value(), 10);
 
     struct Case
     {
@@ -58,25 +58,27 @@ TEST_F(BranchOperationsTest, QueuedResetAndDeletionStreamText)
     {
         FastImportRepository repository(rule(QStringLiteral("repo")), options);
         int cutoff = INT_MAX;
-        ASSERT_EQ(repository.prepareResume(cutoff), 11);
+        ASSERT_EQ(repository.prepareResume(cutoff).value(), 11);
         // A process started by the flush itself would also announce the queued branch.
         repository.ensureImportRunning();
         MessageCapture capture;
-        ASSERT_EQ(repository.makeBranch(QStringLiteral("b"), 12, QStringLiteral("trunk"), 12), 0);
+        ASSERT_TRUE(repository.makeBranch(QStringLiteral("b"), 12, QStringLiteral("trunk"), 12).ok());
         EXPECT_TRUE(capture.contains(QStringLiteral(
             "Creating branch: \"b\" from \"trunk\" ( 12 \"from branch trunk at r12 => r10\" )")));
         repository.flushPendingUpdates();
-        ASSERT_EQ(repository.dropBranch(QStringLiteral("b"), 15), 0);
+        ASSERT_TRUE(repository.dropBranch(QStringLiteral("b"), 15).ok());
         EXPECT_TRUE(capture.contains(
             QStringLiteral("WARN: backing up branch \"b\" to \"refs/tags/backups/b@15\"")));
         repository.flushPendingUpdates();
         // Nothing queued: nothing written.
         repository.flushPendingUpdates();
 
-        EXPECT_EQ(repository.makeBranch(QStringLiteral("c"), 16, QStringLiteral("nowhere"), 3), 1);
-        EXPECT_TRUE(capture.contains(QStringLiteral(
+        const Status refused =
+                repository.makeBranch(QStringLiteral("c"), 16, QStringLiteral("nowhere"), 3);
+        ASSERT_FALSE(refused.ok());
+        EXPECT_EQ(refused.failure().message(), QStringLiteral(
             "\"c\" in repository \"repo\" is branching from branch \"nowhere\" but the latter "
-            "doesn't exist. Can't continue.")));
+            "doesn't exist. Can't continue."));
     }
     EXPECT_EQ(read(QStringLiteral("gitlog-repo")),
               QByteArray("reset refs/heads/trunk\nfrom :34\n\n"
@@ -98,26 +100,28 @@ TEST_F(BranchOperationsTest, DeletionsComeBeforeResetsAndEmptyBranchesStartWitho
     {
         FastImportRepository repository(rule(QStringLiteral("repo")), options);
         int cutoff = INT_MAX;
-        ASSERT_EQ(repository.prepareResume(cutoff), 5);
+        ASSERT_EQ(repository.prepareResume(cutoff).value(), 5);
         repository.ensureImportRunning();
         MessageCapture capture;
         // trunk had no commit at revision 1, and Subversion held no file there.
-        ASSERT_EQ(repository.makeBranch(QStringLiteral("early"), 6, QStringLiteral("trunk"), 1,
-                                        false),
-                  0);
+        ASSERT_TRUE(repository.makeBranch(QStringLiteral("early"), 6, QStringLiteral("trunk"), 1,
+                                          false)
+                            .ok());
         EXPECT_TRUE(capture.contains(QStringLiteral(
             "WARN: \"early\" in repository \"repo\" is branching but no exported commits exist in "
             "repository creating an empty branch.")));
         // The same copy of a tree that holds files: git has nothing to make it from.
-        EXPECT_EQ(repository.makeBranch(QStringLiteral("lost"), 6, QStringLiteral("trunk"), 1), 1);
-        EXPECT_TRUE(capture.contains(QStringLiteral(
+        const Status lost =
+                repository.makeBranch(QStringLiteral("lost"), 6, QStringLiteral("trunk"), 1);
+        ASSERT_FALSE(lost.ok());
+        EXPECT_EQ(lost.failure().message(), QStringLiteral(
             "\"lost\" in repository \"repo\" is branching from branch \"trunk\" at revision 1 "
             "but the latter has no commit then, while Subversion holds files there. "
-            "Can't continue.")));
+            "Can't continue."));
         EXPECT_FALSE(repository.hasBranch(QStringLiteral("lost")));
         // Dropped and made again in one revision: the deletion goes first, one backup only.
-        ASSERT_EQ(repository.makeBranch(QStringLiteral("old"), 6, QStringLiteral("trunk"), 6), 0);
-        ASSERT_EQ(repository.dropBranch(QStringLiteral("old"), 6), 0);
+        ASSERT_TRUE(repository.makeBranch(QStringLiteral("old"), 6, QStringLiteral("trunk"), 6).ok());
+        ASSERT_TRUE(repository.dropBranch(QStringLiteral("old"), 6).ok());
         repository.flushPendingUpdates();
     }
     const QByteArray mirror = read(QStringLiteral("gitlog-repo"));
@@ -152,18 +156,18 @@ TEST_F(BranchOperationsTest, BranchesAndBackupsInGit)
     commitFiles(*repository, QStringLiteral("master"), 2, {{QStringLiteral("a"), "2"}});
 
     // Made from master as it was at revision 1.
-    ASSERT_EQ(repository->makeBranch(QStringLiteral("feature"), 3, QStringLiteral("master"), 1), 0);
+    ASSERT_TRUE(repository->makeBranch(QStringLiteral("feature"), 3, QStringLiteral("master"), 1).ok());
     repository->flushPendingUpdates();
     commitFiles(*repository, QStringLiteral("feature"), 3, {{QStringLiteral("f"), "f"}});
 
     // Reset of a branch with a live head from an earlier revision: backed up first.
-    ASSERT_EQ(repository->makeBranch(QStringLiteral("feature"), 4, QStringLiteral("master"), 4), 0);
+    ASSERT_TRUE(repository->makeBranch(QStringLiteral("feature"), 4, QStringLiteral("master"), 4).ok());
     repository->flushPendingUpdates();
-    ASSERT_EQ(repository->dropBranch(QStringLiteral("feature"), 5), 0);
+    ASSERT_TRUE(repository->dropBranch(QStringLiteral("feature"), 5).ok());
     // A branch made and dropped in the same revision is not backed up (and,
     // deletions going first, ends up made).
-    ASSERT_EQ(repository->makeBranch(QStringLiteral("brief"), 5, QStringLiteral("master"), 5), 0);
-    ASSERT_EQ(repository->dropBranch(QStringLiteral("brief"), 5), 0);
+    ASSERT_TRUE(repository->makeBranch(QStringLiteral("brief"), 5, QStringLiteral("master"), 5).ok());
+    ASSERT_TRUE(repository->dropBranch(QStringLiteral("brief"), 5).ok());
     repository->flushPendingUpdates();
     commitFiles(*repository, QStringLiteral("master"), 6, {{QStringLiteral("a"), "6"}});
     repository.reset();
@@ -192,7 +196,7 @@ TEST_F(BranchOperationsTest, DroppedTagRefRemovesItsPendingAnnotatedTag)
     writeMarks(QStringLiteral("repo"), 1);
     FastImportRepository repository(rule(QStringLiteral("repo")), options);
     int cutoff = INT_MAX;
-    repository.prepareResume(cutoff);
+    ASSERT_TRUE(repository.prepareResume(cutoff).ok());
     {
         StdoutCapture quiet;
         repository.recordAnnotatedTag(QStringLiteral("refs/tags/rel"), QStringLiteral("/tags/rel/"),
@@ -203,10 +207,10 @@ TEST_F(BranchOperationsTest, DroppedTagRefRemovesItsPendingAnnotatedTag)
                                       2, "A <a@b>", 7, "tag");
     }
     MessageCapture capture;
-    repository.dropBranch(QStringLiteral("refs/tags/rel"), 3);
-    repository.dropBranch(QStringLiteral("refs/tags/keep"), 3);
-    repository.makeBranch(QStringLiteral("refs/tags/keep"), 3, QStringLiteral("trunk"), 3);
-    repository.dropBranch(QStringLiteral("plain"), 3);
+    ASSERT_TRUE(repository.dropBranch(QStringLiteral("refs/tags/rel"), 3).ok());
+    ASSERT_TRUE(repository.dropBranch(QStringLiteral("refs/tags/keep"), 3).ok());
+    ASSERT_TRUE(repository.makeBranch(QStringLiteral("refs/tags/keep"), 3, QStringLiteral("trunk"), 3).ok());
+    ASSERT_TRUE(repository.dropBranch(QStringLiteral("plain"), 3).ok());
     repository.flushPendingUpdates();
     EXPECT_TRUE(capture.contains(QStringLiteral("Removing annotated tag \"rel\" for \"repo\"")));
     EXPECT_FALSE(capture.contains(QStringLiteral("Removing annotated tag \"keep\" for \"repo\"")));

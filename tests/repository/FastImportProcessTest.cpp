@@ -103,11 +103,11 @@ TEST_F(FastImportProcessTest, DryRunSendsTheStreamWithoutBlobsToTheLogFile)
         FastImportRepository repository(rule(QStringLiteral("dry")), options);
         std::unique_ptr<Repository::Transaction> transaction(
             repository.beginTransaction(QStringLiteral("master"), QStringLiteral("/trunk/"), 1));
-        transaction->openFile(QStringLiteral("file"), 0100644, 3);
+        ASSERT_TRUE(transaction->openFile(QStringLiteral("file"), 0100644, 3).ok());
         transaction->setCommitter("A <a@b>");
         transaction->setCommitTime(5);
         transaction->setMessage("m");
-        EXPECT_EQ(transaction->writeCommit(), 0);
+        EXPECT_TRUE(transaction->writeCommit().ok());
     }
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("dry"))));
     EXPECT_EQ(read(QStringLiteral("log-dry")),
@@ -180,7 +180,7 @@ TEST_F(FastImportProcessTest, FailingFastImportMakesTheRunFail)
         auto repository = makeRepository(QStringLiteral("broken"));
         commitFiles(*repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "a"}});
         // A ref name git refuses makes fast-import stop with an error.
-        ASSERT_EQ(repository->makeBranch(QStringLiteral("bad..name"), 2, QStringLiteral("master"), 1), 0);
+        ASSERT_TRUE(repository->makeBranch(QStringLiteral("bad..name"), 2, QStringLiteral("master"), 1).ok());
         repository->flushPendingUpdates();
         EXPECT_TRUE(repository->importStatus().ok());
         MessageCapture capture;
@@ -258,20 +258,20 @@ TEST_F(FastImportProcessTest, FastImportThatDiedMidRunFailsTheCommit)
     auto repository = makeRepository(QStringLiteral("dies"));
     commitFiles(*repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "a"}});
     // A ref name git refuses makes fast-import stop with an error.
-    repository->makeBranch(QStringLiteral("bad..name"), 2, QStringLiteral("master"), 1);
+    ASSERT_TRUE(repository->makeBranch(QStringLiteral("bad..name"), 2, QStringLiteral("master"), 1).ok());
     repository->flushPendingUpdates();
 
     MessageCapture capture;
-    int result = 0;
+    Status result;
     // fast-import takes its input at its own pace: commit until it is found dead.
-    for (int attempt = 0; attempt < 100 && result == 0; ++attempt) {
+    for (int attempt = 0; attempt < 100 && result.ok(); ++attempt) {
         QThread::msleep(50);
         std::unique_ptr<Repository::Transaction> transaction(repository->beginTransaction(
             QStringLiteral("master"), QStringLiteral("/trunk/"), 2 + attempt));
         transaction->setMessage("m");
         result = transaction->writeCommit();
     }
-    EXPECT_EQ(result, 1);
+    EXPECT_FALSE(result.ok());
     EXPECT_FALSE(repository->importStatus().ok());
     const QString messages = capture.messages().join(QLatin1Char('\n'));
     EXPECT_TRUE(messages.contains(
@@ -285,8 +285,8 @@ TEST_F(FastImportProcessTest, FastImportThatDiedMidRunFailsTheCommit)
     // Reported once; nothing more is sent.
     std::unique_ptr<Repository::Transaction> transaction(
         repository->beginTransaction(QStringLiteral("master"), QStringLiteral("/trunk/"), 200));
-    EXPECT_EQ(transaction->openFile(QStringLiteral("x"), 0100644, 1), nullptr);
-    EXPECT_EQ(transaction->writeCommit(), 1);
+    EXPECT_FALSE(transaction->openFile(QStringLiteral("x"), 0100644, 1).ok());
+    EXPECT_FALSE(transaction->writeCommit().ok());
     transaction.reset();
     repository.reset();
     EXPECT_EQ(capture.messages().filter(QStringLiteral("exited with status 128")).size(), 1);

@@ -28,18 +28,18 @@ TEST_F(ForwardingRepositoryTest, FactoryRejectsUnknownTargetAndAnswersForTheTarg
     QHash<QString, Repository *> repositories;
     {
         MessageCapture capture;
-        const std::unique_ptr<Repository> missing =
+        const Result<std::unique_ptr<Repository>> missing =
             repositoryFromRule(forwardingRule(QStringLiteral("b"), QStringLiteral("a"),
                                               QStringLiteral("lib/"), 12),
                                repositories, options);
-        EXPECT_EQ(missing, nullptr);
-        EXPECT_TRUE(capture.contains(
-            QStringLiteral("no repository with name \"a\" found at \"project.rules:12\"")))
-            << capture.messages().join(QLatin1Char('\n')).toStdString();
+        ASSERT_FALSE(missing.ok());
+        EXPECT_EQ(missing.failure().message(),
+                  QStringLiteral("no repository with name \"a\" found at \"project.rules:12\""));
+        EXPECT_TRUE(capture.messages().filter(QStringLiteral("no repository")).isEmpty());
     }
     EXPECT_FALSE(QDir(QStringLiteral("b")).exists());
 
-    std::unique_ptr<Repository> a(repositoryFromRule(rule(QStringLiteral("a")), repositories, options));
+    std::unique_ptr<Repository> a(repositoryFromRule(rule(QStringLiteral("a")), repositories, options).takeValue());
     ASSERT_TRUE(a);
     EXPECT_NE(dynamic_cast<FastImportRepository *>(a.get()), nullptr);
     EXPECT_FALSE(a->usesPrefix());
@@ -47,14 +47,14 @@ TEST_F(ForwardingRepositoryTest, FactoryRejectsUnknownTargetAndAnswersForTheTarg
     repositories.insert(QStringLiteral("a"), a.get());
 
     std::unique_ptr<Repository> plain(repositoryFromRule(
-        forwardingRule(QStringLiteral("plain"), QStringLiteral("a"), QString()), repositories, options));
+        forwardingRule(QStringLiteral("plain"), QStringLiteral("a"), QString()), repositories, options).takeValue());
     ASSERT_TRUE(plain);
     EXPECT_FALSE(plain->usesPrefix());
     repositories.insert(QStringLiteral("plain"), plain.get());
 
     std::unique_ptr<Repository> b(repositoryFromRule(
         forwardingRule(QStringLiteral("b"), QStringLiteral("plain"), QStringLiteral("lib/")),
-        repositories, options));
+        repositories, options).takeValue());
     ASSERT_TRUE(b);
     EXPECT_EQ(b->name(), QStringLiteral("b"));
     EXPECT_EQ(b->targetRepository(), a.get());
@@ -62,7 +62,7 @@ TEST_F(ForwardingRepositoryTest, FactoryRejectsUnknownTargetAndAnswersForTheTarg
     EXPECT_FALSE(QDir(QStringLiteral("b")).exists());
 
     int cutoff = 42;
-    EXPECT_EQ(b->prepareResume(cutoff), 1);
+    EXPECT_EQ(b->prepareResume(cutoff).value(), 1);
     EXPECT_EQ(cutoff, 42);
 
     // Branch questions go to the target unchanged.
@@ -75,19 +75,19 @@ TEST_F(ForwardingRepositoryTest, FactoryRejectsUnknownTargetAndAnswersForTheTarg
 TEST_F(ForwardingRepositoryTest, ChainOfPrefixesWritesIntoTheLastRepository)
 {
     QHash<QString, Repository *> repositories;
-    std::unique_ptr<Repository> r3(repositoryFromRule(rule(QStringLiteral("r3")), repositories, options));
+    std::unique_ptr<Repository> r3(repositoryFromRule(rule(QStringLiteral("r3")), repositories, options).takeValue());
     repositories.insert(QStringLiteral("r3"), r3.get());
     std::unique_ptr<Repository> r2(repositoryFromRule(
         forwardingRule(QStringLiteral("r2"), QStringLiteral("r3"), QStringLiteral("y/")),
-        repositories, options));
+        repositories, options).takeValue());
     repositories.insert(QStringLiteral("r2"), r2.get());
     std::unique_ptr<Repository> r1(repositoryFromRule(
         forwardingRule(QStringLiteral("r1"), QStringLiteral("r2"), QStringLiteral("x/")),
-        repositories, options));
+        repositories, options).takeValue());
     repositories.insert(QStringLiteral("r1"), r1.get());
     std::unique_ptr<Repository> glued(repositoryFromRule(
         forwardingRule(QStringLiteral("glued"), QStringLiteral("r3"), QStringLiteral("sub")),
-        repositories, options));
+        repositories, options).takeValue());
 
     commitFiles(*r1, QStringLiteral("master"), 1, {{QStringLiteral("p"), "p1"},
                                                   {QStringLiteral("q"), "q1"}});
@@ -95,7 +95,7 @@ TEST_F(ForwardingRepositoryTest, ChainOfPrefixesWritesIntoTheLastRepository)
     commitFiles(*r1, QStringLiteral("master"), 3, {}, {QStringLiteral("q")});
 
     // Branch operations are not prefixed.
-    ASSERT_EQ(r1->makeBranch(QStringLiteral("side"), 4, QStringLiteral("master"), 3), 0);
+    ASSERT_TRUE(r1->makeBranch(QStringLiteral("side"), 4, QStringLiteral("master"), 3).ok());
     r1->flushPendingUpdates();
 
     // Deleting the forwarding objects leaves the target usable.
@@ -121,21 +121,21 @@ TEST_F(ForwardingRepositoryTest, DeletingAForwardingTransactionEndsTheInnerOneOn
 {
     setOptions({&RepositoryOptions::createDump});
     QHash<QString, Repository *> repositories;
-    std::unique_ptr<Repository> a(repositoryFromRule(rule(QStringLiteral("a")), repositories, options));
+    std::unique_ptr<Repository> a(repositoryFromRule(rule(QStringLiteral("a")), repositories, options).takeValue());
     repositories.insert(QStringLiteral("a"), a.get());
     std::unique_ptr<Repository> b(repositoryFromRule(
         forwardingRule(QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("lib/")),
-        repositories, options));
+        repositories, options).takeValue());
 
     {
         std::unique_ptr<Repository::Transaction> first(
             b->beginTransaction(QStringLiteral("master"), QStringLiteral("/b/"), 1));
-        first->openFile(QStringLiteral("one"), 0100644, 0)->write("\n");
+        first->openFile(QStringLiteral("one"), 0100644, 0).value()->write("\n");
     }
     // No transaction is open any more, so blob marks start again at the top.
     std::unique_ptr<Repository::Transaction> second(
         a->beginTransaction(QStringLiteral("master"), QStringLiteral("/a/"), 1));
-    second->openFile(QStringLiteral("two"), 0100644, 0)->write("\n");
+    second->openFile(QStringLiteral("two"), 0100644, 0).value()->write("\n");
     second.reset();
     b.reset();
     a.reset();

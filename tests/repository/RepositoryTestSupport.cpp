@@ -152,7 +152,7 @@ void commitFiles(Repository &repository, const QString &branch, int revision,
     for (const auto &source : mergeSources)
         transaction->recordMergeSource(source.first, source.second);
     for (const FileEntry &file : files) {
-        QIODevice *device = transaction->openFile(file.path, file.mode, file.content.size());
+        QIODevice *device = transaction->openFile(file.path, file.mode, file.content.size()).value();
         device->write(file.content);
         device->write("\n");
     }
@@ -160,7 +160,7 @@ void commitFiles(Repository &repository, const QString &branch, int revision,
     transaction->setCommitter("Test User <test@example.com>");
     transaction->setCommitTime(1000000000u + uint(revision));
     transaction->setMessage(message);
-    ASSERT_EQ(transaction->writeCommit(), 0);
+    ASSERT_TRUE(transaction->writeCommit().ok());
 }
 
 MessageCapture::MessageCapture()

@@ -183,7 +183,7 @@ TEST_F(TagsAndNotesTest, NotesOnCommitsAndTagMetadataAppendedOnce)
         repository.loadAnnotatedTags();
         repository.loadBranchNotes();
         commitFiles(repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "a"}}, {}, "one");
-        ASSERT_EQ(repository.makeBranch(QStringLiteral("refs/tags/rel-1"), 2, QStringLiteral("master"), 1), 0);
+        ASSERT_TRUE(repository.makeBranch(QStringLiteral("refs/tags/rel-1"), 2, QStringLiteral("master"), 1).ok());
         repository.flushPendingUpdates();
         EXPECT_EQ(repository.noteForBranch(QStringLiteral("refs/tags/rel-1")),
                   QByteArray("svn path=/trunk/; revision=1\n"));
@@ -227,7 +227,7 @@ TEST_F(TagsAndNotesTest, NotesOnCommitsAndTagMetadataAppendedOnce)
     {
         FastImportRepository repository(rule(QStringLiteral("repo")), options);
         int cutoff = INT_MAX;
-        EXPECT_EQ(repository.prepareResume(cutoff), 3);
+        EXPECT_EQ(repository.prepareResume(cutoff).value(), 3);
         repository.loadAnnotatedTags();
         repository.loadBranchNotes();
         StdoutCapture quiet;

@@ -18,7 +18,7 @@ class TransactionTest : public RepositoryTest
 void addFile(Repository::Transaction &transaction, const QString &path, const QByteArray &content,
              int mode = 0100644)
 {
-    QIODevice *device = transaction.openFile(path, mode, content.size());
+    QIODevice *device = transaction.openFile(path, mode, content.size()).value();
     device->write(content);
     device->write("\n");
 }
@@ -28,7 +28,7 @@ void finish(Repository::Transaction &transaction, const QByteArray &message, uin
     transaction.setCommitter("Jane Doe <jane@example.com>");
     transaction.setCommitTime(time);
     transaction.setMessage(message);
-    ASSERT_EQ(transaction.writeCommit(), 0);
+    ASSERT_TRUE(transaction.writeCommit().ok());
 }
 
 TEST_F(TransactionTest, CommitStreamText)
@@ -169,7 +169,7 @@ TEST_F(TransactionTest, MergeChoicesAndTheCvs2svnWorkaround)
     writeMarks(QStringLiteral("repo"), 21);
     FastImportRepository repository(rule(QStringLiteral("repo")), options);
     int cutoff = INT_MAX;
-    ASSERT_EQ(repository.prepareResume(cutoff), 3);
+    ASSERT_EQ(repository.prepareResume(cutoff).value(), 3);
     repository.ensureImportRunning();
     const qsizetype before = read(QStringLiteral("gitlog-repo")).size();
 
@@ -251,10 +251,11 @@ TEST_F(TransactionTest, CollidingBranchNamesAreRefused)
         std::unique_ptr<Repository::Transaction> transaction(
             repository.beginTransaction(QStringLiteral("a/b"), QStringLiteral("/a/b/"), 1));
         transaction->setMessage("m");
-        EXPECT_EQ(transaction->writeCommit(), 1);
+        const Status refused = transaction->writeCommit();
+        ASSERT_FALSE(refused.ok());
+        EXPECT_EQ(refused.failure().message(),
+                  QStringLiteral("Branch \"a/b\" conflicts with already existing branch \"a\""));
     }
-    EXPECT_TRUE(capture.contains(
-        QStringLiteral("Branch \"a/b\" conflicts with already existing branch \"a\"")));
     // A mark lookup of a branch git never had leaves no record that could
     // refuse a valid branch later.
     QByteArray none;
@@ -356,8 +357,8 @@ TEST_F(TransactionTest, BranchNamesWithALineFeedAreRefused)
     MessageCapture capture;
     EXPECT_EQ(repository.beginTransaction(QStringLiteral("bad\nname"), QStringLiteral("/x/"), 1),
               nullptr);
-    EXPECT_EQ(repository.makeBranch(QStringLiteral("bad\nname"), 1, QStringLiteral("master"), 1), 1);
-    EXPECT_EQ(repository.dropBranch(QStringLiteral("bad\nname"), 1), 1);
+    EXPECT_FALSE(repository.makeBranch(QStringLiteral("bad\nname"), 1, QStringLiteral("master"), 1).ok());
+    EXPECT_FALSE(repository.dropBranch(QStringLiteral("bad\nname"), 1).ok());
     {
         StdoutCapture quiet;
         repository.recordAnnotatedTag(QStringLiteral("refs/tags/bad\ntag"), QStringLiteral("/t/"), 1,

@@ -168,7 +168,7 @@ end match
     fwd.prefixInUse = true;
     RecordingRepository proj("proj", &log);
     fwd.target = &proj;
-    proj.makeBranchResult = 1;
+    proj.makeBranchFailure = QStringLiteral("no source for the branch");
 
     {
         MessageCapture capture;
@@ -192,9 +192,11 @@ end match
         EXPECT_TRUE(log.filter("dropBranch").isEmpty());
     }
     {
-        // makeBranch failing fails the revision.
+        // makeBranch failing fails the revision, with the repository's message.
+        MessageCapture capture;
         QString output;
         EXPECT_EQ(bench.convert({rules}, {&fwd, &proj}, 3, 3, &output), 3);
         EXPECT_EQ(output, "Exporting revision 3 .");
+        EXPECT_EQ(capture.messages('C'), QStringList({QStringLiteral("no source for the branch")}));
     }
 }

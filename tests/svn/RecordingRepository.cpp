@@ -12,13 +12,13 @@ public:
     }
     ~RecordingTransaction() override { m_record->deleted = true; }
 
-    int writeCommit() override
+    Status writeCommit() override
     {
         m_repository->record(QStringLiteral("writeCommit %1").arg(m_record->branch));
-        if (m_repository->writeCommitResult != 0)
-            return m_repository->writeCommitResult;
+        if (!m_repository->writeCommitFailure.isEmpty())
+            return Failure() << qPrintable(m_repository->writeCommitFailure);
         m_record->committed = true;
-        return 0;
+        return Status();
     }
     void setCommitter(const QByteArray &identity) override { m_record->committer = identity; }
     void setCommitTime(uint seconds) override { m_record->commitTime = seconds; }
@@ -31,14 +31,14 @@ public:
     {
         m_record->events.append(QStringLiteral("remove ") + path);
     }
-    QIODevice *openFile(const QString &path, int mode, qint64 length) override
+    Result<QIODevice *> openFile(const QString &path, int mode, qint64 length) override
     {
         m_record->events.append(
                 QStringLiteral("file %1 %2 %3").arg(path).arg(mode, 0, 8).arg(length));
         auto buffer = std::make_shared<QBuffer>();
         buffer->open(QIODevice::WriteOnly);
         m_record->files.append({path, buffer});
-        return buffer.get();
+        return static_cast<QIODevice *>(buffer.get());
     }
     bool writeNote(const QByteArray &, bool, const QByteArray &) override { return false; }
 
@@ -73,26 +73,28 @@ QList<RecordingRepository::TransactionRecord *> RecordingRepository::transaction
     return found;
 }
 
-int RecordingRepository::prepareResume(int &)
+Result<int> RecordingRepository::prepareResume(int &)
 {
     return 1;
 }
 
-int RecordingRepository::makeBranch(const QString &branch, int revision,
-                                    const QString &sourceBranch, int sourceRevision,
-                                    bool sourceHoldsFiles)
+Status RecordingRepository::makeBranch(const QString &branch, int revision,
+                                       const QString &sourceBranch, int sourceRevision,
+                                       bool sourceHoldsFiles)
 {
     if (!sourceHoldsFiles)
         record(QStringLiteral("makeBranch %1 from an empty tree").arg(branch));
     record(QStringLiteral("makeBranch %1 r%2 from %3@%4")
                    .arg(branch).arg(revision).arg(sourceBranch).arg(sourceRevision));
-    return makeBranchResult;
+    if (!makeBranchFailure.isEmpty())
+        return Failure() << qPrintable(makeBranchFailure);
+    return Status();
 }
 
-int RecordingRepository::dropBranch(const QString &branch, int revision)
+Status RecordingRepository::dropBranch(const QString &branch, int revision)
 {
     record(QStringLiteral("dropBranch %1 r%2").arg(branch).arg(revision));
-    return 0;
+    return Status();
 }
 
 std::unique_ptr<Repository::Transaction>

@@ -40,21 +40,22 @@ public:
     // Test controls.
     bool prefixInUse = false;
     Repository *target = nullptr;   // null: this repository itself
-    int makeBranchResult = 0;
-    int writeCommitResult = 0;
+    // Non-empty: makeBranch or writeCommit fails with this message.
+    QString makeBranchFailure;
+    QString writeCommitFailure;
     std::vector<std::unique_ptr<TransactionRecord>> transactions;
 
     // The records of transactions begun for a revision.
     QList<TransactionRecord *> transactionsOf(int revision) const;
 
-    int prepareResume(int &cutoff) override;
+    Result<int> prepareResume(int &cutoff) override;
     void loadAnnotatedTags() override {}
     void loadBranchNotes() override {}
     void recoverLogFile() override {}
     void announceBranches() override {}
-    int makeBranch(const QString &branch, int revision, const QString &sourceBranch,
-                   int sourceRevision, bool sourceHoldsFiles = true) override;
-    int dropBranch(const QString &branch, int revision) override;
+    Status makeBranch(const QString &branch, int revision, const QString &sourceBranch,
+                      int sourceRevision, bool sourceHoldsFiles = true) override;
+    Status dropBranch(const QString &branch, int revision) override;
     std::unique_ptr<Transaction> beginTransaction(const QString &branch, const QString &svnPrefix,
                                                   int revision) override;
     void recordAnnotatedTag(const QString &branch, const QString &svnPrefix, int revision,

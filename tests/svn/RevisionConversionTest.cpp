@@ -123,9 +123,11 @@ TEST(SvnRevisionConversion, AFailedCommitStopsTheRevision)
                             "put", "@a\n", "trunk/a", "put", "@b\n", "branches/b/b"}), 1);
     QStringList log;
     RecordingRepository proj("proj", &log);
-    proj.writeCommitResult = 1;
+    proj.writeCommitFailure = QStringLiteral("the commit was refused");
+    MessageCapture capture;
     QString output;
     EXPECT_EQ(bench.convert({bench.rules(trunkRules)}, {&proj}, 1, 1, &output), 1);
+    EXPECT_EQ(capture.messages('C'), QStringList({QStringLiteral("the commit was refused")}));
     EXPECT_EQ(output, "Exporting revision 1 ..");
     EXPECT_EQ(log.filter("writeCommit").size(), 1) << log.join('\n').toStdString();
     for (const auto &record : proj.transactions)

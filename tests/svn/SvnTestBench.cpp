@@ -161,7 +161,7 @@ int SvnTestBench::convert(const QList<QList<MatchRule>> &ruleLists,
     for (int revision = first; revision <= last; ++revision) {
         if (Status status = source.convertRevision(revision); !status) {
             // As the driver reports it.
-            if (!status.failure().message().isEmpty())
+            if (!status.failure().wasReported())
                 qCritical().noquote() << status.failure().message();
             failed = revision;
             break;
