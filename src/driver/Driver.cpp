@@ -1,11 +1,11 @@
 #include "driver/Driver.h"
 
+#include "common/Version.h"
 #include "driver/CommandLineParser.h"
 #include "driver/FailureReport.h"
 #include "driver/IdentityMap.h"
 #include "driver/OptionTable.h"
 #include "driver/RevisionList.h"
-#include "driver/Version.h"
 #include "repository/FastImportRepository.h"
 #include "repository/Repository.h"
 #include "rules/RulesFileSet.h"

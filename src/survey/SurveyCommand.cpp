@@ -1,6 +1,6 @@
 #include "survey/SurveyCommand.h"
 
-#include "driver/Version.h"
+#include "common/Version.h"
 #include "rules/RulesFileSet.h"
 #include "svn/ChangedPathsReader.h"
 #include "svn/SvnSource.h"

@@ -1,5 +1,7 @@
 #include "verify/Verifier.h"
 
+#include "common/Version.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -12,11 +14,13 @@ int main(int argc, char **argv)
     // The rules loader reports what it reads at debug level; only warnings matter here.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     QCoreApplication::setApplicationName(QStringLiteral("tallowmere-verify"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TALLOWMERE_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
             "Checks a conversion made by tallowmere, in the current directory, against "
             "the Subversion repository it was made from."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption rules(QStringLiteral("rules"),
                                    QStringLiteral("The rules files of the conversion."),
                                    QStringLiteral("FILE[,FILE]"));
@@ -46,6 +50,10 @@ int main(int argc, char **argv)
     };
     if (!parser.parse(QCoreApplication::arguments()))
         return usage(parser.errorText());
+    if (parser.isSet(QStringLiteral("version"))) {
+        printf("tallowmere-verify %s\n", TALLOWMERE_VERSION);
+        return 0;
+    }
     if (parser.isSet(QStringLiteral("help"))) {
         fputs(qPrintable(parser.helpText()), stdout);
         return 0;

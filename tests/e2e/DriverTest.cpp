@@ -1,6 +1,6 @@
 #include "E2eBench.h"
 
-#include "driver/Version.h"
+#include "common/Version.h"
 
 #include <QFile>
 #include <gtest/gtest.h>
