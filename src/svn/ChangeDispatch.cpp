@@ -122,31 +122,31 @@ Status RevisionExporter::handleChangedPath(const QByteArray &path, const PathCha
     if (directory)
         matchedPath += QLatin1Char('/');
 
+    ChangedPath changed;
+    changed.path = path.constData();
+    changed.matchedPath = matchedPath;
+    changed.change = change;
+    changed.copyFromPath = copyFromPath;
+    changed.copyFromRevision = copyFromRevision;
+
     const bool deletedDirectory = directory && change.kind == svn_fs_path_change_delete;
     bool handled = false;
     for (const QList<MatchRule> &ruleList : qAsConst(m_matchRuleLists)) {
         const MatchRule *rule = findMatchingRule(ruleList, matchedPath, m_revision, m_matchCounter);
         if (rule) {
-            if (Status status = applyRuleAction(path.constData(), change, copyFromPath,
-                                                copyFromRevision, changes, matchedPath, *rule,
-                                                ruleList, pool);
-                !status)
+            if (Status status = applyRuleAction(changed, *rule, ruleList, changes, pool); !status)
                 return status;
             handled = true;
         } else if (isDirectory && copyFromPath) {
             qDebug() << matchedPath << "is a copy-with-history, auto-recursing";
             if (m_observer)
                 m_observer->uncoveredPath(m_revision, matchedPath, false);
-            if (Status status = descendIntoDirectory(path.constData(), change, copyFromPath,
-                                                     ruleList, copyFromRevision, changes, pool);
-                !status)
+            if (Status status = descendIntoDirectory(changed, ruleList, changes, pool); !status)
                 return status;
             handled = true;
         } else if (deletedDirectory) {
             qDebug() << matchedPath << "deleted, auto-recursing";
-            if (Status status = descendIntoDirectory(path.constData(), change, copyFromPath,
-                                                     ruleList, copyFromRevision, changes, pool);
-                !status)
+            if (Status status = descendIntoDirectory(changed, ruleList, changes, pool); !status)
                 return status;
             handled = true;
         }
@@ -186,49 +186,45 @@ void RevisionExporter::printRuleDebug(const QString &matchedPath, const MatchRul
              << rule.summary() << "  " << outcome;
 }
 
-Status RevisionExporter::applyRuleAction(const char *path, const PathChange &change,
-                                      const char *copyFromPath, svn_revnum_t copyFromRevision,
-                                      const ChangedPathTable &changes,
-                                      const QString &matchedPath, const MatchRule &rule,
-                                      const QList<MatchRule> &ruleList, apr_pool_t *pool)
+Status RevisionExporter::applyRuleAction(const ChangedPath &changed, const MatchRule &rule,
+                                         const QList<MatchRule> &ruleList,
+                                         const ChangedPathTable &changes, apr_pool_t *pool)
 {
+    const QString &matchedPath = changed.matchedPath;
     switch (rule.action) {
     case RuleAction::Ignore:
         return Status();
     case RuleAction::Recurse:
         if (m_options.debugRules)
             printRuleDebug(matchedPath, rule, "recursing.");
-        return descendIntoDirectory(path, change, copyFromPath, ruleList, copyFromRevision,
-                                    changes, pool);
+        return descendIntoDirectory(changed, ruleList, changes, pool);
     case RuleAction::Export:
         if (m_options.debugRules)
             printRuleDebug(matchedPath, rule, "exporting.");
-        Status exported = exportMatchedPath(path, change, copyFromPath, copyFromRevision,
-                                            matchedPath, rule, ruleList);
+        Status exported = exportMatchedPath(changed, rule, ruleList);
         if (exported)
             return exported;
         // A refused branch name is no unknown path: descending would meet it again.
-        if (change.kind != svn_fs_path_change_delete || m_refNameRefused) {
+        if (changed.change.kind != svn_fs_path_change_delete || m_refNameRefused) {
             if (m_options.debugRules)
                 printRuleDebug(matchedPath, rule, "Unable to export non path removal.");
             return exported;
         }
         qWarning() << "WARN: deleting unknown path" << matchedPath << "; auto-recursing";
-        return descendIntoDirectory(path, change, copyFromPath, ruleList, copyFromRevision,
-                                    changes, pool);
+        return descendIntoDirectory(changed, ruleList, changes, pool);
     }
     return Failure() << "Rule" << rule.summary() << "has no action";
 }
 
-Status RevisionExporter::descendIntoDirectory(const char *path, const PathChange &change,
-                                           const char *copyFromPath,
-                                           const QList<MatchRule> &ruleList,
-                                           svn_revnum_t copyFromRevision,
-                                           const ChangedPathTable &changes, apr_pool_t *pool)
+Status RevisionExporter::descendIntoDirectory(const ChangedPath &changed,
+                                              const QList<MatchRule> &ruleList,
+                                              const ChangedPathTable &changes, apr_pool_t *pool)
 {
+    const char *path = changed.path;
+    const char *copyFromPath = changed.copyFromPath;
     // A deleted directory is listed as it was before its deletion.
     svn_fs_root_t *root = m_fsRoot;
-    if (change.kind == svn_fs_path_change_delete) {
+    if (changed.change.kind == svn_fs_path_change_delete) {
         if (svn_error_t *error = svn_fs_revision_root(&root, m_fs, m_revision - 1, pool))
             return svnFailure(error);
     }
@@ -257,7 +253,6 @@ Status RevisionExporter::descendIntoDirectory(const char *path, const PathChange
         const QByteArray entryPath = QByteArray(path) + '/' + it.key();
         const QByteArray entryCopyFromPath =
                 copyFromPath ? QByteArray(copyFromPath) + '/' + it.key() : QByteArray();
-        const char *entryCopyFrom = copyFromPath ? entryCopyFromPath.constData() : nullptr;
 
         const auto listed = changes.constFind(entryPath);
         if (listed != changes.cend() && listed->kind == svn_fs_path_change_add) {
@@ -267,20 +262,21 @@ Status RevisionExporter::descendIntoDirectory(const char *path, const PathChange
         }
 
         const bool isDirectory = it.value() == svn_node_dir;
-        QString matchedPath = QString::fromUtf8(entryPath);
+        ChangedPath entry = changed;
+        entry.path = entryPath.constData();
+        entry.matchedPath = QString::fromUtf8(entryPath);
         if (isDirectory)
-            matchedPath += QLatin1Char('/');
+            entry.matchedPath += QLatin1Char('/');
+        entry.copyFromPath = copyFromPath ? entryCopyFromPath.constData() : nullptr;
 
         Status result;
-        if (const MatchRule *rule = findMatchingRule(ruleList, matchedPath, m_revision, m_matchCounter)) {
-            result = applyRuleAction(entryPath.constData(), change, entryCopyFrom,
-                                     copyFromRevision, changes, matchedPath, *rule, ruleList,
-                                     entryPool);
+        if (const MatchRule *rule =
+                    findMatchingRule(ruleList, entry.matchedPath, m_revision, m_matchCounter)) {
+            result = applyRuleAction(entry, *rule, ruleList, changes, entryPool);
         } else if (isDirectory) {
-            qDebug() << matchedPath << "rev" << m_revision
+            qDebug() << entry.matchedPath << "rev" << m_revision
                      << "did not match any rules; auto-recursing";
-            result = descendIntoDirectory(entryPath.constData(), change, entryCopyFrom, ruleList,
-                                          copyFromRevision, changes, entryPool);
+            result = descendIntoDirectory(entry, ruleList, changes, entryPool);
         }
         if (!result)
             return result;

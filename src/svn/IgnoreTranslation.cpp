@@ -77,14 +77,14 @@ svn_error_t *readProperty(const svn_string_t **value, svn_fs_root_t *root, const
 
 } // namespace
 
-int RevisionExporter::readIgnoreRules(QString &ignoreText, apr_pool_t *pool, const char *path,
-                                      svn_fs_root_t *root)
+Status RevisionExporter::readIgnoreRules(QString &ignoreText, apr_pool_t *pool,
+                                         const char *path, svn_fs_root_t *root)
 {
     ignoreText = QString();
 
     const svn_string_t *ignore = nullptr;
     if (svn_error_t *error = readProperty(&ignore, root, path, "svn:ignore", pool))
-        return reportSvnError(error);
+        return svnFailure(error);
     if (ignore) {
         QString text = withoutLinesWithSlash(QString::fromUtf8(ignore->data));
         text = QRegExp(QString::fromLatin1(patternStartPattern))
@@ -95,7 +95,7 @@ int RevisionExporter::readIgnoreRules(QString &ignoreText, apr_pool_t *pool, con
 
     const svn_string_t *globalIgnores = nullptr;
     if (svn_error_t *error = readProperty(&globalIgnores, root, path, "svn:global-ignores", pool))
-        return reportSvnError(error);
+        return svnFailure(error);
     if (globalIgnores) {
         const QString text = withoutLinesWithSlash(QString::fromUtf8(globalIgnores->data));
         if (!text.trimmed().isEmpty()) {
@@ -110,7 +110,7 @@ int RevisionExporter::readIgnoreRules(QString &ignoreText, apr_pool_t *pool, con
     if (!ignoreText.isNull())
         ignoreText = QRegExp(QString::fromLatin1(asteriskRunPattern))
                              .replaceIn(ignoreText, QStringLiteral("*"));
-    return 0;
+    return Status();
 }
 
 void RevisionExporter::writePlaceholder(Repository::Transaction *transaction,
@@ -122,93 +122,94 @@ void RevisionExporter::writePlaceholder(Repository::Transaction *transaction,
         device.value()->putChar('\n');
 }
 
-int RevisionExporter::writeGitignore(apr_pool_t *pool, const char *path, const QString &gitPath,
-                                     svn_fs_root_t *root, Repository::Transaction *transaction,
-                                     const char *content)
+bool RevisionExporter::writeGitignore(const DumpTarget &directory, const char *content,
+                                      apr_pool_t *pool)
 {
+    const char *path = directory.svnPath.constData();
     if (!content) {
         apr_hash_t *entries = nullptr;
-        if (svn_error_t *error = svn_fs_dir_entries(&entries, root, path, pool))
-            return reportSvnError(error);
+        if (svn_error_t *error = svn_fs_dir_entries(&entries, directory.root, path, pool)) {
+            reportSvnError(error);
+            return false;
+        }
         if (apr_hash_count(entries) > 0)
-            return 1;
+            return false;
         if (m_options.svnIgnore) {
             QString ignoreText;
-            if (readIgnoreRules(ignoreText, pool, path, root) != 0) {
+            if (!readIgnoreRules(ignoreText, pool, path, directory.root)) {
                 qWarning() << "Error fetching svn-properties (" << path << ")";
-                return 1;
+                return false;
             }
             if (!ignoreText.isNull())
-                return 1;
+                return false;
         }
     }
 
-    const bool branchRoot = gitPath == QLatin1String("/");
-    const QString gitignorePath =
-            branchRoot ? QStringLiteral(".gitignore") : gitPath + QLatin1String(".gitignore");
+    const bool branchRoot = directory.gitPath == QLatin1String("/");
+    const QString gitignorePath = branchRoot ? QStringLiteral(".gitignore")
+                                             : directory.gitPath + QLatin1String(".gitignore");
 
     if (content) {
         const qint64 length = qint64(std::strlen(content));
         const Result<QIODevice *> device =
-                transaction->openFile(gitignorePath, placeholderMode, length);
+                directory.transaction->openFile(gitignorePath, placeholderMode, length);
         if (device && device.value() && !m_options.dryRun) {
             device.value()->write(content, length);
             device.value()->putChar('\n');
         }
-        return 0;
+        return true;
     }
 
     // No placeholder at a branch root given as "/".
     if (branchRoot)
-        return 1;
-    writePlaceholder(transaction, gitignorePath);
-    return 0;
+        return false;
+    writePlaceholder(directory.transaction, gitignorePath);
+    return true;
 }
 
-int RevisionExporter::addEmptyDirPlaceholder(apr_pool_t *pool, const char *path,
-                                             const QString &gitPath, svn_fs_root_t *root,
-                                             Repository::Transaction *transaction)
+bool RevisionExporter::addEmptyDirPlaceholder(const DumpTarget &target, apr_pool_t *pool)
 {
     if (!m_options.emptyDirs)
-        return 1;
+        return false;
     QByteArray svnParent;
-    if (!parentOf(path, &svnParent))
-        return 1;
+    if (!parentOf(target.svnPath.constData(), &svnParent))
+        return false;
 
     apr_hash_t *entries = nullptr;
-    if (svn_error_t *error = svn_fs_dir_entries(&entries, root, svnParent.constData(), pool))
-        return reportSvnError(error);
+    if (svn_error_t *error =
+                svn_fs_dir_entries(&entries, target.root, svnParent.constData(), pool)) {
+        reportSvnError(error);
+        return false;
+    }
     if (apr_hash_count(entries) > 0)
-        return 1;
+        return false;
 
     QString gitParent;
-    if (!parentOf(gitPath, &gitParent))
-        return 1;
+    if (!parentOf(target.gitPath, &gitParent))
+        return false;
 
     if (m_options.svnIgnore) {
         QString ignoreText;
-        if (readIgnoreRules(ignoreText, pool, svnParent.constData(), root) != 0) {
+        if (!readIgnoreRules(ignoreText, pool, svnParent.constData(), target.root)) {
             qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(svnParent)
                        << ")";
-            return 1;
+            return false;
         }
         if (!ignoreText.isNull())
-            return 1;
+            return false;
     }
 
-    writePlaceholder(transaction, gitParent + QLatin1String("/.gitignore"));
-    return 0;
+    writePlaceholder(target.transaction, gitParent + QLatin1String("/.gitignore"));
+    return true;
 }
 
-int RevisionExporter::removeEmptyDirPlaceholder(apr_pool_t *pool, const char *path,
-                                                const QString &gitPath,
-                                                Repository::Transaction *transaction)
+bool RevisionExporter::removeEmptyDirPlaceholder(const DumpTarget &target, apr_pool_t *pool)
 {
     if (!m_options.emptyDirs)
-        return 1;
+        return false;
     QByteArray svnParent;
-    if (!parentOf(path, &svnParent))
-        return 1;
+    if (!parentOf(target.svnPath.constData(), &svnParent))
+        return false;
 
     // Whether the parent had a placeholder is read from the previous revision.
     ScopedPool previousPool(pool);
@@ -216,42 +217,42 @@ int RevisionExporter::removeEmptyDirPlaceholder(apr_pool_t *pool, const char *pa
     if (svn_error_t *error = svn_fs_revision_root(&previousRoot, m_fs, m_revision - 1,
                                                   previousPool)) {
         svn_error_clear(error);
-        return 1;
+        return false;
     }
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, previousRoot, svnParent.constData(),
                                                 previousPool)) {
         svn_error_clear(error);
-        return 1;
+        return false;
     }
     if (apr_hash_count(entries) > 0)
-        return 1;
+        return false;
 
     QString gitParent;
-    if (!parentOf(gitPath, &gitParent))
-        return 1;
+    if (!parentOf(target.gitPath, &gitParent))
+        return false;
 
     if (m_options.svnIgnore) {
         QString ignoreText;
-        if (readIgnoreRules(ignoreText, previousPool, svnParent.constData(), previousRoot) != 0) {
+        if (!readIgnoreRules(ignoreText, previousPool, svnParent.constData(), previousRoot)) {
             qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(svnParent)
                        << ")";
-            return 1;
+            return false;
         }
         if (!ignoreText.isNull())
-            return 1;
+            return false;
     }
 
-    transaction->removePath(gitParent + QLatin1String("/.gitignore"));
-    return 0;
+    target.transaction->removePath(gitParent + QLatin1String("/.gitignore"));
+    return true;
 }
 
-int RevisionExporter::warnUnknownProperties(apr_pool_t *pool, const char *path,
-                                            svn_fs_root_t *root)
+Status RevisionExporter::warnUnknownProperties(apr_pool_t *pool, const char *path,
+                                               svn_fs_root_t *root)
 {
     apr_hash_t *properties = nullptr;
     if (svn_error_t *error = svn_fs_node_proplist(&properties, root, path, pool))
-        return reportSvnError(error);
+        return svnFailure(error);
     for (apr_hash_index_t *it = apr_hash_first(pool, properties); it; it = apr_hash_next(it)) {
         const void *key = nullptr;
         void *value = nullptr;
@@ -263,5 +264,5 @@ int RevisionExporter::warnUnknownProperties(apr_pool_t *pool, const char *path,
         qWarning() << "WARN: Unknown svn-property" << name << "set to"
                    << static_cast<const svn_string_t *>(value)->data << "for" << path;
     }
-    return 0;
+    return Status();
 }

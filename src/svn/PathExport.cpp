@@ -92,13 +92,15 @@ Result<Repository::Transaction *> RevisionExporter::transactionFor(const RuleTar
     return m_transactions.emplace(key, std::move(transaction)).first->second.get();
 }
 
-Status RevisionExporter::exportMatchedPath(const char *path, const PathChange &change,
-                                        const char *copyFromPath, svn_revnum_t copyFromRevision,
-                                        const QString &matchedPath, const MatchRule &rule,
-                                        const QList<MatchRule> &ruleList)
+Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const MatchRule &rule,
+                                           const QList<MatchRule> &ruleList)
 {
+    const char *path = changed.path;
+    const QString &matchedPath = changed.matchedPath;
+    const char *copyFromPath = changed.copyFromPath;
+    const svn_revnum_t copyFromRevision = changed.copyFromRevision;
     m_needCommit = true;
-    const bool deletion = change.kind == svn_fs_path_change_delete;
+    const bool deletion = changed.change.kind == svn_fs_path_change_delete;
     // Everything this one path allocates goes with it.
     ScopedPool pool(m_pool.pool());
 
@@ -186,9 +188,8 @@ Status RevisionExporter::exportMatchedPath(const char *path, const PathChange &c
                          << qPrintable(sourceTarget.pathInBranch) << "to"
                          << qPrintable(target.pathInBranch);
             } else {
-                return exportWholeBranchCopy(path, copyFromPath, copyFromRevision, matchedPath,
-                                             sourcePath, rule, ruleList, target, sourceTarget,
-                                             repository, pool);
+                return exportWholeBranchCopy(changed, sourcePath, rule, ruleList, target,
+                                             sourceTarget, repository, pool);
             }
         }
     }
@@ -197,6 +198,7 @@ Status RevisionExporter::exportMatchedPath(const char *path, const PathChange &c
     if (!opened)
         return opened.status();
     Repository::Transaction *transaction = opened.value();
+    const DumpTarget dumpTarget{m_fsRoot, QByteArray(path), target.pathInBranch, transaction};
 
     if (mode == CopyMode::Copy) {
         if (sourceTarget.effectiveRepository == target.effectiveRepository
@@ -206,34 +208,32 @@ Status RevisionExporter::exportMatchedPath(const char *path, const PathChange &c
                          << target.branch << "@rev" << int(copyFromRevision);
             transaction->recordMergeSource(sourceTarget.branch, int(copyFromRevision));
         }
-    } else if (change.kind == svn_fs_path_change_replace) {
+    } else if (changed.change.kind == svn_fs_path_change_replace) {
         if (m_options.debugRules)
             qDebug() << "replaced with empty path (" << target.branch << target.pathInBranch
                      << ")";
         transaction->removePath(target.pathInBranch);
-        addEmptyDirPlaceholder(pool, path, target.pathInBranch, m_fsRoot, transaction);
+        addEmptyDirPlaceholder(dumpTarget, pool);
     }
 
     if (deletion) {
         if (m_options.debugRules)
             qDebug() << "delete (" << target.branch << target.pathInBranch << ")";
         transaction->removePath(target.pathInBranch);
-        addEmptyDirPlaceholder(pool, path, target.pathInBranch, m_fsRoot, transaction);
+        addEmptyDirPlaceholder(dumpTarget, pool);
     } else if (!matchedPath.endsWith(QLatin1Char('/'))) {
         if (m_options.debugRules)
             qDebug() << "add/change file (" << path << "->" << target.branch
                      << target.pathInBranch << ")";
         // Contents that cannot be read fail the revision: committing without
         // them would lose the file.
-        if (Status status =
-                    writeFileContents(transaction, m_fsRoot, path, target.pathInBranch, pool);
-            !status)
+        if (Status status = writeFileContents(dumpTarget, pool); !status)
             return status;
-        removeEmptyDirPlaceholder(pool, path, target.pathInBranch, transaction);
+        removeEmptyDirPlaceholder(dumpTarget, pool);
     } else {
         bool placeholderWritten = false;
-        if (Status status = exportDirectory(path, change, mode, rule, ruleList, target,
-                                            transaction, &placeholderWritten, pool);
+        if (Status status = exportDirectory(changed, mode, rule, ruleList, target, transaction,
+                                            &placeholderWritten, pool);
             !status)
             return status;
         // An empty directory that only got its placeholder is not tagged.
@@ -245,15 +245,17 @@ Status RevisionExporter::exportMatchedPath(const char *path, const PathChange &c
     return Status();
 }
 
-Status RevisionExporter::exportWholeBranchCopy(const char *path, const char *copyFromPath,
-                                            svn_revnum_t copyFromRevision,
-                                            const QString &matchedPath,
-                                            const QString &sourcePath, const MatchRule &rule,
-                                            const QList<MatchRule> &ruleList,
-                                            const RuleTarget &target,
-                                            const RuleTarget &sourceTarget,
-                                            Repository *repository, apr_pool_t *pool)
+Status RevisionExporter::exportWholeBranchCopy(const ChangedPath &changed,
+                                               const QString &sourcePath, const MatchRule &rule,
+                                               const QList<MatchRule> &ruleList,
+                                               const RuleTarget &target,
+                                               const RuleTarget &sourceTarget,
+                                               Repository *repository, apr_pool_t *pool)
 {
+    const char *path = changed.path;
+    const QString &matchedPath = changed.matchedPath;
+    const char *copyFromPath = changed.copyFromPath;
+    const svn_revnum_t copyFromRevision = changed.copyFromRevision;
     if (sourceTarget.branch == target.branch) {
         qDebug() << qPrintable(matchedPath) << "rev" << m_revision << "is reseating branch"
                  << qPrintable(target.branch) << "to an earlier revision"
@@ -293,8 +295,9 @@ Status RevisionExporter::exportWholeBranchCopy(const char *path, const char *cop
                     svn_fs_revision_root(&sourceRoot, m_fs, copyFromRevision, sourcePool)) {
             return svnFailure(error);
         }
-        addPlaceholdersForEmptySubdirs(sourcePool, copyFromPath, QString(), sourceRoot,
-                                       transaction);
+        addPlaceholdersForEmptySubdirs({sourceRoot, QByteArray(copyFromPath), QString(),
+                                        transaction},
+                                       sourcePool);
     }
 
     if (m_options.svnBranches) {
@@ -305,16 +308,13 @@ Status RevisionExporter::exportWholeBranchCopy(const char *path, const char *cop
         if (m_options.debugRules)
             qDebug() << "Create a true SVN copy of branch (" << path << "->" << target.branch
                      << target.pathInBranch << ")";
+        const DumpTarget branch{m_fsRoot, QByteArray(path), target.pathInBranch, transaction};
         transaction->removePath(target.pathInBranch);
-        addEmptyDirPlaceholder(pool, path, target.pathInBranch, m_fsRoot, transaction);
-        if (Status status = recursiveDumpDir(transaction, m_fs, m_fsRoot, QByteArray(path),
-                                             target.pathInBranch, pool, m_revision, rule,
-                                             ruleList, m_options.debugRules, false);
-            !status)
+        addEmptyDirPlaceholder(branch, pool);
+        if (Status status = recursiveDumpDir(branch, rule, ruleList, false, pool); !status)
             return status;
         if (emptyDirs)
-            addPlaceholdersForEmptySubdirs(pool, path, target.pathInBranch, m_fsRoot,
-                                           transaction);
+            addPlaceholdersForEmptySubdirs(branch, pool);
     }
 
     recordAnnotatedTagIfWanted(rule, target, repository);
@@ -354,12 +354,15 @@ bool RevisionExporter::treeHoldsFiles(svn_fs_root_t *root, const QByteArray &pat
     return false;
 }
 
-Status RevisionExporter::exportDirectory(const char *path, const PathChange &change, CopyMode mode,
-                                      const MatchRule &rule, const QList<MatchRule> &ruleList,
-                                      const RuleTarget &target,
-                                      Repository::Transaction *transaction,
-                                      bool *placeholderWritten, apr_pool_t *pool)
+Status RevisionExporter::exportDirectory(const ChangedPath &changed, CopyMode mode,
+                                         const MatchRule &rule, const QList<MatchRule> &ruleList,
+                                         const RuleTarget &target,
+                                         Repository::Transaction *transaction,
+                                         bool *placeholderWritten, apr_pool_t *pool)
 {
+    const char *path = changed.path;
+    const PathChange &change = changed.change;
+    const DumpTarget directory{m_fsRoot, QByteArray(path), target.pathInBranch, transaction};
     if (m_options.debugRules)
         qDebug() << "add/change dir (" << path << "->" << target.branch << target.pathInBranch
                  << ")";
@@ -368,50 +371,43 @@ Status RevisionExporter::exportDirectory(const char *path, const PathChange &cha
             ? (change.kind == svn_fs_path_change_add || change.kind == svn_fs_path_change_replace)
             : change.propertiesModified;
 
-    if (propertiesChanged && m_options.propcheck
-        && warnUnknownProperties(pool, path, m_fsRoot) != 0)
+    if (propertiesChanged && m_options.propcheck && !warnUnknownProperties(pool, path, m_fsRoot))
         qWarning() << "Error checking svn-properties (" << path << ")";
 
     const bool redump = mode != CopyMode::Plain || change.kind > svn_fs_path_change_replace;
     if (redump) {
         transaction->removePath(target.pathInBranch);
-        addEmptyDirPlaceholder(pool, path, target.pathInBranch, m_fsRoot, transaction);
+        addEmptyDirPlaceholder(directory, pool);
     }
 
-    removeEmptyDirPlaceholder(pool, path, target.pathInBranch, transaction);
+    removeEmptyDirPlaceholder(directory, pool);
 
     bool ignoreRulesWritten = false;
     if (propertiesChanged && m_options.svnIgnore) {
         QString ignoreText;
-        if (readIgnoreRules(ignoreText, pool, path, m_fsRoot) != 0) {
+        if (!readIgnoreRules(ignoreText, pool, path, m_fsRoot)) {
             qWarning() << "Error fetching svn-properties (" << path << ")";
         } else if (ignoreText.isNull()) {
             transaction->removePath(target.pathInBranch == QLatin1String("/")
                                             ? QStringLiteral(".gitignore")
                                             : target.pathInBranch + QLatin1String(".gitignore"));
         } else {
-            writeGitignore(pool, path, target.pathInBranch, m_fsRoot, transaction,
-                           ignoreText.toUtf8().constData());
+            writeGitignore(directory, ignoreText.toUtf8().constData(), pool);
             ignoreRulesWritten = true;
         }
     }
 
-    if (!ignoreRulesWritten && m_options.emptyDirs
-        && writeGitignore(pool, path, target.pathInBranch, m_fsRoot, transaction, nullptr)
-                == 0) {
+    if (!ignoreRulesWritten && m_options.emptyDirs && writeGitignore(directory, nullptr, pool)) {
         *placeholderWritten = true;
         return Status();
     }
 
     if (redump) {
-        if (Status status = recursiveDumpDir(transaction, m_fs, m_fsRoot, QByteArray(path),
-                                             target.pathInBranch, pool, m_revision, rule,
-                                             ruleList, m_options.debugRules, ignoreRulesWritten);
+        if (Status status = recursiveDumpDir(directory, rule, ruleList, ignoreRulesWritten, pool);
             !status)
             return status;
         if (m_options.emptyDirs)
-            addPlaceholdersForEmptySubdirs(pool, path, target.pathInBranch, m_fsRoot,
-                                           transaction);
+            addPlaceholdersForEmptySubdirs(directory, pool);
     }
     return Status();
 }
@@ -428,15 +424,14 @@ void RevisionExporter::recordAnnotatedTagIfWanted(const MatchRule &rule, const R
                                    m_epoch, m_logMessage);
 }
 
-int RevisionExporter::addPlaceholdersForEmptySubdirs(apr_pool_t *pool, const char *svnDirectory,
-                                                     const QString &gitDirectory,
-                                                     svn_fs_root_t *root,
-                                                     Repository::Transaction *transaction)
+void RevisionExporter::addPlaceholdersForEmptySubdirs(const DumpTarget &directory,
+                                                      apr_pool_t *pool)
 {
     apr_hash_t *entries = nullptr;
-    if (svn_error_t *error = svn_fs_dir_entries(&entries, root, svnDirectory, pool)) {
+    if (svn_error_t *error =
+                svn_fs_dir_entries(&entries, directory.root, directory.svnPath.constData(), pool)) {
         svn_error_clear(error);
-        return 1;
+        return;
     }
     const QMap<QByteArray, svn_node_kind_t> sorted = sortedEntries(entries, pool);
 
@@ -445,12 +440,11 @@ int RevisionExporter::addPlaceholdersForEmptySubdirs(apr_pool_t *pool, const cha
         if (it.value() != svn_node_dir)
             continue;
         entryPool.clear();
-        const QByteArray svnPath = QByteArray(svnDirectory) + '/' + it.key();
-        const QString gitPath = gitDirectory + QString::fromUtf8(it.key()) + QLatin1Char('/');
-        if (writeGitignore(entryPool, svnPath.constData(), gitPath, root, transaction, nullptr)
-            != 0)
-            addPlaceholdersForEmptySubdirs(entryPool, svnPath.constData(), gitPath, root,
-                                           transaction);
+        const DumpTarget subdirectory{
+                directory.root, directory.svnPath + '/' + it.key(),
+                directory.gitPath + QString::fromUtf8(it.key()) + QLatin1Char('/'),
+                directory.transaction};
+        if (!writeGitignore(subdirectory, nullptr, entryPool))
+            addPlaceholdersForEmptySubdirs(subdirectory, entryPool);
     }
-    return 0;
 }

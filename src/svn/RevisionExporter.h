@@ -79,44 +79,64 @@ public:
 
     // Translates the directory's svn:ignore and svn:global-ignores into
     // .gitignore text; a null text means there is nothing to write.
-    static int readIgnoreRules(QString &ignoreText, apr_pool_t *pool, const char *path,
-                               svn_fs_root_t *root);
+    static Status readIgnoreRules(QString &ignoreText, apr_pool_t *pool, const char *path,
+                                  svn_fs_root_t *root);
 
 private:
     enum class CopyMode { Plain, IgnoredCopy, Copy };
 
+    // One changed path on its way through the dispatch: the path itself (an
+    // entry of a changed directory when the dispatch descends), how it
+    // changed and where it was copied from. The pointers are borrowed from
+    // the caller.
+    struct ChangedPath
+    {
+        const char *path = nullptr;
+        // The path as the rules see it: with a trailing "/" for a directory.
+        QString matchedPath;
+        PathChange change;
+        // Null when the path was not copied.
+        const char *copyFromPath = nullptr;
+        svn_revnum_t copyFromRevision = -1;
+    };
+
+    // A node of a Subversion tree and the place in a transaction it is
+    // written to.
+    struct DumpTarget
+    {
+        svn_fs_root_t *root = nullptr;
+        QByteArray svnPath;
+        // The path in the branch; a directory's ends with "/".
+        QString gitPath;
+        Repository::Transaction *transaction = nullptr;
+    };
+
     // Change dispatch.
     Status handleChangedPath(const QByteArray &path, const PathChange &change,
-                          const ChangedPathTable &changes);
-    Status applyRuleAction(const char *path, const PathChange &change, const char *copyFromPath,
-                        svn_revnum_t copyFromRevision, const ChangedPathTable &changes,
-                        const QString &matchedPath, const MatchRule &rule,
-                        const QList<MatchRule> &ruleList, apr_pool_t *pool);
-    Status descendIntoDirectory(const char *path, const PathChange &change,
-                             const char *copyFromPath, const QList<MatchRule> &ruleList,
-                             svn_revnum_t copyFromRevision, const ChangedPathTable &changes,
-                             apr_pool_t *pool);
+                             const ChangedPathTable &changes);
+    Status applyRuleAction(const ChangedPath &changed, const MatchRule &rule,
+                           const QList<MatchRule> &ruleList, const ChangedPathTable &changes,
+                           apr_pool_t *pool);
+    Status descendIntoDirectory(const ChangedPath &changed, const QList<MatchRule> &ruleList,
+                                const ChangedPathTable &changes, apr_pool_t *pool);
     void printRuleDebug(const QString &matchedPath, const MatchRule &rule,
                         const char *outcome) const;
 
     // Path export.
-    Status exportMatchedPath(const char *path, const PathChange &change, const char *copyFromPath,
-                          svn_revnum_t copyFromRevision, const QString &matchedPath,
-                          const MatchRule &rule, const QList<MatchRule> &ruleList);
-    Status exportWholeBranchCopy(const char *path, const char *copyFromPath,
-                              svn_revnum_t copyFromRevision, const QString &matchedPath,
-                              const QString &sourcePath, const MatchRule &rule,
-                              const QList<MatchRule> &ruleList, const RuleTarget &target,
-                              const RuleTarget &sourceTarget, Repository *repository,
-                              apr_pool_t *pool);
+    Status exportMatchedPath(const ChangedPath &changed, const MatchRule &rule,
+                             const QList<MatchRule> &ruleList);
+    Status exportWholeBranchCopy(const ChangedPath &changed, const QString &sourcePath,
+                                 const MatchRule &rule, const QList<MatchRule> &ruleList,
+                                 const RuleTarget &target, const RuleTarget &sourceTarget,
+                                 Repository *repository, apr_pool_t *pool);
     // Whether the tree at path in root holds a file that the rules do not
     // ignore. A tree that cannot be read counts as holding files.
     static bool treeHoldsFiles(svn_fs_root_t *root, const QByteArray &path,
                                const QList<MatchRule> &ruleList, int revision, apr_pool_t *pool);
-    Status exportDirectory(const char *path, const PathChange &change, CopyMode mode,
-                        const MatchRule &rule, const QList<MatchRule> &ruleList,
-                        const RuleTarget &target, Repository::Transaction *transaction,
-                        bool *placeholderWritten, apr_pool_t *pool);
+    Status exportDirectory(const ChangedPath &changed, CopyMode mode, const MatchRule &rule,
+                           const QList<MatchRule> &ruleList, const RuleTarget &target,
+                           Repository::Transaction *transaction, bool *placeholderWritten,
+                           apr_pool_t *pool);
     void recordAnnotatedTagIfWanted(const MatchRule &rule, const RuleTarget &target,
                                     Repository *repository);
     RuleTarget computeRuleTarget(const MatchRule &rule, const QString &path,
@@ -126,18 +146,17 @@ private:
     static const MatchRule *findCopySourceRule(const QList<MatchRule> &ruleList,
                                                const QString &sourcePath, int copyFromRevision,
                                                int *matchLength, MatchCounter *counter);
-    int addPlaceholdersForEmptySubdirs(apr_pool_t *pool, const char *svnDirectory,
-                                              const QString &gitDirectory, svn_fs_root_t *root,
-                                              Repository::Transaction *transaction);
+    // Gives every empty directory below the directory a placeholder.
+    void addPlaceholdersForEmptySubdirs(const DumpTarget &directory, apr_pool_t *pool);
 
     // Tree dump and file contents.
-    Status recursiveDumpDir(Repository::Transaction *transaction, svn_fs_t *fs,
-                         svn_fs_root_t *root, const QByteArray &path, const QString &gitPath,
-                         apr_pool_t *pool, int revision, const MatchRule &rule,
-                         const QList<MatchRule> &ruleList, bool debugRules,
-                         bool ignoreRulesWritten);
-    Status writeFileContents(Repository::Transaction *transaction, svn_fs_root_t *root,
-                                 const char *path, const QString &gitPath, apr_pool_t *pool);
+    // Writes the tree at target into its transaction: the files, the
+    // .gitignore files (unless the top one is written already) and the
+    // subdirectories that rule's repository exports.
+    Status recursiveDumpDir(const DumpTarget &target, const MatchRule &rule,
+                            const QList<MatchRule> &ruleList, bool ignoreRulesWritten,
+                            apr_pool_t *pool);
+    Status writeFileContents(const DumpTarget &file, apr_pool_t *pool);
     static Status copyFileContents(svn_stream_t *contents, QIODevice *device, qint64 length,
                                 svn_fs_root_t *root, const char *path, apr_pool_t *pool);
     static Status fillBlob(QIODevice *device, qint64 missing);
@@ -146,15 +165,17 @@ private:
     static Status writeToDevice(QIODevice *device, const char *data, qint64 length);
 
     // Ignore properties, empty directories and property check.
-    int writeGitignore(apr_pool_t *pool, const char *path, const QString &gitPath,
-                              svn_fs_root_t *root, Repository::Transaction *transaction,
-                              const char *content);
-    int addEmptyDirPlaceholder(apr_pool_t *pool, const char *path,
-                                      const QString &gitPath, svn_fs_root_t *root,
-                                      Repository::Transaction *transaction);
-    int removeEmptyDirPlaceholder(apr_pool_t *pool, const char *path, const QString &gitPath,
-                                  Repository::Transaction *transaction);
-    static int warnUnknownProperties(apr_pool_t *pool, const char *path, svn_fs_root_t *root);
+    // Writes the directory's .gitignore with content or, when content is
+    // null, a placeholder if the directory is empty and has no ignore rules.
+    // Whether a file was written; an unreadable directory gets none.
+    bool writeGitignore(const DumpTarget &directory, const char *content, apr_pool_t *pool);
+    // After target went away: a placeholder for its parent if that is empty
+    // now. Whether one was written.
+    bool addEmptyDirPlaceholder(const DumpTarget &target, apr_pool_t *pool);
+    // After target came: the placeholder of its parent removed if the parent
+    // was empty in the previous revision. Whether one was removed.
+    bool removeEmptyDirPlaceholder(const DumpTarget &target, apr_pool_t *pool);
+    static Status warnUnknownProperties(apr_pool_t *pool, const char *path, svn_fs_root_t *root);
     void writePlaceholder(Repository::Transaction *transaction, const QString &path);
 
     // The entries of a directory listing, ordered byte-wise by name.

@@ -29,58 +29,54 @@ const int symbolicLinkMode = 0120000;
 
 } // namespace
 
-Status RevisionExporter::recursiveDumpDir(Repository::Transaction *transaction, svn_fs_t *fs,
-                                       svn_fs_root_t *root, const QByteArray &path,
-                                       const QString &gitPath, apr_pool_t *pool, int revision,
-                                       const MatchRule &rule, const QList<MatchRule> &ruleList,
-                                       bool debugRules, bool ignoreRulesWritten)
+Status RevisionExporter::recursiveDumpDir(const DumpTarget &target, const MatchRule &rule,
+                                          const QList<MatchRule> &ruleList,
+                                          bool ignoreRulesWritten, apr_pool_t *pool)
 {
-    if (!isDirectoryInRevision(fs, revision, path.constData(), pool))
-        return writeFileContents(transaction, root, path.constData(), gitPath, pool);
+    const QByteArray &path = target.svnPath;
+    if (!isDirectoryInRevision(m_fs, m_revision, path.constData(), pool))
+        return writeFileContents(target, pool);
 
     if (!ignoreRulesWritten && m_options.svnIgnore) {
         QString ignoreText;
-        if (readIgnoreRules(ignoreText, pool, path.constData(), root) != 0) {
+        if (!readIgnoreRules(ignoreText, pool, path.constData(), target.root)) {
             qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(path) << ")";
         } else if (!ignoreText.isNull()) {
-            writeGitignore(pool, path.constData(), gitPath, root, transaction,
-                           ignoreText.toUtf8().constData());
+            writeGitignore(target, ignoreText.toUtf8().constData(), pool);
         }
     }
 
     apr_hash_t *entries = nullptr;
-    if (svn_error_t *error = svn_fs_dir_entries(&entries, root, path.constData(), pool))
+    if (svn_error_t *error = svn_fs_dir_entries(&entries, target.root, path.constData(), pool))
         return svnFailure(error);
     const QMap<QByteArray, svn_node_kind_t> sorted = sortedEntries(entries, pool);
 
     ScopedPool entryPool(pool);
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
         entryPool.clear();
-        const QByteArray entryPath = path + '/' + it.key();
-        QString entryGitPath = gitPath + QString::fromUtf8(it.key());
+        DumpTarget entry = target;
+        entry.svnPath = path + '/' + it.key();
+        entry.gitPath = target.gitPath + QString::fromUtf8(it.key());
 
         if (it.value() == svn_node_file) {
             printf("+");
             fflush(stdout);
-            if (Status status = writeFileContents(transaction, root, entryPath.constData(),
-                                                  entryGitPath, entryPool);
-                !status)
+            if (Status status = writeFileContents(entry, entryPool); !status)
                 return status;
         } else if (it.value() == svn_node_dir) {
-            entryGitPath += QLatin1Char('/');
-            const QString matchedPath = QString::fromUtf8(entryPath + '/');
-            const MatchRule *found = findMatchingRule(ruleList, matchedPath, revision, m_matchCounter);
+            entry.gitPath += QLatin1Char('/');
+            const QString matchedPath = QString::fromUtf8(entry.svnPath + '/');
+            const MatchRule *found =
+                    findMatchingRule(ruleList, matchedPath, m_revision, m_matchCounter);
             if (!found)
                 continue;
             // Only directories that stay in the starting rule's repository
             // belong to this dump.
             if (found->action == RuleAction::Export && found->repository == rule.repository) {
-                if (Status status = recursiveDumpDir(transaction, fs, root, entryPath,
-                                                     entryGitPath, entryPool, revision, rule,
-                                                     ruleList, debugRules, false);
+                if (Status status = recursiveDumpDir(entry, rule, ruleList, false, entryPool);
                     !status)
                     return status;
-            } else if (debugRules) {
+            } else if (m_options.debugRules) {
                 qDebug() << "recursiveDumpDir:" << matchedPath
                          << "skip entry for different/ignored repository";
             }
@@ -89,10 +85,10 @@ Status RevisionExporter::recursiveDumpDir(Repository::Transaction *transaction, 
     return Status();
 }
 
-Status RevisionExporter::writeFileContents(Repository::Transaction *transaction,
-                                        svn_fs_root_t *root, const char *path,
-                                        const QString &gitPath, apr_pool_t *pool)
+Status RevisionExporter::writeFileContents(const DumpTarget &file, apr_pool_t *pool)
 {
+    svn_fs_root_t *root = file.root;
+    const char *path = file.svnPath.constData();
     ScopedPool filePool(pool);
     const bool dryRun = m_options.dryRun;
 
@@ -135,7 +131,7 @@ Status RevisionExporter::writeFileContents(Repository::Transaction *transaction,
         }
     }
 
-    const Result<QIODevice *> device = transaction->openFile(gitPath, mode, length);
+    const Result<QIODevice *> device = file.transaction->openFile(file.gitPath, mode, length);
     if (dryRun)
         return Status();
     if (!device) {

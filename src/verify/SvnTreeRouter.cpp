@@ -303,7 +303,7 @@ bool SvnTreeRouter::addGeneratedFiles(const QByteArray &path, bool empty, TreeNo
 {
     QString ignoreText;
     if (m_settings.svnIgnore
-        && RevisionExporter::readIgnoreRules(ignoreText, pool, path.constData(), m_root) != 0)
+        && !RevisionExporter::readIgnoreRules(ignoreText, pool, path.constData(), m_root))
         return false;
     TreeEntry gitignore;
     gitignore.mode = regularFileMode;
