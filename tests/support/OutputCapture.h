@@ -46,7 +46,8 @@ inline QByteArray captureStderr(const std::function<void()> &action)
     return captureDescriptor(2, action);
 }
 
-// Collects Qt log messages as "W: text" / "D: text" while it lives.
+// Collects Qt log messages while it lives, each prefixed with its level:
+// "D: ", "I: ", "W: ", "C: " or "F: " (debug, info, warning, critical, fatal).
 class MessageCapture
 {
 public:
@@ -58,7 +59,14 @@ public:
     ~MessageCapture() { qInstallMessageHandler(m_previous); }
 
     QStringList all() const { return messages(); }
-    QStringList warnings() const { return withPrefix(QStringLiteral("W: ")); }
+    QStringList warnings() const { return ofLevel('W'); }
+    // The messages of one level ('D', 'W', 'C' and so on), without the prefix.
+    QStringList ofLevel(char level) const
+    {
+        return withPrefix(QString(QLatin1Char(level)) + QLatin1String(": "));
+    }
+    // Whether a message, prefix included, was collected.
+    bool contains(const QString &message) const { return messages().contains(message); }
 
 private:
     static QStringList &messages()
@@ -68,7 +76,11 @@ private:
     }
     static void handle(QtMsgType type, const QMessageLogContext &, const QString &text)
     {
-        const char *prefix = type == QtWarningMsg ? "W: " : type == QtDebugMsg ? "D: " : "O: ";
+        const char *prefix = type == QtDebugMsg      ? "D: "
+                           : type == QtInfoMsg     ? "I: "
+                           : type == QtWarningMsg  ? "W: "
+                           : type == QtCriticalMsg ? "C: "
+                                                   : "F: ";
         messages().append(QLatin1String(prefix) + text);
     }
     static QStringList withPrefix(const QString &prefix)

@@ -8,7 +8,7 @@ namespace {
 QStringList ruleDebugLines(const MessageCapture &capture)
 {
     QStringList lines;
-    for (const QString &message : capture.messages('D')) {
+    for (const QString &message : capture.ofLevel('D')) {
         if (message.startsWith("rev "))
             lines.append(message);
     }
@@ -116,7 +116,7 @@ end match
         QString output;
         EXPECT_EQ(bench.convert({rules}, {&proj}, 1, 1, &output), 1);
         EXPECT_EQ(output, "Exporting revision 1 ");
-        EXPECT_EQ(capture.messages('C'),
+        EXPECT_EQ(capture.ofLevel('C'),
                   QStringList({"\"/other/dir/p\" did not match any rules; cannot continue"}));
     }
     {
@@ -129,7 +129,7 @@ end match
                                      "anything about it; ignoring"));
         // A deleted directory is looked into; its unmatched files are skipped.
         EXPECT_TRUE(capture.contains("D: \"/other/dir/\" deleted, auto-recursing"));
-        EXPECT_TRUE(capture.messages('C').isEmpty());
+        EXPECT_TRUE(capture.ofLevel('C').isEmpty());
     }
     {
         // Without any rules file, nothing can handle a deleted directory.
@@ -177,7 +177,7 @@ end match
     QStringList log;
     RecordingRepository proj("proj", &log);
     MessageCapture capture;
-    ASSERT_EQ(bench.convert({rules}, {&proj}, 1, 3), 0) << capture.messages().join(QLatin1Char('\n')).toStdString();
+    ASSERT_EQ(bench.convert({rules}, {&proj}, 1, 3), 0) << capture.all().join(QLatin1Char('\n')).toStdString();
 
     EXPECT_EQ(log.filter("makeBranch"),
               QStringList({"proj: makeBranch recursed r2 from master@1",
@@ -187,7 +187,7 @@ end match
     EXPECT_TRUE(capture.contains(
             "D: \"/copied/new\" rev 3 is in the change-list, deferring to that one"));
     // The copied readme matches no rule of the copy: skipped silently.
-    EXPECT_TRUE(capture.messages('C').isEmpty());
+    EXPECT_TRUE(capture.ofLevel('C').isEmpty());
     const auto revision3 = proj.transactionsOf(3);
     ASSERT_EQ(revision3.size(), 1);
     EXPECT_EQ(revision3[0]->branch, "extra");

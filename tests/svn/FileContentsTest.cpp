@@ -49,7 +49,7 @@ TEST(SvnFileContents, ModesLinksAndFraming)
     EXPECT_EQ(first[0]->fileData("link"), QByteArray("target/file\n"));
     EXPECT_EQ(first[0]->fileData("odd"), QByteArray("abc\n"));
     EXPECT_EQ(first[0]->fileData("run"), QByteArray("#!/bin/sh\n\n"));
-    EXPECT_EQ(capture.messages('W'),
+    EXPECT_EQ(capture.ofLevel('W'),
               QStringList({"file /trunk/odd is svn:special but not a symlink"}));
 
     const auto second = proj.transactionsOf(2);
@@ -76,7 +76,7 @@ TEST(SvnFileContents, DryRunAnnouncesFilesWithoutContent)
                            "file run 100755 10"}));
     for (const auto &file : records[0]->files)
         EXPECT_TRUE(file.second->data().isEmpty()) << file.first.toStdString();
-    EXPECT_TRUE(capture.messages('W').isEmpty());
+    EXPECT_TRUE(capture.ofLevel('W').isEmpty());
 }
 
 TEST(SvnFileContents, TreeDumpStaysInTheStartingRepository)

@@ -138,6 +138,6 @@ TEST(SvnIgnoreTranslation, PropcheckWarnsOncePerUnknownProperty)
     RecordingRepository proj("proj", &log);
     MessageCapture capture;
     ASSERT_EQ(bench.convert({bench.rules(trunkRules)}, {&proj}, 1, 1), 0);
-    EXPECT_EQ(capture.messages('W'),
+    EXPECT_EQ(capture.ofLevel('W'),
               QStringList({"WARN: Unknown svn-property custom:thing set to value for /trunk/p"}));
 }

@@ -65,7 +65,7 @@ TEST(SvnPathExport, CopyModesDeletionsAndReplacements)
     MessageCapture capture;
     QString output;
     ASSERT_EQ(bench.convert({bench.rules(branchRules)}, {&proj, &lib}, 1, 11, &output), 0)
-            << capture.messages().join('\n').toStdString();
+            << capture.all().join('\n').toStdString();
 
     // A whole-branch copy makes the branch and writes no content.
     EXPECT_TRUE(proj.transactionsOf(2).isEmpty());
@@ -175,7 +175,7 @@ end match
         QString output;
         EXPECT_EQ(bench.convert({rules}, {&fwd, &proj}, 1, 1, &output), 1);
         EXPECT_EQ(output, "Exporting revision 1 .");
-        EXPECT_EQ(capture.messages('C'),
+        EXPECT_EQ(capture.ofLevel('C'),
                   QStringList({QStringLiteral("Rule \"%1\" references unknown repository "
                                               "\"nowhere\"").arg(rules[0].summary())}));
     }
@@ -197,6 +197,6 @@ end match
         QString output;
         EXPECT_EQ(bench.convert({rules}, {&fwd, &proj}, 3, 3, &output), 3);
         EXPECT_EQ(output, "Exporting revision 3 .");
-        EXPECT_EQ(capture.messages('C'), QStringList({QStringLiteral("no source for the branch")}));
+        EXPECT_EQ(capture.ofLevel('C'), QStringList({QStringLiteral("no source for the branch")}));
     }
 }

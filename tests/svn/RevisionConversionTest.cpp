@@ -127,7 +127,7 @@ TEST(SvnRevisionConversion, AFailedCommitStopsTheRevision)
     MessageCapture capture;
     QString output;
     EXPECT_EQ(bench.convert({bench.rules(trunkRules)}, {&proj}, 1, 1, &output), 1);
-    EXPECT_EQ(capture.messages('C'), QStringList({QStringLiteral("the commit was refused")}));
+    EXPECT_EQ(capture.ofLevel('C'), QStringList({QStringLiteral("the commit was refused")}));
     EXPECT_EQ(output, "Exporting revision 1 ..");
     EXPECT_EQ(log.filter("writeCommit").size(), 1) << log.join('\n').toStdString();
     for (const auto &record : proj.transactions)

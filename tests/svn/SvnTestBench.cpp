@@ -12,16 +12,6 @@ namespace {
 
 ExportOptions benchOptions;
 
-QStringList capturedMessages;
-QtMessageHandler previousHandler = nullptr;
-
-void captureMessage(QtMsgType type, const QMessageLogContext &, const QString &text)
-{
-    const char *level = type == QtDebugMsg ? "D: " : type == QtWarningMsg ? "W: "
-                      : type == QtCriticalMsg ? "C: " : "F: ";
-    capturedMessages.append(QString::fromLatin1(level) + text);
-}
-
 } // namespace
 
 void setOptions(const QStringList &words)
@@ -43,33 +33,6 @@ void setOptions(const QStringList &words)
         else
             ADD_FAILURE() << "no such export option: " << word.toStdString();
     }
-}
-
-MessageCapture::MessageCapture()
-{
-    capturedMessages.clear();
-    previousHandler = qInstallMessageHandler(captureMessage);
-}
-
-MessageCapture::~MessageCapture()
-{
-    qInstallMessageHandler(previousHandler);
-}
-
-QStringList MessageCapture::messages() const
-{
-    return capturedMessages;
-}
-
-QStringList MessageCapture::messages(char level) const
-{
-    QStringList found;
-    const QString prefix = QString(QLatin1Char(level)) + QLatin1String(": ");
-    for (const QString &message : capturedMessages) {
-        if (message.startsWith(prefix))
-            found.append(message.mid(prefix.length()));
-    }
-    return found;
 }
 
 SvnTestBench::SvnTestBench()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "OutputCapture.h"
 #include "RecordingRepository.h"
 #include "svn/IdentityMap.h"
 #include "rules/MatchRule.h"
@@ -25,18 +26,7 @@ inline void PrintTo(const QByteArray &bytes, std::ostream *stream)
 // words ("--empty-dirs" and the like).
 void setOptions(const QStringList &words);
 
-// Collects the Qt log messages issued while it lives, as "D: ", "W: ", "C: "
-// followed by the message text.
-class MessageCapture
-{
-public:
-    MessageCapture();
-    ~MessageCapture();
-    QStringList messages() const;
-    // The messages of one level ('D', 'W' or 'C'), without the level prefix.
-    QStringList messages(char level) const;
-    bool contains(const QString &message) const { return messages().contains(message); }
-};
+using TestSupport::MessageCapture;
 
 // A Subversion repository in a temporary directory, filled with svnmucc.
 class SvnTestBench
