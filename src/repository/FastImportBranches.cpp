@@ -7,7 +7,6 @@
 #include <QDebug>
 #include <QStringList>
 
-#include <algorithm>
 
 using FastImportStream::refFor;
 
@@ -18,33 +17,9 @@ const QByteArray deletedObject(40, '0');
 } // namespace
 
 int FastImportRepository::markForRevision(const QString &branch, int revision,
-                                          QByteArray &description)
+                                          QByteArray &description) const
 {
-    // A lookup must not leave a record behind: a record counts as a branch in
-    // the collision check of every later commit.
-    const auto record = branchStates.constFind(branch);
-    if (record == branchStates.constEnd())
-        return -1;
-    const BranchState &state = record.value();
-    if (state.createdRevision == 0 || state.commitRevisions.isEmpty())
-        return -1;
-
-    if (revision == state.commitRevisions.last())
-        return state.commitMarks.last();
-
-    // Last recorded revision at or before the one asked for.
-    const auto after = std::upper_bound(state.commitRevisions.constBegin(),
-                                        state.commitRevisions.constEnd(), revision);
-    if (after == state.commitRevisions.constBegin())
-        return 0;
-    const qsizetype found = (after - state.commitRevisions.constBegin()) - 1;
-
-    if (!description.isEmpty()) {
-        description += " at r" + QByteArray::number(revision);
-        if (state.commitRevisions.at(found) != revision)
-            description += " => r" + QByteArray::number(state.commitRevisions.at(found));
-    }
-    return state.commitMarks.at(found);
+    return branches.markForRevision(branch, revision, description);
 }
 
 Status FastImportRepository::makeBranch(const QString &branch, int revision,
@@ -117,13 +92,12 @@ void FastImportRepository::queueBranchReset(const QString &branch, int revision,
 
     const QByteArray ref = refFor(branch);
     const bool deleting = comment == "delete";
-    BranchState &state = branchStates[branch];
+    const int createdRevision = branches.createdRevision(branch);
 
     // A branch with a live head from an earlier revision is saved before it
     // is deleted or moved, so that no history becomes unreachable.
     QByteArray backup;
-    if (state.createdRevision != 0 && state.createdRevision != revision
-        && !state.commitMarks.isEmpty() && state.commitMarks.last() != 0) {
+    if (createdRevision != 0 && createdRevision != revision && branches.headMark(branch) > 0) {
         QByteArray backupRef;
         if (deleting && ref.startsWith("refs/heads/"))
             backupRef = "refs/tags/backups/" + ref.mid(11) + "@" + QByteArray::number(revision);
@@ -133,9 +107,10 @@ void FastImportRepository::queueBranchReset(const QString &branch, int revision,
         backup = "reset " + backupRef + "\nfrom " + ref + "\n\n";
     }
 
-    state.createdRevision = revision;
-    state.commitRevisions.append(revision);
-    state.commitMarks.append(mark);
+    if (deleting)
+        branches.recordDeletion(branch, revision);
+    else
+        branches.recordReset(branch, revision, mark);
 
     const QByteArray command = "reset " + ref + "\nfrom " + resetFrom + "\n\nprogress SVN r"
                                + QByteArray::number(revision) + " branch " + branch.toUtf8()
@@ -188,17 +163,14 @@ void FastImportRepository::finishRevision(int revision)
 void FastImportRepository::announceBranches()
 {
     bool announcedAny = false;
-    // In name order, so that every run writes the same stream.
-    QStringList branches = branchStates.keys();
-    std::sort(branches.begin(), branches.end());
-    for (const QString &branch : std::as_const(branches)) {
-        const BranchState &state = branchStates[branch];
-        if (state.commitMarks.isEmpty() || state.commitMarks.last() == 0)
+    for (const QString &branch : branches.sortedNames()) {
+        const int head = branches.headMark(branch);
+        if (head <= 0)
             continue;
         const QByteArray ref = refFor(branch);
         ensureImportRunning();
         importProcess.channel().writeMirrored("reset " + ref + "\nfrom :"
-                                    + QByteArray::number(state.commitMarks.last())
+                                    + QByteArray::number(head)
                                     + "\n\nprogress Branch " + ref + " reloaded\n");
         announcedAny = true;
     }

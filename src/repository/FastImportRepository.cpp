@@ -65,14 +65,14 @@ FastImportRepository::FastImportRepository(const RepositoryRule &rule,
 {
     importProcess.setStartAction([this] { announceBranches(); });
     for (const DeclaredBranch &branch : rule.branches)
-        branchStates[branch.name].createdRevision = 1;
+        branches.declare(branch.name);
 
     defaultBranch = QString::fromUtf8(
                         runGit({QStringLiteral("config"), QStringLiteral("init.defaultBranch")}))
                         .trimmed();
     if (defaultBranch.isEmpty())
         defaultBranch = QStringLiteral("master");
-    branchStates[defaultBranch].createdRevision = 1;
+    branches.declare(defaultBranch);
 
     if (!options.writesToFile()) {
         importProcess.setWorkingDirectory(repositoryName);
@@ -185,7 +185,7 @@ bool FastImportRepository::drainImportProcess(bool nameRepository)
 
 bool FastImportRepository::hasBranch(const QString &branch) const
 {
-    return branchStates.contains(branch);
+    return branches.contains(branch);
 }
 
 QByteArray FastImportRepository::noteForBranch(const QString &branch) const

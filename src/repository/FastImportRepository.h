@@ -2,7 +2,7 @@
 
 #include "repository/AnnotatedTag.h"
 #include "repository/BlobMarkCounter.h"
-#include "repository/BranchState.h"
+#include "repository/BranchTable.h"
 #include "repository/FastImportProcess.h"
 #include "repository/MessageFilter.h"
 #include "repository/Repository.h"
@@ -99,7 +99,7 @@ public:
     // The mark the branch pointed to at the revision: -1 when the branch has
     // no record or no commit at all, 0 when it had none then (or was deleted).
     // A non-empty description gets " at rN" (and " => rM") appended.
-    int markForRevision(const QString &branch, int revision, QByteArray &description);
+    int markForRevision(const QString &branch, int revision, QByteArray &description) const;
 
     // Marks the repository as most recently used and starts its process if
     // needed. False when the process died (or never started): it is reported
@@ -156,7 +156,7 @@ private:
     const RepositoryOptions options;
     Status directorySetUp; // of a directory the constructor created
     QString defaultBranch;
-    QHash<QString, BranchState> branchStates;
+    BranchTable branches;
     QHash<QString, AnnotatedTag> annotatedTags;
     QHash<QString, QByteArray> branchNotes;
     QString repositoryName;

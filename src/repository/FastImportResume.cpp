@@ -193,7 +193,7 @@ Result<int> FastImportRepository::resumeFromLog(int &cutoff)
         setAsideDamagedMarksFile();
     }
 
-    const QHash<QString, BranchState> preparedStates = branchStates;
+    const BranchTable preparedBranches = branches;
     const quint64 preparedHighestMark = highestCommitMark;
     LogScan scan = scanLog(logFile, lastValidMark, cutoff);
     const int withoutNote = scan.unknownMarkFound || dump ? 0 : firstRevisionWithoutNote(scan);
@@ -203,7 +203,7 @@ Result<int> FastImportRepository::resumeFromLog(int &cutoff)
         qWarning() << "WARN:" << repositoryName << "revision" << scan.unfinishedRevision
                    << "was not finished: converting it again";
         cutoff = scan.unfinishedRevision;
-        branchStates = preparedStates;
+        branches = preparedBranches;
         highestCommitMark = preparedHighestMark;
         logFile.seek(0);
         scan = scanLog(logFile, lastValidMark, cutoff);
@@ -216,7 +216,7 @@ Result<int> FastImportRepository::resumeFromLog(int &cutoff)
                    << withoutNote << "is missing: rewinding;"
                    << scan.nextRevision - withoutNote << "revisions will be converted again";
         cutoff = withoutNote;
-        branchStates = preparedStates;
+        branches = preparedBranches;
         highestCommitMark = preparedHighestMark;
         logFile.seek(0);
         scan = scanLog(logFile, lastValidMark, cutoff);
@@ -347,12 +347,7 @@ FastImportRepository::LogScan FastImportRepository::scanLog(QFile &logFile, quin
 
         if (mark > highestCommitMark)
             highestCommitMark = mark;
-        BranchState &state = branchStates[branch];
-        if (mark == 0 || state.createdRevision == 0 || state.commitMarks.isEmpty()
-            || state.commitMarks.last() == 0)
-            state.createdRevision = revision;
-        state.commitRevisions.append(revision);
-        state.commitMarks.append(int(mark));
+        branches.recordLogged(branch, revision, int(mark));
         lastRevision = revision;
 
         // Branch operations say where a branch came from or "delete"; commits

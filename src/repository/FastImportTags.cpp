@@ -163,9 +163,7 @@ void FastImportRepository::dropTagsBeyondTheLog()
 
 bool FastImportRepository::hasLiveHead(const QString &branch) const
 {
-    const auto state = branchStates.constFind(branch);
-    return state != branchStates.constEnd() && !state->commitMarks.isEmpty()
-           && state->commitMarks.last() != 0;
+    return branches.headMark(branch) > 0;
 }
 
 // Before the commands of a revision reach fast-import, which stores every
@@ -310,9 +308,7 @@ void FastImportRepository::writeAnnotatedTags()
 
         // A tag copied from a tree without files has no commit to point to;
         // it stays pending until its branch gets one.
-        const auto state = branchStates.constFind(tag.taggedRef);
-        if (state != branchStates.constEnd() && !state->commitMarks.isEmpty()
-            && state->commitMarks.last() == 0) {
+        if (branches.headMark(tag.taggedRef) == 0) {
             qWarning() << "WARN: annotated tag" << it.key() << "in repository" << repositoryName
                        << "is not written: its branch" << tag.taggedRef << "has no commit";
             continue;
@@ -382,12 +378,13 @@ void FastImportRepository::takeBranchNotesFromGit()
     const GitObjectReader git(repositoryName);
 
     QHash<QString, QByteArray> headNotes; // branch to note blob, empty for none
-    for (auto it = branchStates.constBegin(); it != branchStates.constEnd(); ++it) {
-        if (it->commitMarks.isEmpty() || it->commitMarks.last() <= 0)
+    for (const QString &branch : branches.sortedNames()) {
+        const int head = branches.headMark(branch);
+        if (head <= 0)
             continue;
-        const QByteArray commit = objects.value(quint64(it->commitMarks.last()));
+        const QByteArray commit = objects.value(quint64(head));
         if (!commit.isEmpty())
-            headNotes.insert(it.key(), notes.value(commit));
+            headNotes.insert(branch, notes.value(commit));
     }
     QList<QByteArray> blobs = headNotes.values();
     blobs.removeAll(QByteArray());

@@ -152,9 +152,7 @@ Status FastImportRepository::Transaction::checkBranchCollision() const
 {
     const QByteArray asDirectory = branch + '/';
     // In name order: the same run names the same branch.
-    QStringList branches = repository->branchStates.keys();
-    std::sort(branches.begin(), branches.end());
-    for (const QString &name : std::as_const(branches)) {
+    for (const QString &name : repository->branches.sortedNames()) {
         const QByteArray other = name.toUtf8();
         if (other.startsWith(asDirectory) || branch.startsWith(other + '/')) {
             return Failure() << "Branch" << QString::fromUtf8(branch)
@@ -179,20 +177,14 @@ Result<QByteArray> FastImportRepository::Transaction::commitMessage() const
 int FastImportRepository::Transaction::chooseParent(int commitMark)
 {
     const QString branchName = QString::fromUtf8(branch);
-    BranchState &state = repository->branchStates[branchName];
-    int parentMark = 0;
-    if (state.createdRevision != 0 && !state.commitMarks.isEmpty()
-        && state.commitMarks.last() != 0) {
-        parentMark = state.commitMarks.last();
-    } else {
-        if (revision > 1 && branchName != repository->defaultBranch)
-            qWarning() << "WARN: Branch" << branchName << "in repository"
-                       << repository->repositoryName << "doesn't exist at revision" << revision
-                       << "-- did you resume from the wrong revision?";
-        state.createdRevision = revision;
-    }
-    state.commitRevisions.append(revision);
-    state.commitMarks.append(commitMark);
+    const BranchTable &branches = repository->branches;
+    const int head = branches.headMark(branchName);
+    const int parentMark = head > 0 && branches.createdRevision(branchName) != 0 ? head : 0;
+    if (parentMark == 0 && revision > 1 && branchName != repository->defaultBranch)
+        qWarning() << "WARN: Branch" << branchName << "in repository"
+                   << repository->repositoryName << "doesn't exist at revision" << revision
+                   << "-- did you resume from the wrong revision?";
+    repository->branches.recordCommit(branchName, revision, commitMark);
     return parentMark;
 }
 

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "repository/BranchState.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+// The branches of one fast-import repository and the marks they pointed to
+// revision by revision. Lookups never add a record: a record counts as a
+// branch, in the collision check of every later commit among others.
+class BranchTable
+{
+public:
+    bool contains(const QString &branch) const { return states.contains(branch); }
+    // Every branch with a record, in name order, so that every run writes
+    // the same stream.
+    QStringList sortedNames() const;
+
+    // The mark the branch pointed to at the revision: -1 when the branch has
+    // no record or no commit at all, 0 when it had none then (or was deleted).
+    // A non-empty description gets " at rN" (and " => rM") appended.
+    int markForRevision(const QString &branch, int revision, QByteArray &description) const;
+    // The mark the branch points to now: -1 when nothing was recorded for
+    // it, 0 when it was deleted or has nothing to point to.
+    int headMark(const QString &branch) const;
+    // The revision of the branch's last creation or reset; 0 when none is known.
+    int createdRevision(const QString &branch) const;
+
+    // A branch the rules declare, or the default branch: it exists from the start.
+    void declare(const QString &branch);
+    // A commit with the mark; it starts the branch again when the branch had
+    // no commit to build on.
+    void recordCommit(const QString &branch, int revision, int mark);
+    // A reset to the mark, 0 for a deletion or a branch made from nothing.
+    void recordReset(const QString &branch, int revision, int mark);
+    void recordDeletion(const QString &branch, int revision) { recordReset(branch, revision, 0); }
+    // A line of the log of an earlier run: a reset to nothing starts the
+    // branch again, any other mark is taken as a commit.
+    void recordLogged(const QString &branch, int revision, int mark);
+
+private:
+    void append(BranchState &state, int revision, int mark);
+
+    QHash<QString, BranchState> states;
+};
