@@ -63,11 +63,11 @@ TEST_F(BranchOperationsTest, QueuedResetAndDeletionStreamText)
         repository.ensureImportRunning();
         MessageCapture capture;
         ASSERT_TRUE(repository.makeBranch(QStringLiteral("b"), 12, QStringLiteral("trunk"), 12).ok());
-        EXPECT_TRUE(capture.contains(QStringLiteral(
+        EXPECT_TRUE(capture.containsText(QStringLiteral(
             "Creating branch: \"b\" from \"trunk\" ( 12 \"from branch trunk at r12 => r10\" )")));
         repository.flushPendingUpdates();
         ASSERT_TRUE(repository.dropBranch(QStringLiteral("b"), 15).ok());
-        EXPECT_TRUE(capture.contains(
+        EXPECT_TRUE(capture.containsText(
             QStringLiteral("WARN: backing up branch \"b\" to \"refs/tags/backups/b@15\"")));
         repository.flushPendingUpdates();
         // Nothing queued: nothing written.
@@ -107,7 +107,7 @@ TEST_F(BranchOperationsTest, DeletionsComeBeforeResetsAndEmptyBranchesStartWitho
         ASSERT_TRUE(repository.makeBranch(QStringLiteral("early"), 6, QStringLiteral("trunk"), 1,
                                           false)
                             .ok());
-        EXPECT_TRUE(capture.contains(QStringLiteral(
+        EXPECT_TRUE(capture.containsText(QStringLiteral(
             "WARN: \"early\" in repository \"repo\" is branching but no exported commits exist in "
             "repository creating an empty branch.")));
         // The same copy of a tree that holds files: git has nothing to make it from.
@@ -212,10 +212,10 @@ TEST_F(BranchOperationsTest, DroppedTagRefRemovesItsPendingAnnotatedTag)
     ASSERT_TRUE(repository.makeBranch(QStringLiteral("refs/tags/keep"), 3, QStringLiteral("trunk"), 3).ok());
     ASSERT_TRUE(repository.dropBranch(QStringLiteral("plain"), 3).ok());
     repository.flushPendingUpdates();
-    EXPECT_TRUE(capture.contains(QStringLiteral("Removing annotated tag \"rel\" for \"repo\"")));
-    EXPECT_FALSE(capture.contains(QStringLiteral("Removing annotated tag \"keep\" for \"repo\"")));
+    EXPECT_TRUE(capture.containsText(QStringLiteral("Removing annotated tag \"rel\" for \"repo\"")));
+    EXPECT_FALSE(capture.containsText(QStringLiteral("Removing annotated tag \"keep\" for \"repo\"")));
     // A tag recorded from a plain branch name goes with that branch.
-    EXPECT_TRUE(capture.contains(QStringLiteral("Removing annotated tag \"plain\" for \"repo\"")));
+    EXPECT_TRUE(capture.containsText(QStringLiteral("Removing annotated tag \"plain\" for \"repo\"")));
 
     StdoutCapture output;
     repository.writeAnnotatedTags();

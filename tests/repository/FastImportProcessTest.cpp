@@ -22,7 +22,7 @@ TEST_F(FastImportProcessTest, NewRepositoryIsInitialisedAndAnExistingOneLeftAlon
         MessageCapture capture;
         FastImportRepository repository(
             rule(QStringLiteral("proj/sub"), {}, QStringLiteral("The project")), options);
-        EXPECT_TRUE(capture.contains(QStringLiteral("Creating new repository \"proj/sub\"")));
+        EXPECT_TRUE(capture.containsText(QStringLiteral("Creating new repository \"proj/sub\"")));
     }
     EXPECT_EQ(git(QStringLiteral("proj/sub"), QStringLiteral("rev-parse --is-bare-repository")),
               QStringLiteral("true"));
@@ -38,7 +38,7 @@ TEST_F(FastImportProcessTest, NewRepositoryIsInitialisedAndAnExistingOneLeftAlon
         MessageCapture capture;
         FastImportRepository repository(
             rule(QStringLiteral("existing"), {}, QStringLiteral("ignored")), options);
-        EXPECT_FALSE(capture.contains(QStringLiteral("Creating new repository \"existing\"")));
+        EXPECT_FALSE(capture.containsText(QStringLiteral("Creating new repository \"existing\"")));
     }
     EXPECT_EQ(QDir(path(QStringLiteral("existing"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
               QStringList());
@@ -90,7 +90,7 @@ TEST_F(FastImportProcessTest, DefaultBranchComesFromGitConfiguration)
         MessageCapture capture;
         // Revision 3 on the default branch starts it without the "doesn't exist" warning.
         commitFiles(*repository, QStringLiteral("main"), 3, {{QStringLiteral("f"), "f"}});
-        for (const QString &message : capture.messages())
+        for (const QString &message : capture.texts())
             EXPECT_FALSE(message.contains(QStringLiteral("doesn't exist at revision")));
     }
     EXPECT_EQ(git(QStringLiteral("configured"), QStringLiteral("rev-parse --verify -q refs/heads/main")).size(), 40);
@@ -133,7 +133,7 @@ TEST_F(FastImportProcessTest, TimeoutOptionMessages)
             repository.ensureImportRunning();
             EXPECT_TRUE(repository.finish().ok());
         }
-        EXPECT_TRUE(capture.contains(testCase.second)) << testCase.second.toStdString();
+        EXPECT_TRUE(capture.containsText(testCase.second)) << testCase.second.toStdString();
     }
 }
 
@@ -187,9 +187,9 @@ TEST_F(FastImportProcessTest, FailingFastImportMakesTheRunFail)
         const Status finished = repository->finish();
         repository.reset();
         bool named = false;
-        for (const QString &message : capture.messages())
+        for (const QString &message : capture.texts())
             named = named || (message.startsWith(QStringLiteral("git-fast-import for repository \"broken\" exited with status 128")));
-        EXPECT_TRUE(named) << capture.messages().join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(named) << capture.texts().join(QLatin1Char('\n')).toStdString();
         ASSERT_FALSE(finished.ok());
         EXPECT_EQ(finished.failure().message(),
                   QStringLiteral("git-fast-import for repository \"broken\" exited with status 128 ; "
@@ -226,10 +226,10 @@ TEST_F(FastImportProcessTest, FastImportIsTerminatedOnlyWhenItMakesNoProgress)
         MessageCapture capture;
         EXPECT_TRUE(repository->finish().ok());
         repository.reset();
-        EXPECT_TRUE(capture.contains(QStringLiteral(
+        EXPECT_TRUE(capture.containsText(QStringLiteral(
             "git-fast-import for repository \"busy\" is still working; waiting another 1 seconds")))
-            << capture.messages().join(QLatin1Char('\n')).toStdString();
-        EXPECT_FALSE(capture.contains(QStringLiteral("was terminated")));
+            << capture.texts().join(QLatin1Char('\n')).toStdString();
+        EXPECT_FALSE(capture.containsText(QStringLiteral("was terminated")));
     }
 
     // Asleep: no progress, terminated after one time-out.
@@ -241,11 +241,11 @@ TEST_F(FastImportProcessTest, FastImportIsTerminatedOnlyWhenItMakesNoProgress)
         MessageCapture capture;
         EXPECT_FALSE(repository->finish().ok());
         repository.reset();
-        EXPECT_TRUE(capture.contains(QStringLiteral(
+        EXPECT_TRUE(capture.containsText(QStringLiteral(
             "git-fast-import for repository \"slow\" did not finish in time and was terminated; "
             "commits may have been lost (--fast-import-timeout 0 waits as long as it takes)")))
-            << capture.messages().join(QLatin1Char('\n')).toStdString();
-        EXPECT_FALSE(capture.contains(QStringLiteral("is still working")));
+            << capture.texts().join(QLatin1Char('\n')).toStdString();
+        EXPECT_FALSE(capture.containsText(QStringLiteral("is still working")));
     }
     qputenv("PATH", savedPath);
 }
@@ -273,7 +273,7 @@ TEST_F(FastImportProcessTest, FastImportThatDiedMidRunFailsTheCommit)
     }
     EXPECT_FALSE(result.ok());
     EXPECT_FALSE(repository->importStatus().ok());
-    const QString messages = capture.messages().join(QLatin1Char('\n'));
+    const QString messages = capture.texts().join(QLatin1Char('\n'));
     EXPECT_TRUE(messages.contains(
         QStringLiteral("git-fast-import for repository \"dies\" exited with status 128 ; commits may have been lost")))
         << messages.toStdString();
@@ -289,7 +289,7 @@ TEST_F(FastImportProcessTest, FastImportThatDiedMidRunFailsTheCommit)
     EXPECT_FALSE(transaction->writeCommit().ok());
     transaction.reset();
     repository.reset();
-    EXPECT_EQ(capture.messages().filter(QStringLiteral("exited with status 128")).size(), 1);
+    EXPECT_EQ(capture.texts().filter(QStringLiteral("exited with status 128")).size(), 1);
 }
 
 } // namespace

@@ -35,7 +35,7 @@ TEST_F(ForwardingRepositoryTest, FactoryRejectsUnknownTargetAndAnswersForTheTarg
         ASSERT_FALSE(missing.ok());
         EXPECT_EQ(missing.failure().message(),
                   QStringLiteral("no repository with name \"a\" found at \"project.rules:12\""));
-        EXPECT_TRUE(capture.messages().filter(QStringLiteral("no repository")).isEmpty());
+        EXPECT_TRUE(capture.texts().filter(QStringLiteral("no repository")).isEmpty());
     }
     EXPECT_FALSE(QDir(QStringLiteral("b")).exists());
 

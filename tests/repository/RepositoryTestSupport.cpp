@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QIODevice>
-#include <QMutex>
 
 #include <cstdio>
 #include <fcntl.h>
@@ -35,20 +34,6 @@ private:
 
 ::testing::Environment *const qtEnvironment =
     ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-QMutex capturedMutex;
-QStringList capturedMessages;
-QtMessageHandler previousHandler = nullptr;
-
-void captureMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    {
-        QMutexLocker lock(&capturedMutex);
-        capturedMessages.append(text);
-    }
-    if (previousHandler && type == QtFatalMsg)
-        previousHandler(type, context, text);
-}
 
 } // namespace
 
@@ -161,30 +146,6 @@ void commitFiles(Repository &repository, const QString &branch, int revision,
     transaction->setCommitTime(1000000000u + uint(revision));
     transaction->setMessage(message);
     ASSERT_TRUE(transaction->writeCommit().ok());
-}
-
-MessageCapture::MessageCapture()
-{
-    QMutexLocker lock(&capturedMutex);
-    capturedMessages.clear();
-    previousHandler = qInstallMessageHandler(captureMessage);
-}
-
-MessageCapture::~MessageCapture()
-{
-    qInstallMessageHandler(previousHandler);
-}
-
-QStringList MessageCapture::messages() const
-{
-    QMutexLocker lock(&capturedMutex);
-    return capturedMessages;
-}
-
-bool MessageCapture::contains(const QString &text) const
-{
-    QMutexLocker lock(&capturedMutex);
-    return capturedMessages.contains(text);
 }
 
 StdoutCapture::StdoutCapture() : directory(std::make_unique<QTemporaryDir>())

@@ -3,6 +3,7 @@
 #include "repository/FastImportRepository.h"
 #include "repository/RepositoryOptions.h"
 #include "rules/RepositoryRule.h"
+#include "OutputCapture.h"
 
 #include <QByteArray>
 #include <QString>
@@ -74,15 +75,7 @@ void commitFiles(Repository &repository, const QString &branch, int revision,
                  const QList<QPair<QString, int>> &mergeSources = {},
                  const QString &svnPrefix = QStringLiteral("/trunk/"));
 
-// Collects Qt log messages while it lives.
-class MessageCapture
-{
-public:
-    MessageCapture();
-    ~MessageCapture();
-    QStringList messages() const;
-    bool contains(const QString &text) const;
-};
+using TestSupport::MessageCapture;
 
 // Collects what the process writes to its standard output while it lives.
 class StdoutCapture

@@ -73,19 +73,19 @@ TEST_F(ResumeTest, LastValidMarkOfTheMarksFile)
         write(QStringLiteral("repo/marks-repo"), testCase.marks);
         MessageCapture capture;
         EXPECT_EQ(resume(), testCase.next) << testCase.marks.toStdString();
-        EXPECT_TRUE(capture.contains(QStringLiteral("marksfile  \"repo/marks-repo\"")));
+        EXPECT_TRUE(capture.containsText(QStringLiteral("marksfile  \"repo/marks-repo\"")));
         if (testCase.message) {
-            EXPECT_TRUE(capture.contains(QString::fromLatin1(testCase.message)))
-                << capture.messages().join(QLatin1Char('|')).toStdString();
+            EXPECT_TRUE(capture.containsText(QString::fromLatin1(testCase.message)))
+                << capture.texts().join(QLatin1Char('|')).toStdString();
             // fast-import could not start with that file: it is kept aside.
-            EXPECT_TRUE(capture.contains(damagedWarning));
+            EXPECT_TRUE(capture.containsText(damagedWarning));
             EXPECT_EQ(read(QStringLiteral("repo/marks-repo.damaged")), testCase.marks);
             EXPECT_EQ(read(QStringLiteral("repo/marks-repo")), QByteArray());
         } else {
             EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("repo/marks-repo.damaged"))));
         }
         QFile::remove(path(QStringLiteral("repo/marks-repo.damaged")));
-        for (const QString &message : capture.messages()) {
+        for (const QString &message : capture.texts()) {
             if (message == damagedWarning)
                 continue;
             if (!testCase.message || message != QLatin1String(testCase.message)) {
@@ -101,7 +101,7 @@ TEST_F(ResumeTest, LastValidMarkOfTheMarksFile)
     {
         MessageCapture capture;
         EXPECT_EQ(resume(), 1);
-        EXPECT_TRUE(capture.contains(damagedWarning));
+        EXPECT_TRUE(capture.containsText(damagedWarning));
         EXPECT_EQ(read(QStringLiteral("repo/marks-repo")), QByteArray());
     }
     write(QStringLiteral("repo/marks-repo"), ":1" + object);
@@ -143,9 +143,9 @@ TEST_F(ResumeTest, CommitsMissingFromTheMarksFileRewindTheLog)
     int cutoff = 0;
     EXPECT_EQ(resume(INT_MAX, &cutoff), 3);
     EXPECT_EQ(cutoff, 3);
-    EXPECT_TRUE(capture.contains(QStringLiteral(
+    EXPECT_TRUE(capture.containsText(QStringLiteral(
         "WARN: \"repo\" unknown commit mark found: rewinding -- did you hit Ctrl-C?")));
-    EXPECT_TRUE(capture.contains(QStringLiteral("\"repo\" truncating history to revision 3")));
+    EXPECT_TRUE(capture.containsText(QStringLiteral("\"repo\" truncating history to revision 3")));
     EXPECT_EQ(read(QStringLiteral("log-repo.old")), log);
     EXPECT_EQ(read(QStringLiteral("log-repo")), countingLog(2));
 }
@@ -157,7 +157,7 @@ TEST_F(ResumeTest, IncompleteLastLineIsRemoved)
     writeMarks(QStringLiteral("repo"), 3);
     MessageCapture capture;
     EXPECT_EQ(resume(), 3);
-    EXPECT_TRUE(capture.contains(
+    EXPECT_TRUE(capture.containsText(
         QStringLiteral("WARN: \"repo\" the log ends in an incomplete line: removed")));
     EXPECT_EQ(read(QStringLiteral("log-repo")), countingLog(2));
 }
@@ -226,7 +226,7 @@ TEST_F(ResumeTest, DeletionsNoiseAndDisorder)
     int cutoff = INT_MAX;
     EXPECT_EQ(repository.prepareResume(cutoff).value(), 5);
     QStringList warnings;
-    for (const QString &message : capture.messages())
+    for (const QString &message : capture.texts())
         if (message.startsWith(QStringLiteral("WARN")))
             warnings.append(message);
     EXPECT_EQ(warnings, QStringList(QStringLiteral(
@@ -238,7 +238,7 @@ TEST_F(ResumeTest, DeletionsNoiseAndDisorder)
     EXPECT_EQ(repository.markForRevision(QStringLiteral("b"), 4, none), 0);
     // The deleted branch starts afresh at its next commit.
     commitFiles(repository, QStringLiteral("b"), 8, {});
-    EXPECT_TRUE(capture.contains(QStringLiteral(
+    EXPECT_TRUE(capture.containsText(QStringLiteral(
         "WARN: Branch \"b\" in repository \"repo\" doesn't exist at revision 8 -- did you resume "
         "from the wrong revision?")));
     EXPECT_EQ(repository.markForRevision(QStringLiteral("b"), 8, none), 4);
@@ -306,7 +306,7 @@ TEST_F(ResumeTest, LogIsNotCutWhenItsCopyFails)
     EXPECT_EQ(failureMessage, QStringLiteral(
         "\"repo\" cannot save the log \"log-repo\" as \"log-repo.old\" before cutting it to "
         "revision 2 : the log is left as it was"));
-    EXPECT_TRUE(capture.messages().filter(QStringLiteral("cannot save")).isEmpty());
+    EXPECT_TRUE(capture.texts().filter(QStringLiteral("cannot save")).isEmpty());
 }
 
 // A run that died between a commit's progress line and its note leaves the
@@ -343,10 +343,10 @@ TEST_F(ResumeTest, CommitWithoutItsNoteIsDoneAgain)
         int cutoff = 0;
         EXPECT_EQ(resume(INT_MAX, &cutoff), 2);
         EXPECT_EQ(cutoff, 2);
-        EXPECT_TRUE(capture.contains(QStringLiteral(
+        EXPECT_TRUE(capture.containsText(QStringLiteral(
             "WARN: \"repo\" the note of the commit of revision 2 is missing: rewinding; 1 "
             "revisions will be converted again")))
-            << capture.messages().join(QLatin1Char('|')).toStdString();
+            << capture.texts().join(QLatin1Char('|')).toStdString();
         EXPECT_EQ(read(QStringLiteral("log-repo.old")), log);
         EXPECT_EQ(read(QStringLiteral("log-repo")), log.left(log.indexOf("progress SVN r2")));
     }
@@ -376,9 +376,9 @@ TEST_F(ResumeTest, UnfinishedRevisionIsConvertedAgain)
     int cutoff = 0;
     EXPECT_EQ(resume(INT_MAX, &cutoff), 2);
     EXPECT_EQ(cutoff, 2);
-    EXPECT_TRUE(capture.contains(
+    EXPECT_TRUE(capture.containsText(
         QStringLiteral("WARN: \"repo\" revision 2 was not finished: converting it again")))
-        << capture.messages().join(QLatin1Char('|')).toStdString();
+        << capture.texts().join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(read(QStringLiteral("log-repo")), finished.left(finished.indexOf("progress SVN r2")));
 
     write(QStringLiteral("log-repo"), countingLog(3));

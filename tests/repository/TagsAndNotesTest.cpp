@@ -314,7 +314,7 @@ TEST_F(TagsAndNotesTest, DamagedBranchNotesFileLoadsEmpty)
         MessageCapture capture;
         repository.loadBranchNotes();
         EXPECT_EQ(repository.noteForBranch(QStringLiteral("master")), QByteArray());
-        EXPECT_TRUE(capture.contains(QStringLiteral("WARN: \"repo\" the branch notes file "
+        EXPECT_TRUE(capture.containsText(QStringLiteral("WARN: \"repo\" the branch notes file "
                                                     "\"repo/branchNotes-repo\" is damaged: taking the notes from git")));
     }
 }

@@ -49,15 +49,15 @@ TEST_F(TransactionTest, CommitStreamText)
         {
             std::unique_ptr<Repository::Transaction> transaction(repository.beginTransaction(
                 QStringLiteral("feature"), QStringLiteral("/branches/feature/"), 2));
-            EXPECT_TRUE(capture.contains(QStringLiteral(
+            EXPECT_TRUE(capture.containsText(QStringLiteral(
                 "WARN: Transaction: \"feature\" is not a known branch in repository \"repo\" \n "
                 "Going to create it automatically")))
-                << capture.messages().join(QLatin1Char('|')).toStdString();
+                << capture.texts().join(QLatin1Char('|')).toStdString();
             transaction->removePath(QStringLiteral("dir/"));
             transaction->removePath(QStringLiteral("old.txt"));
             addFile(*transaction, QStringLiteral("link"), "a.txt", 0120000);
             finish(*transaction, "");
-            EXPECT_TRUE(capture.contains(QStringLiteral(
+            EXPECT_TRUE(capture.containsText(QStringLiteral(
                 "WARN: Branch \"feature\" in repository \"repo\" doesn't exist at revision 2 -- "
                 "did you resume from the wrong revision?")));
         }
@@ -71,10 +71,10 @@ TEST_F(TransactionTest, CommitStreamText)
             addFile(*transaction, QStringLiteral("new"), "");
             finish(*transaction, "merge\n", 1234567900);
         }
-        EXPECT_TRUE(capture.contains(QStringLiteral("WARN: Cannot merge inside a branch")));
-        EXPECT_TRUE(capture.contains(QStringLiteral(
+        EXPECT_TRUE(capture.containsText(QStringLiteral("WARN: Cannot merge inside a branch")));
+        EXPECT_TRUE(capture.containsText(QStringLiteral(
             "\"WARN: repository repo branch master has some files copied from feature@2\"")));
-        EXPECT_TRUE(capture.contains(QStringLiteral("adding \"feature@2\" : 2 as a merge point")));
+        EXPECT_TRUE(capture.containsText(QStringLiteral("adding \"feature@2\" : 2 as a merge point")));
         printed = output.finish();
     }
     EXPECT_EQ(printed, QByteArray(" 2 modifications from SVN /trunk/ to repo/master"
@@ -129,7 +129,7 @@ TEST_F(TransactionTest, ModesDeletionsAndMergeParentsInGit)
     MessageCapture capture;
     commitFiles(*repository, QStringLiteral("master"), 30, {{QStringLiteral("merged"), "m"}}, {},
                 "merge", sources);
-    EXPECT_TRUE(capture.contains(QStringLiteral("WARN: too many merge parents")));
+    EXPECT_TRUE(capture.containsText(QStringLiteral("WARN: too many merge parents")));
     repository.reset();
 
     EXPECT_EQ(git(QStringLiteral("repo"), QStringLiteral("ls-tree -r master~3 --format='%(objectmode) %(path)'")),
@@ -184,12 +184,12 @@ TEST_F(TransactionTest, MergeChoicesAndTheCvs2svnWorkaround)
         transaction->recordMergeSource(QStringLiteral("nothing"), 1);
         finish(*transaction, "m");
     }
-    EXPECT_TRUE(capture.contains(QStringLiteral("merge point already recorded")));
-    EXPECT_TRUE(capture.contains(
+    EXPECT_TRUE(capture.containsText(QStringLiteral("merge point already recorded")));
+    EXPECT_TRUE(capture.containsText(
         QStringLiteral("Skipping marking 3 as a merge point as it matches the parent")));
-    EXPECT_TRUE(capture.contains(
+    EXPECT_TRUE(capture.containsText(
         QStringLiteral("WARN: Unknown revision r \"0\" .  Continuing, assuming the files exist.")));
-    EXPECT_TRUE(capture.contains(QStringLiteral(
+    EXPECT_TRUE(capture.containsText(QStringLiteral(
         "WARN: \"p\" is copying from branch \"nothing\" but the latter doesn't exist.  "
         "Continuing, assuming the files exist.")));
     {
@@ -200,7 +200,7 @@ TEST_F(TransactionTest, MergeChoicesAndTheCvs2svnWorkaround)
         transaction->recordMergeSource(QStringLiteral("c2"), 1);
         finish(*transaction, "This commit was manufactured by cvs2svn to create tag 'x'.");
     }
-    EXPECT_TRUE(capture.contains(QStringLiteral(
+    EXPECT_TRUE(capture.containsText(QStringLiteral(
         "WARN: Discarding all but the highest merge point as a workaround for cvs2svn created "
         "branch/tag Discarded marks: QList(2, 5)")));
     {
@@ -210,11 +210,11 @@ TEST_F(TransactionTest, MergeChoicesAndTheCvs2svnWorkaround)
             transaction->recordMergeSource(QStringLiteral("m") + QString::number(i), 2);
         finish(*transaction, "many");
     }
-    EXPECT_TRUE(capture.contains(QStringLiteral("WARN: too many merge parents")));
+    EXPECT_TRUE(capture.containsText(QStringLiteral("WARN: too many merge parents")));
 
     // c9's own head (mark 9) is its parent, so it is no merge parent; the
     // parent and 15 merges make 16.
-    EXPECT_TRUE(capture.contains(
+    EXPECT_TRUE(capture.containsText(
         QStringLiteral("Skipping marking 9 as a merge point as it matches the parent")));
     QByteArray manyMerges;
     QByteArray manyDescription;
@@ -280,10 +280,10 @@ TEST_F(TransactionTest, CheckpointsAndBlobMarks)
         MessageCapture capture;
         std::unique_ptr<Repository::Transaction> first(
             repository.beginTransaction(QStringLiteral("master"), QStringLiteral("/m/"), 1));
-        EXPECT_FALSE(capture.contains(QStringLiteral("checkpoint!, marks file truncated")));
+        EXPECT_FALSE(capture.containsText(QStringLiteral("checkpoint!, marks file truncated")));
         std::unique_ptr<Repository::Transaction> second(
             repository.beginTransaction(QStringLiteral("other"), QStringLiteral("/o/"), 1));
-        EXPECT_TRUE(capture.contains(QStringLiteral("checkpoint!, marks file truncated")));
+        EXPECT_TRUE(capture.containsText(QStringLiteral("checkpoint!, marks file truncated")));
         addFile(*first, QStringLiteral("f1"), "");
         addFile(*second, QStringLiteral("f2"), "");
         addFile(*first, QStringLiteral("f3"), "");

@@ -67,6 +67,15 @@ public:
     }
     // Whether a message, prefix included, was collected.
     bool contains(const QString &message) const { return messages().contains(message); }
+    // Every message's text, without its level.
+    QStringList texts() const
+    {
+        QStringList result;
+        for (const QString &message : messages())
+            result.append(message.mid(3));
+        return result;
+    }
+    bool containsText(const QString &text) const { return texts().contains(text); }
 
 private:
     static QStringList &messages()
