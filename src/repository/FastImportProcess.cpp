@@ -172,8 +172,8 @@ void FastImportProcess::waitToFinish(int periodMs)
 }
 
 // Reports, once per process, an end that may have lost commits the log
-// already claims, with the last lines the process wrote (its own "fatal:"
-// text), so that the run fails and says why.
+// already claims, with the "fatal:" and "error:" lines the process wrote
+// (its last lines when there are none), so that the run fails and says why.
 Status FastImportProcess::recordEnd(bool endedOnItsOwn)
 {
     if (endReported)
@@ -198,6 +198,13 @@ Status FastImportProcess::recordEnd(bool endedOnItsOwn)
     endReported = true;
     const Status recorded = record(std::move(end));
 
+    // The statistics fast-import writes at its end would hide the cause.
+    const QByteArray errors = logErrorLines();
+    if (!errors.isEmpty()) {
+        qCritical() << "Errors that git-fast-import wrote to" << logFileName()
+                    << (":\n" + errors).constData();
+        return recorded;
+    }
     const QByteArray tail = logTail();
     if (!tail.isEmpty())
         qCritical() << "Last lines that git-fast-import wrote to" << logFileName()
@@ -236,6 +243,22 @@ QByteArray FastImportProcess::logTail() const
     if (start > logSizeAtStart && !lines.isEmpty())
         lines.removeFirst(); // begins inside a line
     return lines.mid(std::max<qsizetype>(0, lines.size() - logTailLines)).join('\n');
+}
+
+// The first lines of the current process's part of the log that say what
+// went wrong ("fatal:", "error:"); empty when there are none.
+QByteArray FastImportProcess::logErrorLines() const
+{
+    QFile log(logFileName());
+    if (!log.open(QIODevice::ReadOnly) || !log.seek(logSizeAtStart))
+        return QByteArray();
+    QList<QByteArray> errors;
+    while (!log.atEnd() && errors.size() < logTailLines) {
+        const QByteArray line = log.readLine();
+        if (line.startsWith("fatal:") || line.startsWith("error:"))
+            errors.append(line.endsWith('\n') ? line.chopped(1) : line);
+    }
+    return errors.join('\n');
 }
 
 QString FastImportProcess::logFileName() const

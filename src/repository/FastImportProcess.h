@@ -15,7 +15,7 @@
 // stopping it, and telling how it ended.
 //
 // An end that may have lost commits the log already claims is reported once,
-// with the last lines the process wrote, and kept: a process that died is
+// with the errors the process wrote (its last lines when it wrote none), and kept: a process that died is
 // not started again, since what it was sent is lost, and the run fails.
 class FastImportProcess
 {
@@ -49,6 +49,7 @@ private:
     Status recordEnd(bool endedOnItsOwn);
     Status record(Failure failure);
     QByteArray logTail() const;
+    QByteArray logErrorLines() const;
     QString logFileName() const;
 
     const QString repositoryName;

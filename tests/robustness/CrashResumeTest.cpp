@@ -553,7 +553,7 @@ TEST_F(CrashResume, ImporterDyingMidRunFailsAndResumes)
     EXPECT_TRUE(failed.standardError.contains(
         "git-fast-import for repository \"big\" exited with status 128 ; commits may have been lost"))
         << failed.standardError.right(2000).constData();
-    EXPECT_TRUE(failed.standardError.contains("Last lines that git-fast-import wrote to \"log-big\" :\n"))
+    EXPECT_TRUE(failed.standardError.contains("Errors that git-fast-import wrote to \"log-big\" :\nfatal: "))
         << failed.standardError.right(2000).constData();
     const QStringList fatalLines = TestSupport::fastImportFatalLines(path("dying"));
     EXPECT_EQ(fatalLines.size(), 1) << fatalLines.join('\n').toStdString();
