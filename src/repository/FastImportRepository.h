@@ -7,6 +7,7 @@
 #include "repository/MessageFilter.h"
 #include "repository/Repository.h"
 #include "repository/RepositoryOptions.h"
+#include "repository/ResumeScanner.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -133,14 +134,12 @@ private:
     // Waits without time limit until the process has taken every buffered
     // byte; a failed wait is reported and makes the run fail.
     bool drainImportProcess(bool nameRepository);
-    struct LogScan;
     bool readLastValidMark(quint64 &lastValidMark) const;
     bool marksFileIsWellFormed() const;
     void setAsideDamagedMarksFile() const;
     Result<int> resumeFromLog(int &cutoff);
-    qint64 dumpResumePoint(QFile &logFile, int &cutoff) const;
-    LogScan scanLog(QFile &logFile, quint64 lastValidMark, int &cutoff);
-    int firstRevisionWithoutNote(const LogScan &scan) const;
+    ResumeScanner::LogScan scanLog(QFile &logFile, quint64 lastValidMark, int &cutoff);
+    int firstRevisionWithoutNote(const ResumeScanner::LogScan &scan) const;
     QHash<quint64, QByteArray> marksFileObjects() const;
     bool notesCommitIsKnown() const;
     QHash<QByteArray, QByteArray> notesInGit(const QHash<quint64, QByteArray> &marks) const;

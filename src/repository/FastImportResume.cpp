@@ -5,54 +5,32 @@
 #include "repository/GitObjectReader.h"
 #include "repository/RepositoryFileNames.h"
 #include "repository/RepositoryLocks.h"
+#include "repository/ResumeScanner.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
+
+#include <algorithm>
 
 namespace {
 
-// ":" mark " " object name, as fast-import writes it; fast-import refuses to
-// import a file with any other line.
-bool isMarksLine(const QByteArray &line, quint64 *mark)
+void reportMarksFault(const QString &marksFileName, const ResumeScanner::MarksScan &scan)
 {
-    const QByteArray text = line.endsWith('\n') ? line.left(line.size() - 1) : line;
-    const qsizetype blank = text.indexOf(' ');
-    if (!text.startsWith(':') || blank < 2)
-        return false;
-    bool isNumber = false;
-    *mark = text.mid(1, blank - 1).toULongLong(&isNumber);
-    const QByteArray object = text.mid(blank + 1);
-    if (!isNumber || (object.size() != 40 && object.size() != 64))
-        return false;
-    for (char c : object) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    }
-    return true;
-}
-
-// In a dump, the bytes of a data block (a message, a file) are no commands,
-// whatever lines they hold: reading goes on after them.
-void skipDataBlock(QFile &file, const QByteArray &line)
-{
-    if (!line.startsWith("data ") || !line.endsWith('\n'))
+    switch (scan.fault) {
+    case ResumeScanner::MarksFault::None:
         return;
-    bool ok = false;
-    const qint64 length = line.mid(5, line.size() - 6).toLongLong(&ok);
-    if (ok && length > 0)
-        file.seek(qMin(file.pos() + length, file.size()));
-}
-
-// "progress SVN r" + revision + " done": every command of the revision is
-// before it.
-int finishedRevision(const QByteArray &line)
-{
-    static const QRegularExpression doneLine(
-        QRegularExpression::anchoredPattern(QStringLiteral("progress SVN r(\\d+) done")));
-    const QRegularExpressionMatch match = doneLine.match(QString::fromUtf8(line.trimmed()));
-    return match.hasMatch() ? match.captured(1).toInt() : 0;
+    case ResumeScanner::MarksFault::Malformed:
+        qCritical() << marksFileName << "line" << scan.faultLine << "marks file corrupt?"
+                    << "mark " << 0;
+        return;
+    case ResumeScanner::MarksFault::Duplicate:
+        qCritical() << marksFileName << "line" << scan.faultLine << "marks file has duplicates";
+        return;
+    case ResumeScanner::MarksFault::Unsorted:
+        qCritical() << marksFileName << "line" << scan.faultLine << "marks file not sorted";
+        return;
+    }
 }
 
 } // namespace
@@ -69,38 +47,10 @@ bool FastImportRepository::readLastValidMark(quint64 &lastValidMark) const
         return true;
 
     qDebug() << "marksfile " << marksFileName;
-    int lineNumber = 0;
-    bool commitMarksEnded = false;
-    while (!marksFile.atEnd()) {
-        const QByteArray line = marksFile.readLine();
-        ++lineNumber;
-
-        quint64 mark = 0;
-        const bool wellFormed = isMarksLine(line, &mark);
-        if (!wellFormed || mark == 0) {
-            qCritical() << marksFileName << "line" << lineNumber << "marks file corrupt?"
-                        << "mark " << 0;
-            lastValidMark = 0;
-            return false;
-        }
-        if (commitMarksEnded)
-            continue; // the blob and notes marks are only checked for form
-        if (mark == lastValidMark) {
-            qCritical() << marksFileName << "line" << lineNumber << "marks file has duplicates";
-            lastValidMark = 0;
-            return false;
-        }
-        if (mark < lastValidMark) {
-            qCritical() << marksFileName << "line" << lineNumber << "marks file not sorted";
-            lastValidMark = 0;
-            return false;
-        }
-        if (mark > lastValidMark + 1)
-            commitMarksEnded = true; // the first gap ends the commit marks
-        else
-            lastValidMark = mark;
-    }
-    return true;
+    const ResumeScanner::MarksScan scan = ResumeScanner::scanMarks(marksFile);
+    reportMarksFault(marksFileName, scan);
+    lastValidMark = scan.lastValidMark;
+    return scan.fault == ResumeScanner::MarksFault::None;
 }
 
 // Whether fast-import can import the marks file (a missing one needs no import).
@@ -109,12 +59,7 @@ bool FastImportRepository::marksFileIsWellFormed() const
     QFile marksFile(RepositoryFileNames::marksFilePath(repositoryName));
     if (!marksFile.open(QIODevice::ReadOnly))
         return true;
-    while (!marksFile.atEnd()) {
-        quint64 mark = 0;
-        if (!isMarksLine(marksFile.readLine(), &mark) || mark == 0)
-            return false;
-    }
-    return true;
+    return ResumeScanner::marksAreWellFormed(marksFile);
 }
 
 // A faulty marks file would stop every fast-import that is given it. Nothing
@@ -132,25 +77,6 @@ void FastImportRepository::setAsideDamagedMarksFile() const
     qWarning() << "WARN:" << repositoryName << "the damaged marks file was kept as" << damagedName
                << "and its commits will be converted again";
 }
-
-// A commit as the log records it.
-struct LoggedCommit
-{
-    int revision = 0;
-    quint64 mark = 0;
-};
-
-// Where a pass over the log stopped, and the commits it accepted.
-struct FastImportRepository::LogScan
-{
-    qint64 cutPosition = -1; // start of the line the log must be cut before; -1: none
-    bool unknownMarkFound = false;
-    int nextRevision = 1;
-    // The last revision, when the log says its commands are complete for
-    // others but not for it.
-    int unfinishedRevision = 0;
-    QList<LoggedCommit> commits;
-};
 
 Result<int> FastImportRepository::prepareResume(int &cutoff)
 {
@@ -181,7 +107,7 @@ Result<int> FastImportRepository::resumeFromLog(int &cutoff)
     quint64 lastValidMark = 0;
     bool dumpCut = false;
     if (dump) {
-        const qint64 end = dumpResumePoint(logFile, cutoff);
+        const qint64 end = ResumeScanner::dumpResumePoint(logFile, cutoff);
         dumpCut = end < logFile.size();
         if (dumpCut) {
             if (Status cut = cutLog(logFile, end, cutoff); !cut)
@@ -195,7 +121,7 @@ Result<int> FastImportRepository::resumeFromLog(int &cutoff)
 
     const BranchTable preparedBranches = branches;
     const quint64 preparedHighestMark = highestCommitMark;
-    LogScan scan = scanLog(logFile, lastValidMark, cutoff);
+    ResumeScanner::LogScan scan = scanLog(logFile, lastValidMark, cutoff);
     const int withoutNote = scan.unknownMarkFound || dump ? 0 : firstRevisionWithoutNote(scan);
     if (scan.unfinishedRevision > 0 && (withoutNote == 0 || scan.unfinishedRevision < withoutNote)) {
         // A run died between two commands of the revision. Converting it
@@ -232,149 +158,43 @@ Result<int> FastImportRepository::resumeFromLog(int &cutoff)
     return scan.nextRevision;
 }
 
-// Where a dump can be cut for the run that goes on with it, lowering the
-// cut-off to the first revision that loses a progress line. A dump is only
-// a copy of the stream: every command in it reaches git on import, and a
-// commit comes before the progress line that names it, so a cut before a
-// revision's first progress line would leave its first commit twice.
-// Dumps that mark finished revisions are cut after the last one before the
-// cut-off, which also drops the annotated tags written at the end of the
-// run (they are written again at the end of the next one). Older dumps are
-// cut after their last "checkpoint", which lies between revisions.
-qint64 FastImportRepository::dumpResumePoint(QFile &logFile, int &cutoff) const
-{
-    const QRegularExpression progressLine(
-        QStringLiteral("^progress SVN r(\\d+) branch "));
-    qint64 checkpointEnd = 0;
-    qint64 finishedEnd = -1;
-    int firstAfterCheckpoint = 0;
-    int firstAfterFinished = 0;
-    logFile.seek(0);
-    while (!logFile.atEnd()) {
-        const QByteArray line = logFile.readLine();
-        skipDataBlock(logFile, line);
-        if (line == "checkpoint\n") {
-            checkpointEnd = logFile.pos();
-            firstAfterCheckpoint = 0;
-            continue;
-        }
-        const int finished = finishedRevision(line);
-        if (finished > 0 && finished < cutoff) {
-            if (logFile.peek(1) == "\n")
-                logFile.read(1);
-            finishedEnd = logFile.pos();
-            firstAfterFinished = 0;
-            continue;
-        }
-        const QRegularExpressionMatch match = progressLine.match(QString::fromUtf8(line));
-        if (!match.hasMatch())
-            continue;
-        const int revision = match.captured(1).toInt();
-        if (firstAfterCheckpoint == 0)
-            firstAfterCheckpoint = revision;
-        if (firstAfterFinished == 0)
-            firstAfterFinished = revision;
-        if (revision >= cutoff)
-            break;
-    }
-    const qint64 end = finishedEnd >= 0 ? finishedEnd : checkpointEnd;
-    const int firstLost = finishedEnd >= 0 ? firstAfterFinished : firstAfterCheckpoint;
-    if (firstLost > 0 && firstLost < cutoff && end < logFile.size())
-        cutoff = firstLost;
-    return end;
-}
-
 // Reads the log from its current position, filling the branch records with
 // every line it accepts, until the end or the first line that must go.
-FastImportRepository::LogScan FastImportRepository::scanLog(QFile &logFile, quint64 lastValidMark,
-                                                            int &cutoff)
+ResumeScanner::LogScan FastImportRepository::scanLog(QFile &logFile, quint64 lastValidMark,
+                                                     int &cutoff)
 {
-    // The comment starts after the mark: a branch name may hold a "#" (git
-    // allows it), but never a blank, so the first " = :" ends the name.
-    const QRegularExpression progressLine(QRegularExpression::anchoredPattern(
-        QStringLiteral("progress SVN r(\\d+) branch (.*?) = :(\\d+)(?: #(.*))?")));
-    const bool dump = options.createDump;
-    LogScan scan;
-    int lastRevision = 0;
-    int lastFinishedRevision = 0;
-    while (!logFile.atEnd()) {
-        const qint64 lineStart = logFile.pos();
-        QByteArray line = logFile.readLine();
-        if (dump)
-            skipDataBlock(logFile, line);
-        if (!line.endsWith('\n')) {
-            // Cut short while it was written: its mark may have lost digits,
-            // and output appended later would run on from it.
-            qWarning() << "WARN:" << repositoryName << "the log ends in an incomplete line:"
-                       << "removed";
-            logFile.resize(lineStart);
-            break;
-        }
-        line = line.trimmed();
-        if (line.isEmpty())
-            continue;
-        if (const int finished = finishedRevision(line)) {
-            lastFinishedRevision = finished;
-            continue;
-        }
-
-        const QRegularExpressionMatch match = progressLine.match(QString::fromUtf8(line));
-        if (!match.hasMatch())
-            continue;
-        const int revision = match.captured(1).toInt();
-        const QString branch = match.captured(2);
-        const quint64 mark = match.captured(3).toULongLong();
-        const QString comment = match.captured(4).trimmed();
-
-        if (revision >= cutoff) {
-            scan.cutPosition = lineStart;
-            return scan;
-        }
-
-        if (revision < lastRevision)
-            qWarning() << "WARN:" << repositoryName << "revision numbers are not monotonic: "
-                       << "got" << QString::number(lastRevision) << "and then"
-                       << QString::number(revision);
-
-        if (mark > lastValidMark) {
-            qWarning() << "WARN:" << repositoryName
-                       << "unknown commit mark found: rewinding -- did you hit Ctrl-C?";
-            cutoff = revision;
-            scan.cutPosition = lineStart;
-            scan.unknownMarkFound = true;
-            return scan;
-        }
-
-        if (mark > highestCommitMark)
-            highestCommitMark = mark;
-        branches.recordLogged(branch, revision, int(mark));
-        lastRevision = revision;
-
-        // Branch operations say where a branch came from or "delete"; commits
-        // carry no comment or their merge sources.
-        if (mark != 0 && (comment.isEmpty() || comment.startsWith(QLatin1String("merge from"))))
-            scan.commits.append({revision, mark});
+    const ResumeScanner::LogScan scan =
+        ResumeScanner::scanLog(logFile, lastValidMark, cutoff, options.createDump);
+    for (const auto &[earlier, later] : scan.revisionsOutOfOrder)
+        qWarning() << "WARN:" << repositoryName << "revision numbers are not monotonic: "
+                   << "got" << QString::number(earlier) << "and then" << QString::number(later);
+    if (scan.incompleteLineAt >= 0) {
+        qWarning() << "WARN:" << repositoryName << "the log ends in an incomplete line:"
+                   << "removed";
+        logFile.resize(scan.incompleteLineAt);
     }
-    scan.nextRevision = lastRevision + 1;
-    // Logs written before finished revisions were marked have no such line
-    // and are read as they always were.
-    // A dump is cut after its last finished revision before it is read.
-    if (!dump && lastRevision > 0 && lastFinishedRevision != lastRevision && lastFinishedRevision > 0)
-        scan.unfinishedRevision = lastRevision;
+    if (scan.unknownMarkFound)
+        qWarning() << "WARN:" << repositoryName
+                   << "unknown commit mark found: rewinding -- did you hit Ctrl-C?";
+    cutoff = scan.cutoff;
+    for (const ResumeScanner::BranchRecord &record : scan.branchRecords) {
+        highestCommitMark = std::max(highestCommitMark, record.mark);
+        branches.recordLogged(record.branch, record.revision, int(record.mark));
+    }
     return scan;
 }
 
 // With notes on, the revision of the first commit the log accepted that has
 // no note in git; 0 when every one has its note. One look at the marks and
 // the notes serves the whole log.
-int FastImportRepository::firstRevisionWithoutNote(const LogScan &scan) const
+int FastImportRepository::firstRevisionWithoutNote(const ResumeScanner::LogScan &scan) const
 {
     if (scan.commits.isEmpty()
         || !options.addMetadataNotes)
         return 0;
     const QHash<quint64, QByteArray> objects = marksFileObjects();
     const QHash<QByteArray, QByteArray> notes = notesInGit(objects);
-    for (const LoggedCommit &commit : scan.commits) {
+    for (const ResumeScanner::LoggedCommit &commit : scan.commits) {
         const QByteArray object = objects.value(commit.mark);
         if (object.isEmpty() || !notes.contains(object))
             return commit.revision;
@@ -401,17 +221,10 @@ bool FastImportRepository::notesCommitIsKnown() const
 // Mark to object name, as the marks file lists them; empty when it cannot be read.
 QHash<quint64, QByteArray> FastImportRepository::marksFileObjects() const
 {
-    QHash<quint64, QByteArray> objects;
     QFile marksFile(RepositoryFileNames::marksFilePath(repositoryName));
     if (!marksFile.open(QIODevice::ReadOnly))
-        return objects;
-    while (!marksFile.atEnd()) {
-        const QByteArray line = marksFile.readLine();
-        quint64 mark = 0;
-        if (isMarksLine(line, &mark))
-            objects.insert(mark, line.mid(line.indexOf(' ') + 1).trimmed());
-    }
-    return objects;
+        return QHash<quint64, QByteArray>();
+    return ResumeScanner::markObjects(marksFile);
 }
 
 // Cuts the log before the line that starts at position, after saving a full

@@ -1,5 +1,8 @@
 #include "RepositoryTestSupport.h"
 
+#include "repository/ResumeScanner.h"
+
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 
@@ -49,21 +52,14 @@ TEST_F(ResumeTest, LastValidMarkOfTheMarksFile)
         int next;
         const char *message;
     };
+    // Every kind of fault; the scanner's test below has the finer cases.
     const Case cases[] = {
         {":1" + object + ":2" + object + ":3" + object + ":18446744073709551613" + object, 4, nullptr},
-        {":1" + object + ":3" + object, 2, nullptr},
         {":1" + object + ":1" + object, 1, "\"repo/marks-repo\" line 2 marks file has duplicates"},
-        {":2" + object + ":1" + object, 1, nullptr},
         {":1" + object + ":2" + object + ":3" + object + "1" + object, 1,
          "\"repo/marks-repo\" line 4 marks file corrupt? mark  0"},
-        {":1" + object + ":0" + object, 1, "\"repo/marks-repo\" line 2 marks file corrupt? mark  0"},
         {":1" + object + ":2" + object + ":3" + object + ":2" + object, 1,
          "\"repo/marks-repo\" line 4 marks file not sorted"},
-        // Cut short in the blob marks, or an object name that is no name.
-        {":1" + object + ":2" + object + ":18446744073709551614 01234567", 1,
-         "\"repo/marks-repo\" line 3 marks file corrupt? mark  0"},
-        {":1" + object + ":2 0123456789012345678901234567890123456789\x01\n", 1,
-         "\"repo/marks-repo\" line 2 marks file corrupt? mark  0"},
     };
     const QString damagedWarning = QStringLiteral(
         "WARN: \"repo\" the damaged marks file was kept as \"repo/marks-repo.damaged\" and its "
@@ -112,6 +108,40 @@ TEST_F(ResumeTest, LastValidMarkOfTheMarksFile)
     QFile::remove(path(QStringLiteral("repo/marks-repo")));
     write(QStringLiteral("log-repo"), countingLog(5));
     EXPECT_EQ(resume(), 1);
+}
+
+TEST(ResumeScannerTest, LastValidMarkAndFaultOfTheMarks)
+{
+    using Fault = ResumeScanner::MarksFault;
+    const QByteArray object = " 0123456789012345678901234567890123456789\n";
+    struct Case
+    {
+        QByteArray marks;
+        quint64 lastValidMark;
+        Fault fault;
+        int faultLine;
+    };
+    const Case cases[] = {
+        {":1" + object + ":3" + object, 1, Fault::None, 0},
+        {":2" + object + ":1" + object, 0, Fault::None, 0},
+        {":1" + object + ":0" + object, 0, Fault::Malformed, 2},
+        {":1" + object + ":2" + object + ":3" + object + ":2" + object, 0, Fault::Unsorted, 4},
+        // Cut short in the blob marks, or an object name that is no name.
+        {":1" + object + ":2" + object + ":18446744073709551614 01234567", 0, Fault::Malformed, 3},
+        {":1" + object + ":2 0123456789012345678901234567890123456789\x01\n", 0, Fault::Malformed, 2},
+    };
+    for (const Case &testCase : cases) {
+        QBuffer marks;
+        marks.setData(testCase.marks);
+        ASSERT_TRUE(marks.open(QIODevice::ReadOnly));
+        const ResumeScanner::MarksScan scan = ResumeScanner::scanMarks(marks);
+        EXPECT_EQ(scan.lastValidMark, testCase.lastValidMark) << testCase.marks.toStdString();
+        EXPECT_EQ(scan.fault, testCase.fault) << testCase.marks.toStdString();
+        EXPECT_EQ(scan.faultLine, testCase.faultLine) << testCase.marks.toStdString();
+        marks.seek(0);
+        EXPECT_EQ(ResumeScanner::marksAreWellFormed(marks), testCase.fault != Fault::Malformed)
+            << testCase.marks.toStdString();
+    }
 }
 
 TEST_F(ResumeTest, WholeLogAcceptedAndMarksContinue)
