@@ -361,8 +361,12 @@ bool Driver::finishRepositories()
     bool importFailed = false;
     for (const QString &name : std::as_const(names)) {
         Repository *repository = m_repositories.value(name);
-        repository->writeAnnotatedTags();
-        repository->storeBranchNotes();
+        for (const Status &saved : {repository->writeAnnotatedTags(), repository->storeBranchNotes()}) {
+            if (!saved) {
+                reportFailure(saved.failure());
+                importFailed = true;
+            }
+        }
         // Stops its fast-import before the next repository is finished.
         if (auto *fastImport = dynamic_cast<FastImportRepository *>(repository)) {
             if (!fastImport->finish())

@@ -11,12 +11,12 @@ AnnotatedTagJournal::AnnotatedTagJournal(const QString &fileName)
 {
 }
 
-void AnnotatedTagJournal::append(int revision, const QSet<QString> &names,
+bool AnnotatedTagJournal::append(int revision, const QSet<QString> &names,
                                  const QHash<QString, AnnotatedTag> &table) const
 {
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
+        return false;
     QDataStream stream(&file);
     QStringList sortedNames = names.values();
     std::sort(sortedNames.begin(), sortedNames.end());
@@ -28,6 +28,7 @@ void AnnotatedTagJournal::append(int revision, const QSet<QString> &names,
             stream << entry.value();
     }
     file.close();
+    return stream.status() == QDataStream::Ok && file.error() == QFile::NoError;
 }
 
 bool AnnotatedTagJournal::replay(QHash<QString, AnnotatedTag> &table, int beforeRevision) const

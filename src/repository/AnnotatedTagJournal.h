@@ -18,8 +18,9 @@ public:
     explicit AnnotatedTagJournal(const QString &fileName);
 
     // Records the current state of each named tag: its entry or its removal.
-    void append(int revision, const QSet<QString> &names,
-                const QHash<QString, AnnotatedTag> &table) const;
+    // False when the journal could not be written.
+    [[nodiscard]] bool append(int revision, const QSet<QString> &names,
+                              const QHash<QString, AnnotatedTag> &table) const;
     // Applies to the table, in order, the records of revisions before
     // beforeRevision; a record cut short by a dying run ends the replay.
     // False when there is no journal.

@@ -125,13 +125,14 @@ void FastImportRepository::queueBranchReset(const QString &branch, int revision,
     }
 }
 
-void FastImportRepository::flushPendingUpdates()
+Status FastImportRepository::flushPendingUpdates()
 {
     // The tags are on disk before any ref of the revision can be.
     removeTagsOfDeletedRefs();
-    journalTagChanges();
+    if (Status journalled = journalTagChanges(); !journalled)
+        return journalled;
     if (pendingDeletions.isEmpty() && pendingResets.isEmpty())
-        return;
+        return Status();
 
     ensureImportRunning();
     revisionSentCommands = true;
@@ -143,6 +144,7 @@ void FastImportRepository::flushPendingUpdates()
 
     deletedRefs.clear();
     resetRefs.clear();
+    return Status();
 }
 
 // The log names each commit and reset of a revision as it goes; this line

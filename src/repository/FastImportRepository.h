@@ -86,9 +86,9 @@ public:
     void recordAnnotatedTag(const QString &branch, const QString &svnPrefix, int revision,
                             const QByteArray &author, uint epoch,
                             const QByteArray &logMessage) override;
-    void writeAnnotatedTags() override;
-    void storeBranchNotes() override;
-    void flushPendingUpdates() override;
+    Status writeAnnotatedTags() override;
+    Status storeBranchNotes() override;
+    Status flushPendingUpdates() override;
     void finishRevision(int revision) override;
     bool hasBranch(const QString &branch) const override;
     QByteArray noteForBranch(const QString &branch) const override;
@@ -146,8 +146,8 @@ private:
     void recoverAnnotatedTagsFromGit();
     void dropTagsBeyondTheLog();
     void removeTagsOfDeletedRefs();
-    void journalTagChanges();
-    void saveAnnotatedTags();
+    Status journalTagChanges();
+    Status saveAnnotatedTags();
     bool hasLiveHead(const QString &branch) const;
     void takeBranchNotesFromGit();
     Status cutLog(QFile &logFile, qint64 position, int cutoff);

@@ -139,7 +139,9 @@ void FastImportRepository::loadAnnotatedTags()
     // Folded into the tags file, so that the records of revisions that will
     // be converted again do not stay in the journal before their new ones.
     if (journalFound || annotatedTags.size() != loaded) {
-        saveAnnotatedTags();
+        // Unsaved, the file and the journal stay as they were: nothing is lost.
+        if (Status saved = saveAnnotatedTags(); !saved)
+            qWarning().noquote() << "WARN:" << saved.failure().message();
     }
 }
 
@@ -170,27 +172,40 @@ bool FastImportRepository::hasLiveHead(const QString &branch) const
 // ref it was given even when the converter dies, the tags file and the
 // journal must already know the revision's tags. Writing only the changes
 // keeps this cheap on histories with thousands of tags.
-void FastImportRepository::journalTagChanges()
+Status FastImportRepository::journalTagChanges()
 {
     if (changedTags.isEmpty())
-        return;
-    AnnotatedTagJournal(RepositoryFileNames::annotatedTagChangesFilePath(repositoryName, options.createDump))
-        .append(tagChangeRevision, changedTags, annotatedTags);
+        return Status();
+    const QString fileName =
+        RepositoryFileNames::annotatedTagChangesFilePath(repositoryName, options.createDump);
+    if (!AnnotatedTagJournal(fileName).append(tagChangeRevision, changedTags, annotatedTags)
+        && !options.dryRun)
+        return Failure() << "Cannot write the annotated tag journal" << fileName
+                         << "of repository" << repositoryName
+                         << ": a killed run would lose the tags of revision" << tagChangeRevision;
     changedTags.clear();
+    return Status();
 }
 
 // Replaces the tags file with the table, or removes it when the table is
 // empty (a file left behind would bring back deleted tags), then drops the
-// journal that the file now includes.
-void FastImportRepository::saveAnnotatedTags()
+// journal that the file now includes. A dry run has no repository to resume,
+// so a state file it cannot write (it may have no repository directory) is no
+// failure there, here and in the journal and the branch notes.
+Status FastImportRepository::saveAnnotatedTags()
 {
     const QString fileName = RepositoryFileNames::annotatedTagsFilePath(repositoryName, options.createDump);
-    if (annotatedTags.isEmpty())
-        QFile::remove(fileName);
-    else
-        PersistedTable::store(fileName, annotatedTags);
+    if (annotatedTags.isEmpty()) {
+        if (QFile::exists(fileName) && !QFile::remove(fileName))
+            return Failure() << "Cannot remove the emptied annotated tags file" << fileName
+                             << "of repository" << repositoryName;
+    } else if (!PersistedTable::store(fileName, annotatedTags) && !options.dryRun) {
+        return Failure() << "Cannot save the annotated tags of repository" << repositoryName
+                         << "to" << fileName;
+    }
     AnnotatedTagJournal(RepositoryFileNames::annotatedTagChangesFilePath(repositoryName, options.createDump)).remove();
     changedTags.clear();
+    return Status();
 }
 
 // A deleted ref takes the tag recorded from it with it, whether it was
@@ -271,16 +286,18 @@ void FastImportRepository::recoverAnnotatedTagsFromGit()
     }
 }
 
-void FastImportRepository::writeAnnotatedTags()
+Status FastImportRepository::writeAnnotatedTags()
 {
     // Saved before anything is sent, so the tags survive a failing process.
     const bool stateKept =
         QFile::exists(RepositoryFileNames::annotatedTagsFilePath(repositoryName, options.createDump))
         || QFile::exists(RepositoryFileNames::annotatedTagChangesFilePath(repositoryName, options.createDump));
-    if (!annotatedTags.isEmpty() || stateKept)
-        saveAnnotatedTags();
+    if (!annotatedTags.isEmpty() || stateKept) {
+        if (Status saved = saveAnnotatedTags(); !saved)
+            return saved;
+    }
     if (annotatedTags.isEmpty())
-        return;
+        return Status();
 
     printf("Finalising annotated tags for %s...", qPrintable(repositoryName));
     fflush(stdout);
@@ -288,7 +305,7 @@ void FastImportRepository::writeAnnotatedTags()
     if (!ensureImportRunning()) {
         printf("\n");
         fflush(stdout);
-        return;
+        return Status();
     }
 
     const bool addMetadata = options.addMetadata;
@@ -298,6 +315,7 @@ void FastImportRepository::writeAnnotatedTags()
     // again at the end of the next run: the notes kept for it are those
     // without them.
     const QHash<QString, QByteArray> notesBeforeTags = branchNotes;
+    const bool updatesNeverSent = !pendingResets.isEmpty() || !pendingDeletions.isEmpty();
     // In name order, so that every run writes the same stream.
     QStringList tagNames = annotatedTags.keys();
     std::sort(tagNames.begin(), tagNames.end());
@@ -306,6 +324,14 @@ void FastImportRepository::writeAnnotatedTags()
         const QByteArray tagName = it.key().toUtf8();
         const AnnotatedTag &tag = it.value();
 
+        // A revision that failed before its branch updates reached
+        // fast-import leaves its tags without the refs they name; they are
+        // recorded again when the revision is converted again.
+        if (updatesNeverSent && tag.revision == tagChangeRevision) {
+            qDebug() << "Not writing annotated tag" << it.key() << "of the unfinished revision"
+                     << tag.revision;
+            continue;
+        }
         // A tag copied from a tree without files has no commit to point to;
         // it stays pending until its branch gets one.
         if (branches.headMark(tag.taggedRef) == 0) {
@@ -349,6 +375,7 @@ void FastImportRepository::writeAnnotatedTags()
     fflush(stdout);
     if (options.createDump)
         branchNotes = notesBeforeTags;
+    return Status();
 }
 
 void FastImportRepository::loadBranchNotes()
@@ -401,9 +428,13 @@ void FastImportRepository::takeBranchNotesFromGit()
     }
 }
 
-void FastImportRepository::storeBranchNotes()
+Status FastImportRepository::storeBranchNotes()
 {
     if (branchNotes.isEmpty())
-        return;
-    PersistedTable::store(RepositoryFileNames::branchNotesFilePath(repositoryName, options.createDump), branchNotes);
+        return Status();
+    const QString fileName = RepositoryFileNames::branchNotesFilePath(repositoryName, options.createDump);
+    if (!PersistedTable::store(fileName, branchNotes) && !options.dryRun)
+        return Failure() << "Cannot save the branch notes of repository" << repositoryName
+                         << "to" << fileName;
+    return Status();
 }

@@ -18,8 +18,8 @@ Result<int> ForwardingRepository::prepareResume(int &)
 void ForwardingRepository::loadAnnotatedTags() {}
 void ForwardingRepository::loadBranchNotes() {}
 void ForwardingRepository::recoverLogFile() {}
-void ForwardingRepository::writeAnnotatedTags() {}
-void ForwardingRepository::storeBranchNotes() {}
+Status ForwardingRepository::writeAnnotatedTags() { return Status(); }
+Status ForwardingRepository::storeBranchNotes() { return Status(); }
 
 void ForwardingRepository::announceBranches()
 {
@@ -56,9 +56,9 @@ void ForwardingRepository::recordAnnotatedTag(const QString &branch, const QStri
     target->recordAnnotatedTag(branch, svnPrefix, revision, author, epoch, logMessage);
 }
 
-void ForwardingRepository::flushPendingUpdates()
+Status ForwardingRepository::flushPendingUpdates()
 {
-    target->flushPendingUpdates();
+    return target->flushPendingUpdates();
 }
 
 bool ForwardingRepository::hasBranch(const QString &branch) const

@@ -45,9 +45,9 @@ public:
     void recordAnnotatedTag(const QString &branch, const QString &svnPrefix, int revision,
                             const QByteArray &author, uint epoch,
                             const QByteArray &logMessage) override;
-    void writeAnnotatedTags() override;
-    void storeBranchNotes() override;
-    void flushPendingUpdates() override;
+    Status writeAnnotatedTags() override;
+    Status storeBranchNotes() override;
+    Status flushPendingUpdates() override;
     void finishRevision(int revision) override;
     bool hasBranch(const QString &branch) const override;
     QByteArray noteForBranch(const QString &branch) const override;

@@ -76,16 +76,16 @@ LoadResult load(const QString &fileName, QHash<QString, Value> &table)
 }
 
 // The new file replaces the old one only once it is complete, so a run that
-// dies while saving leaves the previous table. Failures are not reported.
+// dies while saving leaves the previous table. False when it could not be saved.
 template <typename Value>
-void store(const QString &fileName, const QHash<QString, Value> &table)
+[[nodiscard]] bool store(const QString &fileName, const QHash<QString, Value> &table)
 {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
-        return;
+        return false;
     QDataStream stream(&file);
     write(stream, table);
-    file.commit();
+    return stream.status() == QDataStream::Ok && file.commit();
 }
 
 } // namespace PersistedTable

@@ -57,9 +57,9 @@ public:
     virtual void recordAnnotatedTag(const QString &branch, const QString &svnPrefix, int revision,
                                     const QByteArray &author, uint epoch,
                                     const QByteArray &logMessage) = 0;
-    virtual void writeAnnotatedTags() = 0;
-    virtual void storeBranchNotes() = 0;
-    virtual void flushPendingUpdates() = 0;
+    virtual Status writeAnnotatedTags() = 0;
+    virtual Status storeBranchNotes() = 0;
+    virtual Status flushPendingUpdates() = 0;
     // After the last commit of a revision: the revision is complete in git.
     virtual void finishRevision(int revision) = 0;
     virtual bool hasBranch(const QString &branch) const = 0;

@@ -26,9 +26,9 @@ public:
                             const QByteArray &) override
     {
     }
-    void writeAnnotatedTags() override {}
-    void storeBranchNotes() override {}
-    void flushPendingUpdates() override {}
+    Status writeAnnotatedTags() override { return Status(); }
+    Status storeBranchNotes() override { return Status(); }
+    Status flushPendingUpdates() override { return Status(); }
     void finishRevision(int) override {}
     bool hasBranch(const QString &branch) const override;
     QByteArray noteForBranch(const QString &) const override { return QByteArray(); }

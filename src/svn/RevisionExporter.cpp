@@ -96,8 +96,10 @@ Status RevisionExporter::commitTransactions()
     // By name, not in hash order: forwarding repositories share a stream.
     QStringList names = m_repositories.keys();
     std::sort(names.begin(), names.end());
-    for (const QString &name : std::as_const(names))
-        m_repositories.value(name)->flushPendingUpdates();
+    for (const QString &name : std::as_const(names)) {
+        if (Status flushed = m_repositories.value(name)->flushPendingUpdates(); !flushed)
+            return flushed;
+    }
 
     for (auto it = m_transactions.begin(); it != m_transactions.end();) {
         Repository::Transaction &transaction = *it->second;

@@ -462,3 +462,33 @@ end match
     }
     EXPECT_EQ(dumps[0], dumps[1]);
 }
+
+// The tags of a revision are on disk before its refs can be: a tag journal
+// that cannot be written fails the revision instead of risking the tag.
+TEST(EndToEndBranches, UnwritableTagJournalFailsTheRevision)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_EQ(bench.commit({"mkdir", "trunk", "mkdir", "tags", "put", "@a", "trunk/a"}), 1);
+    ASSERT_EQ(bench.commit({"cp", "1", "trunk", "tags/v1"}), 2);
+    const QString rules = bench.writeRules("proj.rules", QByteArray(projectRules) + R"(
+match /tags/([^/]+)/
+  repository proj
+  branch refs/tags/\1
+  annotated true
+end match
+)");
+    ASSERT_EQ(bench.convert({"--rules", rules, "--max-rev", "1"}).exitCode, 0);
+    // A directory where the journal file would go.
+    ASSERT_TRUE(QDir().mkpath(bench.outputDirectory() + "/proj/annotatedTagChanges-proj"));
+
+    const auto result = bench.convert({"--rules", rules});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.standardError.contains(
+            "Cannot write the annotated tag journal \"proj/annotatedTagChanges-proj\" of "
+            "repository \"proj\" : a killed run would lose the tags of revision 2"))
+            << result.standardError.constData();
+    EXPECT_FALSE(result.standardOutput.contains("Exporting revision 2  done"));
+    EXPECT_TRUE(bench.revParse("proj", "refs/tags/v1").isEmpty());
+    EXPECT_FALSE(bench.revParse("proj", "master").isEmpty());
+}

@@ -65,13 +65,13 @@ TEST_F(BranchOperationsTest, QueuedResetAndDeletionStreamText)
         ASSERT_TRUE(repository.makeBranch(QStringLiteral("b"), 12, QStringLiteral("trunk"), 12).ok());
         EXPECT_TRUE(capture.containsText(QStringLiteral(
             "Creating branch: \"b\" from \"trunk\" ( 12 \"from branch trunk at r12 => r10\" )")));
-        repository.flushPendingUpdates();
+        EXPECT_TRUE(repository.flushPendingUpdates().ok());
         ASSERT_TRUE(repository.dropBranch(QStringLiteral("b"), 15).ok());
         EXPECT_TRUE(capture.containsText(
             QStringLiteral("WARN: backing up branch \"b\" to \"refs/tags/backups/b@15\"")));
-        repository.flushPendingUpdates();
+        EXPECT_TRUE(repository.flushPendingUpdates().ok());
         // Nothing queued: nothing written.
-        repository.flushPendingUpdates();
+        EXPECT_TRUE(repository.flushPendingUpdates().ok());
 
         const Status refused =
                 repository.makeBranch(QStringLiteral("c"), 16, QStringLiteral("nowhere"), 3);
@@ -122,7 +122,7 @@ TEST_F(BranchOperationsTest, DeletionsComeBeforeResetsAndEmptyBranchesStartWitho
         // Dropped and made again in one revision: the deletion goes first, one backup only.
         ASSERT_TRUE(repository.makeBranch(QStringLiteral("old"), 6, QStringLiteral("trunk"), 6).ok());
         ASSERT_TRUE(repository.dropBranch(QStringLiteral("old"), 6).ok());
-        repository.flushPendingUpdates();
+        EXPECT_TRUE(repository.flushPendingUpdates().ok());
     }
     const QByteArray mirror = read(QStringLiteral("gitlog-repo"));
     // The announcements come in hash order.
@@ -157,18 +157,18 @@ TEST_F(BranchOperationsTest, BranchesAndBackupsInGit)
 
     // Made from master as it was at revision 1.
     ASSERT_TRUE(repository->makeBranch(QStringLiteral("feature"), 3, QStringLiteral("master"), 1).ok());
-    repository->flushPendingUpdates();
+    EXPECT_TRUE(repository->flushPendingUpdates().ok());
     commitFiles(*repository, QStringLiteral("feature"), 3, {{QStringLiteral("f"), "f"}});
 
     // Reset of a branch with a live head from an earlier revision: backed up first.
     ASSERT_TRUE(repository->makeBranch(QStringLiteral("feature"), 4, QStringLiteral("master"), 4).ok());
-    repository->flushPendingUpdates();
+    EXPECT_TRUE(repository->flushPendingUpdates().ok());
     ASSERT_TRUE(repository->dropBranch(QStringLiteral("feature"), 5).ok());
     // A branch made and dropped in the same revision is not backed up (and,
     // deletions going first, ends up made).
     ASSERT_TRUE(repository->makeBranch(QStringLiteral("brief"), 5, QStringLiteral("master"), 5).ok());
     ASSERT_TRUE(repository->dropBranch(QStringLiteral("brief"), 5).ok());
-    repository->flushPendingUpdates();
+    EXPECT_TRUE(repository->flushPendingUpdates().ok());
     commitFiles(*repository, QStringLiteral("master"), 6, {{QStringLiteral("a"), "6"}});
     repository.reset();
 
@@ -211,14 +211,14 @@ TEST_F(BranchOperationsTest, DroppedTagRefRemovesItsPendingAnnotatedTag)
     ASSERT_TRUE(repository.dropBranch(QStringLiteral("refs/tags/keep"), 3).ok());
     ASSERT_TRUE(repository.makeBranch(QStringLiteral("refs/tags/keep"), 3, QStringLiteral("trunk"), 3).ok());
     ASSERT_TRUE(repository.dropBranch(QStringLiteral("plain"), 3).ok());
-    repository.flushPendingUpdates();
+    EXPECT_TRUE(repository.flushPendingUpdates().ok());
     EXPECT_TRUE(capture.containsText(QStringLiteral("Removing annotated tag \"rel\" for \"repo\"")));
     EXPECT_FALSE(capture.containsText(QStringLiteral("Removing annotated tag \"keep\" for \"repo\"")));
     // A tag recorded from a plain branch name goes with that branch.
     EXPECT_TRUE(capture.containsText(QStringLiteral("Removing annotated tag \"plain\" for \"repo\"")));
 
     StdoutCapture output;
-    repository.writeAnnotatedTags();
+    EXPECT_TRUE(repository.writeAnnotatedTags().ok());
     const QByteArray printed = output.finish();
     EXPECT_TRUE(printed.startsWith("Finalising annotated tags for repo..."));
     EXPECT_TRUE(printed.contains(" keep"));

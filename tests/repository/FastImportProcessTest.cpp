@@ -181,7 +181,7 @@ TEST_F(FastImportProcessTest, FailingFastImportMakesTheRunFail)
         commitFiles(*repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "a"}});
         // A ref name git refuses makes fast-import stop with an error.
         ASSERT_TRUE(repository->makeBranch(QStringLiteral("bad..name"), 2, QStringLiteral("master"), 1).ok());
-        repository->flushPendingUpdates();
+        EXPECT_TRUE(repository->flushPendingUpdates().ok());
         EXPECT_TRUE(repository->importStatus().ok());
         MessageCapture capture;
         const Status finished = repository->finish();
@@ -259,7 +259,7 @@ TEST_F(FastImportProcessTest, FastImportThatDiedMidRunFailsTheCommit)
     commitFiles(*repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "a"}});
     // A ref name git refuses makes fast-import stop with an error.
     ASSERT_TRUE(repository->makeBranch(QStringLiteral("bad..name"), 2, QStringLiteral("master"), 1).ok());
-    repository->flushPendingUpdates();
+    EXPECT_TRUE(repository->flushPendingUpdates().ok());
 
     MessageCapture capture;
     Status result;

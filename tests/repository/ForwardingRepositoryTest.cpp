@@ -96,7 +96,7 @@ TEST_F(ForwardingRepositoryTest, ChainOfPrefixesWritesIntoTheLastRepository)
 
     // Branch operations are not prefixed.
     ASSERT_TRUE(r1->makeBranch(QStringLiteral("side"), 4, QStringLiteral("master"), 3).ok());
-    r1->flushPendingUpdates();
+    EXPECT_TRUE(r1->flushPendingUpdates().ok());
 
     // Deleting the forwarding objects leaves the target usable.
     glued.reset();

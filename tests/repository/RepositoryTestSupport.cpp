@@ -141,7 +141,7 @@ void commitFiles(Repository &repository, const QString &branch, int revision,
         device->write(file.content);
         device->write("\n");
     }
-    repository.flushPendingUpdates();
+    EXPECT_TRUE(repository.flushPendingUpdates().ok());
     transaction->setCommitter("Test User <test@example.com>");
     transaction->setCommitTime(1000000000u + uint(revision));
     transaction->setMessage(message);

@@ -57,7 +57,7 @@ TEST_F(TagsAndNotesTest, TagCommandsAndTheTagsFileLayout)
         FastImportRepository repository(rule(QStringLiteral("repo")), options);
         StdoutCapture output;
         // No tags: nothing printed, no file.
-        repository.writeAnnotatedTags();
+        EXPECT_TRUE(repository.writeAnnotatedTags().ok());
         repository.recordAnnotatedTag(QStringLiteral("refs/tags/rel-1"),
                                       QStringLiteral("/tags/rel-1/"), 42, "Tagger <t@x>",
                                       3000000000u, "fix");
@@ -72,7 +72,7 @@ TEST_F(TagsAndNotesTest, TagCommandsAndTheTagsFileLayout)
         repository.recordAnnotatedTag(QStringLiteral("refs/tags/rel-1"),
                                       QStringLiteral("/tags/rel-1/"), 42, "Tagger <t@x>",
                                       3000000000u, "fix");
-        repository.writeAnnotatedTags();
+        EXPECT_TRUE(repository.writeAnnotatedTags().ok());
         printed = output.finish();
     }
     EXPECT_EQ(printed, QByteArray("\nCreating annotated tag rel-1 (refs/tags/rel-1) for repo\n"
@@ -94,7 +94,7 @@ TEST_F(TagsAndNotesTest, TagCommandsAndTheTagsFileLayout)
         FastImportRepository repository(rule(QStringLiteral("repo")), options);
         repository.loadAnnotatedTags();
         StdoutCapture output;
-        repository.writeAnnotatedTags();
+        EXPECT_TRUE(repository.writeAnnotatedTags().ok());
         printed = output.finish();
     }
     EXPECT_EQ(printed, QByteArray("Finalising annotated tags for repo... rel-1\n"));
@@ -111,7 +111,7 @@ TEST_F(TagsAndNotesTest, TagCommandsAndTheTagsFileLayout)
         FastImportRepository repository(rule(QStringLiteral("repo")), options);
         repository.loadAnnotatedTags();
         StdoutCapture output;
-        repository.writeAnnotatedTags();
+        EXPECT_TRUE(repository.writeAnnotatedTags().ok());
     }
     EXPECT_EQ(read(QStringLiteral("gitlog-repo")),
               QByteArray("progress Creating annotated tag neg from ref refs/heads/neg\n"
@@ -135,7 +135,7 @@ TEST_F(TagsAndNotesTest, DamagedTagsFilesLoadAsEmptyTables)
         repository.recordAnnotatedTag(QStringLiteral("refs/tags/before"), QStringLiteral("/b/"), 1,
                                       "A <a@b>", 1, "m");
         repository.loadAnnotatedTags();
-        repository.writeAnnotatedTags();
+        EXPECT_TRUE(repository.writeAnnotatedTags().ok());
         EXPECT_EQ(output.finish(),
                   QByteArray("\nCreating annotated tag before (refs/tags/before) for repo\n"));
         // An empty table leaves no file: a damaged one would be read again.
@@ -148,7 +148,7 @@ TEST_F(TagsAndNotesTest, DamagedTagsFilesLoadAsEmptyTables)
     repository.recordAnnotatedTag(QStringLiteral("refs/tags/before"), QStringLiteral("/b/"), 1,
                                   "A <a@b>", 1, "m");
     repository.loadAnnotatedTags();
-    repository.writeAnnotatedTags();
+    EXPECT_TRUE(repository.writeAnnotatedTags().ok());
     EXPECT_TRUE(output.finish().endsWith("Finalising annotated tags for repo... t\n"));
 }
 
@@ -163,7 +163,7 @@ TEST_F(TagsAndNotesTest, RecordingTheSameTagNameAgainReplacesIt)
                                       3, "A <a@b>", 10, "first");
         repository.recordAnnotatedTag(QStringLiteral("rel-2"), QStringLiteral("/branches/rel-2/"), 4,
                                       "B <b@c>", 11, "");
-        repository.writeAnnotatedTags();
+        EXPECT_TRUE(repository.writeAnnotatedTags().ok());
         printed = output.finish();
     }
     EXPECT_EQ(printed, QByteArray("\nCreating annotated tag rel-2 (refs/tags/rel-2) for repo\n"
@@ -184,14 +184,14 @@ TEST_F(TagsAndNotesTest, NotesOnCommitsAndTagMetadataAppendedOnce)
         repository.loadBranchNotes();
         commitFiles(repository, QStringLiteral("master"), 1, {{QStringLiteral("a"), "a"}}, {}, "one");
         ASSERT_TRUE(repository.makeBranch(QStringLiteral("refs/tags/rel-1"), 2, QStringLiteral("master"), 1).ok());
-        repository.flushPendingUpdates();
+        EXPECT_TRUE(repository.flushPendingUpdates().ok());
         EXPECT_EQ(repository.noteForBranch(QStringLiteral("refs/tags/rel-1")),
                   QByteArray("svn path=/trunk/; revision=1\n"));
         StdoutCapture quiet;
         repository.recordAnnotatedTag(QStringLiteral("refs/tags/rel-1"), QStringLiteral("/tags/rel-1/"),
                                       2, "Tagger <t@x>", 2000, "tagging");
-        repository.writeAnnotatedTags();
-        repository.storeBranchNotes();
+        EXPECT_TRUE(repository.writeAnnotatedTags().ok());
+        EXPECT_TRUE(repository.storeBranchNotes().ok());
     }
     const QByteArray mirror = read(QStringLiteral("gitlog-repo"));
     const QByteArray firstNote = "commit refs/notes/commits\nmark :18446744073709551615\n"
@@ -231,8 +231,8 @@ TEST_F(TagsAndNotesTest, NotesOnCommitsAndTagMetadataAppendedOnce)
         repository.loadAnnotatedTags();
         repository.loadBranchNotes();
         StdoutCapture quiet;
-        repository.writeAnnotatedTags();
-        repository.storeBranchNotes();
+        EXPECT_TRUE(repository.writeAnnotatedTags().ok());
+        EXPECT_TRUE(repository.storeBranchNotes().ok());
     }
     EXPECT_FALSE(read(QStringLiteral("gitlog-repo")).contains("Appending Git note"));
     EXPECT_FALSE(read(QStringLiteral("gitlog-repo")).contains("Adding Git note"));
@@ -292,7 +292,7 @@ TEST_F(TagsAndNotesTest, WriteNoteAppendingRules)
     // A run without notes leaves an existing branch-notes file alone.
     write(QStringLiteral("repo/branchNotes-repo"), "old contents");
     FastImportRepository empty(rule(QStringLiteral("other")), options);
-    empty.storeBranchNotes();
+    EXPECT_TRUE(empty.storeBranchNotes().ok());
     EXPECT_EQ(read(QStringLiteral("repo/branchNotes-repo")), QByteArray("old contents"));
 }
 

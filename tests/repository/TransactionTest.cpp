@@ -364,9 +364,9 @@ TEST_F(TransactionTest, BranchNamesWithALineFeedAreRefused)
         repository.recordAnnotatedTag(QStringLiteral("refs/tags/bad\ntag"), QStringLiteral("/t/"), 1,
                                       "A <a@b>", 1, "m");
     }
-    repository.flushPendingUpdates();
+    EXPECT_TRUE(repository.flushPendingUpdates().ok());
     StdoutCapture output;
-    repository.writeAnnotatedTags();
+    EXPECT_TRUE(repository.writeAnnotatedTags().ok());
     EXPECT_EQ(output.finish(), QByteArray());
     EXPECT_EQ(read(QStringLiteral("gitlog-repo")), QByteArray());
 }

@@ -120,7 +120,8 @@ void RecordingRepository::recordAnnotatedTag(const QString &branch, const QStrin
                    .arg(QString::fromUtf8(author)).arg(epoch).arg(QString::fromUtf8(logMessage)));
 }
 
-void RecordingRepository::flushPendingUpdates()
+Status RecordingRepository::flushPendingUpdates()
 {
     record(QStringLiteral("flushPendingUpdates"));
+    return Status();
 }

@@ -61,9 +61,9 @@ public:
     void recordAnnotatedTag(const QString &branch, const QString &svnPrefix, int revision,
                             const QByteArray &author, uint epoch,
                             const QByteArray &logMessage) override;
-    void writeAnnotatedTags() override {}
-    void storeBranchNotes() override {}
-    void flushPendingUpdates() override;
+    Status writeAnnotatedTags() override { return Status(); }
+    Status storeBranchNotes() override { return Status(); }
+    Status flushPendingUpdates() override;
     void finishRevision(int) override {}
     bool hasBranch(const QString &) const override { return true; }
     QByteArray noteForBranch(const QString &) const override { return QByteArray(); }
