@@ -7,7 +7,6 @@
 #include <QDebug>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include <apr_general.h>
 #include <svn_dirent_uri.h>
@@ -33,11 +32,12 @@ Status SvnSource::initializeSvnLibraries()
 {
     if (apr_initialize() != APR_SUCCESS)
         return Failure() << "You lose at apr_initialize().";
-    static bool terminationRegistered = false;
-    if (!terminationRegistered) {
-        atexit(apr_terminate);
-        terminationRegistered = true;
-    }
+    // Ends APR when the process ends, after every pool of the run is gone.
+    struct AprTermination
+    {
+        ~AprTermination() { apr_terminate(); }
+    };
+    static const AprTermination termination;
     return Status();
 }
 
