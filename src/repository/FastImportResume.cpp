@@ -72,8 +72,11 @@ void FastImportRepository::setAsideDamagedMarksFile() const
     QFile::remove(damagedName);
     if (!QFile::rename(marksFileName, damagedName))
         return;
+    // fast-import refuses to start without the file it is told to import.
     QFile marks(marksFileName);
-    marks.open(QIODevice::WriteOnly);
+    if (!marks.open(QIODevice::WriteOnly))
+        qWarning() << "WARN:" << repositoryName << "cannot make a new marks file" << marksFileName
+                   << ":" << qPrintable(marks.errorString());
     qWarning() << "WARN:" << repositoryName << "the damaged marks file was kept as" << damagedName
                << "and its commits will be converted again";
 }

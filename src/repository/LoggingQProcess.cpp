@@ -2,6 +2,7 @@
 
 #include "repository/RepositoryFileNames.h"
 
+#include <QDebug>
 #include <QFile>
 
 #include <fcntl.h>
@@ -43,7 +44,9 @@ LoggingQProcess::LoggingQProcess(const QString &repositoryName, bool mirror)
     if (mirror) {
         mirrorEnabled = true;
         mirrorFile.setFileName(RepositoryFileNames::mirrorFileName(repositoryName));
-        mirrorFile.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        if (!mirrorFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            qWarning() << "WARN: cannot write the copy of the stream" << mirrorFile.fileName()
+                       << ":" << qPrintable(mirrorFile.errorString());
     }
 
 #ifdef F_SETPIPE_SZ
