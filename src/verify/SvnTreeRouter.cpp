@@ -61,39 +61,34 @@ QString SvnTreeRouter::branchKey(const QString &repository, const QString &branc
     return repository + QLatin1Char('\n') + branch;
 }
 
-QString SvnTreeRouter::effectiveRepository(const QString &name) const
+// Follows the forwarding rules from name to the repository that writes, and
+// collects the prefixes on the way: each step puts its prefix in front of
+// what it forwards. The walk is bounded, so a forwarding loop cannot hang it.
+SvnTreeRouter::Forwarding SvnTreeRouter::forwardingOf(const QString &name) const
 {
-    QString current = name;
+    Forwarding forwarding{name, QByteArray()};
     for (int depth = 0; depth < m_settings.repositoryRules.size(); ++depth) {
         const RepositoryRule *found = nullptr;
         for (const RepositoryRule &rule : m_settings.repositoryRules) {
-            if (rule.name == current)
-                found = &rule;
-        }
-        if (!found || found->targetName.isEmpty())
-            return current;
-        current = found->targetName;
-    }
-    return current;
-}
-
-QByteArray SvnTreeRouter::forwardingPrefix(const QString &name) const
-{
-    // Each forwarding step puts its prefix in front of what it forwards.
-    QByteArray prefix;
-    QString current = name;
-    for (int depth = 0; depth < m_settings.repositoryRules.size(); ++depth) {
-        const RepositoryRule *found = nullptr;
-        for (const RepositoryRule &rule : m_settings.repositoryRules) {
-            if (rule.name == current)
+            if (rule.name == forwarding.repository)
                 found = &rule;
         }
         if (!found || found->targetName.isEmpty())
             break;
-        prefix = found->prefix.toUtf8() + prefix;
-        current = found->targetName;
+        forwarding.prefix = found->prefix.toUtf8() + forwarding.prefix;
+        forwarding.repository = found->targetName;
     }
-    return prefix;
+    return forwarding;
+}
+
+QString SvnTreeRouter::effectiveRepository(const QString &name) const
+{
+    return forwardingOf(name).repository;
+}
+
+QByteArray SvnTreeRouter::forwardingPrefix(const QString &name) const
+{
+    return forwardingOf(name).prefix;
 }
 
 bool SvnTreeRouter::branchTrees(int revision, QHash<QString, TreeNodePointer> *trees)

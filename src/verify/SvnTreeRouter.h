@@ -78,6 +78,12 @@ private:
                            apr_pool_t *pool);
     QByteArray cacheKey(int listIndex, const QByteArray &path, const QByteArray &what,
                         apr_pool_t *pool) const;
+    struct Forwarding
+    {
+        QString repository;
+        QByteArray prefix;
+    };
+    Forwarding forwardingOf(const QString &name) const;
     QString effectiveRepository(const QString &name) const;
     QByteArray forwardingPrefix(const QString &name) const;
     void boundCaches();
