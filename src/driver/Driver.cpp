@@ -28,14 +28,14 @@ CommandLineParser &options()
     return *CommandLineParser::instance();
 }
 
-// The option's value as a signed 32-bit number; fallback when absent or unusable.
-int integerOption(const char *name, const char *fallback = "0", int unusable = 0)
+// The option's value as a signed 32-bit number; fallback when absent, 0 when unusable.
+int integerOption(const char *name, const char *fallback = "0")
 {
     bool ok = false;
     const int value = options()
                           .optionValue(QString::fromLatin1(name), QString::fromLatin1(fallback))
                           .toInt(&ok, 10);
-    return ok ? value : unusable;
+    return ok ? value : 0;
 }
 
 void printUsage()

@@ -21,16 +21,8 @@ namespace {
 // counted in the rule statistics: nothing is exported here.
 bool ignoredByRules(const QList<MatchRule> &ruleList, const QString &matchedPath, int revision)
 {
-    for (const MatchRule &rule : ruleList) {
-        if (rule.minRevision > revision)
-            continue;
-        if (rule.maxRevision != -1 && rule.maxRevision < revision)
-            continue;
-        if (rule.pattern.indexIn(matchedPath) != 0)
-            continue;
-        return rule.action == RuleAction::Ignore;
-    }
-    return false;
+    const MatchRule *rule = PathRouting::firstMatchingRule(ruleList, matchedPath, revision);
+    return rule && rule->action == RuleAction::Ignore;
 }
 
 void printProgressDot()
@@ -58,9 +50,7 @@ const MatchRule *RevisionExporter::findCopySourceRule(const QList<MatchRule> &ru
     // Unlike the lookup for changed paths, Ignore rules are passed over here,
     // so that a later rule can claim a source an earlier Ignore rule covers.
     for (const MatchRule &rule : ruleList) {
-        if (rule.minRevision > copyFromRevision)
-            continue;
-        if (rule.maxRevision != -1 && rule.maxRevision < copyFromRevision)
+        if (!PathRouting::inForceAt(rule, copyFromRevision))
             continue;
         if (rule.action == RuleAction::Ignore)
             continue;

@@ -19,13 +19,16 @@ QString expandTemplate(const QRegExp &pattern, const QString &text, const QStrin
 
 namespace PathRouting {
 
+bool inForceAt(const MatchRule &rule, int revision)
+{
+    return rule.minRevision <= revision && (rule.maxRevision == -1 || rule.maxRevision >= revision);
+}
+
 const MatchRule *firstMatchingRule(const QList<MatchRule> &ruleList, const QString &path,
                                    int revision)
 {
     for (const MatchRule &rule : ruleList) {
-        if (rule.minRevision > revision)
-            continue;
-        if (rule.maxRevision != -1 && rule.maxRevision < revision)
+        if (!inForceAt(rule, revision))
             continue;
         if (rule.pattern.indexIn(path) != 0)
             continue;

@@ -12,6 +12,9 @@
 // verifier share, so that both read a rules file the same way.
 namespace PathRouting {
 
+// Whether the rule's min revision and max revision admit the revision.
+bool inForceAt(const MatchRule &rule, int revision);
+
 // The first rule of the list that covers path (a directory ending in "/") at
 // revision; null when none does. Counts nothing.
 const MatchRule *firstMatchingRule(const QList<MatchRule> &ruleList, const QString &path,

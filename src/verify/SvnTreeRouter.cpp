@@ -101,9 +101,7 @@ bool SvnTreeRouter::branchTrees(int revision, QHash<QString, TreeNodePointer> *t
     m_rulesInForce.clear();
     for (const QList<MatchRule> &list : std::as_const(m_settings.matchRuleLists)) {
         for (const MatchRule &rule : list) {
-            const bool inForce = rule.minRevision <= revision
-                    && (rule.maxRevision == -1 || rule.maxRevision >= revision);
-            m_rulesInForce += inForce ? '1' : '0';
+            m_rulesInForce += PathRouting::inForceAt(rule, revision) ? '1' : '0';
         }
         m_rulesInForce += '|';
     }
