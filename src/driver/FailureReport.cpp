@@ -6,8 +6,9 @@ void reportFailure(const Failure &failure)
 {
     if (failure.wasReported())
         return;
-    const QString message = failure.message();
-    if (failure.isFatal())
-        qFatal("%s", qPrintable(message));
-    qCritical().noquote() << message;
+    // A fatal failure reads the same as a critical one; it differs only in
+    // ending the run where it happened, which is the caller's part. Ending
+    // through the logger's fatal level would abort the process instead:
+    // status 134, maybe a core file, and no repository finished.
+    qCritical().noquote() << failure.message();
 }

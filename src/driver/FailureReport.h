@@ -2,8 +2,7 @@
 
 #include "common/Failure.h"
 
-// Reports a failure that came up to the driver: a critical one through the
-// logger's critical level, after which the caller ends the run with its exit
-// code; a fatal one through the logger's fatal level, which ends the process
-// at once and does not return.
+// Reports a failure that came up to the driver through the logger's critical
+// level, after which the caller ends the run with exit code 1. A failure whose
+// cause was printed where it happened is not printed again.
 void reportFailure(const Failure &failure);

@@ -186,16 +186,16 @@ TEST_F(RulesLoaderFaults, TheFirstFaultStopsTheLoading)
     EXPECT_TRUE(set.matchRuleLists().isEmpty());
 }
 
-// The program reports a rules fault on standard error through the fatal
-// message path, which aborts it before anything is converted.
-TEST_F(RulesLoaderFaults, TheProgramAbortsWithTheMessage)
+// The program reports a rules fault on standard error and exits with 1
+// before anything is converted.
+TEST_F(RulesLoaderFaults, TheProgramStopsWithTheMessage)
 {
     directory.write("bad.rules", "create repository r\nend repository\nmatch /x/\n  action copy\nend match\n");
     const TestSupport::CommandResult result = TestSupport::shell(
         QStringLiteral("'%1' --rules bad.rules --identity-domain x.org /nonexistent/svn; echo \"exit status $?\"")
             .arg(TestSupport::tallowmereBinary()),
         directory.path());
-    EXPECT_TRUE(result.standardOutput.endsWith("exit status 134\n")) << result.standardOutput.constData();
+    EXPECT_TRUE(result.standardOutput.endsWith("exit status 1\n")) << result.standardOutput.constData();
     EXPECT_TRUE(result.standardError.split('\n').contains("Invalid action \"copy\" on line 4"))
         << result.standardError.constData();
     EXPECT_FALSE(QFileInfo::exists(directory.path() + "/r"));
