@@ -119,17 +119,18 @@ int Driver::run()
         return 1;
     }
     readRevisionBounds();
-    // Before any repository is created or opened: a conversion that could
-    // only end in a dead fast-import must not begin.
-    if (!readIdentities())
+    // Every input is read before any repository is created or opened: a
+    // conversion that could only end in a dead fast-import, or that would
+    // convert other revisions or identities than the user chose, must not
+    // begin.
+    if (!readIdentities() || !setUpSource() || !readRevisionFilter())
         return 1;
 
     const int firstRevision = negotiateResume();
     if (firstRevision < 0)
         return 1;
+    m_source->assignRepositories(m_repositories);
 
-    if (!setUpSource())
-        return 1;
     const bool converted = convertRevisions(firstRevision);
     const bool finished = finishRepositories();
     m_statistics->printReport();
@@ -203,7 +204,12 @@ void Driver::readRevisionBounds()
 bool Driver::readIdentities()
 {
     const QString &fileName = m_options.identityMapFile;
-    const IdentityMapContents contents = readIdentityMap(fileName);
+    const Result<IdentityMapContents> read = readIdentityMap(fileName);
+    if (!read) {
+        reportFailure(read.failure());
+        return false;
+    }
+    const IdentityMapContents &contents = read.value();
     if (contents.rejectedLines.isEmpty()) {
         m_identities = contents.identities;
         return true;
@@ -312,9 +318,20 @@ bool Driver::setUpSource()
     m_source = opened.takeValue();
     m_source->assignOptions(m_options.exportOptions);
     m_source->assignMatchRules(m_rules->matchRuleLists(), &*m_statistics);
-    m_source->assignRepositories(m_repositories);
     m_source->assignIdentityMap(m_identities);
     m_source->assignIdentityDomain(identityDomain());
+    return true;
+}
+
+bool Driver::readRevisionFilter()
+{
+    Result<RevisionSet> read = readRevisionList(m_options.revisionsFile,
+                                                [this] { return m_source->latestRevision(); });
+    if (!read) {
+        reportFailure(read.failure());
+        return false;
+    }
+    m_revisionFilter = read.takeValue();
     return true;
 }
 
@@ -324,13 +341,10 @@ bool Driver::convertRevisions(int firstRevision)
     // Revisions beyond the newest one do not exist; asking for them would only
     // fail the run after everything else was converted.
     const int lastRevision = m_maxRev >= 1 ? std::min(m_maxRev, latest) : latest;
-    const RevisionSet revisionFilter = readRevisionList(
-        m_options.revisionsFile,
-        [this] { return m_source->latestRevision(); });
-    const bool filterActive = !revisionFilter.isEmpty();
+    const bool filterActive = !m_revisionFilter.isEmpty();
 
     for (qint64 revision = firstRevision; revision <= lastRevision; ++revision) {
-        if (filterActive && !revisionFilter.contains(int(revision))) {
+        if (filterActive && !m_revisionFilter.contains(int(revision))) {
             printf(".");
             fflush(stdout);
             continue;

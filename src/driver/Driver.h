@@ -3,6 +3,7 @@
 #include "common/Failure.h"
 #include "driver/DriverOptions.h"
 #include "driver/IdentityMap.h"
+#include "driver/RevisionList.h"
 #include "driver/RuleStatistics.h"
 
 #include <QHash>
@@ -41,6 +42,8 @@ private:
     PassResult createRepositoriesPass(int &cutoff, int &minRev);
     // False when the source cannot be opened; the cause has been reported.
     bool setUpSource();
+    // False, after reporting it, when the revisions file cannot be used.
+    bool readRevisionFilter();
     QString identityDomain() const;
     bool convertRevisions(int firstRevision);
     bool finishRepositories();
@@ -61,6 +64,7 @@ private:
     std::vector<std::unique_ptr<Repository>> m_ownedRepositories;
     QHash<QString, Repository *> m_repositories;
     IdentityMap m_identities;
+    RevisionSet m_revisionFilter; // empty: every revision
     int m_resumeFrom = 0;
     int m_maxRev = 0;
 };

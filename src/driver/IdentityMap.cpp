@@ -4,7 +4,6 @@
 
 #include <QFile>
 #include <QPair>
-#include <cstdio>
 
 namespace {
 
@@ -47,7 +46,7 @@ QByteArray withoutLineBreak(QByteArray line)
 
 } // namespace
 
-IdentityMapContents readIdentityMap(const QString &fileName)
+Result<IdentityMapContents> readIdentityMap(const QString &fileName)
 {
     IdentityMapContents contents;
     if (fileName.isEmpty())
@@ -55,9 +54,9 @@ IdentityMapContents readIdentityMap(const QString &fileName)
 
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
-        fprintf(stderr, "Could not open file %s: %s", fileName.toLocal8Bit().constData(),
-                file.errorString().toLocal8Bit().constData());
-        return contents;
+        return Failure::fatal(QString::asprintf("Could not open file %s: %s",
+                                                fileName.toLocal8Bit().constData(),
+                                                file.errorString().toLocal8Bit().constData()));
     }
 
     LineReader reader(file, fileName);

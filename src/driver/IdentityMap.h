@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Failure.h"
 #include "svn/IdentityMap.h"
 
 #include <QByteArray>
@@ -22,4 +23,6 @@ struct IdentityMapContents
 };
 
 // Reads an identity map file; an empty name gives an empty map without a word.
-IdentityMapContents readIdentityMap(const QString &fileName);
+// A file that cannot be read is a failure: converting with made-up identities
+// instead of the ones the user meant would have to be done again.
+Result<IdentityMapContents> readIdentityMap(const QString &fileName);

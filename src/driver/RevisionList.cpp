@@ -76,17 +76,17 @@ void addRange(const QString &line, const QString &first, const QString &last, La
 
 } // namespace
 
-RevisionSet readRevisionList(const QString &fileName, const std::function<int()> &latestRevision)
+Result<RevisionSet> readRevisionList(const QString &fileName, const std::function<int()> &latestRevision)
 {
     RevisionSet revisions;
     if (fileName.isEmpty())
         return revisions;
 
+    const QByteArray name = fileName.toLocal8Bit();
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
-        fprintf(stderr, "Could not open file %s: %s\n", fileName.toLocal8Bit().constData(),
-                file.errorString().toLocal8Bit().constData());
-        return revisions;
+        return Failure::fatal(QString::asprintf("Could not open file %s: %s", name.constData(),
+                                                file.errorString().toLocal8Bit().constData()));
     }
 
     QRegExp linePattern(QStringLiteral("(\\d+)\\s*(?:-\\s*(\\d+|HEAD))?"), Qt::CaseSensitive, QRegExp::RegExp);
@@ -105,6 +105,10 @@ RevisionSet readRevisionList(const QString &fileName, const std::function<int()>
             addSingleRevision(line, first, revisions);
         else
             addRange(line, first, last, latest, revisions);
+    }
+    if (revisions.isEmpty()) {
+        return Failure::fatal(QString::asprintf(
+                "The revisions file %s names no revision to convert", name.constData()));
     }
     return revisions;
 }

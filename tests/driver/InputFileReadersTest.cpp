@@ -27,6 +27,7 @@ RevisionSet revisions(std::initializer_list<int> numbers)
 struct RevisionListResult
 {
     RevisionSet revisions;
+    QString failure; // empty when the file was read
     QByteArray standardError;
     int latestRevisionCalls = 0;
 };
@@ -40,7 +41,13 @@ RevisionListResult readList(const QTemporaryDir &directory, const QByteArray &co
         ++result.latestRevisionCalls;
         return latest;
     };
-    result.standardError = captureStderr([&] { result.revisions = readRevisionList(path, latestRevision); });
+    result.standardError = captureStderr([&] {
+        const Result<RevisionSet> read = readRevisionList(path, latestRevision);
+        if (read)
+            result.revisions = read.value();
+        else
+            result.failure = read.failure().message();
+    });
     return result;
 }
 
@@ -57,9 +64,10 @@ IdentityMapResult readMap(const QTemporaryDir &directory, const QByteArray &cont
     TestSupport::writeFile(path, contents);
     IdentityMapResult result;
     result.standardError = captureStderr([&] {
-        const IdentityMapContents read = readIdentityMap(path);
-        result.identities = read.identities;
-        result.rejectedLines = read.rejectedLines;
+        const Result<IdentityMapContents> read = readIdentityMap(path);
+        ASSERT_TRUE(read.ok());
+        result.identities = read.value().identities;
+        result.rejectedLines = read.value().rejectedLines;
     });
     return result;
 }
@@ -150,17 +158,19 @@ TEST(IdentityMap, IdentitiesGitWouldRefuseAreAllRejected)
     EXPECT_EQ(result.rejectedLines.at(9).text, QByteArray("cr Carriage\rReturn <cr@example.com>"));
 }
 
-TEST(IdentityMap, MissingFileReportsWithoutLineBreakAndEmptyNameIsSilent)
+TEST(IdentityMap, MissingFileIsAFailureAndEmptyNameIsSilent)
 {
     QTemporaryDir directory;
     const QString missing = directory.filePath("absent.txt");
-    IdentityMap identities;
-    const QByteArray message = captureStderr([&] { identities = readIdentityMap(missing).identities; });
-    EXPECT_TRUE(identities.isEmpty());
-    EXPECT_EQ(message.toStdString(), "Could not open file " + missing.toStdString() + ": No such file or directory");
+    const Result<IdentityMapContents> absent = readIdentityMap(missing);
+    ASSERT_FALSE(absent.ok());
+    EXPECT_EQ(absent.failure().message(), "Could not open file " + missing + ": No such file or directory");
 
-    const QByteArray silent = captureStderr([&] { identities = readIdentityMap(QString()).identities; });
-    EXPECT_TRUE(identities.isEmpty());
+    const QByteArray silent = captureStderr([&] {
+        const Result<IdentityMapContents> none = readIdentityMap(QString());
+        ASSERT_TRUE(none.ok());
+        EXPECT_TRUE(none.value().identities.isEmpty());
+    });
     EXPECT_TRUE(silent.isEmpty());
 }
 
@@ -217,9 +227,6 @@ TEST(RevisionList, HugeRangesStopAtTheNewestRevision)
     EXPECT_EQ(result.revisions, revisions({2147483640, 2147483641, 2147483642, 2147483643, 2147483644,
                                            2147483645, 2147483646, 2147483647}));
 
-    result = readList(directory, "100-200\n", 50);
-    EXPECT_TRUE(result.revisions.isEmpty());
-    EXPECT_TRUE(result.standardError.isEmpty());
 }
 
 TEST(RevisionList, PlainNumbersNeverAskForTheNewestRevision)
@@ -230,26 +237,31 @@ TEST(RevisionList, PlainNumbersNeverAskForTheNewestRevision)
     EXPECT_EQ(result.latestRevisionCalls, 0);
 }
 
-TEST(RevisionList, MissingFileAndEmptyName)
+// A file that cannot be read, or that names no revision there is, would
+// otherwise convert every revision.
+TEST(RevisionList, MissingFileOrNoRevisionIsAFailureAndEmptyNameIsSilent)
 {
     QTemporaryDir directory;
     const QString missing = directory.filePath("absent.txt");
     int calls = 0;
     const std::function<int()> latest = [&calls] { return ++calls; };
-    RevisionSet result;
-    const QByteArray message = captureStderr([&] { result = readRevisionList(missing, latest); });
-    EXPECT_TRUE(result.isEmpty());
-    EXPECT_EQ(message.toStdString(), "Could not open file " + missing.toStdString() + ": No such file or directory\n");
+    const Result<RevisionSet> absent = readRevisionList(missing, latest);
+    ASSERT_FALSE(absent.ok());
+    EXPECT_EQ(absent.failure().message(), "Could not open file " + missing + ": No such file or directory");
 
-    const QByteArray silent = captureStderr([&] { result = readRevisionList(QString(), latest); });
-    EXPECT_TRUE(result.isEmpty());
+    const QByteArray silent = captureStderr([&] {
+        const Result<RevisionSet> none = readRevisionList(QString(), latest);
+        ASSERT_TRUE(none.ok());
+        EXPECT_TRUE(none.value().isEmpty());
+    });
     EXPECT_TRUE(silent.isEmpty());
     EXPECT_EQ(calls, 0);
 
-    // An empty file yields nothing and prints nothing.
-    const RevisionListResult empty = readList(directory, "");
-    EXPECT_TRUE(empty.revisions.isEmpty());
-    EXPECT_TRUE(empty.standardError.isEmpty());
+    const QString noRevision = "The revisions file " + directory.filePath("revisions.txt")
+                               + " names no revision to convert";
+    EXPECT_EQ(readList(directory, "").failure, noRevision);
+    EXPECT_EQ(readList(directory, "# none yet\n").failure, noRevision);
+    EXPECT_EQ(readList(directory, "100-200\n", 50).failure, noRevision);
 }
 
 // As with --identity-map <(...) and --revisions-file <(...): the writer may
@@ -260,18 +272,20 @@ TEST(InputFileReaders, FilesFromPipesWhoseWriterIsStillBusy)
     const QString identityPipe = directory.filePath("identities.fifo");
     const pid_t identityWriter = fifoWithSlowWriter(identityPipe, "jdoe = John Doe <jdoe@example.com>\n");
     ASSERT_GT(identityWriter, 0);
-    const IdentityMapContents identities = readIdentityMap(identityPipe);
+    const Result<IdentityMapContents> identities = readIdentityMap(identityPipe);
     waitpid(identityWriter, nullptr, 0);
     IdentityMap expected;
     expected.insert("jdoe", "John Doe <jdoe@example.com>");
-    EXPECT_EQ(identities.identities, expected);
+    ASSERT_TRUE(identities.ok());
+    EXPECT_EQ(identities.value().identities, expected);
 
     const QString revisionPipe = directory.filePath("revisions.fifo");
     const pid_t revisionWriter = fifoWithSlowWriter(revisionPipe, "3\n5-6\n");
     ASSERT_GT(revisionWriter, 0);
-    const RevisionSet revisionList = readRevisionList(revisionPipe, [] { return 10; });
+    const Result<RevisionSet> revisionList = readRevisionList(revisionPipe, [] { return 10; });
     waitpid(revisionWriter, nullptr, 0);
-    EXPECT_EQ(revisionList, revisions({3, 5, 6}));
+    ASSERT_TRUE(revisionList.ok());
+    EXPECT_EQ(revisionList.value(), revisions({3, 5, 6}));
 }
 
 TEST(InputFileReaders, OverlongLinesAreSkippedWithAMessage)

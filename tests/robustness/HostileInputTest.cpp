@@ -147,7 +147,7 @@ TEST(HostileInput, BinaryIdentityMapAndRevisionList)
     QByteArray binary("a\0b = N <n@x>\n", 14);
     binary += QByteArray(10 * 1024 * 1024, 'z') + "\n\xff\xfe\x00 = \x01\n";
     TestSupport::writeFile(dir.path() + "/ids", binary);
-    TestSupport::writeFile(dir.path() + "/revs", binary);
+    TestSupport::writeFile(dir.path() + "/revs", binary + "1\n");
     QDir().mkpath(dir.path() + "/work");
     const auto result = TestSupport::run(TestSupport::tallowmereBinary(),
                                          {QStringLiteral("--rules"), dir.path() + "/rules",
