@@ -7,6 +7,7 @@
 #include "driver/OptionTable.h"
 #include "driver/RevisionList.h"
 #include "repository/FastImportRepository.h"
+#include "repository/MessageFilter.h"
 #include "repository/Repository.h"
 #include "rules/RulesFileSet.h"
 #include "svn/SvnSource.h"
@@ -123,7 +124,7 @@ int Driver::run()
     // conversion that could only end in a dead fast-import, or that would
     // convert other revisions or identities than the user chose, must not
     // begin.
-    if (!readIdentities() || !setUpSource() || !readRevisionFilter())
+    if (!readIdentities() || !checkMessageFilter() || !setUpSource() || !readRevisionFilter())
         return 1;
 
     const int firstRevision = negotiateResume();
@@ -221,6 +222,17 @@ bool Driver::readIdentities()
                   file.constData(), rejected.lineNumber, rejected.text.constData());
     qCritical("Nothing was converted: mend the identity map %s and run again", file.constData());
     return false;
+}
+
+bool Driver::checkMessageFilter() const
+{
+    const std::optional<QString> &filter = m_options.repositoryOptions.messageFilter;
+    if (!filter)
+        return true;
+    const Status startable = MessageFilter::checkCanStart(*filter);
+    if (!startable)
+        reportFailure(startable.failure());
+    return startable.ok();
 }
 
 int Driver::negotiateResume()

@@ -36,6 +36,8 @@ private:
     // False when the identity map holds identities git would refuse; every
     // such line has then been reported.
     bool readIdentities();
+    // False, after reporting it, when the message filter cannot be started.
+    bool checkMessageFilter() const;
     // Returns the first revision to convert, or -1 when the run must end with 1.
     int negotiateResume();
     enum class PassResult { Complete, Repeat, Failed };

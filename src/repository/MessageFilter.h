@@ -8,13 +8,24 @@
 
 #include <optional>
 
-// Passes commit messages through the user's filter program (--msg-filter):
-// the message goes to its standard input, its standard output is the new
-// message. Without a program the message stays as it is.
+// Passes commit messages through the user's filter (--msg-filter): the
+// message goes to its standard input, its standard output is the new message.
+// Without a filter the message stays as it is.
+//
+// The filter is a command, run the way git runs the commands it is given: a
+// plain program name or path is started as it is; a command with blanks,
+// quotes or other shell characters (such as "tr a-z A-Z") is run through
+// /bin/sh -c.
 class MessageFilter
 {
 public:
-    explicit MessageFilter(std::optional<QString> program) : program(std::move(program)) {}
+    explicit MessageFilter(std::optional<QString> command) : command(std::move(command)) {}
+
+    // Why command cannot be started, found without running it: a program
+    // that does not exist or cannot be executed, a command the shell cannot
+    // parse, or whose first word the shell does not know. Checked before a
+    // conversion begins, so that it does not fail at its first commit.
+    static Status checkCanStart(const QString &command);
 
     // The filter gets timeoutMs to finish; one that takes longer, fails or
     // cannot be started is a fatal failure, since its output would not be
@@ -22,6 +33,6 @@ public:
     Result<QByteArray> filter(const QByteArray &message, int timeoutMs = 30000);
 
 private:
-    const std::optional<QString> program;
+    const std::optional<QString> command;
     QProcess process;
 };

@@ -3,6 +3,7 @@
 #include "common/Version.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 namespace {
@@ -130,4 +131,39 @@ TEST(Driver, FailingMessageFilterEndsTheRun)
     EXPECT_TRUE(result.standardError.contains("\nFilter false exited with status 1\n"))
             << result.standardError.constData();
     EXPECT_EQ(bench.git("one", {"rev-list", "--all"}), QByteArray());
+}
+
+// An input that cannot be used stops the run before any repository is
+// created, with its message on a line of its own and exit code 1; a filter
+// given as a command with arguments is run through the shell.
+TEST(Driver, UnusableInputsConvertNothing)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_EQ(bench.commit({"mkdir", "one", "put", "@1", "one/f"}, "first"), 1);
+    const QString rules = bench.writeRules("two.rules", twoRepositoryRules);
+    const QString missing = bench.path("no-such-file");
+    const QString comments = bench.path("comments.txt");
+    TestSupport::writeFile(comments, "# to do\n");
+    const std::vector<std::pair<QStringList, QString>> cases = {
+        {{"--revisions-file", missing}, "Could not open file " + missing + ": No such file or directory"},
+        {{"--revisions-file", comments}, "The revisions file " + comments + " names no revision to convert"},
+        {{"--identity-map", missing}, "Could not open file " + missing + ": No such file or directory"},
+        {{"--msg-filter", "tr-x a-z A-Z"},
+         "Cannot start the message filter \"tr-x a-z A-Z\": tr-x: command not found"},
+    };
+    for (const auto &[options, message] : cases) {
+        const auto result = bench.convert(QStringList{"--rules", rules} + options);
+        const std::string label = options.join(' ').toStdString();
+        EXPECT_EQ(result.exitCode, 1) << label;
+        const QStringList lines = QString::fromLocal8Bit(result.standardError).split('\n');
+        EXPECT_TRUE(lines.contains(message)) << label << result.standardError.constData();
+        EXPECT_FALSE(QFileInfo::exists(bench.outputDirectory() + "/one")) << label;
+        EXPECT_FALSE(result.standardOutput.contains("Exporting revision")) << label;
+    }
+
+    const auto filtered = bench.convert({"--rules", rules, "--msg-filter", "tr a-z A-Z"});
+    ASSERT_EQ(filtered.exitCode, 0) << filtered.standardError.constData();
+    EXPECT_TRUE(TestSupport::fastImportFatalLines(bench.outputDirectory()).isEmpty());
+    EXPECT_EQ(bench.git("one", {"log", "--format=%B", "master"}), QByteArray("FIRST\n\n"));
 }

@@ -55,6 +55,32 @@ TEST_F(MessageFilterTest, FilterOutputBecomesTheMessage)
     const QString upper = script(QStringLiteral("upper"), "tr a-z A-Z\n");
     EXPECT_EQ(commitThrough(upper, "shout"),
               QByteArray("data 6\nSHOUT\n\n"));
+    // A command with arguments goes through the shell, as in git.
+    EXPECT_EQ(commitThrough(QStringLiteral("tr a-z A-Z | sed 's/$/!/'"), "shout"),
+              QByteArray("data 7\nSHOUT!\n\n"));
+}
+
+// A filter that cannot be started is found without running it.
+TEST_F(MessageFilterTest, FiltersThatCannotStartAreFoundBeforehand)
+{
+    const auto problem = [](const QString &command) {
+        const Status status = MessageFilter::checkCanStart(command);
+        return status.ok() ? QString() : status.failure().message();
+    };
+    write(QStringLiteral("plain"), "not a program\n");
+    const QString upper = script(QStringLiteral("upper"), "tr a-z A-Z\n");
+    for (const QString &startable : {QStringLiteral("cat"), upper, QStringLiteral("tr a-z A-Z"),
+                                     QStringLiteral("LC_ALL=C sed -e 's/a/b/'"), upper + " x"})
+        EXPECT_EQ(problem(startable), QString()) << startable.toStdString();
+    EXPECT_EQ(problem("no-such-filter"),
+              "Cannot start the message filter \"no-such-filter\": no such program in PATH");
+    EXPECT_EQ(problem(path("plain")),
+              "Cannot start the message filter \"" + path("plain") + "\": not an executable file");
+    EXPECT_EQ(problem("no-such-filter a-z"),
+              "Cannot start the message filter \"no-such-filter a-z\": no-such-filter: command not found");
+    EXPECT_EQ(problem(path("missing") + " -x"), "Cannot start the message filter \"" + path("missing")
+                                                    + " -x\": " + path("missing") + ": no such file");
+    EXPECT_TRUE(problem("tr 'a-z").startsWith("Cannot start the message filter \"tr 'a-z\": /bin/sh: "));
 }
 
 // A failing filter gives a fatal failure instead of a message; through a
@@ -75,8 +101,7 @@ TEST_F(MessageFilterTest, FailingFiltersAreFatal)
     // A filter stopped at its time-out would give a message cut short.
     const QString slow = script(QStringLiteral("slow"), "cat\nexec sleep 60\n");
     EXPECT_EQ(failure(slow, 1000), QStringLiteral("Filter %1 did not finish within 1 seconds").arg(slow));
-    // The whole argument is one program name.
-    EXPECT_TRUE(failure(QStringLiteral("cat -A")).startsWith(QStringLiteral("Failed to Start Filter 880 ")));
+    EXPECT_EQ(failure(QStringLiteral("cat; exit 3")), QStringLiteral("Filter cat; exit 3 exited with status 3"));
 
     setOptions({&RepositoryOptions::dryRun});
     options.messageFilter = QStringLiteral("false");
