@@ -134,6 +134,8 @@ int Driver::run()
 
     const bool converted = convertRevisions(firstRevision);
     const bool finished = finishRepositories();
+    if (converted)
+        warnIfNothingExported(firstRevision);
     m_statistics->printReport();
 
     m_source.reset();
@@ -261,6 +263,7 @@ int Driver::negotiateResume()
     }
     if (minRev < m_resumeFrom)
         qDebug() << "skipping revisions" << minRev << "to" << m_resumeFrom - 1 << "as requested";
+    m_earlierRunsExported = minRev > 1;
     return m_resumeFrom != 0 ? m_resumeFrom : minRev;
 }
 
@@ -355,12 +358,14 @@ bool Driver::convertRevisions(int firstRevision)
     const int lastRevision = m_maxRev >= 1 ? std::min(m_maxRev, latest) : latest;
     const bool filterActive = !m_revisionFilter.isEmpty();
 
+    m_lastRevision = lastRevision;
     for (qint64 revision = firstRevision; revision <= lastRevision; ++revision) {
         if (filterActive && !m_revisionFilter.contains(int(revision))) {
             printf(".");
             fflush(stdout);
             continue;
         }
+        ++m_revisionsConverted;
         if (filterActive)
             printf("\n");
         const Status converted = m_source->convertRevision(int(revision));
@@ -377,6 +382,20 @@ bool Driver::convertRevisions(int firstRevision)
             return false;
     }
     return true;
+}
+
+// Rules that ignore every path give empty repositories and a run that looks
+// successful; say so, unless an earlier run already exported something.
+void Driver::warnIfNothingExported(int firstRevision) const
+{
+    if (m_revisionsConverted == 0 || m_source->exportedRevisionCount() > 0 || m_earlierRunsExported)
+        return;
+    QStringList rulesFiles;
+    for (const QString &name : m_options.rulesFile.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        rulesFiles.append(QLatin1Char('"') + name + QLatin1Char('"'));
+    qWarning("WARN: no rule exported any path of revisions %d to %d: the match rules of %s ignore "
+             "every path these revisions changed",
+             firstRevision, m_lastRevision, qPrintable(rulesFiles.join(QStringLiteral(", "))));
 }
 
 bool Driver::finishRepositories()

@@ -48,6 +48,7 @@ private:
     bool readRevisionFilter();
     QString identityDomain() const;
     bool convertRevisions(int firstRevision);
+    void warnIfNothingExported(int firstRevision) const;
     bool finishRepositories();
     void releaseRepository(Repository *repository);
     // The first failure a fast-import repository keeps: a fast-import process
@@ -69,4 +70,7 @@ private:
     RevisionSet m_revisionFilter; // empty: every revision
     int m_resumeFrom = 0;
     int m_maxRev = 0;
+    int m_lastRevision = 0;
+    int m_revisionsConverted = 0;       // converted in this run, exported or not
+    bool m_earlierRunsExported = false; // a repository goes on after an earlier commit
 };

@@ -26,6 +26,7 @@ struct SvnSource::Private
     ScopedPool scratchPool{nullptr};
     svn_fs_t *fs = nullptr;
     svn_revnum_t headRevision = 0;
+    int exportedRevisions = 0;
 };
 
 Status SvnSource::initializeSvnLibraries()
@@ -108,6 +109,11 @@ int SvnSource::latestRevision() const
     return int(d->headRevision);
 }
 
+int SvnSource::exportedRevisionCount() const
+{
+    return d->exportedRevisions;
+}
+
 Status SvnSource::convertRevision(int revision)
 {
     RevisionExporter exporter(revision, d->fs, d->globalPool, d->options);
@@ -128,6 +134,7 @@ Status SvnSource::convertRevision(int revision)
     }
     if (Status status = exporter.commitTransactions(); !status)
         return status;
+    ++d->exportedRevisions;
     printf(" done\n");
     fflush(stdout);
     return Status();

@@ -39,6 +39,8 @@ public:
     int latestRevision() const;
     // A failure with an empty message has already been reported.
     Status convertRevision(int revision);
+    // How many converted revisions had a path that a rule exported.
+    int exportedRevisionCount() const;
 
 private:
     SvnSource();

@@ -135,8 +135,9 @@ TEST(Driver, FailingMessageFilterEndsTheRun)
 
 // An input that cannot be used stops the run before any repository is
 // created, with its message on a line of its own and exit code 1; a filter
-// given as a command with arguments is run through the shell.
-TEST(Driver, UnusableInputsConvertNothing)
+// given as a command with arguments is run through the shell. Rules that
+// export nothing are warned about.
+TEST(Driver, UnusableInputsAndRulesThatExportNothing)
 {
     E2eBench bench;
     ASSERT_TRUE(bench.isValid());
@@ -166,4 +167,15 @@ TEST(Driver, UnusableInputsConvertNothing)
     ASSERT_EQ(filtered.exitCode, 0) << filtered.standardError.constData();
     EXPECT_TRUE(TestSupport::fastImportFatalLines(bench.outputDirectory()).isEmpty());
     EXPECT_EQ(bench.git("one", {"log", "--format=%B", "master"}), QByteArray("FIRST\n\n"));
+
+    const QString ignoring = bench.writeRules("ignore.rules", "create repository none\nend repository\n"
+                                                              "match /\nend match\n");
+    const QString alsoIgnoring = bench.writeRules("also.rules", "match /\nend match\n");
+    const auto nothing = bench.convert({"--rules", ignoring + "," + alsoIgnoring});
+    EXPECT_EQ(nothing.exitCode, 0);
+    EXPECT_TRUE(nothing.standardError.contains(
+            "WARN: no rule exported any path of revisions 1 to 1: the match rules of \""
+            + ignoring.toLocal8Bit() + "\", \"" + alsoIgnoring.toLocal8Bit()
+            + "\" ignore every path these revisions changed\n"))
+            << nothing.standardError.constData();
 }
