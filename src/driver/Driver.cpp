@@ -2,6 +2,7 @@
 
 #include "common/Version.h"
 #include "driver/CommandLineParser.h"
+#include "driver/ConversionLock.h"
 #include "driver/FailureReport.h"
 #include "driver/IdentityMap.h"
 #include "driver/OptionTable.h"
@@ -14,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QList>
 #include <algorithm>
 #include <climits>
@@ -114,6 +116,14 @@ int Driver::run()
         return commandLineExit;
 
     m_application = std::make_unique<QCoreApplication>(m_argc, m_argv);
+    // Before anything is read or written: a second run would rewind the logs
+    // of the first while its fast-import still writes.
+    Result<std::unique_ptr<ConversionLock>> locked = ConversionLock::acquire(QDir::currentPath());
+    if (!locked) {
+        reportFailure(locked.failure());
+        return 1;
+    }
+    m_lock = locked.takeValue();
     m_rules = std::make_unique<RulesFileSet>(m_options.rulesFile, &*m_statistics);
     if (Status loaded = m_rules->load(); !loaded) {
         reportFailure(loaded.failure());
@@ -140,6 +150,7 @@ int Driver::run()
 
     m_source.reset();
     m_rules.reset();
+    m_lock.reset();
     m_application.reset();
     return converted && finished ? 0 : 1;
 }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+class ConversionLock;
 class QCoreApplication;
 class Repository;
 class RulesFileSet;
@@ -59,6 +60,8 @@ private:
     char **m_argv;
     DriverOptions m_options;
     std::unique_ptr<QCoreApplication> m_application;
+    // Held until every repository is finished (members go in reverse order).
+    std::unique_ptr<ConversionLock> m_lock;
     std::optional<RuleStatistics> m_statistics;
     std::unique_ptr<RulesFileSet> m_rules;
     std::unique_ptr<SvnSource> m_source;

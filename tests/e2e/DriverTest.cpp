@@ -4,6 +4,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace {
@@ -178,4 +180,62 @@ TEST(Driver, UnusableInputsAndRulesThatExportNothing)
             + ignoring.toLocal8Bit() + "\", \"" + alsoIgnoring.toLocal8Bit()
             + "\" ignore every path these revisions changed\n"))
             << nothing.standardError.constData();
+}
+
+// Two runs in one directory: the second stops at once, naming the process id
+// of the first, and converts nothing; the first goes on to the end. A lock
+// file that an ended run left behind is taken over.
+TEST(Driver, OneConversionAtATimeInADirectory)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_EQ(bench.commit({"mkdir", "one", "put", "@1", "one/f"}), 1);
+    ASSERT_EQ(bench.commit({"mkdir", "two", "put", "@2", "two/f"}), 2);
+    const QString rules = bench.writeRules("two.rules", twoRepositoryRules);
+    // The first run's filter holds its first commit until the test opens the gate.
+    const QString gate = bench.path("gate");
+    const QString filter = bench.path("gated-filter");
+    TestSupport::writeFile(filter, "#!/bin/sh\nwhile [ ! -e '" + gate.toLocal8Bit() + "' ]; do sleep 0.1; done\ncat\n");
+    QFile::setPermissions(filter, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    QProcess first;
+    first.setWorkingDirectory(bench.outputDirectory());
+    first.start(TestSupport::tallowmereBinary(),
+                {"--rules", rules, "--msg-filter", filter, bench.repositoryPath()});
+    ASSERT_TRUE(first.waitForStarted());
+    const QString lockFile = bench.outputDirectory() + "/tallowmere.lock";
+    const QByteArray firstPid = QByteArray::number(first.processId());
+    while (TestSupport::readFile(lockFile) != firstPid + '\n' && first.state() == QProcess::Running)
+        QThread::msleep(20);
+    ASSERT_EQ(TestSupport::readFile(lockFile), firstPid + '\n');
+
+    for (const QStringList &mode : {QStringList(), QStringList{"--dry-run"}}) {
+        const auto second = bench.convert(QStringList{"--rules", rules} + mode);
+        EXPECT_EQ(second.exitCode, 1);
+        EXPECT_TRUE(second.standardError.contains("Another conversion (process " + firstPid
+                                                  + ") is running in this directory; it holds the lock file "
+                                                  + lockFile.toLocal8Bit() + ". Nothing was done.\n"))
+                << second.standardError.constData();
+        EXPECT_FALSE(second.standardOutput.contains("Exporting revision"));
+    }
+
+    TestSupport::writeFile(gate, "");
+    ASSERT_TRUE(first.waitForFinished(-1));
+    EXPECT_EQ(first.exitCode(), 0) << first.readAllStandardError().constData();
+    EXPECT_TRUE(TestSupport::fastImportFatalLines(bench.outputDirectory()).isEmpty());
+    EXPECT_EQ(bench.tree("one", "master"), QStringList{"f 100644"});
+    EXPECT_EQ(bench.tree("two", "master"), QStringList{"f 100644"});
+    EXPECT_FALSE(QFileInfo::exists(lockFile));
+
+    // The id of a process that has ended.
+    const QByteArray deadPid = TestSupport::shell("echo $$").standardOutput.trimmed();
+    TestSupport::writeFile(lockFile, deadPid + '\n');
+    ASSERT_EQ(bench.commit({"put", "@3", "one/g"}), 3);
+    const auto takeover = bench.convert({"--rules", rules});
+    EXPECT_EQ(takeover.exitCode, 0) << takeover.standardError.constData();
+    EXPECT_TRUE(takeover.standardError.contains("WARN: taking over the lock file " + lockFile.toLocal8Bit()
+                                                + " of process " + deadPid + " which no longer runs\n"))
+            << takeover.standardError.constData();
+    EXPECT_EQ(bench.tree("one", "master"), QStringList({"f 100644", "g 100644"}));
+    EXPECT_FALSE(QFileInfo::exists(lockFile));
 }
