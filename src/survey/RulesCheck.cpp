@@ -2,6 +2,7 @@
 
 #include "rules/RulesFileSet.h"
 #include "survey/CheckingRepository.h"
+#include "survey/GitDefaultBranch.h"
 #include "svn/ChangedPathsReader.h"
 #include "svn/ExportOptions.h"
 #include "svn/RevisionExporter.h"
@@ -68,11 +69,12 @@ void stretch(int revision, int *first, int *last)
 Status RulesCheck::run(ChangedPathsReader &reader, const RulesFileSet &rules)
 {
     m_latestRevision = reader.latestRevision();
+    const QString defaultBranch = GitDefaultBranch::name();
     std::vector<std::unique_ptr<CheckingRepository>> owned;
     QHash<QString, Repository *> repositories;
     for (const RepositoryRule &rule : rules.repositoryRules()) {
         auto *target = static_cast<CheckingRepository *>(repositories.value(rule.targetName));
-        owned.emplace_back(new CheckingRepository(rule, target));
+        owned.emplace_back(new CheckingRepository(rule, target, defaultBranch));
         repositories.insert(rule.name, owned.back().get());
     }
     const QList<QList<MatchRule>> matchRuleLists = rules.matchRuleLists();
