@@ -141,7 +141,7 @@ int SurveyCommand::survey(const Options &options)
     }
     if (!options.identitiesOutput.isEmpty()) {
         const QByteArray skeleton =
-                IdentitySkeleton::write(history.authors().keys(), options.identityDomain);
+                IdentitySkeleton::write(history.authors(), options.identityDomain);
         if (!writeFile(options.identitiesOutput, skeleton))
             return Problems;
     }
