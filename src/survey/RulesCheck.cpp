@@ -3,8 +3,10 @@
 #include "rules/RulesFileSet.h"
 #include "survey/CheckingRepository.h"
 #include "survey/GitDefaultBranch.h"
+#include "survey/SharedRefs.h"
 #include "svn/ChangedPathsReader.h"
 #include "svn/ExportOptions.h"
+#include "svn/PathRouting.h"
 #include "svn/RevisionExporter.h"
 
 #include <QJsonArray>
@@ -19,6 +21,7 @@
 namespace {
 
 const int pathsPerGroup = 200;
+const int groupsShown = 100;
 
 // The dispatch prints the converter's progress characters on standard
 // output; while checking they would only garble the report.
@@ -64,7 +67,21 @@ void stretch(int revision, int *first, int *last)
     *last = revision;
 }
 
+// The last rule of a rules file when it ignores every path.
+const MatchRule *catchAllOf(const QList<MatchRule> &ruleList)
+{
+    if (ruleList.isEmpty())
+        return nullptr;
+    const MatchRule &last = ruleList.constLast();
+    if (last.action != RuleAction::Ignore || last.pattern.indexIn(QStringLiteral("/")) != 0)
+        return nullptr;
+    return &last;
+}
+
 } // namespace
+
+RulesCheck::RulesCheck() = default;
+RulesCheck::~RulesCheck() = default;
 
 Status RulesCheck::run(ChangedPathsReader &reader, const RulesFileSet &rules)
 {
@@ -78,6 +95,13 @@ Status RulesCheck::run(ChangedPathsReader &reader, const RulesFileSet &rules)
         repositories.insert(rule.name, owned.back().get());
     }
     const QList<QList<MatchRule>> matchRuleLists = rules.matchRuleLists();
+    m_fs = reader.filesystem();
+    m_pool = reader.pool();
+    m_sharedRefs = std::make_unique<SharedRefs>(
+            matchRuleLists, [&repositories](const QString &name) {
+                Repository *repository = repositories.value(name);
+                return repository ? repository->targetRepository()->name() : name;
+            });
     // A dry run announces file contents without reading them.
     ExportOptions options;
     options.dryRun = true;
@@ -89,6 +113,10 @@ Status RulesCheck::run(ChangedPathsReader &reader, const RulesFileSet &rules)
                 fprintf(stderr, "\rChecking revision %d of %d", revision, m_latestRevision);
                 fflush(stderr);
             }
+            Result<ChangedPathsReader::Revision> read = reader.read(revision);
+            if (!read)
+                return read.status();
+            lookAtChanges(read.value(), matchRuleLists);
             RevisionExporter exporter(revision, reader.filesystem(), reader.pool(), options);
             exporter.assignSettings(matchRuleLists, repositories, IdentityMap(),
                                     QStringLiteral("localhost"), this);
@@ -109,6 +137,83 @@ Status RulesCheck::run(ChangedPathsReader &reader, const RulesFileSet &rules)
     }
 
     return Status();
+}
+
+void RulesCheck::lookAtChanges(const ChangedPathsReader::Revision &revision,
+                               const QList<QList<MatchRule>> &ruleLists)
+{
+    for (const ChangedPathsReader::ChangedPath &change : revision.changes) {
+        if (change.kind == svn_fs_path_change_delete)
+            continue;
+        const bool copiedDirectory = change.isDirectory && !change.copyFromPath.isEmpty();
+        QString matchedPath = QString::fromUtf8(change.path);
+        if (change.isDirectory)
+            matchedPath += QLatin1Char('/');
+        bool leftOutByCatchAll = false;
+        bool takenElsewhere = false;
+        for (const QList<MatchRule> &ruleList : ruleLists) {
+            const MatchRule *rule =
+                    PathRouting::firstMatchingRule(ruleList, matchedPath, revision.number);
+            if (!rule)
+                continue;
+            m_coveredRules.insert(rule->summary());
+            const MatchRule *catchAll = catchAllOf(ruleList);
+            if (catchAll && *rule == *catchAll)
+                leftOutByCatchAll = true;
+            else
+                takenElsewhere = true;
+        }
+        if (change.isDirectory && !copiedDirectory)
+            continue;
+        m_sawContent = true;
+        if (!leftOutByCatchAll || takenElsewhere)
+            continue;
+        LeftOutGroup &group = m_leftOut[copiedDirectory ? matchedPath.chopped(1)
+                                                        : directoryOf(matchedPath)];
+        ++(copiedDirectory ? group.copiedDirectories : group.files);
+        stretch(revision.number, &group.firstRevision, &group.lastRevision);
+    }
+}
+
+void RulesCheck::exportsInto(int revision, const QString &matchedPath, const RuleTarget &target,
+                             bool deletion)
+{
+    m_exported = true;
+    m_sharedRefs->record(m_fs, m_pool, revision, matchedPath, target, deletion);
+}
+
+QMap<QString, RulesCheck::LeftOutGroup> RulesCheck::leftOutByTopDirectory() const
+{
+    // A directory and everything below it make one group; the files at
+    // the top level make one of their own.
+    QMap<QString, LeftOutGroup> groups;
+    for (auto it = m_leftOut.cbegin(); it != m_leftOut.cend(); ++it) {
+        QString top = it.key();
+        for (QString ancestor = top.left(top.lastIndexOf(QLatin1Char('/'))); !ancestor.isEmpty();
+             ancestor.truncate(ancestor.lastIndexOf(QLatin1Char('/')))) {
+            if (m_leftOut.contains(ancestor))
+                top = ancestor;
+        }
+        LeftOutGroup &group = groups[top];
+        group.files += it->files;
+        group.copiedDirectories += it->copiedDirectories;
+        if (group.firstRevision == -1 || it->firstRevision < group.firstRevision)
+            group.firstRevision = it->firstRevision;
+        group.lastRevision = std::max(group.lastRevision, it->lastRevision);
+    }
+    return groups;
+}
+
+QStringList RulesCheck::unusedRules() const
+{
+    // A rule counts as used when its pattern took a changed path, even
+    // where the dispatch then found nothing to do (a directory made empty).
+    QStringList unused;
+    for (auto it = m_ruleCounts.cbegin(); it != m_ruleCounts.cend(); ++it) {
+        if (it.value() == 0 && !m_coveredRules.contains(it.key().summary()))
+            unused.append(it.key().summary());
+    }
+    return unused;
 }
 
 void RulesCheck::registerRule(const MatchRule &rule)
@@ -151,7 +256,8 @@ void RulesCheck::refusedRefName(int revision, const QString &matchedPath, const 
 
 bool RulesCheck::hasProblems() const
 {
-    return !m_uncovered.isEmpty() || !m_refused.isEmpty() || !m_failedRevisions.isEmpty();
+    return !m_uncovered.isEmpty() || !m_refused.isEmpty() || !m_failedRevisions.isEmpty()
+            || (m_sharedRefs && !m_sharedRefs->sharedRefs().isEmpty()) || exportsNothing();
 }
 
 QString RulesCheck::textReport() const
@@ -177,11 +283,38 @@ QString RulesCheck::textReport() const
             << refused.examplePath << ", r" << refused.firstRevision << " to r"
             << refused.lastRevision << "\n";
 
-    QStringList unused;
-    for (auto it = m_ruleCounts.cbegin(); it != m_ruleCounts.cend(); ++it) {
-        if (it.value() == 0)
-            unused.append(it.key().summary());
+    const QList<SharedRefs::SharedRef> shared = m_sharedRefs->sharedRefs();
+    out << "\nRefs that two Subversion paths write: " << shared.size() << "\n";
+    for (const SharedRefs::SharedRef &ref : shared) {
+        out << "  " << ref.repository << " " << ref.branch << ":";
+        QStringList writers;
+        for (auto it = ref.writers.cbegin(); it != ref.writers.cend(); ++it)
+            writers.append(QStringLiteral(" %1 (r%2 to r%3)")
+                                   .arg(it.key())
+                                   .arg(it->firstRevision)
+                                   .arg(it->lastRevision));
+        out << writers.join(QLatin1Char(',')) << "\n";
     }
+
+    const QMap<QString, LeftOutGroup> leftOut = leftOutByTopDirectory();
+    out << "\nLeft out by the last rule only: " << leftOut.size() << " directories\n";
+    int shown = 0;
+    for (auto it = leftOut.cbegin(); it != leftOut.cend() && shown < groupsShown; ++it, ++shown) {
+        out << "  " << it.key() << ": ";
+        QStringList held;
+        if (it->files > 0)
+            held.append(QString::number(it->files) + (it->files == 1 ? " file" : " files"));
+        if (it->copiedDirectories > 0)
+            held.append(QString::number(it->copiedDirectories)
+                        + (it->copiedDirectories == 1 ? " copied directory"
+                                                      : " copied directories"));
+        out << held.join(QLatin1String(", "));
+        out << ", r" << it->firstRevision << " to r" << it->lastRevision << "\n";
+    }
+    if (leftOut.size() > shown)
+        out << "  and " << leftOut.size() - shown << " more\n";
+
+    const QStringList unused = unusedRules();
     out << "\nRules that never match: " << unused.size() << "\n";
     for (const QString &rule : qAsConst(unused))
         out << "  " << rule << "\n";
@@ -196,6 +329,8 @@ QString RulesCheck::textReport() const
     out << "\nRule stats\n";
     for (auto it = m_ruleCounts.cbegin(); it != m_ruleCounts.cend(); ++it)
         out << it.key().summary() << " was matched " << it.value() << " times\n";
+    if (exportsNothing())
+        out << "\nThe rules export nothing: every path of the history is left out.\n";
     out << "\n" << (hasProblems() ? "The rules need work." : "The rules cover the history.")
         << "\n";
     out.flush();
@@ -221,19 +356,36 @@ QJsonObject RulesCheck::jsonReport() const
                                    {"lastRevision", name.lastRevision},
                                    {"total", name.total}});
     QJsonArray rules;
-    QJsonArray unused;
-    for (auto it = m_ruleCounts.cbegin(); it != m_ruleCounts.cend(); ++it) {
+    for (auto it = m_ruleCounts.cbegin(); it != m_ruleCounts.cend(); ++it)
         rules.append(QJsonObject{{"rule", it.key().summary()}, {"matches", it.value()}});
-        if (it.value() == 0)
-            unused.append(it.key().summary());
+    QJsonArray shared;
+    for (const SharedRefs::SharedRef &ref : m_sharedRefs->sharedRefs()) {
+        QJsonArray writers;
+        for (auto it = ref.writers.cbegin(); it != ref.writers.cend(); ++it)
+            writers.append(QJsonObject{{"path", it.key()},
+                                       {"firstRevision", it->firstRevision},
+                                       {"lastRevision", it->lastRevision}});
+        shared.append(QJsonObject{
+                {"repository", ref.repository}, {"branch", ref.branch}, {"paths", writers}});
     }
+    QJsonArray leftOut;
+    const QMap<QString, LeftOutGroup> groups = leftOutByTopDirectory();
+    for (auto it = groups.cbegin(); it != groups.cend(); ++it)
+        leftOut.append(QJsonObject{{"directory", it.key()},
+                                   {"files", it->files},
+                                   {"copiedDirectories", it->copiedDirectories},
+                                   {"firstRevision", it->firstRevision},
+                                   {"lastRevision", it->lastRevision}});
     QJsonArray failed;
     for (int revision : m_failedRevisions)
         failed.append(revision);
     return QJsonObject{{"latestRevision", m_latestRevision},
                        {"uncovered", uncovered},
                        {"refusedNames", refused},
-                       {"unusedRules", unused},
+                       {"unusedRules", QJsonArray::fromStringList(unusedRules())},
+                       {"sharedRefs", shared},
+                       {"leftOut", leftOut},
+                       {"exportsNothing", exportsNothing()},
                        {"ruleStats", rules},
                        {"failedRevisions", failed},
                        {"ok", !hasProblems()}};

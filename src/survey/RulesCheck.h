@@ -2,16 +2,20 @@
 
 #include "common/Failure.h"
 #include "rules/MatchCounter.h"
+#include "svn/ChangedPathsReader.h"
 #include "svn/DispatchObserver.h"
 
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
-class ChangedPathsReader;
+#include <memory>
+
 class RulesFileSet;
+class SharedRefs;
 
 // Runs rules over every changed path of every revision through the
 // converter's own dispatch, with repositories that write nothing and without
@@ -29,6 +33,16 @@ public:
         bool stopsConversion = false;
     };
 
+    // Paths in one directory that only the last rule of the rules files, an
+    // ignore rule that covers every path, leaves out.
+    struct LeftOutGroup
+    {
+        int files = 0;
+        int copiedDirectories = 0;
+        int firstRevision = -1;
+        int lastRevision = -1;
+    };
+
     struct RefusedName
     {
         QString branch;
@@ -38,6 +52,9 @@ public:
         int lastRevision = -1;
         int total = 0;
     };
+
+    RulesCheck();
+    ~RulesCheck() override;
 
     // rules must be loaded with this check as their match counter.
     Status run(ChangedPathsReader &reader, const RulesFileSet &rules);
@@ -49,11 +66,26 @@ public:
     void uncoveredPath(int revision, const QString &matchedPath, bool stopsConversion) override;
     void refusedRefName(int revision, const QString &matchedPath, const QString &branch,
                         const MatchRule &rule) override;
+    void exportsInto(int revision, const QString &matchedPath, const RuleTarget &target,
+                     bool deletion) override;
     void registerRule(const MatchRule &rule) override;
     void countMatch(const MatchRule &rule) override;
 
 private:
+    void lookAtChanges(const ChangedPathsReader::Revision &revision,
+                       const QList<QList<MatchRule>> &ruleLists);
+    bool exportsNothing() const { return m_sawContent && !m_exported; }
+    QMap<QString, LeftOutGroup> leftOutByTopDirectory() const;
+    QStringList unusedRules() const;
+
     int m_latestRevision = 0;
+    svn_fs_t *m_fs = nullptr;
+    apr_pool_t *m_pool = nullptr;
+    std::unique_ptr<SharedRefs> m_sharedRefs;
+    bool m_exported = false;
+    bool m_sawContent = false;
+    QMap<QString, LeftOutGroup> m_leftOut;
+    QSet<QString> m_coveredRules; // summaries of rules whose pattern took a changed path
     QMap<QString, UncoveredGroup> m_uncovered;
     QMap<QString, RefusedName> m_refused;
     QMap<MatchRule, int> m_ruleCounts; // in file and line order
