@@ -297,7 +297,8 @@ QString RulesCheck::textReport() const
     }
 
     const QMap<QString, LeftOutGroup> leftOut = leftOutByTopDirectory();
-    out << "\nLeft out by the last rule only: " << leftOut.size() << " directories\n";
+    out << "\nLeft out by the last rule only: " << leftOut.size()
+        << (leftOut.size() == 1 ? " directory\n" : " directories\n");
     int shown = 0;
     for (auto it = leftOut.cbegin(); it != leftOut.cend() && shown < groupsShown; ++it, ++shown) {
         out << "  " << it.key() << ": ";
