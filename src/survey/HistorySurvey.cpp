@@ -242,10 +242,9 @@ void HistorySurvey::copyBranchesBelow(const QString &path, int revision, const Q
     }
 }
 
-void HistorySurvey::recordChange(ChangedPathsReader &reader, int revision,
-                                 const ChangedPathsReader::ChangedPath &change)
+HistorySurvey::Placement HistorySurvey::recordLayout(const QString &path, int revision,
+                                                     const ChangedPathsReader::ChangedPath &change)
 {
-    const QString path = QString::fromUtf8(change.path);
     Placement placement = placementOf(path);
     const bool deletion = change.kind == svn_fs_path_change_delete;
     const bool copied = !change.copyFromPath.isEmpty();
@@ -285,7 +284,16 @@ void HistorySurvey::recordChange(ChangedPathsReader &reader, int revision,
     if (copiedDirectory)
         copyBranchesBelow(path, revision, QString::fromUtf8(change.copyFromPath),
                           change.copyFromRevision);
+    return placement;
+}
 
+void HistorySurvey::recordChange(ChangedPathsReader &reader, int revision,
+                                 const ChangedPathsReader::ChangedPath &change)
+{
+    const QString path = QString::fromUtf8(change.path);
+    const bool deletion = change.kind == svn_fs_path_change_delete;
+    const bool copied = !change.copyFromPath.isEmpty();
+    const Placement placement = recordLayout(path, revision, change);
     if (deletion && change.isDirectory)
         markDeletedBelow(path, revision);
     markChanged(path, revision);

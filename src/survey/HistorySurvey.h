@@ -105,6 +105,10 @@ private:
     void recordChange(ChangedPathsReader &reader, int revision,
                       const ChangedPathsReader::ChangedPath &change);
     BranchCandidate &candidateFor(const QString &path, const Placement &placement);
+    // Notes the branches, tags and projects a change makes; returns where
+    // the path lies.
+    Placement recordLayout(const QString &path, int revision,
+                           const ChangedPathsReader::ChangedPath &change);
     void noteContainer(const Placement &placement);
     // The branch or tag root at path that existed at revision, or null.
     const BranchCandidate *branchAt(const QString &path, int revision) const;

@@ -260,6 +260,44 @@ bool RulesCheck::hasProblems() const
             || (m_sharedRefs && !m_sharedRefs->sharedRefs().isEmpty()) || exportsNothing();
 }
 
+void RulesCheck::writeSharedRefs(QTextStream &out) const
+{
+    const QList<SharedRefs::SharedRef> shared = m_sharedRefs->sharedRefs();
+    out << "\nRefs that two Subversion paths write: " << shared.size() << "\n";
+    for (const SharedRefs::SharedRef &ref : shared) {
+        out << "  " << ref.repository << " " << ref.branch << ":";
+        QStringList writers;
+        for (auto it = ref.writers.cbegin(); it != ref.writers.cend(); ++it)
+            writers.append(QStringLiteral(" %1 (r%2 to r%3)")
+                                   .arg(it.key())
+                                   .arg(it->firstRevision)
+                                   .arg(it->lastRevision));
+        out << writers.join(QLatin1Char(',')) << "\n";
+    }
+}
+
+void RulesCheck::writeLeftOut(QTextStream &out) const
+{
+    const QMap<QString, LeftOutGroup> leftOut = leftOutByTopDirectory();
+    out << "\nLeft out by the last rule only: " << leftOut.size()
+        << (leftOut.size() == 1 ? " directory\n" : " directories\n");
+    int shown = 0;
+    for (auto it = leftOut.cbegin(); it != leftOut.cend() && shown < groupsShown; ++it, ++shown) {
+        out << "  " << it.key() << ": ";
+        QStringList held;
+        if (it->files > 0)
+            held.append(QString::number(it->files) + (it->files == 1 ? " file" : " files"));
+        if (it->copiedDirectories > 0)
+            held.append(QString::number(it->copiedDirectories)
+                        + (it->copiedDirectories == 1 ? " copied directory"
+                                                      : " copied directories"));
+        out << held.join(QLatin1String(", "));
+        out << ", r" << it->firstRevision << " to r" << it->lastRevision << "\n";
+    }
+    if (leftOut.size() > shown)
+        out << "  and " << leftOut.size() - shown << " more\n";
+}
+
 QString RulesCheck::textReport() const
 {
     QString text;
@@ -283,38 +321,8 @@ QString RulesCheck::textReport() const
             << refused.examplePath << ", r" << refused.firstRevision << " to r"
             << refused.lastRevision << "\n";
 
-    const QList<SharedRefs::SharedRef> shared = m_sharedRefs->sharedRefs();
-    out << "\nRefs that two Subversion paths write: " << shared.size() << "\n";
-    for (const SharedRefs::SharedRef &ref : shared) {
-        out << "  " << ref.repository << " " << ref.branch << ":";
-        QStringList writers;
-        for (auto it = ref.writers.cbegin(); it != ref.writers.cend(); ++it)
-            writers.append(QStringLiteral(" %1 (r%2 to r%3)")
-                                   .arg(it.key())
-                                   .arg(it->firstRevision)
-                                   .arg(it->lastRevision));
-        out << writers.join(QLatin1Char(',')) << "\n";
-    }
-
-    const QMap<QString, LeftOutGroup> leftOut = leftOutByTopDirectory();
-    out << "\nLeft out by the last rule only: " << leftOut.size()
-        << (leftOut.size() == 1 ? " directory\n" : " directories\n");
-    int shown = 0;
-    for (auto it = leftOut.cbegin(); it != leftOut.cend() && shown < groupsShown; ++it, ++shown) {
-        out << "  " << it.key() << ": ";
-        QStringList held;
-        if (it->files > 0)
-            held.append(QString::number(it->files) + (it->files == 1 ? " file" : " files"));
-        if (it->copiedDirectories > 0)
-            held.append(QString::number(it->copiedDirectories)
-                        + (it->copiedDirectories == 1 ? " copied directory"
-                                                      : " copied directories"));
-        out << held.join(QLatin1String(", "));
-        out << ", r" << it->firstRevision << " to r" << it->lastRevision << "\n";
-    }
-    if (leftOut.size() > shown)
-        out << "  and " << leftOut.size() - shown << " more\n";
-
+    writeSharedRefs(out);
+    writeLeftOut(out);
     const QStringList unused = unusedRules();
     out << "\nRules that never match: " << unused.size() << "\n";
     for (const QString &rule : qAsConst(unused))

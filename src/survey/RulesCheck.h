@@ -14,6 +14,7 @@
 
 #include <memory>
 
+class QTextStream;
 class RulesFileSet;
 class SharedRefs;
 
@@ -77,6 +78,8 @@ private:
     bool exportsNothing() const { return m_sawContent && !m_exported; }
     QMap<QString, LeftOutGroup> leftOutByTopDirectory() const;
     QStringList unusedRules() const;
+    void writeSharedRefs(QTextStream &out) const;
+    void writeLeftOut(QTextStream &out) const;
 
     int m_latestRevision = 0;
     svn_fs_t *m_fs = nullptr;
