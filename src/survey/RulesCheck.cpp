@@ -257,7 +257,9 @@ void RulesCheck::refusedRefName(int revision, const QString &matchedPath, const 
 bool RulesCheck::hasProblems() const
 {
     return !m_uncovered.isEmpty() || !m_refused.isEmpty() || !m_failedRevisions.isEmpty()
-            || (m_sharedRefs && !m_sharedRefs->sharedRefs().isEmpty()) || exportsNothing();
+            || (m_sharedRefs
+                && (!m_sharedRefs->sharedRefs().isEmpty() || !m_sharedRefs->clashingRefs().isEmpty()))
+            || exportsNothing();
 }
 
 void RulesCheck::writeSharedRefs(QTextStream &out) const
@@ -274,6 +276,11 @@ void RulesCheck::writeSharedRefs(QTextStream &out) const
                                    .arg(it->lastRevision));
         out << writers.join(QLatin1Char(',')) << "\n";
     }
+
+    const QMap<QString, int> &clashes = m_sharedRefs->clashingRefs();
+    out << "\nRefs git cannot hold side by side: " << clashes.size() << "\n";
+    for (auto it = clashes.cbegin(); it != clashes.cend(); ++it)
+        out << "  " << it.key() << ", r" << it.value() << "\n";
 }
 
 void RulesCheck::writeLeftOut(QTextStream &out) const
@@ -393,6 +400,7 @@ QJsonObject RulesCheck::jsonReport() const
                        {"refusedNames", refused},
                        {"unusedRules", QJsonArray::fromStringList(unusedRules())},
                        {"sharedRefs", shared},
+                       {"clashingRefs", QJsonArray::fromStringList(m_sharedRefs->clashingRefs().keys())},
                        {"leftOut", leftOut},
                        {"exportsNothing", exportsNothing()},
                        {"ruleStats", rules},

@@ -53,6 +53,7 @@ bool SharedRefs::stillWrites(svn_fs_t *fs, apr_pool_t *pool, int revision, const
 void SharedRefs::record(svn_fs_t *fs, apr_pool_t *pool, int revision, const QString &matchedPath,
                         const RuleTarget &target, bool deletion)
 {
+    noteRef(revision, target, deletion && matchedPath == target.svnPrefix);
     const QString key = keyOf(matchedPath, target);
     const QString &path = target.svnPrefix;
     auto owner = m_owners.find(key);
@@ -81,4 +82,27 @@ void SharedRefs::record(svn_fs_t *fs, apr_pool_t *pool, int revision, const QStr
         shared->writers.insert(owner->path, owner->writes);
     }
     stretch(shared->writers[path], revision);
+}
+
+void SharedRefs::noteRef(int revision, const RuleTarget &target, bool dropped)
+{
+    const QString ref = target.branch.startsWith(QLatin1String("refs/"))
+            ? target.branch
+            : QLatin1String("refs/heads/") + target.branch;
+    QSet<QString> &live = m_liveRefs[target.effectiveRepository];
+    if (dropped) {
+        live.remove(ref);
+        return;
+    }
+    if (live.contains(ref))
+        return;
+    for (const QString &other : qAsConst(live)) {
+        if (other.startsWith(ref + QLatin1Char('/')) || ref.startsWith(other + QLatin1Char('/'))) {
+            const QString clash = target.effectiveRepository + QLatin1String(": ") + other
+                    + QLatin1String(" and ") + ref;
+            if (!m_clashes.contains(clash))
+                m_clashes.insert(clash, revision);
+        }
+    }
+    live.insert(ref);
 }

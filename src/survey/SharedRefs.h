@@ -4,8 +4,10 @@
 #include "svn/PathRouting.h"
 #include "svn/RuleTarget.h"
 
+#include <QHash>
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 
 #include <svn_fs.h>
@@ -13,7 +15,8 @@
 // Finds the refs that two Subversion paths write while both exist and the
 // rules still send both there (/trunk and /branches/master both mapped to
 // master): each write of one then undoes the other's. A path that takes
-// over a ref from one deleted or no longer mapped is no such case.
+// over a ref from one deleted or no longer mapped is no such case. Also
+// finds refs that git cannot hold side by side (master and master/1.0).
 class SharedRefs
 {
 public:
@@ -35,6 +38,8 @@ public:
     void record(svn_fs_t *fs, apr_pool_t *pool, int revision, const QString &matchedPath,
                 const RuleTarget &target, bool deletion);
     QList<SharedRef> sharedRefs() const { return m_shared.values(); }
+    // "REPOSITORY: REF and REF" -> the revision where the second one came.
+    const QMap<QString, int> &clashingRefs() const { return m_clashes; }
 
 private:
     struct Owner
@@ -42,6 +47,7 @@ private:
         QString path;
         Writer writes;
     };
+    void noteRef(int revision, const RuleTarget &target, bool dropped);
     static QString keyOf(const QString &matchedPath, const RuleTarget &target);
     bool stillWrites(svn_fs_t *fs, apr_pool_t *pool, int revision, const QString &path,
                      const QString &key) const;
@@ -50,4 +56,6 @@ private:
     PathRouting::RepositoryResolver m_effectiveRepository;
     QMap<QString, Owner> m_owners;      // key -> the path that writes the ref
     QMap<QString, SharedRef> m_shared;  // key -> every path that wrote it
+    QHash<QString, QSet<QString>> m_liveRefs; // repository -> refs
+    QMap<QString, int> m_clashes;
 };

@@ -232,19 +232,23 @@ void Writer::writeContainer(const QString &project, const QString &base, const Q
     std::sort(nested.begin(), nested.end(), [](const QString &a, const QString &b) {
         return a.size() != b.size() ? a.size() > b.size() : a < b;
     });
+    const bool hasTrunk = m_survey.projects().value(project).contains(QLatin1String("trunk"));
     for (const QString &path : qAsConst(nested)) {
         const QString inner = path.mid(containerPath.size());
         const QString pattern = base + container + QLatin1Char('/') + patternFor(inner);
+        // git cannot hold the ref master beside master/1.0.
+        QString names = inner;
+        if (!tags && hasTrunk && inner.section(QLatin1Char('/'), 0, 0) == m_default)
+            names = QLatin1String("branches-") + inner;
         m_out << "# " << path << " holds " << (tags ? "tags" : "branches")
-              << " of its own: " << inner << "/NAME.\n";
+              << " of its own: " << names << "/NAME.\n";
         writeRule(m_out, pattern + QLatin1String("/([^/]+)/"), repository,
-                  refPrefix + inner + QLatin1String("/\\1"), repairs, tags);
+                  refPrefix + names + QLatin1String("/\\1"), repairs, tags);
         writeRecurse(m_out, pattern + QLatin1String("/$"));
         m_out << "match " << pattern << "/\nend match\n\n";
     }
 
-    if (!tags && m_survey.projects().value(project).contains(QLatin1String("trunk"))
-        && hasBranchNamed(project, m_default)) {
+    if (!tags && hasTrunk && hasBranchNamed(project, m_default)) {
         const QString renamed = uniqueName(QLatin1String("branches-") + m_default,
                                            &namesOf(repository));
         m_out << "# " << containerPath << m_default << " would write the ref of trunk ("

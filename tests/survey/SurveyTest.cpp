@@ -306,12 +306,14 @@ TEST(SurveyTest, StarterRulesGiveEveryBranchItsOwnRefAndTheCheckFindsSharedRefs)
     expectSameTree(bench, "proj", "main", "/proj/trunk/");
     expectSameTree(bench, "proj_copy", "main", "/proj copy/trunk/");
 
-    // /trunk and /branches/main on one ref; a rule that only took a new
-    // empty directory did match.
+    // /trunk and /branches/main on one ref; main beside main/1.0; a rule
+    // that only took a new empty directory did match.
     const QString shared = bench.writeRules("shared.rules",
                                             "create repository r\nend repository\n"
                                             "match /trunk/\n  repository r\n  branch main\n"
                                             "end match\n"
+                                            "match /branches/releases/([^/]+)/\n"
+                                            "  repository r\n  branch main/\\1\nend match\n"
                                             "match /branches/([^/]+)/\n  repository r\n"
                                             "  branch \\1\nend match\n"
                                             "match /tags/$\n  action recurse\nend match\n"
@@ -326,6 +328,9 @@ TEST(SurveyTest, StarterRulesGiveEveryBranchItsOwnRefAndTheCheckFindsSharedRefs)
     for (const QJsonValue &path : refs.at(0).toObject().value("paths").toArray())
         paths.append(path.toObject().value("path").toString());
     EXPECT_EQ(paths, QStringList({"/branches/main/", "/trunk/"}));
+    EXPECT_EQ(check.value("clashingRefs").toArray(),
+              QJsonArray({"r: refs/heads/main and refs/heads/main/1.0",
+                          "r: refs/heads/main and refs/heads/main/2.0"}));
     EXPECT_EQ(check.value("unusedRules").toArray(), QJsonArray());
     EXPECT_FALSE(check.value("exportsNothing").toBool());
 }
