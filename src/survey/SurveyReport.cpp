@@ -17,6 +17,13 @@ QString revisionList(const QList<int> &revisions)
     return texts.join(QLatin1Char(','));
 }
 
+QStringList sorted(const QSet<QString> &paths)
+{
+    QStringList list = paths.values();
+    list.sort();
+    return list;
+}
+
 QString projectTitle(const QString &project)
 {
     return project.isEmpty() ? QStringLiteral("(top level)") : QLatin1Char('/') + project;
@@ -81,9 +88,7 @@ QString SurveyReport::text(const HistorySurvey &survey)
     for (auto it = survey.projects().cbegin(); it != survey.projects().cend(); ++it)
         out << "  " << projectTitle(it.key()) << ": " << it.value().join(QLatin1String(", "))
             << "\n";
-    QStringList nested = survey.nestedContainers().values();
-    nested.sort();
-    for (const QString &path : qAsConst(nested))
+    for (const QString &path : sorted(survey.nestedContainers()))
         out << "  " << path << ": holds branches of its own\n";
 
     out << "\nBranch and tag candidates: " << survey.candidates().size() << "\n";
@@ -158,7 +163,7 @@ QJsonObject SurveyReport::json(const HistorySurvey &survey)
     return QJsonObject{
             {"latestRevision", survey.latestRevision()},
             {"layout", layout},
-            {"nestedContainers", QJsonArray::fromStringList(survey.nestedContainers().values())},
+            {"nestedContainers", QJsonArray::fromStringList(sorted(survey.nestedContainers()))},
             {"candidates", candidates},
             {"authors", authors},
             {"refusedNames", refused},
