@@ -170,7 +170,7 @@ void RulesCheck::lookAtChanges(const ChangedPathsReader::Revision &revision,
             continue;
         LeftOutGroup &group = m_leftOut[copiedDirectory ? matchedPath.chopped(1)
                                                         : directoryOf(matchedPath)];
-        ++(copiedDirectory ? group.copiedDirectories : group.files);
+        ++(copiedDirectory ? group.copiedDirectories : group.fileChanges);
         stretch(revision.number, &group.firstRevision, &group.lastRevision);
     }
 }
@@ -195,7 +195,7 @@ QMap<QString, RulesCheck::LeftOutGroup> RulesCheck::leftOutByTopDirectory() cons
                 top = ancestor;
         }
         LeftOutGroup &group = groups[top];
-        group.files += it->files;
+        group.fileChanges += it->fileChanges;
         group.copiedDirectories += it->copiedDirectories;
         if (group.firstRevision == -1 || it->firstRevision < group.firstRevision)
             group.firstRevision = it->firstRevision;
@@ -292,8 +292,8 @@ void RulesCheck::writeLeftOut(QTextStream &out) const
     for (auto it = leftOut.cbegin(); it != leftOut.cend() && shown < groupsShown; ++it, ++shown) {
         out << "  " << it.key() << ": ";
         QStringList held;
-        if (it->files > 0)
-            held.append(QString::number(it->files) + (it->files == 1 ? " file" : " files"));
+        if (it->fileChanges > 0)
+            held.append(QString::number(it->fileChanges) + (it->fileChanges == 1 ? " file change" : " file changes"));
         if (it->copiedDirectories > 0)
             held.append(QString::number(it->copiedDirectories)
                         + (it->copiedDirectories == 1 ? " copied directory"
@@ -388,7 +388,7 @@ QJsonObject RulesCheck::jsonReport() const
     const QMap<QString, LeftOutGroup> groups = leftOutByTopDirectory();
     for (auto it = groups.cbegin(); it != groups.cend(); ++it)
         leftOut.append(QJsonObject{{"directory", it.key()},
-                                   {"files", it->files},
+                                   {"fileChanges", it->fileChanges},
                                    {"copiedDirectories", it->copiedDirectories},
                                    {"firstRevision", it->firstRevision},
                                    {"lastRevision", it->lastRevision}});

@@ -38,7 +38,7 @@ public:
     // ignore rule that covers every path, leaves out.
     struct LeftOutGroup
     {
-        int files = 0;
+        int fileChanges = 0; // additions and modifications
         int copiedDirectories = 0;
         int firstRevision = -1;
         int lastRevision = -1;
