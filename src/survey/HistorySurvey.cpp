@@ -186,13 +186,14 @@ bool HistorySurvey::becomesNestedContainer(const QString &path, const Placement 
                                            const ChangedPathsReader::ChangedPath &change)
 {
     // branches/releases made by mkdir, then branches/releases/1.0 copied
-    // from trunk: releases holds branches and is none itself.
+    // from trunk: releases holds branches and is none itself. A branch made
+    // by mkdir that already holds files stays one.
     const QString parent = path.left(path.lastIndexOf(QLatin1Char('/')));
     if (placement.root != parent || placement.container == QLatin1String("trunk")
         || !branchAt(QString::fromUtf8(change.copyFromPath), change.copyFromRevision))
         return false;
     auto it = m_candidates.find(parent);
-    if (it == m_candidates.end() || !it->sourcePath.isEmpty()
+    if (it == m_candidates.end() || !it->sourcePath.isEmpty() || it->holdsFiles
         || (it->kind != BranchKind::Branch && it->kind != BranchKind::Tag))
         return false;
     m_candidates.erase(it);
@@ -296,7 +297,7 @@ void HistorySurvey::recordChange(ChangedPathsReader &reader, int revision,
     const Placement placement = recordLayout(path, revision, change);
     if (deletion && change.isDirectory)
         markDeletedBelow(path, revision);
-    markChanged(path, revision);
+    markChanged(path, revision, !deletion && !change.isDirectory);
 
     if (copied && !placement.root.isEmpty()) {
         const QString source = QString::fromUtf8(change.copyFromPath);
@@ -327,7 +328,7 @@ void HistorySurvey::markDeletedBelow(const QString &directory, int revision)
     }
 }
 
-void HistorySurvey::markChanged(const QString &path, int revision)
+void HistorySurvey::markChanged(const QString &path, int revision, bool file)
 {
     // The nearest candidate at or above the path holds the change.
     QString ancestor = path;
@@ -335,6 +336,7 @@ void HistorySurvey::markChanged(const QString &path, int revision)
         auto it = m_candidates.find(ancestor);
         if (it != m_candidates.end()) {
             it->lastChangedRevision = revision;
+            it->holdsFiles = it->holdsFiles || file;
             return;
         }
         ancestor.truncate(ancestor.lastIndexOf(QLatin1Char('/')));

@@ -35,6 +35,7 @@ public:
         // branch of the source's project; or holding such copies.
         bool branchCopy = false;
         bool holdsBranches = false;
+        bool holdsFiles = false; // a file was added or changed below it
 
         bool existsAt(int revision) const;
     };
@@ -118,7 +119,7 @@ private:
     void copyBranchesBelow(const QString &path, int revision, const QString &source,
                            int sourceRevision);
     void markDeletedBelow(const QString &directory, int revision);
-    void markChanged(const QString &path, int revision);
+    void markChanged(const QString &path, int revision, bool file);
     void recordFileSize(const QString &path, int revision, qint64 size);
 
     int m_latestRevision = 0;
