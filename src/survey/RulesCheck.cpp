@@ -3,10 +3,10 @@
 #include "rules/RulesFileSet.h"
 #include "survey/CheckingRepository.h"
 #include "survey/GitDefaultBranch.h"
+#include "survey/LeftOutPaths.h"
 #include "survey/SharedRefs.h"
 #include "svn/ChangedPathsReader.h"
 #include "svn/ExportOptions.h"
-#include "svn/PathRouting.h"
 #include "svn/RevisionExporter.h"
 
 #include <QJsonArray>
@@ -67,17 +67,6 @@ void stretch(int revision, int *first, int *last)
     *last = revision;
 }
 
-// The last rule of a rules file when it ignores every path.
-const MatchRule *catchAllOf(const QList<MatchRule> &ruleList)
-{
-    if (ruleList.isEmpty())
-        return nullptr;
-    const MatchRule &last = ruleList.constLast();
-    if (last.action != RuleAction::Ignore || last.pattern.indexIn(QStringLiteral("/")) != 0)
-        return nullptr;
-    return &last;
-}
-
 } // namespace
 
 RulesCheck::RulesCheck() = default;
@@ -95,6 +84,7 @@ Status RulesCheck::run(ChangedPathsReader &reader, const RulesFileSet &rules)
         repositories.insert(rule.name, owned.back().get());
     }
     const QList<QList<MatchRule>> matchRuleLists = rules.matchRuleLists();
+    m_leftOut = std::make_unique<LeftOutPaths>(matchRuleLists);
     m_fs = reader.filesystem();
     m_pool = reader.pool();
     m_sharedRefs = std::make_unique<SharedRefs>(
@@ -116,7 +106,7 @@ Status RulesCheck::run(ChangedPathsReader &reader, const RulesFileSet &rules)
             Result<ChangedPathsReader::Revision> read = reader.read(revision);
             if (!read)
                 return read.status();
-            lookAtChanges(read.value(), matchRuleLists);
+            m_leftOut->look(read.value());
             RevisionExporter exporter(revision, reader.filesystem(), reader.pool(), options);
             exporter.assignSettings(matchRuleLists, repositories, IdentityMap(),
                                     QStringLiteral("localhost"), this);
@@ -139,69 +129,11 @@ Status RulesCheck::run(ChangedPathsReader &reader, const RulesFileSet &rules)
     return Status();
 }
 
-void RulesCheck::lookAtChanges(const ChangedPathsReader::Revision &revision,
-                               const QList<QList<MatchRule>> &ruleLists)
-{
-    for (const ChangedPathsReader::ChangedPath &change : revision.changes) {
-        if (change.kind == svn_fs_path_change_delete)
-            continue;
-        const bool copiedDirectory = change.isDirectory && !change.copyFromPath.isEmpty();
-        QString matchedPath = QString::fromUtf8(change.path);
-        if (change.isDirectory)
-            matchedPath += QLatin1Char('/');
-        bool leftOutByCatchAll = false;
-        bool takenElsewhere = false;
-        for (const QList<MatchRule> &ruleList : ruleLists) {
-            const MatchRule *rule =
-                    PathRouting::firstMatchingRule(ruleList, matchedPath, revision.number);
-            if (!rule)
-                continue;
-            m_coveredRules.insert(rule->summary());
-            const MatchRule *catchAll = catchAllOf(ruleList);
-            if (catchAll && *rule == *catchAll)
-                leftOutByCatchAll = true;
-            else
-                takenElsewhere = true;
-        }
-        if (change.isDirectory && !copiedDirectory)
-            continue;
-        m_sawContent = true;
-        if (!leftOutByCatchAll || takenElsewhere)
-            continue;
-        LeftOutGroup &group = m_leftOut[copiedDirectory ? matchedPath.chopped(1)
-                                                        : directoryOf(matchedPath)];
-        ++(copiedDirectory ? group.copiedDirectories : group.fileChanges);
-        stretch(revision.number, &group.firstRevision, &group.lastRevision);
-    }
-}
-
 void RulesCheck::exportsInto(int revision, const QString &matchedPath, const RuleTarget &target,
                              bool deletion)
 {
     m_exported = true;
     m_sharedRefs->record(m_fs, m_pool, revision, matchedPath, target, deletion);
-}
-
-QMap<QString, RulesCheck::LeftOutGroup> RulesCheck::leftOutByTopDirectory() const
-{
-    // A directory and everything below it make one group; the files at
-    // the top level make one of their own.
-    QMap<QString, LeftOutGroup> groups;
-    for (auto it = m_leftOut.cbegin(); it != m_leftOut.cend(); ++it) {
-        QString top = it.key();
-        for (QString ancestor = top.left(top.lastIndexOf(QLatin1Char('/'))); !ancestor.isEmpty();
-             ancestor.truncate(ancestor.lastIndexOf(QLatin1Char('/')))) {
-            if (m_leftOut.contains(ancestor))
-                top = ancestor;
-        }
-        LeftOutGroup &group = groups[top];
-        group.fileChanges += it->fileChanges;
-        group.copiedDirectories += it->copiedDirectories;
-        if (group.firstRevision == -1 || it->firstRevision < group.firstRevision)
-            group.firstRevision = it->firstRevision;
-        group.lastRevision = std::max(group.lastRevision, it->lastRevision);
-    }
-    return groups;
 }
 
 QStringList RulesCheck::unusedRules() const
@@ -210,7 +142,7 @@ QStringList RulesCheck::unusedRules() const
     // where the dispatch then found nothing to do (a directory made empty).
     QStringList unused;
     for (auto it = m_ruleCounts.cbegin(); it != m_ruleCounts.cend(); ++it) {
-        if (it.value() == 0 && !m_coveredRules.contains(it.key().summary()))
+        if (it.value() == 0 && !m_leftOut->coveredRules().contains(it.key().summary()))
             unused.append(it.key().summary());
     }
     return unused;
@@ -285,7 +217,7 @@ void RulesCheck::writeSharedRefs(QTextStream &out) const
 
 void RulesCheck::writeLeftOut(QTextStream &out) const
 {
-    const QMap<QString, LeftOutGroup> leftOut = leftOutByTopDirectory();
+    const QMap<QString, LeftOutPaths::Group> leftOut = m_leftOut->byTopDirectory();
     out << "\nLeft out by the last rule only: " << leftOut.size()
         << (leftOut.size() == 1 ? " directory\n" : " directories\n");
     int shown = 0;
@@ -385,7 +317,7 @@ QJsonObject RulesCheck::jsonReport() const
                 {"repository", ref.repository}, {"branch", ref.branch}, {"paths", writers}});
     }
     QJsonArray leftOut;
-    const QMap<QString, LeftOutGroup> groups = leftOutByTopDirectory();
+    const QMap<QString, LeftOutPaths::Group> groups = m_leftOut->byTopDirectory();
     for (auto it = groups.cbegin(); it != groups.cend(); ++it)
         leftOut.append(QJsonObject{{"directory", it.key()},
                                    {"fileChanges", it->fileChanges},

@@ -2,13 +2,12 @@
 
 #include "common/Failure.h"
 #include "rules/MatchCounter.h"
-#include "svn/ChangedPathsReader.h"
+#include "survey/LeftOutPaths.h"
 #include "svn/DispatchObserver.h"
 
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -17,6 +16,7 @@
 class QTextStream;
 class RulesFileSet;
 class SharedRefs;
+
 
 // Runs rules over every changed path of every revision through the
 // converter's own dispatch, with repositories that write nothing and without
@@ -32,16 +32,6 @@ public:
         int firstRevision = -1;
         int lastRevision = -1;
         bool stopsConversion = false;
-    };
-
-    // Paths in one directory that only the last rule of the rules files, an
-    // ignore rule that covers every path, leaves out.
-    struct LeftOutGroup
-    {
-        int fileChanges = 0; // additions and modifications
-        int copiedDirectories = 0;
-        int firstRevision = -1;
-        int lastRevision = -1;
     };
 
     struct RefusedName
@@ -73,10 +63,7 @@ public:
     void countMatch(const MatchRule &rule) override;
 
 private:
-    void lookAtChanges(const ChangedPathsReader::Revision &revision,
-                       const QList<QList<MatchRule>> &ruleLists);
-    bool exportsNothing() const { return m_sawContent && !m_exported; }
-    QMap<QString, LeftOutGroup> leftOutByTopDirectory() const;
+    bool exportsNothing() const { return m_leftOut && m_leftOut->sawContent() && !m_exported; }
     QStringList unusedRules() const;
     void writeSharedRefs(QTextStream &out) const;
     void writeLeftOut(QTextStream &out) const;
@@ -86,9 +73,7 @@ private:
     apr_pool_t *m_pool = nullptr;
     std::unique_ptr<SharedRefs> m_sharedRefs;
     bool m_exported = false;
-    bool m_sawContent = false;
-    QMap<QString, LeftOutGroup> m_leftOut;
-    QSet<QString> m_coveredRules; // summaries of rules whose pattern took a changed path
+    std::unique_ptr<LeftOutPaths> m_leftOut;
     QMap<QString, UncoveredGroup> m_uncovered;
     QMap<QString, RefusedName> m_refused;
     QMap<MatchRule, int> m_ruleCounts; // in file and line order
