@@ -21,10 +21,11 @@ public:
 
 } // namespace
 
-CheckingRepository::CheckingRepository(const RepositoryRule &rule, CheckingRepository *target)
+CheckingRepository::CheckingRepository(const RepositoryRule &rule, CheckingRepository *target,
+                                       const QString &defaultBranch)
     : m_name(rule.name), m_prefix(rule.prefix), m_target(target)
 {
-    m_branches.insert(QStringLiteral("master"));
+    m_branches.insert(defaultBranch);
     for (const DeclaredBranch &branch : rule.branches)
         m_branches.insert(branch.name);
 }

@@ -10,7 +10,8 @@ class CheckingRepository : public Repository
 {
 public:
     // target: the repository a forwarding rule writes into, or null.
-    CheckingRepository(const RepositoryRule &rule, CheckingRepository *target);
+    CheckingRepository(const RepositoryRule &rule, CheckingRepository *target,
+                       const QString &defaultBranch);
 
     Result<int> prepareResume(int &) override { return 0; }
     void loadAnnotatedTags() override {}

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -27,8 +28,16 @@ public:
         QList<int> createdRevisions;
         int lastChangedRevision = -1;
         int deletedRevision = -1; // the last deletion; -1 while it exists
+        QList<int> deletedRevisions;
         QString sourcePath;       // of the latest creation by copy; empty when made without
         int sourceRevision = -1;
+        // Other candidates: made by copying a branch or tag root, so a
+        // branch of the source's project; or holding such copies.
+        bool branchCopy = false;
+        bool holdsBranches = false;
+        bool holdsFiles = false; // a file was added or changed below it
+
+        bool existsAt(int revision) const;
     };
 
     struct Author
@@ -66,6 +75,11 @@ public:
     const QMap<QString, QStringList> &projects() const { return m_projects; }
     const QMap<QString, BranchCandidate> &candidates() const { return m_candidates; }
     const QMap<QByteArray, Author> &authors() const { return m_authors; }
+    // Directories under branches or tags that are no copy but hold copies:
+    // their entries are the branches (branches/releases/1.0 gives the
+    // branch releases/1.0).
+    const QSet<QString> &nestedContainers() const { return m_nestedContainers; }
+    bool hasLayout() const { return !m_projects.isEmpty(); }
     // Candidates of the standard layout whose name git refuses as a ref.
     QList<BranchCandidate> refusedNames() const;
     const Examples &externals() const { return m_externals; }
@@ -86,19 +100,32 @@ private:
         QString root;      // the branch root holding the path; empty when none
         QString name;
     };
-    static Placement placementOf(const QString &path);
+    Placement placementOf(const QString &path) const;
 
     void countAuthor(const QByteArray &author, int revision);
     void recordChange(ChangedPathsReader &reader, int revision,
                       const ChangedPathsReader::ChangedPath &change);
     BranchCandidate &candidateFor(const QString &path, const Placement &placement);
+    // Notes the branches, tags and projects a change makes; returns where
+    // the path lies.
+    Placement recordLayout(const QString &path, int revision,
+                           const ChangedPathsReader::ChangedPath &change);
+    void noteContainer(const Placement &placement);
+    // The branch or tag root at path that existed at revision, or null.
+    const BranchCandidate *branchAt(const QString &path, int revision) const;
+    bool insideBranchCopy(const QString &path) const;
+    bool becomesNestedContainer(const QString &path, const Placement &placement,
+                                const ChangedPathsReader::ChangedPath &change);
+    void copyBranchesBelow(const QString &path, int revision, const QString &source,
+                           int sourceRevision);
     void markDeletedBelow(const QString &directory, int revision);
-    void markChanged(const QString &path, int revision);
+    void markChanged(const QString &path, int revision, bool file);
     void recordFileSize(const QString &path, int revision, qint64 size);
 
     int m_latestRevision = 0;
     QMap<QString, QStringList> m_projects;
     QMap<QString, BranchCandidate> m_candidates;
+    QSet<QString> m_nestedContainers;
     QMap<QByteArray, Author> m_authors;
     Examples m_externals;
     Examples m_mergeinfo;

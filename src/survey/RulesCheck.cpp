@@ -2,6 +2,9 @@
 
 #include "rules/RulesFileSet.h"
 #include "survey/CheckingRepository.h"
+#include "survey/GitDefaultBranch.h"
+#include "survey/LeftOutPaths.h"
+#include "survey/SharedRefs.h"
 #include "svn/ChangedPathsReader.h"
 #include "svn/ExportOptions.h"
 #include "svn/RevisionExporter.h"
@@ -18,6 +21,7 @@
 namespace {
 
 const int pathsPerGroup = 200;
+const int groupsShown = 100;
 
 // The dispatch prints the converter's progress characters on standard
 // output; while checking they would only garble the report.
@@ -65,17 +69,29 @@ void stretch(int revision, int *first, int *last)
 
 } // namespace
 
+RulesCheck::RulesCheck() = default;
+RulesCheck::~RulesCheck() = default;
+
 Status RulesCheck::run(ChangedPathsReader &reader, const RulesFileSet &rules)
 {
     m_latestRevision = reader.latestRevision();
+    const QString defaultBranch = GitDefaultBranch::name();
     std::vector<std::unique_ptr<CheckingRepository>> owned;
     QHash<QString, Repository *> repositories;
     for (const RepositoryRule &rule : rules.repositoryRules()) {
         auto *target = static_cast<CheckingRepository *>(repositories.value(rule.targetName));
-        owned.emplace_back(new CheckingRepository(rule, target));
+        owned.emplace_back(new CheckingRepository(rule, target, defaultBranch));
         repositories.insert(rule.name, owned.back().get());
     }
     const QList<QList<MatchRule>> matchRuleLists = rules.matchRuleLists();
+    m_leftOut = std::make_unique<LeftOutPaths>(matchRuleLists);
+    m_fs = reader.filesystem();
+    m_pool = reader.pool();
+    m_sharedRefs = std::make_unique<SharedRefs>(
+            matchRuleLists, [&repositories](const QString &name) {
+                Repository *repository = repositories.value(name);
+                return repository ? repository->targetRepository()->name() : name;
+            });
     // A dry run announces file contents without reading them.
     ExportOptions options;
     options.dryRun = true;
@@ -87,6 +103,10 @@ Status RulesCheck::run(ChangedPathsReader &reader, const RulesFileSet &rules)
                 fprintf(stderr, "\rChecking revision %d of %d", revision, m_latestRevision);
                 fflush(stderr);
             }
+            Result<ChangedPathsReader::Revision> read = reader.read(revision);
+            if (!read)
+                return read.status();
+            m_leftOut->look(read.value());
             RevisionExporter exporter(revision, reader.filesystem(), reader.pool(), options);
             exporter.assignSettings(matchRuleLists, repositories, IdentityMap(),
                                     QStringLiteral("localhost"), this);
@@ -107,6 +127,25 @@ Status RulesCheck::run(ChangedPathsReader &reader, const RulesFileSet &rules)
     }
 
     return Status();
+}
+
+void RulesCheck::exportsInto(int revision, const QString &matchedPath, const RuleTarget &target,
+                             bool deletion)
+{
+    m_exported = true;
+    m_sharedRefs->record(m_fs, m_pool, revision, matchedPath, target, deletion);
+}
+
+QStringList RulesCheck::unusedRules() const
+{
+    // A rule counts as used when its pattern took a changed path, even
+    // where the dispatch then found nothing to do (a directory made empty).
+    QStringList unused;
+    for (auto it = m_ruleCounts.cbegin(); it != m_ruleCounts.cend(); ++it) {
+        if (it.value() == 0 && !m_leftOut->coveredRules().contains(it.key().summary()))
+            unused.append(it.key().summary());
+    }
+    return unused;
 }
 
 void RulesCheck::registerRule(const MatchRule &rule)
@@ -149,7 +188,53 @@ void RulesCheck::refusedRefName(int revision, const QString &matchedPath, const 
 
 bool RulesCheck::hasProblems() const
 {
-    return !m_uncovered.isEmpty() || !m_refused.isEmpty() || !m_failedRevisions.isEmpty();
+    return !m_uncovered.isEmpty() || !m_refused.isEmpty() || !m_failedRevisions.isEmpty()
+            || (m_sharedRefs
+                && (!m_sharedRefs->sharedRefs().isEmpty() || !m_sharedRefs->clashingRefs().isEmpty()))
+            || exportsNothing();
+}
+
+void RulesCheck::writeSharedRefs(QTextStream &out) const
+{
+    const QList<SharedRefs::SharedRef> shared = m_sharedRefs->sharedRefs();
+    out << "\nRefs that two Subversion paths write: " << shared.size() << "\n";
+    for (const SharedRefs::SharedRef &ref : shared) {
+        out << "  " << ref.repository << " " << ref.branch << ":";
+        QStringList writers;
+        for (auto it = ref.writers.cbegin(); it != ref.writers.cend(); ++it)
+            writers.append(QStringLiteral(" %1 (r%2 to r%3)")
+                                   .arg(it.key())
+                                   .arg(it->firstRevision)
+                                   .arg(it->lastRevision));
+        out << writers.join(QLatin1Char(',')) << "\n";
+    }
+
+    const QMap<QString, int> &clashes = m_sharedRefs->clashingRefs();
+    out << "\nRefs git cannot hold side by side: " << clashes.size() << "\n";
+    for (auto it = clashes.cbegin(); it != clashes.cend(); ++it)
+        out << "  " << it.key() << ", r" << it.value() << "\n";
+}
+
+void RulesCheck::writeLeftOut(QTextStream &out) const
+{
+    const QMap<QString, LeftOutPaths::Group> leftOut = m_leftOut->byTopDirectory();
+    out << "\nLeft out by the last rule only: " << leftOut.size()
+        << (leftOut.size() == 1 ? " directory\n" : " directories\n");
+    int shown = 0;
+    for (auto it = leftOut.cbegin(); it != leftOut.cend() && shown < groupsShown; ++it, ++shown) {
+        out << "  " << it.key() << ": ";
+        QStringList held;
+        if (it->fileChanges > 0)
+            held.append(QString::number(it->fileChanges) + (it->fileChanges == 1 ? " file change" : " file changes"));
+        if (it->copiedDirectories > 0)
+            held.append(QString::number(it->copiedDirectories)
+                        + (it->copiedDirectories == 1 ? " copied directory"
+                                                      : " copied directories"));
+        out << held.join(QLatin1String(", "));
+        out << ", r" << it->firstRevision << " to r" << it->lastRevision << "\n";
+    }
+    if (leftOut.size() > shown)
+        out << "  and " << leftOut.size() - shown << " more\n";
 }
 
 QString RulesCheck::textReport() const
@@ -175,11 +260,9 @@ QString RulesCheck::textReport() const
             << refused.examplePath << ", r" << refused.firstRevision << " to r"
             << refused.lastRevision << "\n";
 
-    QStringList unused;
-    for (auto it = m_ruleCounts.cbegin(); it != m_ruleCounts.cend(); ++it) {
-        if (it.value() == 0)
-            unused.append(it.key().summary());
-    }
+    writeSharedRefs(out);
+    writeLeftOut(out);
+    const QStringList unused = unusedRules();
     out << "\nRules that never match: " << unused.size() << "\n";
     for (const QString &rule : qAsConst(unused))
         out << "  " << rule << "\n";
@@ -194,6 +277,8 @@ QString RulesCheck::textReport() const
     out << "\nRule stats\n";
     for (auto it = m_ruleCounts.cbegin(); it != m_ruleCounts.cend(); ++it)
         out << it.key().summary() << " was matched " << it.value() << " times\n";
+    if (exportsNothing())
+        out << "\nThe rules export nothing: every path of the history is left out.\n";
     out << "\n" << (hasProblems() ? "The rules need work." : "The rules cover the history.")
         << "\n";
     out.flush();
@@ -219,19 +304,37 @@ QJsonObject RulesCheck::jsonReport() const
                                    {"lastRevision", name.lastRevision},
                                    {"total", name.total}});
     QJsonArray rules;
-    QJsonArray unused;
-    for (auto it = m_ruleCounts.cbegin(); it != m_ruleCounts.cend(); ++it) {
+    for (auto it = m_ruleCounts.cbegin(); it != m_ruleCounts.cend(); ++it)
         rules.append(QJsonObject{{"rule", it.key().summary()}, {"matches", it.value()}});
-        if (it.value() == 0)
-            unused.append(it.key().summary());
+    QJsonArray shared;
+    for (const SharedRefs::SharedRef &ref : m_sharedRefs->sharedRefs()) {
+        QJsonArray writers;
+        for (auto it = ref.writers.cbegin(); it != ref.writers.cend(); ++it)
+            writers.append(QJsonObject{{"path", it.key()},
+                                       {"firstRevision", it->firstRevision},
+                                       {"lastRevision", it->lastRevision}});
+        shared.append(QJsonObject{
+                {"repository", ref.repository}, {"branch", ref.branch}, {"paths", writers}});
     }
+    QJsonArray leftOut;
+    const QMap<QString, LeftOutPaths::Group> groups = m_leftOut->byTopDirectory();
+    for (auto it = groups.cbegin(); it != groups.cend(); ++it)
+        leftOut.append(QJsonObject{{"directory", it.key()},
+                                   {"fileChanges", it->fileChanges},
+                                   {"copiedDirectories", it->copiedDirectories},
+                                   {"firstRevision", it->firstRevision},
+                                   {"lastRevision", it->lastRevision}});
     QJsonArray failed;
     for (int revision : m_failedRevisions)
         failed.append(revision);
     return QJsonObject{{"latestRevision", m_latestRevision},
                        {"uncovered", uncovered},
                        {"refusedNames", refused},
-                       {"unusedRules", unused},
+                       {"unusedRules", QJsonArray::fromStringList(unusedRules())},
+                       {"sharedRefs", shared},
+                       {"clashingRefs", QJsonArray::fromStringList(m_sharedRefs->clashingRefs().keys())},
+                       {"leftOut", leftOut},
+                       {"exportsNothing", exportsNothing()},
                        {"ruleStats", rules},
                        {"failedRevisions", failed},
                        {"ok", !hasProblems()}};

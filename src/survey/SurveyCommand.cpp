@@ -4,6 +4,7 @@
 #include "rules/RulesFileSet.h"
 #include "svn/ChangedPathsReader.h"
 #include "svn/SvnSource.h"
+#include "survey/GitDefaultBranch.h"
 #include "survey/HistorySurvey.h"
 #include "survey/IdentitySkeleton.h"
 #include "survey/RulesCheck.h"
@@ -134,12 +135,13 @@ int SurveyCommand::survey(const Options &options)
     if (!options.rulesOutput.isEmpty()) {
         const QString name = QFileInfo(options.repositoryPath).canonicalFilePath().section(
                 QLatin1Char('/'), -1);
-        if (!writeFile(options.rulesOutput, StarterRules::write(history, name).toUtf8()))
+        const QString rules = StarterRules::write(history, name, GitDefaultBranch::name());
+        if (!writeFile(options.rulesOutput, rules.toUtf8()))
             return Problems;
     }
     if (!options.identitiesOutput.isEmpty()) {
         const QByteArray skeleton =
-                IdentitySkeleton::write(history.authors().keys(), options.identityDomain);
+                IdentitySkeleton::write(history.authors(), options.identityDomain);
         if (!writeFile(options.identitiesOutput, skeleton))
             return Problems;
     }

@@ -17,6 +17,13 @@ QString revisionList(const QList<int> &revisions)
     return texts.join(QLatin1Char(','));
 }
 
+QStringList sorted(const QSet<QString> &paths)
+{
+    QStringList list = paths.values();
+    list.sort();
+    return list;
+}
+
 QString projectTitle(const QString &project)
 {
     return project.isEmpty() ? QStringLiteral("(top level)") : QLatin1Char('/') + project;
@@ -33,6 +40,8 @@ QString describe(const Candidate &candidate)
         text += QStringLiteral(", last changed r%1").arg(candidate.lastChangedRevision);
     if (candidate.deletedRevision != -1)
         text += QStringLiteral(", deleted r%1").arg(candidate.deletedRevision);
+    if (candidate.branchCopy)
+        text += QStringLiteral(", a branch copy");
     return text;
 }
 
@@ -73,11 +82,14 @@ QString SurveyReport::text(const HistorySurvey &survey)
     out << "Revisions: 1 to " << survey.latestRevision() << "\n";
 
     out << "\nLayout:\n";
-    if (survey.projects().isEmpty())
-        out << "  no trunk, branches or tags directory\n";
+    if (!survey.hasLayout())
+        out << "  no trunk, branches or tags directory: the starter rules convert the whole "
+               "repository into one branch\n";
     for (auto it = survey.projects().cbegin(); it != survey.projects().cend(); ++it)
         out << "  " << projectTitle(it.key()) << ": " << it.value().join(QLatin1String(", "))
             << "\n";
+    for (const QString &path : sorted(survey.nestedContainers()))
+        out << "  " << path << ": holds branches of its own\n";
 
     out << "\nBranch and tag candidates: " << survey.candidates().size() << "\n";
     for (const Candidate &candidate : survey.candidates())
@@ -128,6 +140,7 @@ QJsonObject SurveyReport::json(const HistorySurvey &survey)
                 {"deletedRevision", candidate.deletedRevision},
                 {"source", candidate.sourcePath},
                 {"sourceRevision", candidate.sourceRevision},
+                {"branchCopy", candidate.branchCopy},
         });
     }
 
@@ -150,6 +163,7 @@ QJsonObject SurveyReport::json(const HistorySurvey &survey)
     return QJsonObject{
             {"latestRevision", survey.latestRevision()},
             {"layout", layout},
+            {"nestedContainers", QJsonArray::fromStringList(sorted(survey.nestedContainers()))},
             {"candidates", candidates},
             {"authors", authors},
             {"refusedNames", refused},

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "rules/MatchRule.h"
+#include "svn/RuleTarget.h"
 
 #include <QString>
 
@@ -21,4 +22,8 @@ public:
     // A rule gave a branch or tag name that git refuses as a ref name.
     virtual void refusedRefName(int revision, const QString &matchedPath, const QString &branch,
                                 const MatchRule &rule) = 0;
+    // A rule sends a changed path (or, for a deletion, a path that goes)
+    // into a branch whose name git takes.
+    virtual void exportsInto(int revision, const QString &matchedPath, const RuleTarget &target,
+                             bool deletion) = 0;
 };

@@ -118,6 +118,8 @@ Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const Mat
                          << "from rule" << rule.summary() << "is not a valid git ref name:"
                          << "add a \"substitute branch\" line to the rule to change it";
     }
+    if (m_observer)
+        m_observer->exportsInto(m_revision, matchedPath, target, deletion);
 
     // fast-import dies on a file at the root of a branch ("Root cannot be a
     // non-directory"), taking every ref of the run with it. A forwarding

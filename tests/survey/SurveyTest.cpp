@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -181,4 +182,155 @@ TEST(SurveyTest, StarterRulesConvertAMultiProjectLayout)
     expectSameTree(bench, "projA", "refs/tags/v_1", "/projA/tags/v 1/");
     expectSameTree(bench, "projB", "master", "/projB/trunk/");
     expectSameTree(bench, "projB", "b1", "/projB/branches/b1/");
+}
+
+TEST(SurveyTest, StarterRulesConvertAHistoryWithoutLayoutAndKeepWholeIdentities)
+{
+    if (!haveTools())
+        return;
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_GT(bench.commit({"put", "@one", "read me.txt", "mkdir", "src dir", "put", "@two",
+                            "src dir/a b.c"}), 0);
+    ASSERT_GT(bench.commit({"cp", "1", "src dir", "src copy", "put", "@three", "read me.txt"},
+                           "copy", "Jane Doe <jane@example.org>"), 0);
+    const int anonymous = bench.commit({"put", "@four", "src copy/x"});
+    ASSERT_GT(anonymous, 0);
+    ASSERT_EQ(TestSupport::run(QStringLiteral("svnadmin"),
+                               {"delrevprop", bench.repositoryPath(), "-r",
+                                QString::number(anonymous), "svn:author"}).exitCode, 0);
+
+    const QString rules = bench.path("starter.rules");
+    const QString identities = bench.path("authors.txt");
+    auto result = survey({"--write-rules", rules, "--write-identities", identities,
+                          "--identity-domain", "example.org", bench.repositoryPath()});
+    ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
+    EXPECT_TRUE(result.standardOutput.contains(
+            "no trunk, branches or tags directory: the starter rules convert the whole "
+            "repository into one branch")) << result.standardOutput.constData();
+    EXPECT_EQ(TestSupport::readFile(identities),
+              "# r3 has no author: it gets the identity nobody <nobody@localhost>\n"
+              "Jane Doe <jane@example.org> = Jane Doe <jane@example.org>\n"
+              "alice = alice <alice@example.org>\n");
+    result = survey({"--check-rules", rules, bench.repositoryPath()});
+    EXPECT_EQ(result.exitCode, 0) << result.standardOutput.constData();
+
+    result = bench.convert({"--rules", rules, "--identity-map", identities});
+    ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
+    const QString repository = QDir(bench.repositoryPath()).dirName();
+    expectSameTree(bench, repository, "master", "/");
+    EXPECT_EQ(bench.git(repository, {"log", "-1", "--skip=1", "--format=%an <%ae>"}),
+              "Jane Doe <jane@example.org>\n");
+
+    // Rules that leave everything out: nothing would be exported.
+    const QString nothing = bench.writeRules("nothing.rules",
+                                             "create repository r\nend repository\n"
+                                             "match /\nend match\n");
+    result = survey({"--check-rules", nothing, "--json", bench.repositoryPath()});
+    EXPECT_EQ(result.exitCode, 1);
+    const QJsonObject check = QJsonDocument::fromJson(result.standardOutput).object();
+    EXPECT_TRUE(check.value("exportsNothing").toBool());
+    QStringList leftOut;
+    for (const QJsonValue &group : check.value("leftOut").toArray())
+        leftOut.append(group.toObject().value("directory").toString());
+    EXPECT_EQ(leftOut, QStringList({"/", "/src copy", "/src dir"}));
+}
+
+TEST(SurveyTest, StarterRulesGiveEveryBranchItsOwnRefAndTheCheckFindsSharedRefs)
+{
+    if (!haveTools())
+        return;
+    // Trunk goes to the default branch git is configured with.
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    const QByteArray savedConfig = qgetenv("GIT_CONFIG_GLOBAL");
+    const QString config = bench.path("gitconfig");
+    TestSupport::writeFile(config, "[init]\n\tdefaultBranch = main\n");
+    qputenv("GIT_CONFIG_GLOBAL", QFile::encodeName(config));
+    struct Restore
+    {
+        QByteArray value;
+        ~Restore()
+        {
+            if (value.isNull())
+                qunsetenv("GIT_CONFIG_GLOBAL");
+            else
+                qputenv("GIT_CONFIG_GLOBAL", value);
+        }
+    } restore{savedConfig};
+
+    ASSERT_GT(bench.commit({"mkdir", "trunk", "mkdir", "branches", "mkdir", "tags", "put", "@one",
+                            "trunk/a", "mkdir", "branches/releases"}), 0);
+    ASSERT_GT(bench.commit({"cp", "1", "trunk", "branches/releases/1.0"}), 0);
+    ASSERT_GT(bench.commit({"put", "@two", "trunk/a", "cp", "2", "trunk", "branches/releases/2.0",
+                            "cp", "2", "trunk", "branches/main"}), 0);
+    ASSERT_GT(bench.commit({"put", "@three", "branches/main/a", "put", "@b",
+                            "branches/releases/1.0/b", "cp", "3", "trunk", "elsewhere"}), 0);
+    ASSERT_GT(bench.commit({"mkdir", "proj", "mkdir", "proj/trunk", "put", "@p", "proj/trunk/p",
+                            "put", "@e", "elsewhere/e"}), 0);
+    ASSERT_GT(bench.commit({"cp", "5", "proj", "proj copy", "cp", "4", "branches/releases/1.0",
+                            "tags/rel-1.0"}), 0);
+    ASSERT_GT(bench.commit({"put", "@q", "proj copy/trunk/q", "put", "@four", "trunk/a"}), 0);
+
+    const QString rules = bench.path("starter.rules");
+    auto result = survey({"--write-rules", rules, "--json", bench.repositoryPath()});
+    ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
+    // The copy of the project directory made its trunk.
+    QJsonArray copiedTrunkMade;
+    for (const QJsonValue &value :
+         QJsonDocument::fromJson(result.standardOutput).object().value("candidates").toArray()) {
+        const QJsonObject candidate = value.toObject();
+        if (candidate.value("path").toString() == "/proj copy/trunk")
+            copiedTrunkMade = candidate.value("createdRevisions").toArray();
+    }
+    EXPECT_EQ(copiedTrunkMade, QJsonArray({6}));
+    result = survey({"--check-rules", rules, bench.repositoryPath()});
+    EXPECT_EQ(result.exitCode, 0) << result.standardOutput.constData();
+
+    result = bench.convert({"--rules", rules});
+    ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
+    const QString repository = QDir(bench.repositoryPath()).dirName();
+    QStringList refNames;
+    for (const QString &line : bench.refs(repository))
+        refNames.append(line.section(' ', 0, 0));
+    EXPECT_EQ(refNames,
+              QStringList({"refs/heads/branches-main", "refs/heads/elsewhere", "refs/heads/main",
+                           "refs/heads/releases/1.0", "refs/heads/releases/2.0",
+                           "refs/tags/rel-1.0"}));
+    expectSameTree(bench, repository, "main", "/trunk/");
+    expectSameTree(bench, repository, "branches-main", "/branches/main/");
+    expectSameTree(bench, repository, "releases/1.0", "/branches/releases/1.0/");
+    expectSameTree(bench, repository, "releases/2.0", "/branches/releases/2.0/");
+    expectSameTree(bench, repository, "elsewhere", "/elsewhere/");
+    expectSameTree(bench, repository, "refs/tags/rel-1.0", "/tags/rel-1.0/");
+    expectSameTree(bench, "proj", "main", "/proj/trunk/");
+    expectSameTree(bench, "proj_copy", "main", "/proj copy/trunk/");
+
+    // /trunk and /branches/main on one ref; main beside main/1.0; a rule
+    // that only took a new empty directory did match.
+    const QString shared = bench.writeRules("shared.rules",
+                                            "create repository r\nend repository\n"
+                                            "match /trunk/\n  repository r\n  branch main\n"
+                                            "end match\n"
+                                            "match /branches/releases/([^/]+)/\n"
+                                            "  repository r\n  branch main/\\1\nend match\n"
+                                            "match /branches/([^/]+)/\n  repository r\n"
+                                            "  branch \\1\nend match\n"
+                                            "match /tags/$\n  action recurse\nend match\n"
+                                            "match /\nend match\n");
+    result = survey({"--check-rules", shared, "--json", bench.repositoryPath()});
+    EXPECT_EQ(result.exitCode, 1);
+    const QJsonObject check = QJsonDocument::fromJson(result.standardOutput).object();
+    const QJsonArray refs = check.value("sharedRefs").toArray();
+    ASSERT_EQ(refs.size(), 1) << result.standardOutput.constData();
+    EXPECT_EQ(refs.at(0).toObject().value("branch").toString(), "main");
+    QStringList paths;
+    for (const QJsonValue &path : refs.at(0).toObject().value("paths").toArray())
+        paths.append(path.toObject().value("path").toString());
+    EXPECT_EQ(paths, QStringList({"/branches/main/", "/trunk/"}));
+    EXPECT_EQ(check.value("clashingRefs").toArray(),
+              QJsonArray({"r: refs/heads/main and refs/heads/main/1.0",
+                          "r: refs/heads/main and refs/heads/main/2.0"}));
+    EXPECT_EQ(check.value("unusedRules").toArray(), QJsonArray());
+    EXPECT_FALSE(check.value("exportsNothing").toBool());
 }
