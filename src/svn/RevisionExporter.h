@@ -22,6 +22,7 @@
 #include <svn_fs.h>
 
 class MatchCounter;
+class MergeInfo;
 class QIODevice;
 
 // Converts one Subversion revision: collects and dispatches its changed
@@ -163,6 +164,16 @@ private:
     // Writes into the device and waits while more than 32768 bytes are not
     // yet taken by the process; false when the process refuses them.
     static Status writeToDevice(QIODevice *device, const char *data, qint64 length);
+
+    // Merge tracking: the branches whose mergeinfo changed in the revision.
+    Status exportMergeInfoChanges(const ChangedPathTable &changes);
+    Status previousLocation(const char *path, svn_fs_root_t **root, QByteArray *previousPath,
+                            apr_pool_t *pool);
+    Status routeMergeInfoChange(const QByteArray &path, const MergeInfo &now,
+                                const MergeInfo &before, apr_pool_t *pool);
+    Repository::Transaction *openTransaction(const RuleTarget &target) const;
+    QString mergeSourceBranch(const QList<MatchRule> &ruleList, const QByteArray &sourcePath,
+                              int revision, const RuleTarget &target, apr_pool_t *pool) const;
 
     // Ignore properties, empty directories and property check.
     // Writes the directory's .gitignore with content or, when content is

@@ -1,0 +1,166 @@
+// Reading the mergeinfo changes of a revision and handing them to the
+// transactions of the branches they belong to.
+
+#include "svn/RevisionExporter.h"
+
+#include "svn/MergeInfo.h"
+#include "svn/PathRouting.h"
+#include "svn/ScopedPool.h"
+#include "svn/SvnError.h"
+
+#include <cstring>
+
+#include <svn_props.h>
+
+namespace {
+
+const char svnmergeIntegrated[] = "svnmerge-integrated";
+
+Result<QByteArray> nodeProperty(svn_fs_root_t *root, const char *path, const char *name,
+                                apr_pool_t *pool)
+{
+    svn_string_t *value = nullptr;
+    if (svn_error_t *error = svn_fs_node_prop(&value, root, path, name, pool))
+        return svnFailure(error);
+    return value ? QByteArray(value->data, int(value->len)) : QByteArray();
+}
+
+// Both merge-tracking properties of the node; empty when there is no node.
+Result<MergeInfo> mergeInfoAt(svn_fs_root_t *root, const char *path, apr_pool_t *pool)
+{
+    svn_node_kind_t kind = svn_node_none;
+    if (svn_error_t *error = svn_fs_check_path(&kind, root, path, pool))
+        return svnFailure(error);
+    if (kind == svn_node_none)
+        return MergeInfo();
+    const Result<QByteArray> mergeinfo = nodeProperty(root, path, SVN_PROP_MERGEINFO, pool);
+    if (!mergeinfo)
+        return mergeinfo.failure();
+    const Result<QByteArray> integrated = nodeProperty(root, path, svnmergeIntegrated, pool);
+    if (!integrated)
+        return integrated.failure();
+    return MergeInfo::fromProperties(mergeinfo.value(), integrated.value());
+}
+
+} // namespace
+
+// Where the node at path was in the revision before: where it was copied
+// from, itself or with a parent, in this revision; else the same path.
+Status RevisionExporter::previousLocation(const char *path, svn_fs_root_t **root,
+                                          QByteArray *previousPath, apr_pool_t *pool)
+{
+    svn_fs_root_t *copyRoot = nullptr;
+    const char *copyPath = nullptr;
+    if (svn_error_t *error = svn_fs_closest_copy(&copyRoot, &copyPath, m_fsRoot, path, pool))
+        return svnFailure(error);
+    svn_revnum_t revision = m_revision - 1;
+    *previousPath = path;
+    if (copyRoot && svn_fs_revision_root_revision(copyRoot) == m_revision) {
+        const char *fromPath = nullptr;
+        if (svn_error_t *error =
+                    svn_fs_copied_from(&revision, &fromPath, m_fsRoot, copyPath, pool))
+            return svnFailure(error);
+        *previousPath = QByteArray(fromPath) + QByteArray(path + std::strlen(copyPath));
+    }
+    if (revision < 0)
+        return Status();
+    if (svn_error_t *error = svn_fs_revision_root(root, m_fs, revision, pool))
+        return svnFailure(error);
+    return Status();
+}
+
+Status RevisionExporter::exportMergeInfoChanges(const ChangedPathTable &changes)
+{
+    for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
+        if (!it.value().propertiesModified || it.value().kind == svn_fs_path_change_delete)
+            continue;
+        ScopedPool pool(m_pool.pool());
+        const char *path = it.key().constData();
+        const Result<MergeInfo> now = mergeInfoAt(m_fsRoot, path, pool);
+        if (!now)
+            return now.status();
+        svn_fs_root_t *previousRoot = nullptr;
+        QByteArray previousPath;
+        if (Status located = previousLocation(path, &previousRoot, &previousPath, pool); !located)
+            return located;
+        Result<MergeInfo> before = MergeInfo();
+        if (previousRoot)
+            before = mergeInfoAt(previousRoot, previousPath.constData(), pool);
+        if (!before)
+            return before.status();
+        if (now.value() == before.value())
+            continue;
+        if (Status status = routeMergeInfoChange(it.key(), now.value(), before.value(), pool);
+            !status)
+            return status;
+    }
+    return Status();
+}
+
+// A change at a branch root gives the branch's merge parents; one below it
+// (a subtree merge) only keeps the copies of the revision from giving any.
+Status RevisionExporter::routeMergeInfoChange(const QByteArray &path, const MergeInfo &now,
+                                              const MergeInfo &before, apr_pool_t *pool)
+{
+    QString matchedPath = QString::fromUtf8(path);
+    if (isDirectoryInRevision(m_fs, m_revision, path.constData(), pool))
+        matchedPath += QLatin1Char('/');
+    for (const QList<MatchRule> &ruleList : std::as_const(m_matchRuleLists)) {
+        const MatchRule *rule = PathRouting::firstMatchingRule(ruleList, matchedPath, m_revision);
+        if (!rule || rule->action != RuleAction::Export)
+            continue;
+        rule->pattern.indexIn(matchedPath);
+        const RuleTarget target =
+                computeRuleTarget(*rule, matchedPath, rule->pattern.matchedLength());
+        Repository *repository = m_repositories.value(target.repository);
+        if (!repository)
+            continue;
+        const bool branchRoot = matchedPath == target.svnPrefix && target.pathInBranch.isEmpty();
+        if (!branchRoot) {
+            if (Repository::Transaction *open = openTransaction(target))
+                open->recordMergeInfoChange(MergeInfoChange());
+            continue;
+        }
+        MergeInfoChange change;
+        const MergeInfo::Sources growth = now.growthSince(before);
+        for (auto source = growth.cbegin(); source != growth.cend(); ++source) {
+            const QString branch = mergeSourceBranch(ruleList, source.key(),
+                                                     source.value().last(), target, pool);
+            if (branch != target.branch)
+                change.sources.append({source.key(), branch, source.value(),
+                                       now.sources().value(source.key())});
+        }
+        Result<Repository::Transaction *> opened = transactionFor(target, repository);
+        if (!opened)
+            return opened.status();
+        m_needCommit = true;
+        opened.value()->recordMergeInfoChange(change);
+    }
+    return Status();
+}
+
+Repository::Transaction *RevisionExporter::openTransaction(const RuleTarget &target) const
+{
+    const auto open = m_transactions.find(target.repository + QLatin1Char('\n') + target.branch);
+    return open == m_transactions.end() ? nullptr : open->second.get();
+}
+
+// The branch whose root sourcePath is at revision, in the repository of
+// target; empty when it is no branch root there.
+QString RevisionExporter::mergeSourceBranch(const QList<MatchRule> &ruleList,
+                                            const QByteArray &sourcePath, int revision,
+                                            const RuleTarget &target, apr_pool_t *pool) const
+{
+    QString matchedPath = QString::fromUtf8(sourcePath);
+    if (revision <= m_revision && isDirectoryInRevision(m_fs, revision, sourcePath.constData(), pool))
+        matchedPath += QLatin1Char('/');
+    const MatchRule *rule = PathRouting::firstMatchingRule(ruleList, matchedPath, revision);
+    if (!rule || rule->action != RuleAction::Export)
+        return QString();
+    rule->pattern.indexIn(matchedPath);
+    const RuleTarget source = computeRuleTarget(*rule, matchedPath, rule->pattern.matchedLength());
+    if (matchedPath != source.svnPrefix || !source.pathInBranch.isEmpty()
+        || source.effectiveRepository != target.effectiveRepository)
+        return QString();
+    return source.branch;
+}
