@@ -4,70 +4,9 @@
 #include "svn/RevisionExporter.h"
 
 #include "svn/MergeInfo.h"
+#include "svn/MergeInfoReader.h"
 #include "svn/PathRouting.h"
 #include "svn/ScopedPool.h"
-#include "svn/SvnError.h"
-
-#include <cstring>
-
-#include <svn_props.h>
-
-namespace {
-
-const char svnmergeIntegrated[] = "svnmerge-integrated";
-
-Result<QByteArray> nodeProperty(svn_fs_root_t *root, const char *path, const char *name,
-                                apr_pool_t *pool)
-{
-    svn_string_t *value = nullptr;
-    if (svn_error_t *error = svn_fs_node_prop(&value, root, path, name, pool))
-        return svnFailure(error);
-    return value ? QByteArray(value->data, int(value->len)) : QByteArray();
-}
-
-// Both merge-tracking properties of the node; empty when there is no node.
-Result<MergeInfo> mergeInfoAt(svn_fs_root_t *root, const char *path, apr_pool_t *pool)
-{
-    svn_node_kind_t kind = svn_node_none;
-    if (svn_error_t *error = svn_fs_check_path(&kind, root, path, pool))
-        return svnFailure(error);
-    if (kind == svn_node_none)
-        return MergeInfo();
-    const Result<QByteArray> mergeinfo = nodeProperty(root, path, SVN_PROP_MERGEINFO, pool);
-    if (!mergeinfo)
-        return mergeinfo.failure();
-    const Result<QByteArray> integrated = nodeProperty(root, path, svnmergeIntegrated, pool);
-    if (!integrated)
-        return integrated.failure();
-    return MergeInfo::fromProperties(mergeinfo.value(), integrated.value());
-}
-
-} // namespace
-
-// Where the node at path was in the revision before: where it was copied
-// from, itself or with a parent, in this revision; else the same path.
-Status RevisionExporter::previousLocation(const char *path, svn_fs_root_t **root,
-                                          QByteArray *previousPath, apr_pool_t *pool)
-{
-    svn_fs_root_t *copyRoot = nullptr;
-    const char *copyPath = nullptr;
-    if (svn_error_t *error = svn_fs_closest_copy(&copyRoot, &copyPath, m_fsRoot, path, pool))
-        return svnFailure(error);
-    svn_revnum_t revision = m_revision - 1;
-    *previousPath = path;
-    if (copyRoot && svn_fs_revision_root_revision(copyRoot) == m_revision) {
-        const char *fromPath = nullptr;
-        if (svn_error_t *error =
-                    svn_fs_copied_from(&revision, &fromPath, m_fsRoot, copyPath, pool))
-            return svnFailure(error);
-        *previousPath = QByteArray(fromPath) + QByteArray(path + std::strlen(copyPath));
-    }
-    if (revision < 0)
-        return Status();
-    if (svn_error_t *error = svn_fs_revision_root(root, m_fs, revision, pool))
-        return svnFailure(error);
-    return Status();
-}
 
 Status RevisionExporter::exportMergeInfoChanges(const ChangedPathTable &changes)
 {
@@ -76,16 +15,10 @@ Status RevisionExporter::exportMergeInfoChanges(const ChangedPathTable &changes)
             continue;
         ScopedPool pool(m_pool.pool());
         const char *path = it.key().constData();
-        const Result<MergeInfo> now = mergeInfoAt(m_fsRoot, path, pool);
+        const Result<MergeInfo> now = MergeInfoReader::at(m_fsRoot, path, pool);
         if (!now)
             return now.status();
-        svn_fs_root_t *previousRoot = nullptr;
-        QByteArray previousPath;
-        if (Status located = previousLocation(path, &previousRoot, &previousPath, pool); !located)
-            return located;
-        Result<MergeInfo> before = MergeInfo();
-        if (previousRoot)
-            before = mergeInfoAt(previousRoot, previousPath.constData(), pool);
+        const Result<MergeInfo> before = MergeInfoReader::before(m_fsRoot, path, pool);
         if (!before)
             return before.status();
         if (now.value() == before.value())

@@ -167,8 +167,6 @@ private:
 
     // Merge tracking: the branches whose mergeinfo changed in the revision.
     Status exportMergeInfoChanges(const ChangedPathTable &changes);
-    Status previousLocation(const char *path, svn_fs_root_t **root, QByteArray *previousPath,
-                            apr_pool_t *pool);
     Status routeMergeInfoChange(const QByteArray &path, const MergeInfo &now,
                                 const MergeInfo &before, apr_pool_t *pool);
     Repository::Transaction *openTransaction(const RuleTarget &target) const;
