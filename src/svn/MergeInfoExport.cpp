@@ -87,13 +87,10 @@ QString RevisionExporter::mergeSourceBranch(const QList<MatchRule> &ruleList,
     QString matchedPath = QString::fromUtf8(sourcePath);
     if (revision <= m_revision && isDirectoryInRevision(m_fs, revision, sourcePath.constData(), pool))
         matchedPath += QLatin1Char('/');
-    const MatchRule *rule = PathRouting::firstMatchingRule(ruleList, matchedPath, revision);
-    if (!rule || rule->action != RuleAction::Export)
+    const std::optional<RuleTarget> source = PathRouting::branchRoot(
+            ruleList, matchedPath, revision,
+            [this](const QString &name) { return effectiveRepository(name); });
+    if (!source || source->effectiveRepository != target.effectiveRepository)
         return QString();
-    rule->pattern.indexIn(matchedPath);
-    const RuleTarget source = computeRuleTarget(*rule, matchedPath, rule->pattern.matchedLength());
-    if (matchedPath != source.svnPrefix || !source.pathInBranch.isEmpty()
-        || source.effectiveRepository != target.effectiveRepository)
-        return QString();
-    return source.branch;
+    return source->branch;
 }

@@ -142,6 +142,8 @@ private:
                                     Repository *repository);
     RuleTarget computeRuleTarget(const MatchRule &rule, const QString &path,
                                  int matchLength) const;
+    // The repository that receives what the rules send to the named one.
+    QString effectiveRepository(const QString &name) const;
     Result<Repository::Transaction *> transactionFor(const RuleTarget &target,
                                                      Repository *repository);
     static const MatchRule *findCopySourceRule(const QList<MatchRule> &ruleList,
