@@ -167,18 +167,60 @@ bool ParentCheck::readFacts(const QString &repository, int revision, RevisionFac
             svn_error_clear(error);
             return false;
         }
-        if (copyFromPath) {
-            const QString branch = branchRootAt(repository, path, revision, pathPool);
-            const QString source = branchRootAt(repository, copyFromPath, int(copyFromRevision),
-                                                pathPool);
-            if (!branch.isEmpty() && !source.isEmpty())
-                facts->madeFrom.insert(branch, {source, int(copyFromRevision)});
-        }
+        if (copyFromPath)
+            noteCopy(repository, path, revision, copyFromPath, int(copyFromRevision), facts,
+                     pathPool);
         if (it.value()
             && !noteMergeInfo(repository, root, path, revision, facts, pathPool))
             return false;
     }
     return true;
+}
+
+// A branch root copied from a branch root is made from its commit; any
+// other copy from another branch gives, when the target branch has no
+// commit yet, the commit that becomes its first parent.
+void ParentCheck::noteCopy(const QString &repository, const QByteArray &path, int revision,
+                           const QByteArray &sourcePath, int sourceRevision,
+                           RevisionFacts *facts, apr_pool_t *pool) const
+{
+    const QString root = branchRootAt(repository, path, revision, pool);
+    const QString rootSource = branchRootAt(repository, sourcePath, sourceRevision, pool);
+    if (!root.isEmpty() && !rootSource.isEmpty()) {
+        facts->madeFrom.insert(root, {rootSource, sourceRevision});
+        return;
+    }
+    const QString branch = branchOf(repository, path, revision, false, pool);
+    const QString source = branchOf(repository, sourcePath, sourceRevision, true, pool);
+    if (!branch.isEmpty() && !source.isEmpty() && branch != source)
+        facts->copiedFrom.insert(branch, {source, sourceRevision});
+}
+
+// The branch of repository that a rule exports path into at revision; empty
+// for none. Copy sources pass over ignore rules, as the converter does.
+QString ParentCheck::branchOf(const QString &repository, const QByteArray &path, int revision,
+                              bool copySource, apr_pool_t *pool) const
+{
+    QString matched = QString::fromUtf8(path);
+    if (isDirectory(m_fs, revision, path, pool))
+        matched += QLatin1Char('/');
+    const auto resolver = [this](const QString &name) { return effectiveRepository(name); };
+    for (const QList<MatchRule> &ruleList : m_matchRuleLists) {
+        for (const MatchRule &rule : ruleList) {
+            if (!PathRouting::inForceAt(rule, revision) || rule.pattern.indexIn(matched) != 0)
+                continue;
+            if (rule.action == RuleAction::Ignore && copySource)
+                continue;
+            if (rule.action != RuleAction::Export)
+                break;
+            const RuleTarget target =
+                    PathRouting::ruleTarget(rule, matched, rule.pattern.matchedLength(), resolver);
+            if (target.effectiveRepository == repository)
+                return target.branch;
+            break;
+        }
+    }
+    return QString();
 }
 
 bool ParentCheck::noteMergeInfo(const QString &repository, svn_fs_root_t *root,
@@ -274,6 +316,10 @@ bool ParentCheck::check(const QString &repository, const ConversionLog &log,
         QList<quint64> firsts{m_branches.value(state.branch).head};
         for (const auto &[source, sourceRevision] : facts.madeFrom.values(state.branch))
             firsts.append(commitAt(source, sourceRevision));
+        if (firsts.constFirst() == 0) {
+            for (const auto &[source, sourceRevision] : facts.copiedFrom.values(state.branch))
+                firsts.append(commitAt(source, sourceRevision));
+        }
         const quint64 first = found.isEmpty() ? 0 : m_graph.idOf(found.constFirst());
         QList<quint64> expected;
         if (first != 0 && firsts.contains(first))

@@ -69,6 +69,8 @@ private:
     {
         // Branch to the branches (and revisions) its root was copied from.
         QMultiHash<QString, QPair<QString, int>> madeFrom;
+        // Branch to the branches (and revisions) something else was copied from.
+        QMultiHash<QString, QPair<QString, int>> copiedFrom;
         // Branches whose root's mergeinfo changed, with the grown sources.
         QMap<QString, QList<MergeSource>> merges;
     };
@@ -77,6 +79,11 @@ private:
     bool noteMergeInfo(const QString &repository, svn_fs_root_t *root, const QByteArray &path,
                        int revision, RevisionFacts *facts, apr_pool_t *pool);
     QString effectiveRepository(const QString &name) const;
+    void noteCopy(const QString &repository, const QByteArray &path, int revision,
+                  const QByteArray &sourcePath, int sourceRevision, RevisionFacts *facts,
+                  apr_pool_t *pool) const;
+    QString branchOf(const QString &repository, const QByteArray &path, int revision,
+                     bool copySource, apr_pool_t *pool) const;
     QString branchRootAt(const QString &repository, const QByteArray &path, int revision,
                          apr_pool_t *pool) const;
     quint64 commitAt(const QString &branch, int revision) const;
