@@ -313,34 +313,46 @@ bool ParentCheck::check(const QString &repository, const ConversionLog &log,
             }
         }
         const QList<QByteArray> found = gitParents.value(commit);
-        QList<quint64> firsts{m_branches.value(state.branch).head};
-        for (const auto &[source, sourceRevision] : facts.madeFrom.values(state.branch))
-            firsts.append(commitAt(source, sourceRevision));
-        if (firsts.constFirst() == 0) {
-            for (const auto &[source, sourceRevision] : facts.copiedFrom.values(state.branch))
-                firsts.append(commitAt(source, sourceRevision));
-        }
-        const quint64 first = found.isEmpty() ? 0 : m_graph.idOf(found.constFirst());
-        QList<quint64> expected;
-        if (first != 0 && firsts.contains(first))
-            expected.append(first);
-        else if (firsts.constFirst() != 0)
-            expected.append(firsts.constFirst());
         QList<quint64> checked;
-        if (facts.merges.contains(state.branch)) {
-            const quint64 head = expected.isEmpty() ? 0 : expected.constFirst();
-            expected += expectedMergeParents(head, facts.merges.value(state.branch));
-            checked.clear();
-            for (const QByteArray &parent : found)
-                checked.append(m_graph.idOf(parent));
-        } else {
-            checked = found.isEmpty() ? QList<quint64>() : QList<quint64>{first};
-        }
+        const QList<quint64> expected = expectedParents(state.branch, facts, found, &checked);
         if (checked != expected)
             differences->append(parentsDifference(repository, state, expected, found));
         record(state.branch, state.revision, m_graph.add(commit, state.revision, found), false);
     }
     return true;
+}
+
+// The parents a new commit of branch must have, and in checked those of its
+// parents found in git that are compared: all of them when mergeinfo
+// decides, else only the first.
+QList<quint64> ParentCheck::expectedParents(const QString &branch, const RevisionFacts &facts,
+                                            const QList<QByteArray> &found,
+                                            QList<quint64> *checked) const
+{
+    QList<quint64> firsts{m_branches.value(branch).head};
+    for (const auto &[source, sourceRevision] : facts.madeFrom.values(branch))
+        firsts.append(commitAt(source, sourceRevision));
+    if (firsts.constFirst() == 0) {
+        for (const auto &[source, sourceRevision] : facts.copiedFrom.values(branch))
+            firsts.append(commitAt(source, sourceRevision));
+    }
+    const quint64 first = found.isEmpty() ? 0 : m_graph.idOf(found.constFirst());
+    QList<quint64> expected;
+    firsts.removeAll(0);
+    if (first != 0 && firsts.contains(first))
+        expected.append(first);
+    else if (!firsts.isEmpty())
+        expected.append(firsts.constFirst());
+    if (!facts.merges.contains(branch)) {
+        if (!found.isEmpty())
+            checked->append(first);
+        return expected;
+    }
+    expected += expectedMergeParents(expected.isEmpty() ? 0 : expected.constFirst(),
+                                     facts.merges.value(branch));
+    for (const QByteArray &parent : found)
+        checked->append(m_graph.idOf(parent));
+    return expected;
 }
 
 Difference ParentCheck::parentsDifference(const QString &repository,

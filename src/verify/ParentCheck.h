@@ -89,6 +89,8 @@ private:
     quint64 commitAt(const QString &branch, int revision) const;
     // A reset (or deletion) starts the branch again.
     void record(const QString &branch, int revision, quint64 commit, bool reset);
+    QList<quint64> expectedParents(const QString &branch, const RevisionFacts &facts,
+                                   const QList<QByteArray> &found, QList<quint64> *checked) const;
     QList<quint64> expectedMergeParents(quint64 head, const QList<MergeSource> &sources) const;
     Difference parentsDifference(const QString &repository, const ConversionLog::State &state,
                                  const QList<quint64> &expected,
