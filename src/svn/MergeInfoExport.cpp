@@ -3,6 +3,7 @@
 
 #include "svn/RevisionExporter.h"
 
+#include "repository/FastImportStream.h"
 #include "svn/MergeInfo.h"
 #include "svn/MergeInfoReader.h"
 #include "svn/PathRouting.h"
@@ -46,7 +47,9 @@ Status RevisionExporter::routeMergeInfoChange(const QByteArray &path, const Merg
         const RuleTarget target =
                 computeRuleTarget(*rule, matchedPath, rule->pattern.matchedLength());
         Repository *repository = m_repositories.value(target.repository);
-        if (!repository)
+        // A branch name git refuses fails the revision where the branch's
+        // content is exported; a commit of mergeinfo alone is not made for it.
+        if (!repository || !FastImportStream::isValidRefName(target.branch))
             continue;
         const bool branchRoot = matchedPath == target.svnPrefix && target.pathInBranch.isEmpty();
         if (!branchRoot) {
