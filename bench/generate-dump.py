@@ -9,6 +9,13 @@ files, then revisions that change, add and delete files on trunk and on the
 branches, 20 branches and 50 tags made by copy (some names with blanks), two
 of the branches deleted again, and now and then a large binary rewritten.
 
+With --merge-every N, every Nth of those revisions is instead a merge as
+"svn merge" makes it: the target branch root's svn:mergeinfo grows and a few
+files of the source are written into the target. Two merges in three are
+full (trunk into a branch or a branch into trunk, every revision of the
+source so far), every third one a cherry-pick of a single earlier revision.
+Without the option the output is the same as before it existed.
+
 With --huge-mib N the repository is instead a small one whose trunk holds a
 single file of N MiB beside a README (used for the 1 GiB variant).
 
@@ -33,6 +40,7 @@ class Dump:
         self.out = out
         self.content_bytes = 0
         self.revision = 0
+        self.merges = 0
 
     def write(self, data):
         self.out.write(data)
@@ -160,6 +168,75 @@ def write_file(dump, rng, branch, relative, kind, action, version):
         dump.node(path, action, "file", props, text_content(rng, path, version))
 
 
+class MergeTracker:
+    """What each branch has merged from which source path, and which
+    revisions changed each branch, for svn:mergeinfo values."""
+
+    def __init__(self):
+        self.merged = {"trunk": {}}
+        self.created = {"trunk": 1}
+        self.changes = {"trunk": []}
+
+    def branch_made(self, name, revision):
+        self.merged[name] = {path: list(ranges) for path, ranges in self.merged["trunk"].items()}
+        self.created[name] = revision
+        self.changes[name] = []
+
+    def changed(self, name, revision):
+        self.changes[name].append(revision)
+
+    def value(self, target):
+        lines = []
+        for path in sorted(self.merged[target]):
+            ranges = self.merged[target][path]
+            lines.append("/%s:%s" % (path, ",".join(
+                "%d" % a if a == b else "%d-%d" % (a, b) for a, b in ranges)))
+        return "\n".join(lines)
+
+    def add(self, target, path, first, last):
+        ranges = sorted(self.merged[target].get(path, []) + [(first, last)])
+        melted = []
+        for a, b in ranges:
+            if melted and a <= melted[-1][1] + 1:
+                melted[-1] = (melted[-1][0], max(b, melted[-1][1]))
+            else:
+                melted.append((a, b))
+        self.merged[target][path] = melted
+
+
+def write_merge(dump, rng, tracker, branches, revision, count, version):
+    """A merge revision; returns the new content version, or None when no
+    merge fits (then the revision is ordinary work)."""
+    names = sorted(b for b in branches if b != "trunk")
+    if not names:
+        return None
+    feature = rng.choice(names)
+    source, target = (feature, "trunk") if count % 2 else ("trunk", feature)
+    done = tracker.changes[source]
+    partial = count % 3 == 2
+    if partial and len(done) < 2:
+        return None
+    if partial:
+        first = last = done[-2]
+        log = "Cherry-pick r%d from %s into %s" % (first, source, target)
+    else:
+        first, last = tracker.created[source], revision - 1
+        log = "Merge %s into %s" % (source, target)
+    tracker.add(target, branches[source].root, first, last)
+    dump.begin_revision(revision, AUTHORS[revision % 4], log)
+    dump.node(branches[target].root, "change", "dir", [("svn:mergeinfo", tracker.value(target))])
+    for _ in range(rng.randint(1, 3)):
+        relative = rng.choice(branches[source].paths)
+        if branches[target].kinds.get(relative) not in ("text", "exec"):
+            continue
+        version += 1
+        write_file(dump, rng, branches[target], relative, branches[target].kinds[relative],
+                   "change", version)
+    tracker.changed(target, revision)
+    dump.merges += 1
+    return version
+
+
 def generate_main(dump, rng, args):
     revision = 1
     dump.begin_revision(revision, "alice", "Standard layout")
@@ -221,6 +298,8 @@ def generate_main(dump, rng, args):
         events[r] = ("delete", n)
 
     tags_made = 0
+    tracker = MergeTracker()
+    merges_made = 0
     for revision in range(first_free, args.revisions + 1):
         author = AUTHORS[revision % 4]
         event = events.get(revision)
@@ -229,6 +308,7 @@ def generate_main(dump, rng, args):
             dump.begin_revision(revision, author, "Start branch %s" % name)
             dump.node("branches/" + name, "add", "dir", copy_from=("trunk", revision - 1))
             branches[name] = trunk.copy("branches/" + name)
+            tracker.branch_made(name, revision)
             continue
         if event and event[0] == "tag":
             source = rng.choice(sorted(branches))
@@ -245,9 +325,17 @@ def generate_main(dump, rng, args):
             dump.node("branches/" + name, "delete")
             del branches[name]
             continue
+        if args.merge_every and (revision - first_free) % args.merge_every == args.merge_every - 1:
+            merged = write_merge(dump, rng, tracker, branches, revision, merges_made, version)
+            if merged is not None:
+                version = merged
+                merges_made += 1
+                continue
 
         name = "trunk" if rng.random() < 0.6 else rng.choice(sorted(branches))
         branch = branches[name]
+        if args.merge_every:
+            tracker.changed(name, revision)
         dump.begin_revision(revision, author, "Work on %s in r%d" % (name, revision))
         roll = rng.random()
         if roll < 0.004 and any(k == "binary" for k in trunk.kinds.values()):
@@ -299,6 +387,7 @@ def main():
     parser.add_argument("--files", type=int, default=10000)
     parser.add_argument("--large-files", type=int, default=8)
     parser.add_argument("--huge-mib", type=int, default=0)
+    parser.add_argument("--merge-every", type=int, default=0)
     parser.add_argument("--summary", required=True)
     args = parser.parse_args()
     if not args.huge_mib and args.revisions < 100:
@@ -315,6 +404,8 @@ def main():
     out.flush()
     with open(args.summary, "w") as summary:
         summary.write("revisions %d\ncontent_bytes %d\nfiles %d\n" % (revisions, dump.content_bytes, files))
+        if args.merge_every:
+            summary.write("merges %d\n" % dump.merges)
 
 
 if __name__ == "__main__":

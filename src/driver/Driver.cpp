@@ -65,6 +65,7 @@ ExportOptions exportOptions()
     exportOptions.emptyDirs = flagOption("empty-dirs");
     exportOptions.svnIgnore = flagOption("svn-ignore");
     exportOptions.propcheck = flagOption("propcheck");
+    exportOptions.svnMergeinfo = flagOption("svn-mergeinfo");
     return exportOptions;
 }
 
@@ -76,6 +77,7 @@ RepositoryOptions repositoryOptions()
     repositoryOptions.debugRules = flagOption("debug-rules");
     repositoryOptions.addMetadata = flagOption("add-metadata");
     repositoryOptions.addMetadataNotes = flagOption("add-metadata-notes");
+    repositoryOptions.svnMergeinfo = flagOption("svn-mergeinfo");
     repositoryOptions.commitInterval = integerOption("commit-interval", "10000");
     repositoryOptions.fastImportTimeoutSeconds = integerOption("fast-import-timeout", "30");
     if (flagOption("msg-filter"))

@@ -50,6 +50,12 @@ int BranchTable::createdRevision(const QString &branch) const
     return states.value(branch).createdRevision;
 }
 
+int BranchTable::commitParent(const QString &branch) const
+{
+    const int head = headMark(branch);
+    return head > 0 && createdRevision(branch) != 0 ? head : 0;
+}
+
 void BranchTable::declare(const QString &branch)
 {
     states[branch].createdRevision = 1;
@@ -70,10 +76,10 @@ void BranchTable::recordReset(const QString &branch, int revision, int mark)
     append(state, revision, mark);
 }
 
-void BranchTable::recordLogged(const QString &branch, int revision, int mark)
+void BranchTable::recordLogged(const QString &branch, int revision, int mark, bool commit)
 {
-    if (mark == 0)
-        recordReset(branch, revision, 0);
+    if (!commit)
+        recordReset(branch, revision, mark);
     else
         recordCommit(branch, revision, mark);
 }

@@ -27,6 +27,9 @@ public:
     int headMark(const QString &branch) const;
     // The revision of the branch's last creation or reset; 0 when none is known.
     int createdRevision(const QString &branch) const;
+    // The first parent of a commit made on the branch now; 0 when the commit
+    // starts (or restarts) the branch.
+    int commitParent(const QString &branch) const;
 
     // A branch the rules declare, or the default branch: it exists from the start.
     void declare(const QString &branch);
@@ -36,9 +39,9 @@ public:
     // A reset to the mark, 0 for a deletion or a branch made from nothing.
     void recordReset(const QString &branch, int revision, int mark);
     void recordDeletion(const QString &branch, int revision) { recordReset(branch, revision, 0); }
-    // A line of the log of an earlier run: a reset to nothing starts the
-    // branch again, any other mark is taken as a commit.
-    void recordLogged(const QString &branch, int revision, int mark);
+    // A line of the log of an earlier run: a commit, or a reset (to nothing
+    // for a deletion).
+    void recordLogged(const QString &branch, int revision, int mark, bool commit);
 
 private:
     void append(BranchState &state, int revision, int mark);

@@ -3,6 +3,7 @@
 #include "repository/AnnotatedTag.h"
 #include "repository/BlobMarkCounter.h"
 #include "repository/BranchTable.h"
+#include "repository/CommitAncestry.h"
 #include "repository/FastImportProcess.h"
 #include "repository/MessageFilter.h"
 #include "repository/Repository.h"
@@ -37,16 +38,26 @@ public:
         void setCommitTime(uint seconds) override;
         void setMessage(const QByteArray &message) override;
         void recordMergeSource(const QString &sourceBranch, int sourceRevision) override;
+        void recordMergeInfoChange(const MergeInfoChange &change) override;
         void removePath(const QString &path) override;
         Result<QIODevice *> openFile(const QString &path, int mode, qint64 length) override;
         bool writeNote(const QByteArray &noteText, bool append,
                        const QByteArray &commit = QByteArray()) override;
 
     private:
+        // What the branch's mergeinfo gives: the merge parents, and a
+        // metadata line for each merge that made none.
+        struct MergeInfoParents
+        {
+            QList<int> parents;
+            QByteArray metadata;
+        };
+
         Status checkBranchCollision() const;
-        Result<QByteArray> commitMessage() const;
+        Result<QByteArray> commitMessage(const QByteArray &mergeMetadata) const;
+        MergeInfoParents mergeInfoParents(int head) const;
         int chooseParent(int commitMark);
-        QByteArray writeMergeParents(int parentMark);
+        QList<int> writeMergeParents(int parentMark);
         void writeDeletions();
         bool drain();
 
@@ -58,6 +69,9 @@ public:
         uint commitTime = 0;
         int revision;
         QList<int> mergeMarks;
+        // Set when the branch's mergeinfo changed: it alone gives the merge parents.
+        bool parentsFromMergeInfo = false;
+        MergeInfoChange mergeInfo;
         QStringList removedPaths;
         QByteArray fileCommands;
     };
@@ -156,6 +170,8 @@ private:
     Status directorySetUp; // of a directory the constructor created
     QString defaultBranch;
     BranchTable branches;
+    // Kept with the option for merge parents from mergeinfo only.
+    CommitAncestry ancestry;
     QHash<QString, AnnotatedTag> annotatedTags;
     QHash<QString, QByteArray> branchNotes;
     QString repositoryName;

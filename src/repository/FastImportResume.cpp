@@ -133,6 +133,7 @@ Result<int> FastImportRepository::resumeFromLog(int &cutoff)
                    << "was not finished: converting it again";
         cutoff = scan.unfinishedRevision;
         branches = preparedBranches;
+        ancestry.clear();
         highestCommitMark = preparedHighestMark;
         logFile.seek(0);
         scan = scanLog(logFile, lastValidMark, cutoff);
@@ -146,6 +147,7 @@ Result<int> FastImportRepository::resumeFromLog(int &cutoff)
                    << scan.nextRevision - withoutNote << "revisions will be converted again";
         cutoff = withoutNote;
         branches = preparedBranches;
+        ancestry.clear();
         highestCommitMark = preparedHighestMark;
         logFile.seek(0);
         scan = scanLog(logFile, lastValidMark, cutoff);
@@ -182,7 +184,10 @@ ResumeScanner::LogScan FastImportRepository::scanLog(QFile &logFile, quint64 las
     cutoff = scan.cutoff;
     for (const ResumeScanner::BranchRecord &record : scan.branchRecords) {
         highestCommitMark = std::max(highestCommitMark, record.mark);
-        branches.recordLogged(record.branch, record.revision, int(record.mark));
+        if (options.svnMergeinfo && record.commit)
+            ancestry.record(record.mark, record.revision,
+                            quint64(branches.commitParent(record.branch)), record.mergeParents);
+        branches.recordLogged(record.branch, record.revision, int(record.mark), record.commit);
     }
     return scan;
 }

@@ -162,13 +162,14 @@ Status FastImportRepository::Transaction::checkBranchCollision() const
     return Status();
 }
 
-Result<QByteArray> FastImportRepository::Transaction::commitMessage() const
+Result<QByteArray> FastImportRepository::Transaction::commitMessage(
+        const QByteArray &mergeMetadata) const
 {
     QByteArray text = message;
     if (!text.endsWith('\n'))
         text += '\n';
     if (repository->options.addMetadata)
-        text += "\n" + formatMetadata(svnPrefix, revision);
+        text += "\n" + formatMetadata(svnPrefix, revision) + mergeMetadata;
     return repository->messageFilter.filter(text);
 }
 
@@ -177,9 +178,7 @@ Result<QByteArray> FastImportRepository::Transaction::commitMessage() const
 int FastImportRepository::Transaction::chooseParent(int commitMark)
 {
     const QString branchName = QString::fromUtf8(branch);
-    const BranchTable &branches = repository->branches;
-    const int head = branches.headMark(branchName);
-    const int parentMark = head > 0 && branches.createdRevision(branchName) != 0 ? head : 0;
+    const int parentMark = repository->branches.commitParent(branchName);
     if (parentMark == 0 && revision > 1 && branchName != repository->defaultBranch)
         qWarning() << "WARN: Branch" << branchName << "in repository"
                    << repository->repositoryName << "doesn't exist at revision" << revision
@@ -188,12 +187,13 @@ int FastImportRepository::Transaction::chooseParent(int commitMark)
     return parentMark;
 }
 
-// Writes the merge lines and returns the " :m" list for the progress comment.
-QByteArray FastImportRepository::Transaction::writeMergeParents(int parentMark)
+// Writes the merge lines and returns the marks for the progress comment.
+QList<int> FastImportRepository::Transaction::writeMergeParents(int parentMark)
 {
     LoggingQProcess &process = repository->importProcess.channel();
 
-    if (message.contains("This commit was manufactured by cvs2svn") && mergeMarks.size() > 1) {
+    if (!parentsFromMergeInfo && message.contains("This commit was manufactured by cvs2svn")
+        && mergeMarks.size() > 1) {
         // cvs2svn records every file's origin as a merge source; only the
         // newest one is a real parent.
         QList<int> marks = mergeMarks;
@@ -203,10 +203,10 @@ QByteArray FastImportRepository::Transaction::writeMergeParents(int parentMark)
         qWarning() << "WARN: Discarding all but the highest merge point as a workaround for "
                       "cvs2svn created branch/tag"
                    << "Discarded marks:" << marks;
-        return QByteArray();
+        return QList<int>();
     }
 
-    QByteArray description;
+    QList<int> written;
     int parents = parentMark != 0 ? 1 : 0;
     for (int mark : std::as_const(mergeMarks)) {
         if (mark == parentMark) {
@@ -218,10 +218,10 @@ QByteArray FastImportRepository::Transaction::writeMergeParents(int parentMark)
             qWarning() << "WARN: too many merge parents";
             break;
         }
-        description += " :" + QByteArray::number(mark);
+        written.append(mark);
         process.writeMirrored("merge :" + QByteArray::number(mark) + "\n");
     }
-    return description;
+    return written;
 }
 
 void FastImportRepository::Transaction::writeDeletions()
@@ -249,7 +249,13 @@ Status FastImportRepository::Transaction::writeCommit()
     if (!repository->ensureImportRunning())
         return Failure::alreadyReported();
     const quint64 commitMark = repository->takeCommitMark();
-    const Result<QByteArray> filtered = commitMessage();
+    const QString branchName = QString::fromUtf8(branch);
+    MergeInfoParents fromMergeInfo;
+    if (parentsFromMergeInfo) {
+        fromMergeInfo = mergeInfoParents(repository->branches.commitParent(branchName));
+        mergeMarks = fromMergeInfo.parents;
+    }
+    const Result<QByteArray> filtered = commitMessage(fromMergeInfo.metadata);
     if (!filtered)
         return filtered.failure();
     const QByteArray &text = filtered.value();
@@ -263,7 +269,13 @@ Status FastImportRepository::Transaction::writeCommit()
                           + QByteArray::number(commitTime) + " +0000\ndata "
                           + QByteArray::number(text.size()) + "\n" + text + "\n");
 
-    const QByteArray mergeDescription = writeMergeParents(parentMark);
+    const QList<int> mergeParents = writeMergeParents(parentMark);
+    QByteArray mergeDescription;
+    for (int mark : mergeParents)
+        mergeDescription += " :" + QByteArray::number(mark);
+    if (repository->options.svnMergeinfo)
+        repository->ancestry.record(commitMark, revision, quint64(parentMark),
+                                    QList<quint64>(mergeParents.cbegin(), mergeParents.cend()));
     writeDeletions();
     process.writeMirrored(fileCommands);
 
@@ -279,7 +291,7 @@ Status FastImportRepository::Transaction::writeCommit()
     fflush(stdout);
 
     if (repository->options.addMetadataNotes)
-        writeNote(formatMetadata(svnPrefix, revision), false);
+        writeNote(formatMetadata(svnPrefix, revision) + fromMergeInfo.metadata, false);
 
     // A process that died takes the commits it was sent with it: the
     // revision fails rather than report them done.

@@ -130,6 +130,11 @@ void ForwardingRepository::Transaction::recordMergeSource(const QString &sourceB
     inner->recordMergeSource(sourceBranch, sourceRevision);
 }
 
+void ForwardingRepository::Transaction::recordMergeInfoChange(const MergeInfoChange &change)
+{
+    inner->recordMergeInfoChange(change);
+}
+
 // Prefixing is plain concatenation: "sub" and "a/b" give "suba/b".
 void ForwardingRepository::Transaction::removePath(const QString &path)
 {

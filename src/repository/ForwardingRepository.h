@@ -18,6 +18,7 @@ public:
         void setCommitTime(uint seconds) override;
         void setMessage(const QByteArray &message) override;
         void recordMergeSource(const QString &sourceBranch, int sourceRevision) override;
+        void recordMergeInfoChange(const MergeInfoChange &change) override;
         void removePath(const QString &path) override;
         Result<QIODevice *> openFile(const QString &path, int mode, qint64 length) override;
         bool writeNote(const QByteArray &noteText, bool append,

@@ -8,3 +8,8 @@ QByteArray formatMetadata(const QByteArray &svnPrefix, int revision, const QByte
     text += '\n';
     return text;
 }
+
+QByteArray formatCherryPick(const QByteArray &sourcePath, const QByteArray &ranges)
+{
+    return "svn cherry-pick=" + sourcePath + ':' + ranges + '\n';
+}

@@ -6,3 +6,8 @@
 // "svn path=<prefix>; revision=<n>[; tag=<name>]" and a line feed.
 QByteArray formatMetadata(const QByteArray &svnPrefix, int revision,
                           const QByteArray &tag = QByteArray());
+
+// The line for revisions merged from a Subversion path that gave the commit
+// no parent (a cherry-pick): "svn cherry-pick=<path>:<ranges>" and a line
+// feed, the ranges written as mergeinfo writes them ("3-5,9").
+QByteArray formatCherryPick(const QByteArray &sourcePath, const QByteArray &ranges);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Failure.h"
+#include "repository/MergeInfoChange.h"
 #include "repository/RepositoryOptions.h"
 #include "rules/RepositoryRule.h"
 
@@ -27,6 +28,9 @@ public:
         virtual void setCommitTime(uint seconds) = 0;
         virtual void setMessage(const QByteArray &message) = 0;
         virtual void recordMergeSource(const QString &sourceBranch, int sourceRevision) = 0;
+        // The branch's mergeinfo changed in this revision: its merge parents
+        // then come from mergeinfo alone, not from the merge sources of copies.
+        virtual void recordMergeInfoChange(const MergeInfoChange &change) = 0;
         virtual void removePath(const QString &path) = 0;
         // Declares a file; exactly length bytes of content and then one "\n"
         // must be written into the returned device.

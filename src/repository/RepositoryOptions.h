@@ -14,6 +14,7 @@ struct RepositoryOptions
     bool debugRules = false;       // mirror the stream into "gitlog-N"
     bool addMetadata = false;      // the Subversion path and revision end every message
     bool addMetadataNotes = false; // ... or go into a git note of every commit
+    bool svnMergeinfo = false;     // merge parents come from svn:mergeinfo
     // A checkpoint after every this many transactions (the sign is ignored);
     // 0 means none.
     int commitInterval = 10000;

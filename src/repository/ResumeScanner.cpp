@@ -155,12 +155,19 @@ ResumeScanner::LogScan ResumeScanner::scanLog(QIODevice &log, quint64 lastValidM
             return scan;
         }
 
-        scan.branchRecords.append({revision, branch, mark});
-        lastRevision = revision;
-
         // Branch operations say where a branch came from or "delete"; commits
         // carry no comment or their merge sources.
-        if (mark != 0 && (comment.isEmpty() || comment.startsWith(QLatin1String("merge from"))))
+        const QLatin1String mergeFrom("merge from");
+        const bool commit = mark != 0 && (comment.isEmpty() || comment.startsWith(mergeFrom));
+        QList<quint64> mergeParents;
+        if (commit) {
+            for (const QString &word : comment.mid(mergeFrom.size()).split(
+                         QLatin1Char(' '), Qt::SkipEmptyParts))
+                mergeParents.append(word.mid(1).toULongLong());
+        }
+        scan.branchRecords.append({revision, branch, mark, commit, mergeParents});
+        lastRevision = revision;
+        if (commit)
             scan.commits.append({revision, mark});
     }
     scan.nextRevision = lastRevision + 1;

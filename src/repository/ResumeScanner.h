@@ -35,6 +35,10 @@ public:
         int revision = 0;
         QString branch;
         quint64 mark = 0;
+        // A commit, not a reset or a deletion; with the marks of the merge
+        // parents that its comment lists.
+        bool commit = false;
+        QList<quint64> mergeParents;
     };
     // A commit as the log records it.
     struct LoggedCommit

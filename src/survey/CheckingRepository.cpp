@@ -11,6 +11,7 @@ public:
     void setCommitTime(uint) override {}
     void setMessage(const QByteArray &) override {}
     void recordMergeSource(const QString &, int) override {}
+    void recordMergeInfoChange(const MergeInfoChange &) override {}
     void removePath(const QString &) override {}
     Result<QIODevice *> openFile(const QString &, int, qint64) override
     {

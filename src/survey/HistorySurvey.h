@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Failure.h"
+#include "survey/MergeSurvey.h"
 #include "svn/ChangedPathsReader.h"
 
 #include <QByteArray>
@@ -84,6 +85,7 @@ public:
     QList<BranchCandidate> refusedNames() const;
     const Examples &externals() const { return m_externals; }
     const Examples &mergeinfo() const { return m_mergeinfo; }
+    const MergeSurvey &merges() const { return m_merges; }
     const QList<PathAtRevision> &largestFiles() const { return m_largestFiles; }
     const Examples &copiesFromOutside() const { return m_copiesFromOutside; }
 
@@ -129,6 +131,7 @@ private:
     QMap<QByteArray, Author> m_authors;
     Examples m_externals;
     Examples m_mergeinfo;
+    MergeSurvey m_merges;
     QList<PathAtRevision> m_largestFiles;
     Examples m_copiesFromOutside;
 };

@@ -110,6 +110,7 @@ QString SurveyReport::text(const HistorySurvey &survey)
         out << "  " << candidate.path << " (" << HistorySurvey::refNameOf(candidate) << ")\n";
     writeExamples(out, QStringLiteral("svn:externals (not converted)"), survey.externals(), false);
     writeExamples(out, QStringLiteral("svn:mergeinfo (not converted)"), survey.mergeinfo(), false);
+    survey.merges().writeText(out);
     writeExamples(out, QStringLiteral("Copies into branches from paths outside any branch"),
                   survey.copiesFromOutside(), true);
     out << "\nLargest files:\n";
@@ -171,6 +172,7 @@ QJsonObject SurveyReport::json(const HistorySurvey &survey)
             {"externalsTotal", survey.externals().total},
             {"mergeinfo", examplesJson(survey.mergeinfo(), false)},
             {"mergeinfoTotal", survey.mergeinfo().total},
+            {"mergeinfoMerges", survey.merges().json()},
             {"copiesFromOutside", examplesJson(survey.copiesFromOutside(), true)},
             {"copiesFromOutsideTotal", survey.copiesFromOutside().total},
             {"largestFiles", largest},

@@ -66,6 +66,8 @@ Status RevisionExporter::collectChangedPaths()
         if (Status status = handleChangedPath(it.key(), it.value(), changes); !status)
             return status;
     }
+    if (m_options.svnMergeinfo)
+        return exportMergeInfoChanges(changes);
     return Status();
 }
 

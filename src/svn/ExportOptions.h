@@ -11,4 +11,5 @@ struct ExportOptions
     bool emptyDirs = false;   // keep empty directories with a placeholder
     bool svnIgnore = false;   // translate svn:ignore into .gitignore
     bool propcheck = false;   // warn about unknown directory properties
+    bool svnMergeinfo = false; // merge parents come from svn:mergeinfo
 };

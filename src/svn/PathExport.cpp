@@ -37,9 +37,14 @@ RuleTarget RevisionExporter::computeRuleTarget(const MatchRule &rule, const QStr
                                                int matchLength) const
 {
     return PathRouting::ruleTarget(rule, path, matchLength, [this](const QString &name) {
-        Repository *repository = m_repositories.value(name);
-        return repository ? repository->targetRepository()->name() : name;
+        return effectiveRepository(name);
     });
+}
+
+QString RevisionExporter::effectiveRepository(const QString &name) const
+{
+    Repository *repository = m_repositories.value(name);
+    return repository ? repository->targetRepository()->name() : name;
 }
 
 const MatchRule *RevisionExporter::findCopySourceRule(const QList<MatchRule> &ruleList,

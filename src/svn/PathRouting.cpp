@@ -52,4 +52,17 @@ RuleTarget ruleTarget(const MatchRule &rule, const QString &path, int matchLengt
     return target;
 }
 
+std::optional<RuleTarget> branchRoot(const QList<MatchRule> &ruleList, const QString &path,
+                                     int revision, const RepositoryResolver &effectiveRepository)
+{
+    const MatchRule *rule = firstMatchingRule(ruleList, path, revision);
+    if (!rule || rule->action != RuleAction::Export)
+        return std::nullopt;
+    rule->pattern.indexIn(path);
+    RuleTarget target = ruleTarget(*rule, path, rule->pattern.matchedLength(), effectiveRepository);
+    if (target.svnPrefix != path || !target.pathInBranch.isEmpty())
+        return std::nullopt;
+    return target;
+}
+
 } // namespace PathRouting

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 // Where the rules send a Subversion path: the part the converter and the
 // verifier share, so that both read a rules file the same way.
@@ -26,5 +27,12 @@ using RepositoryResolver = std::function<QString(const QString &repositoryName)>
 // The target of path under rule, whose pattern matched its first matchLength characters.
 RuleTarget ruleTarget(const MatchRule &rule, const QString &path, int matchLength,
                       const RepositoryResolver &effectiveRepository);
+
+// The target of path (a directory ending in "/") when the first rule of the
+// list that covers it at revision exports it as the root of a branch: the
+// whole path matched, nothing left for the path inside the branch.
+std::optional<RuleTarget> branchRoot(const QList<MatchRule> &ruleList, const QString &path,
+                                     int revision,
+                                     const RepositoryResolver &effectiveRepository);
 
 } // namespace PathRouting

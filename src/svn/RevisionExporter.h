@@ -22,6 +22,7 @@
 #include <svn_fs.h>
 
 class MatchCounter;
+class MergeInfo;
 class QIODevice;
 
 // Converts one Subversion revision: collects and dispatches its changed
@@ -141,6 +142,8 @@ private:
                                     Repository *repository);
     RuleTarget computeRuleTarget(const MatchRule &rule, const QString &path,
                                  int matchLength) const;
+    // The repository that receives what the rules send to the named one.
+    QString effectiveRepository(const QString &name) const;
     Result<Repository::Transaction *> transactionFor(const RuleTarget &target,
                                                      Repository *repository);
     static const MatchRule *findCopySourceRule(const QList<MatchRule> &ruleList,
@@ -163,6 +166,14 @@ private:
     // Writes into the device and waits while more than 32768 bytes are not
     // yet taken by the process; false when the process refuses them.
     static Status writeToDevice(QIODevice *device, const char *data, qint64 length);
+
+    // Merge tracking: the branches whose mergeinfo changed in the revision.
+    Status exportMergeInfoChanges(const ChangedPathTable &changes);
+    Status routeMergeInfoChange(const QByteArray &path, const MergeInfo &now,
+                                const MergeInfo &before, apr_pool_t *pool);
+    Repository::Transaction *openTransaction(const RuleTarget &target) const;
+    QString mergeSourceBranch(const QList<MatchRule> &ruleList, const QByteArray &sourcePath,
+                              int revision, const RuleTarget &target, apr_pool_t *pool) const;
 
     // Ignore properties, empty directories and property check.
     // Writes the directory's .gitignore with content or, when content is

@@ -6,6 +6,7 @@
 #include "svn/SvnRepository.h"
 #include "verify/ConversionLog.h"
 #include "verify/GitTreeComparer.h"
+#include "verify/ParentCheck.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -257,6 +258,13 @@ int Verifier::run()
 
     for (int index = 0; index < repositories.size(); ++index)
         checkRefs(repositories.at(index), logs.at(index));
+    if (m_options.svnMergeinfo) {
+        ParentCheck parents(svn.fs(), rules.matchRuleLists(), rules.repositoryRules());
+        for (int index = 0; index < repositories.size(); ++index) {
+            if (!parents.check(repositories.at(index), logs.at(index), &m_differences))
+                return 2;
+        }
+    }
     report(checked);
     return m_differences.isEmpty() ? 0 : 1;
 }

@@ -25,6 +25,7 @@ public:
         int sample = 0; // 0: every state
         bool svnIgnore = false;
         bool emptyDirs = false;
+        bool svnMergeinfo = false; // check the parents of every recorded commit too
         bool json = false;
     };
 

@@ -36,16 +36,21 @@ int main(int argc, char **argv)
                                        QStringLiteral("The conversion translated svn:ignore."));
     const QCommandLineOption emptyDirs(QStringLiteral("empty-dirs"),
                                        QStringLiteral("The conversion kept empty directories."));
+    const QCommandLineOption svnMergeinfo(
+            QStringLiteral("svn-mergeinfo"),
+            QStringLiteral("The conversion took merges from svn:mergeinfo: check every "
+                           "commit's parents."));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Write the result as JSON."));
-    parser.addOptions({rules, heads, sample, repository, svnIgnore, emptyDirs, json});
+    parser.addOptions({rules, heads, sample, repository, svnIgnore, emptyDirs, svnMergeinfo, json});
     parser.addPositionalArgument(QStringLiteral("SVNREPO"),
                                  QStringLiteral("The Subversion repository directory."));
 
     auto usage = [](const QString &message) {
         fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(message));
         fprintf(stderr, "usage: tallowmere-verify --rules FILE[,FILE] [--heads | --sample N] "
-                        "[--repository NAME] [--svn-ignore] [--empty-dirs] [--json] SVNREPO\n");
+                        "[--repository NAME] [--svn-ignore] [--empty-dirs] [--svn-mergeinfo] [--json] "
+                        "SVNREPO\n");
         return 2;
     };
     if (!parser.parse(QCoreApplication::arguments()))
@@ -78,6 +83,7 @@ int main(int argc, char **argv)
     }
     options.svnIgnore = parser.isSet(svnIgnore);
     options.emptyDirs = parser.isSet(emptyDirs);
+    options.svnMergeinfo = parser.isSet(svnMergeinfo);
     options.json = parser.isSet(json);
     return Verifier(options).run();
 }

@@ -334,3 +334,37 @@ TEST(SurveyTest, StarterRulesGiveEveryBranchItsOwnRefAndTheCheckFindsSharedRefs)
     EXPECT_EQ(check.value("unusedRules").toArray(), QJsonArray());
     EXPECT_FALSE(check.value("exportsNothing").toBool());
 }
+
+// The merges of real "svn merge" runs, counted as --svn-mergeinfo would
+// convert them, in the text and in the JSON report.
+TEST(SurveyTest, CountsWhatSvnMergeinfoWouldMakeOfTheMerges)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_TRUE(TestSupport::requireTool(QStringLiteral("svn")));
+    const auto made = TestSupport::shell(
+            TestSupport::sourceDirectory() + QStringLiteral("/tests/support/make-merge-history ")
+            + bench.repositoryPath() + ' ' + bench.path(QStringLiteral("wc")));
+    ASSERT_EQ(made.exitCode, 0) << made.standardError.constData();
+
+    const auto text = survey({bench.repositoryPath()});
+    ASSERT_EQ(text.exitCode, 0) << text.standardError.constData();
+    EXPECT_TRUE(text.standardOutput.contains(
+            "  With --svn-mergeinfo: 6 would become git merges; 3 partial (cherry-picks) and 4 "
+            "of subdirectories would stay plain commits:\n"
+            "    /branches/b1 from /branches/b2: 0 merges, 1 partial, 1 subtree\n"
+            "    /branches/b1 from /trunk: 2 merges, 0 partial, 1 subtree\n"
+            "    /branches/b2 from /trunk: 1 merges, 0 partial, 0 subtree\n"
+            "    /trunk from /branches/b1: 2 merges, 1 partial, 1 subtree\n"
+            "    /trunk from /branches/b2: 1 merges, 1 partial, 1 subtree\n"
+            "  Recommended: convert with --svn-mergeinfo"))
+            << text.standardOutput.constData();
+
+    const auto json = survey({QStringLiteral("--json"), bench.repositoryPath()});
+    const QJsonArray merges =
+            QJsonDocument::fromJson(json.standardOutput).object().value("mergeinfoMerges").toArray();
+    ASSERT_EQ(merges.size(), 5);
+    EXPECT_EQ(merges.at(3).toObject(),
+              QJsonObject({{"target", "/trunk"}, {"source", "/branches/b1"}, {"merges", 2},
+                           {"partial", 1}, {"subtree", 1}}));
+}

@@ -27,6 +27,7 @@ public:
     {
         m_record->events.append(QStringLiteral("merge %1@%2").arg(sourceBranch).arg(sourceRevision));
     }
+    void recordMergeInfoChange(const MergeInfoChange &) override {}
     void removePath(const QString &path) override
     {
         m_record->events.append(QStringLiteral("remove ") + path);

@@ -3,6 +3,8 @@
 
 #include "E2eBench.h"
 
+#include <QDir>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -209,4 +211,50 @@ end match
                           "--stdin) | git update-index --index-info",
                           QStringLiteral("side"));
     expectDifference(bench, rules, R"(r4 side stable "s.txt": content)");
+}
+
+// With --svn-mergeinfo the parents are checked too: a conversion made
+// without the option has the merges of copies and lacks those of mergeinfo,
+// each named with its revision, branch and the parents expected and found;
+// the conversion made with the option is equal.
+TEST(VerifyEndToEnd, MergeParentsFromMergeinfoChecked)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_TRUE(TestSupport::requireTool(QStringLiteral("svn")));
+    const auto made = TestSupport::shell(
+            TestSupport::sourceDirectory() + QStringLiteral("/tests/support/make-merge-history ")
+            + bench.repositoryPath() + ' ' + bench.path(QStringLiteral("wc")));
+    ASSERT_EQ(made.exitCode, 0) << made.standardError.constData();
+    const QString rules = bench.writeRules(QStringLiteral("proj.rules"), standardRules);
+    const auto verifyParents = [&] {
+        return TestSupport::run(QStringLiteral(TALLOWMERE_VERIFY_BINARY),
+                                {QStringLiteral("--rules"), rules, QStringLiteral("--svn-mergeinfo"),
+                                 bench.repositoryPath()},
+                                bench.outputDirectory());
+    };
+
+    ASSERT_EQ(bench.convert({"--rules", rules}).exitCode, 0);
+    const auto without = verifyParents();
+    EXPECT_EQ(without.exitCode, 1) << without.standardOutput.constData();
+    QStringList revisions;
+    for (const QByteArray &line : without.standardOutput.split('\n')) {
+        if (line.contains("\"\": parents (expected "))
+            revisions.append(QString::fromUtf8(line.left(line.indexOf(" \"\""))));
+    }
+    EXPECT_EQ(revisions, QStringList({"r8 proj b1", "r9 proj master", "r14 proj master",
+                                      "r20 proj master", "r23 proj master", "r25 proj b2"}))
+            << without.standardOutput.constData();
+    const QByteArray r9 = bench.git("proj", {"log", "--format=%P", "--grep=^r9 ", "master"});
+    EXPECT_TRUE(without.standardOutput.contains(
+            "r9 proj master \"\": parents (expected " + r9.left(40) + ", found "
+            + r9.trimmed() + ")"))
+            << without.standardOutput.constData();
+
+    ASSERT_TRUE(QDir(bench.outputDirectory()).removeRecursively());
+    ASSERT_TRUE(QDir().mkpath(bench.outputDirectory()));
+    ASSERT_EQ(bench.convert({"--rules", rules, "--svn-mergeinfo"}).exitCode, 0);
+    const auto with = verifyParents();
+    EXPECT_EQ(with.exitCode, 0) << with.standardOutput.constData();
+    EXPECT_TRUE(with.standardOutput.endsWith(": all equal\n")) << with.standardOutput.constData();
 }
