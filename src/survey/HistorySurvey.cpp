@@ -63,7 +63,7 @@ Status HistorySurvey::run(ChangedPathsReader &reader)
         countAuthor(read.value().author, revision);
         for (const ChangedPathsReader::ChangedPath &change : read.value().changes)
             recordChange(reader, revision, change);
-        const auto rootOf = [](const QString &path) { return placementOf(path).root; };
+        const auto rootOf = [this](const QString &path) { return placementOf(path).root; };
         if (Status merges = m_merges.readRevision(reader, read.value(), rootOf); !merges)
             return merges;
     }
