@@ -211,6 +211,8 @@ Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const Mat
             qDebug() << "delete (" << target.branch << target.pathInBranch << ")";
         transaction->removePath(target.pathInBranch);
         addEmptyDirPlaceholder(dumpTarget, pool);
+        if (!matchedPath.endsWith(QLatin1Char('/')))
+            updateGitattributes(dumpTarget, pool);
     } else if (!matchedPath.endsWith(QLatin1Char('/'))) {
         if (m_options.debugRules)
             qDebug() << "add/change file (" << path << "->" << target.branch
@@ -220,6 +222,7 @@ Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const Mat
         if (Status status = writeFileContents(dumpTarget, pool); !status)
             return status;
         removeEmptyDirPlaceholder(dumpTarget, pool);
+        updateGitattributes(dumpTarget, pool);
     } else {
         bool placeholderWritten = false;
         if (Status status = exportDirectory(changed, mode, rule, ruleList, target, transaction,
@@ -378,9 +381,7 @@ Status RevisionExporter::exportDirectory(const ChangedPath &changed, CopyMode mo
         if (!readIgnoreRules(ignoreText, pool, path, m_fsRoot)) {
             qWarning() << "Error fetching svn-properties (" << path << ")";
         } else if (ignoreText.isNull()) {
-            transaction->removePath(target.pathInBranch == QLatin1String("/")
-                                            ? QStringLiteral(".gitignore")
-                                            : target.pathInBranch + QLatin1String(".gitignore"));
+            transaction->removePath(directoryFilePath(target.pathInBranch, ".gitignore"));
         } else {
             writeGitignore(directory, ignoreText.toUtf8().constData(), pool);
             ignoreRulesWritten = true;

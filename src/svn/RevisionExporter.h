@@ -13,6 +13,8 @@
 #include <QHash>
 #include <QList>
 #include <QMap>
+#include <QPair>
+#include <QSet>
 #include <QString>
 
 #include <map>
@@ -56,6 +58,9 @@ public:
 
     // Rules checking: problems go to the observer and the dispatch goes on.
     void setDispatchObserver(DispatchObserver *observer) { m_observer = observer; }
+    // The paths already warned about over the whole run, so that each
+    // warning comes once; without it every revision warns anew.
+    void setWarnedPaths(QSet<QByteArray> *warned) { m_warnedPaths = warned; }
 
     Status openRevisionRoot();
     Status collectChangedPaths();
@@ -186,6 +191,20 @@ private:
     bool removeEmptyDirPlaceholder(const DumpTarget &target, apr_pool_t *pool);
     static Status warnUnknownProperties(apr_pool_t *pool, const char *path, svn_fs_root_t *root);
     void writePlaceholder(Repository::Transaction *transaction, const QString &path);
+    // Writes a generated file of the directory (.gitignore, .gitattributes).
+    void writeDirectoryFile(const DumpTarget &directory, const char *name,
+                            const QByteArray &content);
+    // The git path of a file of the directory with that git path.
+    static QString directoryFilePath(const QString &directoryGitPath, const char *name);
+
+    // Line-end and binary attributes.
+    // Writes the directory's generated .gitattributes, or removes it when no
+    // file needs a line (unless the directory was just written afresh).
+    void writeGitattributes(const DumpTarget &directory, bool fresh, apr_pool_t *pool);
+    // After the file at target was added, changed or removed: its
+    // directory's .gitattributes, if the file's line changed.
+    void updateGitattributes(const DumpTarget &file, apr_pool_t *pool);
+    bool firstWarningFor(const QByteArray &path);
 
     // The entries of a directory listing, ordered byte-wise by name.
     static QMap<QByteArray, svn_node_kind_t> sortedEntries(apr_hash_t *entries,
@@ -211,4 +230,8 @@ private:
     // Set when a rule gave a branch name git refuses; it fails the revision.
     bool m_refNameRefused = false;
     DispatchObserver *m_observer = nullptr;
+    QSet<QByteArray> *m_warnedPaths = nullptr;
+    // The directories whose .gitattributes this revision has settled.
+    QSet<QPair<Repository::Transaction *, QString>> m_attributesWritten;
+    svn_fs_root_t *m_previousRoot = nullptr;
 };

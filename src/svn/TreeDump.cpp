@@ -2,6 +2,7 @@
 
 #include "svn/RevisionExporter.h"
 
+#include "svn/AttributeTranslation.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
@@ -45,6 +46,7 @@ Status RevisionExporter::recursiveDumpDir(const DumpTarget &target, const MatchR
             writeGitignore(target, ignoreText.toUtf8().constData(), pool);
         }
     }
+    writeGitattributes(target, true, pool);
 
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, target.root, path.constData(), pool))
@@ -128,6 +130,21 @@ Status RevisionExporter::writeFileContents(const DumpTarget &file, apr_pool_t *p
             svn_error_clear(svn_stream_close(contents));
             if (svn_error_t *error = svn_fs_file_contents(&contents, root, path, filePool))
                 return svnFailure(error);
+        }
+    }
+
+    if (m_options.svnAttributes && !special && !dryRun) {
+        bool normalises = false;
+        if (Status status = AttributeTranslation::normalisesLineEnds(&normalises, root, path,
+                                                                      filePool);
+            !status)
+            return status;
+        if (normalises) {
+            svn_error_clear(svn_stream_close(contents));
+            if (Status status = AttributeTranslation::openNormalised(&contents, &length, root,
+                                                                      path, filePool);
+                !status)
+                return status;
         }
     }
 

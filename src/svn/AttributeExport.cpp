@@ -1,0 +1,100 @@
+// Keeping the generated .gitattributes of every directory in step with the
+// line-end and mime-type properties of its files.
+
+#include "svn/RevisionExporter.h"
+
+#include "svn/AttributeTranslation.h"
+
+#include <QDebug>
+
+namespace {
+
+const char attributesFileName[] = ".gitattributes";
+
+} // namespace
+
+bool RevisionExporter::firstWarningFor(const QByteArray &path)
+{
+    if (!m_warnedPaths)
+        return true;
+    if (m_warnedPaths->contains(path))
+        return false;
+    m_warnedPaths->insert(path);
+    return true;
+}
+
+void RevisionExporter::writeGitattributes(const DumpTarget &directory, bool fresh,
+                                          apr_pool_t *pool)
+{
+    if (!m_options.svnAttributes)
+        return;
+    // Every answer comes from the revision's final tree, so one per
+    // directory and branch is enough.
+    const QPair<Repository::Transaction *, QString> key(
+            directory.transaction, directoryFilePath(directory.gitPath, attributesFileName));
+    if (m_attributesWritten.contains(key))
+        return;
+    m_attributesWritten.insert(key);
+
+    const QByteArray &path = directory.svnPath;
+    AttributeTranslation::DirectoryAttributes attributes;
+    if (!AttributeTranslation::readDirectory(&attributes, directory.root, path.constData(),
+                                             pool)) {
+        qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(path) << ")";
+        return;
+    }
+    for (const QByteArray &file : std::as_const(attributes.carriageReturnFiles)) {
+        if (firstWarningFor(file))
+            qWarning() << "WARN: svn:eol-style CR of" << QString::fromUtf8(file)
+                       << "has no git equivalent; the file gets no attribute line";
+    }
+    if (attributes.ownFile) {
+        if (firstWarningFor(path + '/' + attributesFileName))
+            qWarning() << "WARN: Subversion holds a .gitattributes in" << QString::fromUtf8(path)
+                       << "; it is kept and no lines are generated for that directory";
+        return;
+    }
+    if (!attributes.text.isEmpty())
+        writeDirectoryFile(directory, attributesFileName, attributes.text);
+    else if (!fresh)
+        directory.transaction->removePath(key.second);
+}
+
+void RevisionExporter::updateGitattributes(const DumpTarget &file, apr_pool_t *pool)
+{
+    if (!m_options.svnAttributes)
+        return;
+    const QByteArray &path = file.svnPath;
+    const int slash = int(path.lastIndexOf('/'));
+    if (slash < 0)
+        return;
+    DumpTarget directory = file;
+    directory.svnPath = slash == 0 ? QByteArray("/") : path.left(slash);
+    directory.gitPath = file.gitPath.left(int(file.gitPath.lastIndexOf(QLatin1Char('/'))) + 1);
+
+    // A .gitattributes of Subversion's own that comes or goes decides
+    // between it and the generated lines.
+    if (path.mid(slash + 1) != attributesFileName) {
+        QByteArray now;
+        QByteArray before;
+        bool crNow = false;
+        bool crBefore = false;
+        if (!AttributeTranslation::fileAttributes(&now, &crNow, file.root, path.constData(),
+                                                  pool))
+            return;
+        if (!m_previousRoot) {
+            if (svn_error_t *error =
+                        svn_fs_revision_root(&m_previousRoot, m_fs, m_revision - 1, m_pool)) {
+                svn_error_clear(error);
+                m_previousRoot = nullptr;
+            }
+        }
+        if (m_previousRoot
+            && !AttributeTranslation::fileAttributes(&before, &crBefore, m_previousRoot,
+                                                     path.constData(), pool))
+            return;
+        if (now == before && crNow == crBefore)
+            return;
+    }
+    writeGitattributes(directory, false, pool);
+}
