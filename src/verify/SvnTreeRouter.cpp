@@ -1,5 +1,6 @@
 #include "verify/SvnTreeRouter.h"
 
+#include "svn/AttributeTranslation.h"
 #include "svn/PathRouting.h"
 #include "svn/RevisionExporter.h"
 #include "svn/ScopedPool.h"
@@ -307,6 +308,17 @@ bool SvnTreeRouter::addGeneratedFiles(const QByteArray &path, bool empty, TreeNo
         gitignore.blobId = ExpectedTree::blobIdOf(QByteArray());
         node->entries.insert(".gitignore", gitignore);
     }
+    if (m_settings.svnAttributes) {
+        AttributeTranslation::DirectoryAttributes attributes;
+        if (!AttributeTranslation::readDirectory(&attributes, m_root, path.constData(), pool))
+            return false;
+        if (!attributes.text.isEmpty()) {
+            TreeEntry gitattributes;
+            gitattributes.mode = regularFileMode;
+            gitattributes.blobId = ExpectedTree::blobIdOf(attributes.text);
+            node->entries.insert(".gitattributes", gitattributes);
+        }
+    }
     return true;
 }
 
@@ -327,6 +339,13 @@ bool SvnTreeRouter::fileEntry(const QByteArray &path, TreeEntry *entry, apr_pool
     const QByteArray contentKey(reinterpret_cast<const char *>(checksum->digest), 20);
 
     entry->mode = executable ? executableFileMode : regularFileMode;
+    if (m_settings.svnAttributes && !special) {
+        bool normalises = false;
+        if (!AttributeTranslation::normalisesLineEnds(&normalises, m_root, svnPath, pool))
+            return false;
+        if (normalises)
+            return normalisedFileEntry(svnPath, contentKey, entry, pool);
+    }
     auto known = m_blobIds.constFind(contentKey);
     if (known != m_blobIds.constEnd() && !special) {
         entry->blobId = known.value();
@@ -367,5 +386,34 @@ bool SvnTreeRouter::fileEntry(const QByteArray &path, TreeEntry *entry, apr_pool
     // Links are few; only whole contents are remembered.
     if (skip == 0)
         m_blobIds.insert(contentKey, entry->blobId);
+    return true;
+}
+
+bool SvnTreeRouter::normalisedFileEntry(const char *svnPath, const QByteArray &contentKey,
+                                        TreeEntry *entry, apr_pool_t *pool)
+{
+    // Kept apart from the same contents stored as they are.
+    const QByteArray key = contentKey + "\n";
+    const auto known = m_blobIds.constFind(key);
+    if (known != m_blobIds.constEnd()) {
+        entry->blobId = known.value();
+        return true;
+    }
+    svn_stream_t *contents = nullptr;
+    svn_filesize_t length = 0;
+    if (!AttributeTranslation::openNormalised(&contents, &length, m_root, svnPath, pool))
+        return false;
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.addData("blob " + QByteArray::number(qint64(length)) + '\0');
+    char buffer[65536];
+    apr_size_t got = sizeof buffer;
+    while (got == sizeof buffer) {
+        if (svn_error_t *error = svn_stream_read_full(contents, buffer, &got))
+            return reportSvnError(error) == 0;
+        hash.addData(QByteArrayView(buffer, qsizetype(got)));
+    }
+    svn_error_clear(svn_stream_close(contents));
+    entry->blobId = hash.result();
+    m_blobIds.insert(key, entry->blobId);
     return true;
 }

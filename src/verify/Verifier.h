@@ -24,6 +24,7 @@ public:
         bool headsOnly = false;
         int sample = 0; // 0: every state
         bool svnIgnore = false;
+        bool svnAttributes = false;
         bool emptyDirs = false;
         bool json = false;
     };

@@ -34,18 +34,23 @@ int main(int argc, char **argv)
                                         QStringLiteral("NAME"));
     const QCommandLineOption svnIgnore(QStringLiteral("svn-ignore"),
                                        QStringLiteral("The conversion translated svn:ignore."));
+    const QCommandLineOption svnAttributes(
+            QStringLiteral("svn-attributes"),
+            QStringLiteral("The conversion translated svn:eol-style and svn:mime-type."));
     const QCommandLineOption emptyDirs(QStringLiteral("empty-dirs"),
                                        QStringLiteral("The conversion kept empty directories."));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Write the result as JSON."));
-    parser.addOptions({rules, heads, sample, repository, svnIgnore, emptyDirs, json});
+    parser.addOptions({rules, heads, sample, repository, svnIgnore, svnAttributes, emptyDirs,
+                       json});
     parser.addPositionalArgument(QStringLiteral("SVNREPO"),
                                  QStringLiteral("The Subversion repository directory."));
 
     auto usage = [](const QString &message) {
         fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(message));
         fprintf(stderr, "usage: tallowmere-verify --rules FILE[,FILE] [--heads | --sample N] "
-                        "[--repository NAME] [--svn-ignore] [--empty-dirs] [--json] SVNREPO\n");
+                        "[--repository NAME] [--svn-ignore] [--svn-attributes] [--empty-dirs] "
+                        "[--json] SVNREPO\n");
         return 2;
     };
     if (!parser.parse(QCoreApplication::arguments()))
@@ -77,6 +82,7 @@ int main(int argc, char **argv)
             return usage(QStringLiteral("--heads and --sample exclude each other"));
     }
     options.svnIgnore = parser.isSet(svnIgnore);
+    options.svnAttributes = parser.isSet(svnAttributes);
     options.emptyDirs = parser.isSet(emptyDirs);
     options.json = parser.isSet(json);
     return Verifier(options).run();
