@@ -64,13 +64,18 @@ void RevisionExporter::updateGitattributes(const DumpTarget &file, apr_pool_t *p
 {
     if (!m_options.svnAttributes)
         return;
-    const QByteArray &path = file.svnPath;
+    QByteArray path = file.svnPath;
+    while (path.endsWith('/'))
+        path.chop(1);
     const int slash = int(path.lastIndexOf('/'));
     if (slash < 0)
         return;
+    QString gitPath = file.gitPath;
+    while (gitPath.endsWith(QLatin1Char('/')))
+        gitPath.chop(1);
     DumpTarget directory = file;
     directory.svnPath = slash == 0 ? QByteArray("/") : path.left(slash);
-    directory.gitPath = file.gitPath.left(int(file.gitPath.lastIndexOf(QLatin1Char('/'))) + 1);
+    directory.gitPath = gitPath.left(int(gitPath.lastIndexOf(QLatin1Char('/'))) + 1);
 
     // A .gitattributes of Subversion's own that comes or goes decides
     // between it and the generated lines.

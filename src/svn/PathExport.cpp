@@ -372,6 +372,8 @@ Status RevisionExporter::exportDirectory(const ChangedPath &changed, CopyMode mo
         transaction->removePath(target.pathInBranch);
         addEmptyDirPlaceholder(directory, pool);
     }
+    if (change.kind == svn_fs_path_change_replace)
+        updateGitattributes(directory, pool);
 
     removeEmptyDirPlaceholder(directory, pool);
 

@@ -201,8 +201,9 @@ private:
     // Writes the directory's generated .gitattributes, or removes it when no
     // file needs a line (unless the directory was just written afresh).
     void writeGitattributes(const DumpTarget &directory, bool fresh, apr_pool_t *pool);
-    // After the file at target was added, changed or removed: its
-    // directory's .gitattributes, if the file's line changed.
+    // After the file at target was added, changed or removed (or replaced
+    // by a directory): its directory's .gitattributes, if the file's line
+    // changed.
     void updateGitattributes(const DumpTarget &file, apr_pool_t *pool);
     bool firstWarningFor(const QByteArray &path);
 
