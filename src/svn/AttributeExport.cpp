@@ -60,9 +60,13 @@ void RevisionExporter::writeGitattributes(const DumpTarget &directory, bool fres
         directory.transaction->removePath(key.second);
 }
 
-void RevisionExporter::updateGitattributes(const DumpTarget &file, apr_pool_t *pool)
+void RevisionExporter::updateGitattributes(const DumpTarget &file, const PathChange &change,
+                                           apr_pool_t *pool)
 {
     if (!m_options.svnAttributes)
+        return;
+    // New contents alone change no line.
+    if (change.kind == svn_fs_path_change_modify && !change.propertiesModified)
         return;
     QByteArray path = file.svnPath;
     while (path.endsWith('/'))
@@ -79,14 +83,24 @@ void RevisionExporter::updateGitattributes(const DumpTarget &file, apr_pool_t *p
 
     // A .gitattributes of Subversion's own that comes or goes decides
     // between it and the generated lines.
-    if (path.mid(slash + 1) != attributesFileName) {
-        QByteArray now;
-        QByteArray before;
-        bool crNow = false;
-        bool crBefore = false;
-        if (!AttributeTranslation::fileAttributes(&now, &crNow, file.root, path.constData(),
-                                                  pool))
-            return;
+    if (path.mid(slash + 1) != attributesFileName
+        && !fileLineChanged(path, change.kind, pool))
+        return;
+    writeGitattributes(directory, false, pool);
+}
+
+bool RevisionExporter::fileLineChanged(const QByteArray &path, svn_fs_path_change_kind_t kind,
+                                       apr_pool_t *pool)
+{
+    QByteArray now;
+    QByteArray before;
+    bool crNow = false;
+    bool crBefore = false;
+    // An added path was not there before; a deleted one is not there now.
+    if (kind != svn_fs_path_change_delete
+        && !AttributeTranslation::fileAttributes(&now, &crNow, m_fsRoot, path.constData(), pool))
+        return false;
+    if (kind != svn_fs_path_change_add) {
         if (!m_previousRoot) {
             if (svn_error_t *error =
                         svn_fs_revision_root(&m_previousRoot, m_fs, m_revision - 1, m_pool)) {
@@ -97,9 +111,7 @@ void RevisionExporter::updateGitattributes(const DumpTarget &file, apr_pool_t *p
         if (m_previousRoot
             && !AttributeTranslation::fileAttributes(&before, &crBefore, m_previousRoot,
                                                      path.constData(), pool))
-            return;
-        if (now == before && crNow == crBefore)
-            return;
+            return false;
     }
-    writeGitattributes(directory, false, pool);
+    return now != before || crNow != crBefore;
 }

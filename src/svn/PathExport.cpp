@@ -212,7 +212,7 @@ Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const Mat
         transaction->removePath(target.pathInBranch);
         addEmptyDirPlaceholder(dumpTarget, pool);
         if (!matchedPath.endsWith(QLatin1Char('/')))
-            updateGitattributes(dumpTarget, pool);
+            updateGitattributes(dumpTarget, changed.change, pool);
     } else if (!matchedPath.endsWith(QLatin1Char('/'))) {
         if (m_options.debugRules)
             qDebug() << "add/change file (" << path << "->" << target.branch
@@ -222,7 +222,7 @@ Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const Mat
         if (Status status = writeFileContents(dumpTarget, pool); !status)
             return status;
         removeEmptyDirPlaceholder(dumpTarget, pool);
-        updateGitattributes(dumpTarget, pool);
+        updateGitattributes(dumpTarget, changed.change, pool);
     } else {
         bool placeholderWritten = false;
         if (Status status = exportDirectory(changed, mode, rule, ruleList, target, transaction,
@@ -373,7 +373,7 @@ Status RevisionExporter::exportDirectory(const ChangedPath &changed, CopyMode mo
         addEmptyDirPlaceholder(directory, pool);
     }
     if (change.kind == svn_fs_path_change_replace)
-        updateGitattributes(directory, pool);
+        updateGitattributes(directory, change, pool);
 
     removeEmptyDirPlaceholder(directory, pool);
 

@@ -163,6 +163,10 @@ private:
                             const QList<MatchRule> &ruleList, bool ignoreRulesWritten,
                             apr_pool_t *pool);
     Status writeFileContents(const DumpTarget &file, apr_pool_t *pool);
+    // With --svn-attributes, a file that git holds as text gets its contents
+    // with LF line ends, and their length; others keep theirs.
+    static Status normaliseLineEnds(const DumpTarget &file, svn_stream_t **contents,
+                                    svn_filesize_t *length, apr_pool_t *pool);
     static Status copyFileContents(svn_stream_t *contents, QIODevice *device, qint64 length,
                                 svn_fs_root_t *root, const char *path, apr_pool_t *pool);
     static Status fillBlob(QIODevice *device, qint64 missing);
@@ -204,7 +208,12 @@ private:
     // After the file at target was added, changed or removed (or replaced
     // by a directory): its directory's .gitattributes, if the file's line
     // changed.
-    void updateGitattributes(const DumpTarget &file, apr_pool_t *pool);
+    void updateGitattributes(const DumpTarget &file, const PathChange &change,
+                             apr_pool_t *pool);
+    // Whether the attributes of the file at path differ from those it had
+    // in the previous revision. False when they cannot be read.
+    bool fileLineChanged(const QByteArray &path, svn_fs_path_change_kind_t kind,
+                         apr_pool_t *pool);
     bool firstWarningFor(const QByteArray &path);
 
     // The entries of a directory listing, ordered byte-wise by name.

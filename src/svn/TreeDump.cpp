@@ -134,18 +134,8 @@ Status RevisionExporter::writeFileContents(const DumpTarget &file, apr_pool_t *p
     }
 
     if (m_options.svnAttributes && !special && !dryRun) {
-        bool normalises = false;
-        if (Status status = AttributeTranslation::normalisesLineEnds(&normalises, root, path,
-                                                                      filePool);
-            !status)
+        if (Status status = normaliseLineEnds(file, &contents, &length, filePool); !status)
             return status;
-        if (normalises) {
-            svn_error_clear(svn_stream_close(contents));
-            if (Status status = AttributeTranslation::openNormalised(&contents, &length, root,
-                                                                      path, filePool);
-                !status)
-                return status;
-        }
     }
 
     const Result<QIODevice *> device = file.transaction->openFile(file.gitPath, mode, length);
@@ -156,6 +146,23 @@ Status RevisionExporter::writeFileContents(const DumpTarget &file, apr_pool_t *p
         return device.status();
     }
     return copyFileContents(contents, device.value(), length, root, path, filePool);
+}
+
+Status RevisionExporter::normaliseLineEnds(const DumpTarget &file, svn_stream_t **contents,
+                                           svn_filesize_t *length, apr_pool_t *pool)
+{
+    const char *path = file.svnPath.constData();
+    bool normalises = false;
+    const Status status =
+            AttributeTranslation::normalisesLineEnds(&normalises, file.root, path, pool);
+    if (status && !normalises)
+        return status;
+    // The stored contents are not used any more.
+    svn_error_clear(svn_stream_close(*contents));
+    *contents = nullptr;
+    if (!status)
+        return status;
+    return AttributeTranslation::openNormalised(contents, length, file.root, path, pool);
 }
 
 // Copies exactly the announced length of the file into its blob. Damage in
