@@ -89,18 +89,18 @@ void RevisionExporter::updateGitattributes(const DumpTarget &file, const PathCha
     writeGitattributes(directory, false, pool);
 }
 
-bool RevisionExporter::fileLineChanged(const QByteArray &path, svn_fs_path_change_kind_t kind,
-                                       apr_pool_t *pool)
+bool RevisionExporter::fileLineChanged(const QByteArray &path,
+                                       svn_fs_path_change_kind_t change, apr_pool_t *pool)
 {
     QByteArray now;
     QByteArray before;
     bool crNow = false;
     bool crBefore = false;
     // An added path was not there before; a deleted one is not there now.
-    if (kind != svn_fs_path_change_delete
+    if (change != svn_fs_path_change_delete
         && !AttributeTranslation::fileAttributes(&now, &crNow, m_fsRoot, path.constData(), pool))
         return false;
-    if (kind != svn_fs_path_change_add) {
+    if (change != svn_fs_path_change_add) {
         if (!m_previousRoot) {
             if (svn_error_t *error =
                         svn_fs_revision_root(&m_previousRoot, m_fs, m_revision - 1, m_pool)) {
@@ -108,9 +108,20 @@ bool RevisionExporter::fileLineChanged(const QByteArray &path, svn_fs_path_chang
                 m_previousRoot = nullptr;
             }
         }
-        if (m_previousRoot
-            && !AttributeTranslation::fileAttributes(&before, &crBefore, m_previousRoot,
-                                                     path.constData(), pool))
+        svn_node_kind_t kind = svn_node_none;
+        if (!m_previousRoot)
+            return true;
+        if (svn_error_t *error =
+                    svn_fs_check_path(&kind, m_previousRoot, path.constData(), pool)) {
+            svn_error_clear(error);
+            return true;
+        }
+        // Not there before, yet not added: it came with a directory copied
+        // in this revision, whose .gitattributes says what its source said.
+        if (kind == svn_node_none)
+            return true;
+        if (!AttributeTranslation::fileAttributes(&before, &crBefore, m_previousRoot,
+                                                  path.constData(), pool))
             return false;
     }
     return now != before || crNow != crBefore;

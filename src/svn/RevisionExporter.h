@@ -210,9 +210,9 @@ private:
     // changed.
     void updateGitattributes(const DumpTarget &file, const PathChange &change,
                              apr_pool_t *pool);
-    // Whether the attributes of the file at path differ from those it had
-    // in the previous revision. False when they cannot be read.
-    bool fileLineChanged(const QByteArray &path, svn_fs_path_change_kind_t kind,
+    // Whether the attributes of the file at path may differ from those it
+    // had in git before this change. False when they cannot be read.
+    bool fileLineChanged(const QByteArray &path, svn_fs_path_change_kind_t change,
                          apr_pool_t *pool);
     bool firstWarningFor(const QByteArray &path);
 

@@ -81,6 +81,7 @@ private:
                              apr_pool_t *pool);
     bool addGeneratedFiles(const QByteArray &path, bool empty, TreeNode *node,
                            apr_pool_t *pool);
+    bool addGeneratedAttributes(const QByteArray &path, TreeNode *node, apr_pool_t *pool);
     QByteArray cacheKey(int listIndex, const QByteArray &path, const QByteArray &what,
                         apr_pool_t *pool) const;
     struct Forwarding
