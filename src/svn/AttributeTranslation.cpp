@@ -43,9 +43,9 @@ QByteArray AttributeTranslation::attributesFor(const char *eolStyle, const char 
         *crLineEnds = true;
     }
     if (isBinaryMimeType(mimeType)) {
-        // Line ends that Subversion translates are kept; such a file is
-        // still neither diffed nor merged as text.
-        attributes = attributes.isEmpty() ? QByteArray("binary") : attributes + " -diff -merge";
+        // The text attributes after the macro: the file is marked binary,
+        // and its line ends are still translated as Subversion does.
+        attributes = attributes.isEmpty() ? QByteArray("binary") : "binary " + attributes;
     }
     return attributes;
 }
