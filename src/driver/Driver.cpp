@@ -64,6 +64,7 @@ ExportOptions exportOptions()
     exportOptions.svnBranches = flagOption("svn-branches");
     exportOptions.emptyDirs = flagOption("empty-dirs");
     exportOptions.svnIgnore = flagOption("svn-ignore");
+    exportOptions.svnAttributes = flagOption("svn-attributes");
     exportOptions.propcheck = flagOption("propcheck");
     exportOptions.svnMergeinfo = flagOption("svn-mergeinfo");
     return exportOptions;

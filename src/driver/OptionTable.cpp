@@ -18,6 +18,7 @@ const CommandLineParser::OptionTableRow optionTable[] = {
     {"--svn-branches", "Use the contents of SVN when creating branches, Note: SVN tags are branches as well"},
     {"--empty-dirs", "Add .gitignore-file for empty dirs"},
     {"--svn-ignore", "Import svn-ignore-properties via .gitignore"},
+    {"--svn-attributes", "Import svn:eol-style and svn:mime-type via .gitattributes"},
     {"--svn-mergeinfo", "Make git merges from svn:mergeinfo; cherry-picks stay plain commits"},
     {"--propcheck", "Check for svn-properties except svn-ignore"},
     {"--fast-import-timeout SECONDS", "number of seconds to wait before terminating fast-import, 0 to wait forever"},

@@ -66,6 +66,8 @@ Status HistorySurvey::run(ChangedPathsReader &reader)
         const auto rootOf = [this](const QString &path) { return placementOf(path).root; };
         if (Status merges = m_merges.readRevision(reader, read.value(), rootOf); !merges)
             return merges;
+        if (Status attributes = m_attributes.readRevision(reader, read.value()); !attributes)
+            return attributes;
     }
     return Status();
 }

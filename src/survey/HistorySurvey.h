@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Failure.h"
+#include "survey/AttributeSurvey.h"
 #include "survey/MergeSurvey.h"
 #include "svn/ChangedPathsReader.h"
 
@@ -86,6 +87,7 @@ public:
     const Examples &externals() const { return m_externals; }
     const Examples &mergeinfo() const { return m_mergeinfo; }
     const MergeSurvey &merges() const { return m_merges; }
+    const AttributeSurvey &attributes() const { return m_attributes; }
     const QList<PathAtRevision> &largestFiles() const { return m_largestFiles; }
     const Examples &copiesFromOutside() const { return m_copiesFromOutside; }
 
@@ -132,6 +134,7 @@ private:
     Examples m_externals;
     Examples m_mergeinfo;
     MergeSurvey m_merges;
+    AttributeSurvey m_attributes;
     QList<PathAtRevision> m_largestFiles;
     Examples m_copiesFromOutside;
 };

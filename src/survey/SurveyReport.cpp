@@ -111,6 +111,7 @@ QString SurveyReport::text(const HistorySurvey &survey)
     writeExamples(out, QStringLiteral("svn:externals (not converted)"), survey.externals(), false);
     writeExamples(out, QStringLiteral("svn:mergeinfo (not converted)"), survey.mergeinfo(), false);
     survey.merges().writeText(out);
+    survey.attributes().writeText(out);
     writeExamples(out, QStringLiteral("Copies into branches from paths outside any branch"),
                   survey.copiesFromOutside(), true);
     out << "\nLargest files:\n";
@@ -173,6 +174,7 @@ QJsonObject SurveyReport::json(const HistorySurvey &survey)
             {"mergeinfo", examplesJson(survey.mergeinfo(), false)},
             {"mergeinfoTotal", survey.mergeinfo().total},
             {"mergeinfoMerges", survey.merges().json()},
+            {"lineEndsAndBinaries", survey.attributes().json()},
             {"copiesFromOutside", examplesJson(survey.copiesFromOutside(), true)},
             {"copiesFromOutsideTotal", survey.copiesFromOutside().total},
             {"largestFiles", largest},

@@ -10,6 +10,7 @@ struct ExportOptions
     bool svnBranches = false; // dump the whole tree of a branch copy
     bool emptyDirs = false;   // keep empty directories with a placeholder
     bool svnIgnore = false;   // translate svn:ignore into .gitignore
+    bool svnAttributes = false; // translate svn:eol-style, svn:mime-type into .gitattributes
     bool propcheck = false;   // warn about unknown directory properties
     bool svnMergeinfo = false; // merge parents come from svn:mergeinfo
 };

@@ -145,26 +145,34 @@ bool RevisionExporter::writeGitignore(const DumpTarget &directory, const char *c
         }
     }
 
-    const bool branchRoot = directory.gitPath == QLatin1String("/");
-    const QString gitignorePath = branchRoot ? QStringLiteral(".gitignore")
-                                             : directory.gitPath + QLatin1String(".gitignore");
-
     if (content) {
-        const qint64 length = qint64(std::strlen(content));
-        const Result<QIODevice *> device =
-                directory.transaction->openFile(gitignorePath, placeholderMode, length);
-        if (device && device.value() && !m_options.dryRun) {
-            device.value()->write(content, length);
-            device.value()->putChar('\n');
-        }
+        writeDirectoryFile(directory, ".gitignore", QByteArray(content));
         return true;
     }
 
     // No placeholder at a branch root given as "/".
-    if (branchRoot)
+    if (directory.gitPath == QLatin1String("/"))
         return false;
-    writePlaceholder(directory.transaction, gitignorePath);
+    writePlaceholder(directory.transaction, directoryFilePath(directory.gitPath, ".gitignore"));
     return true;
+}
+
+QString RevisionExporter::directoryFilePath(const QString &directoryGitPath, const char *name)
+{
+    if (directoryGitPath == QLatin1String("/"))
+        return QString::fromLatin1(name);
+    return directoryGitPath + QLatin1String(name);
+}
+
+void RevisionExporter::writeDirectoryFile(const DumpTarget &directory, const char *name,
+                                          const QByteArray &content)
+{
+    const Result<QIODevice *> device = directory.transaction->openFile(
+            directoryFilePath(directory.gitPath, name), placeholderMode, content.size());
+    if (device && device.value() && !m_options.dryRun) {
+        device.value()->write(content);
+        device.value()->putChar('\n');
+    }
 }
 
 bool RevisionExporter::addEmptyDirPlaceholder(const DumpTarget &target, apr_pool_t *pool)

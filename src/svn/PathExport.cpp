@@ -218,6 +218,8 @@ Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const Mat
             qDebug() << "delete (" << target.branch << target.pathInBranch << ")";
         transaction->removePath(target.pathInBranch);
         addEmptyDirPlaceholder(dumpTarget, pool);
+        if (!matchedPath.endsWith(QLatin1Char('/')))
+            updateGitattributes(dumpTarget, changed.change, pool);
     } else if (!matchedPath.endsWith(QLatin1Char('/'))) {
         if (m_options.debugRules)
             qDebug() << "add/change file (" << path << "->" << target.branch
@@ -227,6 +229,7 @@ Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const Mat
         if (Status status = writeFileContents(dumpTarget, pool); !status)
             return status;
         removeEmptyDirPlaceholder(dumpTarget, pool);
+        updateGitattributes(dumpTarget, changed.change, pool);
     } else {
         bool placeholderWritten = false;
         if (Status status = exportDirectory(changed, mode, rule, ruleList, target, transaction,
@@ -376,6 +379,8 @@ Status RevisionExporter::exportDirectory(const ChangedPath &changed, CopyMode mo
         transaction->removePath(target.pathInBranch);
         addEmptyDirPlaceholder(directory, pool);
     }
+    if (change.kind == svn_fs_path_change_replace)
+        updateGitattributes(directory, change, pool);
 
     removeEmptyDirPlaceholder(directory, pool);
 
@@ -385,9 +390,7 @@ Status RevisionExporter::exportDirectory(const ChangedPath &changed, CopyMode mo
         if (!readIgnoreRules(ignoreText, pool, path, m_fsRoot)) {
             qWarning() << "Error fetching svn-properties (" << path << ")";
         } else if (ignoreText.isNull()) {
-            transaction->removePath(target.pathInBranch == QLatin1String("/")
-                                            ? QStringLiteral(".gitignore")
-                                            : target.pathInBranch + QLatin1String(".gitignore"));
+            transaction->removePath(directoryFilePath(target.pathInBranch, ".gitignore"));
         } else {
             writeGitignore(directory, ignoreText.toUtf8().constData(), pool);
             ignoreRulesWritten = true;

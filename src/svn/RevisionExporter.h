@@ -13,6 +13,8 @@
 #include <QHash>
 #include <QList>
 #include <QMap>
+#include <QPair>
+#include <QSet>
 #include <QString>
 
 #include <map>
@@ -56,6 +58,9 @@ public:
 
     // Rules checking: problems go to the observer and the dispatch goes on.
     void setDispatchObserver(DispatchObserver *observer) { m_observer = observer; }
+    // The paths already warned about over the whole run, so that each
+    // warning comes once; without it every revision warns anew.
+    void setWarnedPaths(QSet<QByteArray> *warned) { m_warnedPaths = warned; }
 
     Status openRevisionRoot();
     Status collectChangedPaths();
@@ -160,6 +165,10 @@ private:
                             const QList<MatchRule> &ruleList, bool ignoreRulesWritten,
                             apr_pool_t *pool);
     Status writeFileContents(const DumpTarget &file, apr_pool_t *pool);
+    // With --svn-attributes, a file that git holds as text gets its contents
+    // with LF line ends, and their length; others keep theirs.
+    static Status normaliseLineEnds(const DumpTarget &file, svn_stream_t **contents,
+                                    svn_filesize_t *length, apr_pool_t *pool);
     static Status copyFileContents(svn_stream_t *contents, QIODevice *device, qint64 length,
                                 svn_fs_root_t *root, const char *path, apr_pool_t *pool);
     static Status fillBlob(QIODevice *device, qint64 missing);
@@ -188,6 +197,26 @@ private:
     bool removeEmptyDirPlaceholder(const DumpTarget &target, apr_pool_t *pool);
     static Status warnUnknownProperties(apr_pool_t *pool, const char *path, svn_fs_root_t *root);
     void writePlaceholder(Repository::Transaction *transaction, const QString &path);
+    // Writes a generated file of the directory (.gitignore, .gitattributes).
+    void writeDirectoryFile(const DumpTarget &directory, const char *name,
+                            const QByteArray &content);
+    // The git path of a file of the directory with that git path.
+    static QString directoryFilePath(const QString &directoryGitPath, const char *name);
+
+    // Line-end and binary attributes.
+    // Writes the directory's generated .gitattributes, or removes it when no
+    // file needs a line (unless the directory was just written afresh).
+    void writeGitattributes(const DumpTarget &directory, bool fresh, apr_pool_t *pool);
+    // After the file at target was added, changed or removed (or replaced
+    // by a directory): its directory's .gitattributes, if the file's line
+    // changed.
+    void updateGitattributes(const DumpTarget &file, const PathChange &change,
+                             apr_pool_t *pool);
+    // Whether the attributes of the file at path may differ from those it
+    // had in git before this change. False when they cannot be read.
+    bool fileLineChanged(const QByteArray &path, svn_fs_path_change_kind_t change,
+                         apr_pool_t *pool);
+    bool firstWarningFor(const QByteArray &path);
 
     // The entries of a directory listing, ordered byte-wise by name.
     static QMap<QByteArray, svn_node_kind_t> sortedEntries(apr_hash_t *entries,
@@ -213,4 +242,8 @@ private:
     // Set when a rule gave a branch name git refuses; it fails the revision.
     bool m_refNameRefused = false;
     DispatchObserver *m_observer = nullptr;
+    QSet<QByteArray> *m_warnedPaths = nullptr;
+    // The directories whose .gitattributes this revision has settled.
+    QSet<QPair<Repository::Transaction *, QString>> m_attributesWritten;
+    svn_fs_root_t *m_previousRoot = nullptr;
 };

@@ -21,6 +21,8 @@ struct SvnSource::Private
     QHash<QString, Repository *> repositories;
     IdentityMap identities;
     QString identityDomain;
+    // The files and directories warned about once for the whole run.
+    QSet<QByteArray> warnedPaths;
     // The scratch pool goes before the long-lived one.
     ScopedPool globalPool{nullptr};
     ScopedPool scratchPool{nullptr};
@@ -119,6 +121,7 @@ Status SvnSource::convertRevision(int revision)
     RevisionExporter exporter(revision, d->fs, d->globalPool, d->options);
     exporter.assignSettings(d->matchRuleLists, d->repositories, d->identities,
                             d->identityDomain, d->matchCounter);
+    exporter.setWarnedPaths(&d->warnedPaths);
 
     printf("Exporting revision %d ", revision);
     fflush(stdout);

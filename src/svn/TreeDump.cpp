@@ -2,6 +2,7 @@
 
 #include "svn/RevisionExporter.h"
 
+#include "svn/AttributeTranslation.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
@@ -45,6 +46,7 @@ Status RevisionExporter::recursiveDumpDir(const DumpTarget &target, const MatchR
             writeGitignore(target, ignoreText.toUtf8().constData(), pool);
         }
     }
+    writeGitattributes(target, true, pool);
 
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, target.root, path.constData(), pool))
@@ -131,6 +133,11 @@ Status RevisionExporter::writeFileContents(const DumpTarget &file, apr_pool_t *p
         }
     }
 
+    if (m_options.svnAttributes && !special && !dryRun) {
+        if (Status status = normaliseLineEnds(file, &contents, &length, filePool); !status)
+            return status;
+    }
+
     const Result<QIODevice *> device = file.transaction->openFile(file.gitPath, mode, length);
     if (dryRun)
         return Status();
@@ -139,6 +146,23 @@ Status RevisionExporter::writeFileContents(const DumpTarget &file, apr_pool_t *p
         return device.status();
     }
     return copyFileContents(contents, device.value(), length, root, path, filePool);
+}
+
+Status RevisionExporter::normaliseLineEnds(const DumpTarget &file, svn_stream_t **contents,
+                                           svn_filesize_t *length, apr_pool_t *pool)
+{
+    const char *path = file.svnPath.constData();
+    bool normalises = false;
+    const Status status =
+            AttributeTranslation::normalisesLineEnds(&normalises, file.root, path, pool);
+    if (status && !normalises)
+        return status;
+    // The stored contents are not used any more.
+    svn_error_clear(svn_stream_close(*contents));
+    *contents = nullptr;
+    if (!status)
+        return status;
+    return AttributeTranslation::openNormalised(contents, length, file.root, path, pool);
 }
 
 // Copies exactly the announced length of the file into its blob. Damage in

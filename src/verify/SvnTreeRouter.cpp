@@ -1,5 +1,6 @@
 #include "verify/SvnTreeRouter.h"
 
+#include "svn/AttributeTranslation.h"
 #include "svn/PathRouting.h"
 #include "svn/RevisionExporter.h"
 #include "svn/ScopedPool.h"
@@ -307,7 +308,7 @@ bool SvnTreeRouter::addGeneratedFiles(const QByteArray &path, bool empty, TreeNo
         gitignore.blobId = ExpectedTree::blobIdOf(QByteArray());
         node->entries.insert(".gitignore", gitignore);
     }
-    return true;
+    return !m_settings.svnAttributes || addGeneratedAttributes(path, node, pool);
 }
 
 bool SvnTreeRouter::fileEntry(const QByteArray &path, TreeEntry *entry, apr_pool_t *pool)
@@ -327,6 +328,13 @@ bool SvnTreeRouter::fileEntry(const QByteArray &path, TreeEntry *entry, apr_pool
     const QByteArray contentKey(reinterpret_cast<const char *>(checksum->digest), 20);
 
     entry->mode = executable ? executableFileMode : regularFileMode;
+    if (m_settings.svnAttributes && !special) {
+        bool normalises = false;
+        if (!AttributeTranslation::normalisesLineEnds(&normalises, m_root, svnPath, pool))
+            return false;
+        if (normalises)
+            return normalisedFileEntry(svnPath, contentKey, entry, pool);
+    }
     auto known = m_blobIds.constFind(contentKey);
     if (known != m_blobIds.constEnd() && !special) {
         entry->blobId = known.value();

@@ -16,7 +16,8 @@
 // Builds, from a Subversion revision, the tree that every branch of every
 // repository should have in git: each path goes where the first matching
 // rule of each rules file sends it, forwarding repositories put their prefix
-// in front, and the .gitignore files of --svn-ignore and --empty-dirs are added.
+// in front, and the .gitignore files of --svn-ignore and --empty-dirs and the
+// .gitattributes files of --svn-attributes are added.
 //
 // Directories are read only when Subversion says they changed: an expected
 // subtree is kept per (node revision, path, rules in force), which is sound
@@ -29,6 +30,7 @@ public:
         QList<QList<MatchRule>> matchRuleLists;
         QList<RepositoryRule> repositoryRules;
         bool svnIgnore = false;
+        bool svnAttributes = false;
         bool emptyDirs = false;
     };
 
@@ -74,8 +76,12 @@ private:
     bool buildSubtree(int listIndex, const MatchRule &rule, const QString &svnPrefix,
                       const QByteArray &path, Subtree *out, apr_pool_t *pool);
     bool fileEntry(const QByteArray &path, TreeEntry *entry, apr_pool_t *pool);
+    // A file that git holds with LF line ends (--svn-attributes).
+    bool normalisedFileEntry(const char *svnPath, const QByteArray &contentKey, TreeEntry *entry,
+                             apr_pool_t *pool);
     bool addGeneratedFiles(const QByteArray &path, bool empty, TreeNode *node,
                            apr_pool_t *pool);
+    bool addGeneratedAttributes(const QByteArray &path, TreeNode *node, apr_pool_t *pool);
     QByteArray cacheKey(int listIndex, const QByteArray &path, const QByteArray &what,
                         apr_pool_t *pool) const;
     struct Forwarding

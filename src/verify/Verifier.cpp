@@ -159,6 +159,7 @@ int Verifier::run()
     settings.matchRuleLists = rules.matchRuleLists();
     settings.repositoryRules = rules.repositoryRules();
     settings.svnIgnore = m_options.svnIgnore;
+    settings.svnAttributes = m_options.svnAttributes;
     settings.emptyDirs = m_options.emptyDirs;
     SvnTreeRouter router(svn.fs(), settings);
 

@@ -24,6 +24,7 @@ public:
         bool headsOnly = false;
         int sample = 0; // 0: every state
         bool svnIgnore = false;
+        bool svnAttributes = false;
         bool emptyDirs = false;
         bool svnMergeinfo = false; // check the parents of every recorded commit too
         bool json = false;

@@ -34,6 +34,9 @@ int main(int argc, char **argv)
                                         QStringLiteral("NAME"));
     const QCommandLineOption svnIgnore(QStringLiteral("svn-ignore"),
                                        QStringLiteral("The conversion translated svn:ignore."));
+    const QCommandLineOption svnAttributes(
+            QStringLiteral("svn-attributes"),
+            QStringLiteral("The conversion translated svn:eol-style and svn:mime-type."));
     const QCommandLineOption emptyDirs(QStringLiteral("empty-dirs"),
                                        QStringLiteral("The conversion kept empty directories."));
     const QCommandLineOption svnMergeinfo(
@@ -42,15 +45,16 @@ int main(int argc, char **argv)
                            "commit's parents."));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Write the result as JSON."));
-    parser.addOptions({rules, heads, sample, repository, svnIgnore, emptyDirs, svnMergeinfo, json});
+    parser.addOptions({rules, heads, sample, repository, svnIgnore, svnAttributes, emptyDirs,
+                       svnMergeinfo, json});
     parser.addPositionalArgument(QStringLiteral("SVNREPO"),
                                  QStringLiteral("The Subversion repository directory."));
 
     auto usage = [](const QString &message) {
         fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(message));
         fprintf(stderr, "usage: tallowmere-verify --rules FILE[,FILE] [--heads | --sample N] "
-                        "[--repository NAME] [--svn-ignore] [--empty-dirs] [--svn-mergeinfo] [--json] "
-                        "SVNREPO\n");
+                        "[--repository NAME] [--svn-ignore] [--svn-attributes] [--empty-dirs] "
+                        "[--svn-mergeinfo] [--json] SVNREPO\n");
         return 2;
     };
     if (!parser.parse(QCoreApplication::arguments()))
@@ -82,6 +86,7 @@ int main(int argc, char **argv)
             return usage(QStringLiteral("--heads and --sample exclude each other"));
     }
     options.svnIgnore = parser.isSet(svnIgnore);
+    options.svnAttributes = parser.isSet(svnAttributes);
     options.emptyDirs = parser.isSet(emptyDirs);
     options.svnMergeinfo = parser.isSet(svnMergeinfo);
     options.json = parser.isSet(json);

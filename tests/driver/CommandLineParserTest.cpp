@@ -48,6 +48,7 @@ const char expectedUsage[] =
     "       --svn-branches        Use the contents of SVN when creating branches, Note: SVN tags are branches as well\n"
     "       --empty-dirs          Add .gitignore-file for empty dirs\n"
     "       --svn-ignore          Import svn-ignore-properties via .gitignore\n"
+    "       --svn-attributes      Import svn:eol-style and svn:mime-type via .gitattributes\n"
     "       --svn-mergeinfo       Make git merges from svn:mergeinfo; cherry-picks stay plain commits\n"
     "       --propcheck           Check for svn-properties except svn-ignore\n"
     "       --fast-import-timeout number of seconds to wait before terminating fast-import, 0 to wait forever\n"
@@ -200,7 +201,7 @@ TEST(CommandLineParser, EveryTableOptionTakesItsNumberOfArguments)
         EXPECT_EQ(parser->arguments(), list({"repo"})) << name;
     }
     const char *flags[] = {"add-metadata", "add-metadata-notes", "dry-run", "create-dump", "debug-rules",
-                           "stats", "svn-branches", "empty-dirs", "svn-ignore", "svn-mergeinfo", "propcheck", "help", "version"};
+                           "stats", "svn-branches", "empty-dirs", "svn-ignore", "svn-attributes", "svn-mergeinfo", "propcheck", "help", "version"};
     for (const char *name : flags) {
         const std::string option = std::string("--") + name;
         ArgumentVector arguments({option.c_str(), "repo"});
@@ -285,13 +286,13 @@ TEST(CommandLineParser, UsageTextListsEveryOptionWithHelpAtColumnThirty)
     EXPECT_EQ(text.toStdString(), std::string(expectedUsage));
 
     const QList<QByteArray> lines = text.split('\n');
-    ASSERT_GT(lines.size(), 25);
-    for (int i = 3; i < 25; ++i) {
+    ASSERT_GT(lines.size(), 26);
+    for (int i = 3; i < 26; ++i) {
         EXPECT_EQ(lines.at(i).at(28), ' ') << lines.at(i).constData();
         EXPECT_NE(lines.at(i).at(29), ' ') << lines.at(i).constData();
     }
     EXPECT_EQ(lines.at(3).indexOf("provide map"), 29);
-    EXPECT_EQ(lines.at(23).indexOf("show help"), 29);
+    EXPECT_EQ(lines.at(24).indexOf("show help"), 29);
 
     const QByteArray withBefore = TestSupport::captureStdout([&] { parser->usage("first", QString()); });
     EXPECT_TRUE(withBefore.startsWith("Usage: tallowmere first [OPTION]\n\nOptions:\n")) << withBefore.constData();

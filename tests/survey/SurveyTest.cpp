@@ -368,3 +368,31 @@ TEST(SurveyTest, CountsWhatSvnMergeinfoWouldMakeOfTheMerges)
               QJsonObject({{"target", "/trunk"}, {"source", "/branches/b1"}, {"merges", 2},
                            {"partial", 1}, {"subtree", 1}}));
 }
+
+// Files counted by line-end style and binary mime type, with the advice to
+// carry them over, and the properties nothing carries over.
+TEST(SurveyTest, CountsLineEndStylesAndBinaryFiles)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_TRUE(TestSupport::requireTool(QStringLiteral("svn")));
+    const auto made = TestSupport::shell(
+            TestSupport::sourceDirectory()
+            + QStringLiteral("/tests/support/make-attribute-history ") + bench.repositoryPath()
+            + ' ' + bench.path(QStringLiteral("wc")));
+    ASSERT_EQ(made.exitCode, 0) << made.standardError.constData();
+
+    const auto text = survey({bench.repositoryPath()});
+    ASSERT_EQ(text.exitCode, 0) << text.standardError.constData();
+    EXPECT_TRUE(text.standardOutput.contains(
+            "Line ends and binary files (files that carried the property):\n"
+            "  svn:eol-style CR: 1 (git cannot express it: these files get no attribute line)\n"
+            "  svn:eol-style CRLF: 6\n"
+            "  svn:eol-style LF: 1\n"
+            "  svn:eol-style native: 2\n"
+            "  binary svn:mime-type: 2\n"
+            "  Recommended: convert with --svn-attributes"))
+            << text.standardOutput.constData();
+    EXPECT_TRUE(text.standardOutput.contains("  svn:keywords (not converted): 1\n"
+                                             "  svn:needs-lock (not converted): 1\n"));
+}

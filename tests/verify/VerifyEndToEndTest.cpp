@@ -258,3 +258,58 @@ TEST(VerifyEndToEnd, MergeParentsFromMergeinfoChecked)
     EXPECT_EQ(with.exitCode, 0) << with.standardOutput.constData();
     EXPECT_TRUE(with.standardOutput.endsWith(": all equal\n")) << with.standardOutput.constData();
 }
+
+// --svn-attributes on a history of real svn commits, converted in two runs:
+// at every revision a fresh clone checks out the bytes svn export writes,
+// with git's defaults and with core.eol=crlf, and marks exactly the binary
+// files; a .gitattributes of the user's own is kept while it is there; each
+// warning comes once; verify finds all equal.
+TEST(VerifyEndToEnd, AttributesGiveCheckoutsTheLineEndsOfSvnExport)
+{
+    E2eBench bench;
+    ASSERT_TRUE(bench.isValid());
+    ASSERT_TRUE(TestSupport::requireTool(QStringLiteral("svn")));
+    const QString support = TestSupport::sourceDirectory() + QStringLiteral("/tests/support/");
+    const auto made = TestSupport::shell(support + QStringLiteral("make-attribute-history ")
+                                         + bench.repositoryPath() + ' '
+                                         + bench.path(QStringLiteral("wc")));
+    ASSERT_EQ(made.exitCode, 0) << made.standardError.constData();
+
+    const QString rules = bench.writeRules(QStringLiteral("attributes.rules"), standardRules);
+    const QStringList options{"--rules", rules, "--svn-attributes", "--add-metadata"};
+    const auto first = bench.convert(options + QStringList{"--max-rev", "6"});
+    ASSERT_EQ(first.exitCode, 0) << first.standardError.constData();
+    const auto second = bench.convert(options);
+    ASSERT_EQ(second.exitCode, 0) << second.standardError.constData();
+    EXPECT_EQ(first.standardError.count("WARN: svn:eol-style CR of \"/trunk/cr.txt\""), 1);
+    EXPECT_EQ(second.standardError.count("WARN: Subversion holds a .gitattributes in "
+                                         "\"/branches/b1/sub dir\""),
+              1);
+    EXPECT_EQ(bench.fileAt(QStringLiteral("proj"), QStringLiteral("b1~2"),
+                           QStringLiteral("sub dir/.gitattributes"))
+                      .left(7),
+              QByteArray("# mine\n"));
+    EXPECT_EQ(bench.fileAt(QStringLiteral("proj"), QStringLiteral("master"),
+                           QStringLiteral("sub dir/.gitattributes")),
+              QByteArray());
+
+    QDir().mkpath(bench.path(QStringLiteral("compare")));
+    const auto compared = TestSupport::shell(
+            support + QStringLiteral("compare-checkouts %1 %2 %3 '%4' '%5'")
+                              .arg(bench.repositoryPath(),
+                                   bench.outputDirectory() + QStringLiteral("/proj"),
+                                   bench.path(QStringLiteral("compare")),
+                                   QStringLiteral("master=/trunk b1=/branches/b1 b2=/branches/b2"),
+                                   QStringLiteral("2 3 4 5 6 7 8 9 10")),
+            QString(), 600);
+    EXPECT_EQ(compared.exitCode, 0) << compared.standardOutput.constData()
+                                    << compared.standardError.constData();
+
+    const auto verified = TestSupport::run(
+            QStringLiteral(TALLOWMERE_VERIFY_BINARY),
+            {QStringLiteral("--rules"), rules, QStringLiteral("--svn-attributes"),
+             bench.repositoryPath()},
+            bench.outputDirectory());
+    EXPECT_EQ(verified.exitCode, 0) << verified.standardOutput.constData();
+    EXPECT_TRUE(verified.standardOutput.contains(": all equal"));
+}
