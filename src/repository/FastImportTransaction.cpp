@@ -150,15 +150,12 @@ void FastImportRepository::Transaction::recordMergeSource(const QString &sourceB
 // beside it.
 Status FastImportRepository::Transaction::checkBranchCollision() const
 {
-    const QByteArray asDirectory = branch + '/';
     // In name order: the same run names the same branch.
-    for (const QString &name : repository->branches.sortedNames()) {
-        const QByteArray other = name.toUtf8();
-        if (other.startsWith(asDirectory) || branch.startsWith(other + '/')) {
-            return Failure() << "Branch" << QString::fromUtf8(branch)
-                             << "conflicts with already existing branch" << name;
-        }
-    }
+    const std::optional<QString> name =
+            repository->branches.collidingBranch(QString::fromUtf8(branch));
+    if (name)
+        return Failure() << "Branch" << QString::fromUtf8(branch)
+                         << "conflicts with already existing branch" << *name;
     return Status();
 }
 
