@@ -232,11 +232,6 @@ void FastImportRepository::Transaction::writeDeletions()
         process.writeMirrored("D " + FastImportStream::pathFor(path) + "\n");
 }
 
-bool FastImportRepository::Transaction::drain()
-{
-    return repository->drainImportProcess(true);
-}
-
 // A process that failed has reported why where it failed.
 Status FastImportRepository::Transaction::writeCommit()
 {
@@ -279,8 +274,10 @@ Status FastImportRepository::Transaction::writeCommit()
         writeNote(formatMetadata(svnPrefix, revision), false);
 
     // A process that died takes the commits it was sent with it: the
-    // revision fails rather than report them done.
-    if (!drain() || !repository->importStillRunning())
+    // revision fails rather than report them done. The commit itself may
+    // wait in the stream's last chunk: a run that dies with it unsent has
+    // no progress line for it in the log, so the next run converts it again.
+    if (!repository->passOnStream())
         return Failure::alreadyReported();
     return Status();
 }
