@@ -19,6 +19,12 @@ Without the option the output is the same as before it existed.
 With --huge-mib N the repository is instead a small one whose trunk holds a
 single file of N MiB beside a README (used for the 1 GiB variant).
 
+With --scale N it is instead a long history of N revisions, all of them
+small: 300 small text files imported into trunk, then revisions that edit one
+to three files on trunk or on a live branch; every 50th revision starts a
+branch from trunk, every 100th tags trunk or a branch, every 500th deletes a
+branch.
+
 A summary (revisions, file content bytes written, files) goes to the file
 named by --summary as "key value" lines.
 """
@@ -41,6 +47,7 @@ class Dump:
         self.content_bytes = 0
         self.revision = 0
         self.merges = 0
+        self.extra = {}
 
     def write(self, data):
         self.out.write(data)
@@ -378,6 +385,56 @@ def generate_huge(dump, rng, args):
     return 4, 2
 
 
+def generate_scale(dump, rng, args):
+    dump.begin_revision(1, "alice", "Standard layout")
+    for top in ("trunk", "branches", "tags"):
+        dump.node(top, "add", "dir", [])
+    trunk = Branch("trunk")
+    dump.begin_revision(2, "bob", "Import")
+    directories = 10
+    for d in range(directories):
+        dump.node("trunk/d%d" % d, "add", "dir", [])
+    version = 0
+    for n in range(300):
+        relative = "d%d/file%03d.txt" % (n % directories, n)
+        version += 1
+        write_file(dump, rng, trunk, relative, "text", "add", version)
+        trunk.add(relative, "text")
+
+    # Live branches in the order made, so that picking one stays cheap.
+    live = ["trunk"]
+    branches = {"trunk": trunk}
+    made = tags = 0
+    for revision in range(3, args.scale + 1):
+        author = AUTHORS[revision % 4]
+        if revision % 500 == 0 and len(live) > 1:
+            name = live.pop(rng.randrange(1, len(live)))
+            dump.begin_revision(revision, author, "Drop branch %s" % name)
+            dump.node(branches.pop(name).root, "delete")
+        elif revision % 100 == 0:
+            source = branches[rng.choice(live)]
+            name = "v%d" % tags
+            tags += 1
+            dump.begin_revision(revision, author, "Tag %s" % name)
+            dump.node("tags/" + name, "add", "dir", copy_from=(source.root, revision - 1))
+        elif revision % 50 == 0:
+            name = "b%d" % made
+            made += 1
+            dump.begin_revision(revision, author, "Start branch %s" % name)
+            dump.node("branches/" + name, "add", "dir", copy_from=("trunk", revision - 1))
+            branches[name] = trunk.copy("branches/" + name)
+            live.append(name)
+        else:
+            name = "trunk" if rng.random() < 0.5 else rng.choice(live)
+            branch = branches[name]
+            dump.begin_revision(revision, author, "Work on %s in r%d" % (name, revision))
+            for relative in rng.sample(branch.paths, rng.randint(1, 3)):
+                version += 1
+                write_file(dump, rng, branch, relative, "text", "change", version)
+    dump.extra = {"branches": made, "tags": tags, "branches_deleted": made + 1 - len(live)}
+    return args.scale, len(trunk.paths)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--seed", type=int, default=20240301)
@@ -388,8 +445,11 @@ def main():
     parser.add_argument("--large-files", type=int, default=8)
     parser.add_argument("--huge-mib", type=int, default=0)
     parser.add_argument("--merge-every", type=int, default=0)
+    parser.add_argument("--scale", type=int, default=0, metavar="N")
     parser.add_argument("--summary", required=True)
     args = parser.parse_args()
+    if args.scale and args.scale < 3:
+        parser.error("--scale must be at least 3")
     if not args.huge_mib and args.revisions < 100:
         parser.error("--revisions must be at least 100")
 
@@ -399,6 +459,8 @@ def main():
     dump.header("00000000-0000-4000-8000-%012d" % args.seed)
     if args.huge_mib:
         revisions, files = generate_huge(dump, rng, args)
+    elif args.scale:
+        revisions, files = generate_scale(dump, rng, args)
     else:
         revisions, files = generate_main(dump, rng, args)
     out.flush()
@@ -406,6 +468,8 @@ def main():
         summary.write("revisions %d\ncontent_bytes %d\nfiles %d\n" % (revisions, dump.content_bytes, files))
         if args.merge_every:
             summary.write("merges %d\n" % dump.merges)
+        for key, value in dump.extra.items():
+            summary.write("%s %d\n" % (key, value))
 
 
 if __name__ == "__main__":

@@ -2,11 +2,31 @@
 
 #include <algorithm>
 
-QStringList BranchTable::sortedNames() const
+std::optional<QString> BranchTable::collidingBranch(const QString &branch) const
 {
-    QStringList names = states.keys();
-    std::sort(names.begin(), names.end());
-    return names;
+    // A directory prefix sorts before the names it is a prefix of, and a
+    // shorter one before a longer one.
+    for (qsizetype slash = branch.indexOf(QLatin1Char('/')); slash >= 0;
+         slash = branch.indexOf(QLatin1Char('/'), slash + 1)) {
+        const QString prefix = branch.left(slash);
+        if (states.contains(prefix))
+            return prefix;
+    }
+    // The names inside the branch's directory follow one another.
+    const QString directory = branch + QLatin1Char('/');
+    const auto inside = std::lower_bound(names.cbegin(), names.cend(), directory);
+    if (inside != names.cend() && inside->startsWith(directory))
+        return *inside;
+    return std::nullopt;
+}
+
+BranchState &BranchTable::recordOf(const QString &branch)
+{
+    const auto found = states.find(branch);
+    if (found != states.end())
+        return found.value();
+    names.insert(std::lower_bound(names.begin(), names.end(), branch) - names.begin(), branch);
+    return states[branch];
 }
 
 int BranchTable::markForRevision(const QString &branch, int revision,
@@ -58,12 +78,12 @@ int BranchTable::commitParent(const QString &branch) const
 
 void BranchTable::declare(const QString &branch)
 {
-    states[branch].createdRevision = 1;
+    recordOf(branch).createdRevision = 1;
 }
 
 void BranchTable::recordCommit(const QString &branch, int revision, int mark)
 {
-    BranchState &state = states[branch];
+    BranchState &state = recordOf(branch);
     if (state.createdRevision == 0 || state.commitMarks.isEmpty() || state.commitMarks.last() == 0)
         state.createdRevision = revision;
     append(state, revision, mark);
@@ -71,7 +91,7 @@ void BranchTable::recordCommit(const QString &branch, int revision, int mark)
 
 void BranchTable::recordReset(const QString &branch, int revision, int mark)
 {
-    BranchState &state = states[branch];
+    BranchState &state = recordOf(branch);
     state.createdRevision = revision;
     append(state, revision, mark);
 }

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // The branches of one fast-import repository and the marks they pointed to
 // revision by revision. Lookups never add a record: a record counts as a
 // branch, in the collision check of every later commit among others.
@@ -16,7 +18,11 @@ public:
     bool contains(const QString &branch) const { return states.contains(branch); }
     // Every branch with a record, in name order, so that every run writes
     // the same stream.
-    QStringList sortedNames() const;
+    QStringList sortedNames() const { return names; }
+    // The first branch with a record, in name order, that cannot exist in
+    // git beside the branch: one whose name is a directory prefix of the
+    // branch's, or has the branch's name as one.
+    std::optional<QString> collidingBranch(const QString &branch) const;
 
     // The mark the branch pointed to at the revision: -1 when the branch has
     // no record or no commit at all, 0 when it had none then (or was deleted).
@@ -44,7 +50,11 @@ public:
     void recordLogged(const QString &branch, int revision, int mark, bool commit);
 
 private:
+    BranchState &recordOf(const QString &branch);
     void append(BranchState &state, int revision, int mark);
 
     QHash<QString, BranchState> states;
+    // The keys of states in name order: commits look for collisions among
+    // them, and a history has thousands of branches.
+    QStringList names;
 };

@@ -159,7 +159,7 @@ void FastImportRepository::finishRevision(int revision)
     if (!ensureImportRunning())
         return;
     importProcess.channel().writeMirrored("progress SVN r" + QByteArray::number(revision) + " done\n\n");
-    drainImportProcess(true);
+    passOnStream();
 }
 
 void FastImportRepository::announceBranches()

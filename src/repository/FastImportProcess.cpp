@@ -68,8 +68,11 @@ Status FastImportProcess::ensureRunning()
 {
     ActiveProcessList::touch(this);
 
+    // An end is noticed where the stream is passed on (passOn, drain); a
+    // look at the process for every line written would cost more than the
+    // line.
     if (process.state() != QProcess::NotRunning)
-        return checkStillRunning();
+        return endReported ? status() : Status();
 
     // A process that ended while it was still being written to has lost what
     // it was sent; a new one would build on a history with a gap in it.
@@ -286,4 +289,13 @@ Status FastImportProcess::drain(bool nameRepository)
         return failed;
     }
     return Status();
+}
+
+Status FastImportProcess::passOn()
+{
+    if (process.hasChunkToSend()) {
+        if (Status drained = drain(true); !drained)
+            return drained;
+    }
+    return checkStillRunning();
 }

@@ -36,6 +36,10 @@ public:
     // Waits without time limit until the process has taken every buffered
     // byte; a failed wait is reported and makes the run fail.
     Status drain(bool nameRepository);
+    // Passes the stream on once a whole chunk of it is waiting, as drain()
+    // does, and looks whether the process still runs. Between chunks nothing
+    // is sent: the converter goes on while fast-import works.
+    Status passOn();
 
     // The first end of the process that may have lost commits; it has been
     // reported when it happened.

@@ -151,9 +151,9 @@ bool FastImportRepository::ensureImportRunning()
     return importProcess.ensureRunning().ok();
 }
 
-bool FastImportRepository::importStillRunning()
+bool FastImportRepository::passOnStream()
 {
-    return importProcess.checkStillRunning().ok();
+    return importProcess.passOn().ok();
 }
 
 void FastImportRepository::stopImportProcess()

@@ -59,7 +59,6 @@ public:
         int chooseParent(int commitMark);
         QList<int> writeMergeParents(int parentMark);
         void writeDeletions();
-        bool drain();
 
         FastImportRepository *repository; // not owned
         QByteArray branch;
@@ -120,8 +119,9 @@ public:
     // needed. False when the process died (or never started): it is reported
     // once and not started again, since what it was sent is lost.
     bool ensureImportRunning();
-    // False, after reporting it, when the process has ended on its own.
-    bool importStillRunning();
+    // Passes the stream on to the process whenever a chunk of it is ready;
+    // false, after reporting it, when the process has failed.
+    bool passOnStream();
     // Lets a running process finish (with a checkpoint) and forgets it.
     void stopImportProcess();
 

@@ -150,15 +150,12 @@ void FastImportRepository::Transaction::recordMergeSource(const QString &sourceB
 // beside it.
 Status FastImportRepository::Transaction::checkBranchCollision() const
 {
-    const QByteArray asDirectory = branch + '/';
     // In name order: the same run names the same branch.
-    for (const QString &name : repository->branches.sortedNames()) {
-        const QByteArray other = name.toUtf8();
-        if (other.startsWith(asDirectory) || branch.startsWith(other + '/')) {
-            return Failure() << "Branch" << QString::fromUtf8(branch)
-                             << "conflicts with already existing branch" << name;
-        }
-    }
+    const std::optional<QString> name =
+            repository->branches.collidingBranch(QString::fromUtf8(branch));
+    if (name)
+        return Failure() << "Branch" << QString::fromUtf8(branch)
+                         << "conflicts with already existing branch" << *name;
     return Status();
 }
 
@@ -235,11 +232,6 @@ void FastImportRepository::Transaction::writeDeletions()
         process.writeMirrored("D " + FastImportStream::pathFor(path) + "\n");
 }
 
-bool FastImportRepository::Transaction::drain()
-{
-    return repository->drainImportProcess(true);
-}
-
 // A process that failed has reported why where it failed.
 Status FastImportRepository::Transaction::writeCommit()
 {
@@ -294,8 +286,10 @@ Status FastImportRepository::Transaction::writeCommit()
         writeNote(formatMetadata(svnPrefix, revision) + fromMergeInfo.metadata, false);
 
     // A process that died takes the commits it was sent with it: the
-    // revision fails rather than report them done.
-    if (!drain() || !repository->importStillRunning())
+    // revision fails rather than report them done. The commit itself may
+    // wait in the stream's last chunk: a run that dies with it unsent has
+    // no progress line for it in the log, so the next run converts it again.
+    if (!repository->passOnStream())
         return Failure::alreadyReported();
     return Status();
 }

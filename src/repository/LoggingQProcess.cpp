@@ -24,6 +24,12 @@ const int largestInputPipe = 1 << 20;
 const int largeInputPipesAllowed = 16;
 int largeInputPipesInUse = 0;
 
+// The size of the chunks in which the stream goes to the pipe: large enough
+// that system calls and wake-ups do not count, small against the pipe.
+const qsizetype chunkBytes = 64 * 1024;
+// How long bytes wait for their chunk to fill.
+constexpr std::chrono::milliseconds longestGathering(20);
+
 int inputPipeSize()
 {
     int size = largestInputPipe;
@@ -79,4 +85,43 @@ qint64 LoggingQProcess::writeMirrored(const QByteArray &bytes)
         mirrorFile.flush();
     }
     return write(bytes);
+}
+
+qint64 LoggingQProcess::writeData(const char *data, qint64 length)
+{
+    if (gathered.capacity() < chunkBytes)
+        gathered.reserve(chunkBytes);
+    if (gathered.isEmpty())
+        gatheredSince = std::chrono::steady_clock::now();
+    gathered.append(data, length);
+    if (gathered.size() >= chunkBytes)
+        handOverGathered();
+    return length;
+}
+
+// QProcess keeps what it is given until the next wait, which writes it.
+void LoggingQProcess::handOverGathered()
+{
+    if (gathered.isEmpty())
+        return;
+    QProcess::writeData(gathered.constData(), gathered.size());
+    gathered.resize(0);
+}
+
+qint64 LoggingQProcess::bytesToWrite() const
+{
+    return gathered.size() + QProcess::bytesToWrite();
+}
+
+bool LoggingQProcess::waitForBytesWritten(int msecs)
+{
+    handOverGathered();
+    return QProcess::waitForBytesWritten(msecs);
+}
+
+bool LoggingQProcess::hasChunkToSend() const
+{
+    return QProcess::bytesToWrite() > 0 || gathered.size() >= chunkBytes
+           || (!gathered.isEmpty()
+               && std::chrono::steady_clock::now() - gatheredSince >= longestGathering);
 }

@@ -12,6 +12,7 @@
 #include <svn_dirent_uri.h>
 #include <svn_pools.h>
 #include <svn_repos.h>
+#include <svn_utf.h>
 
 struct SvnSource::Private
 {
@@ -41,6 +42,14 @@ Status SvnSource::initializeSvnLibraries()
         ~AprTermination() { apr_terminate(); }
     };
     static const AprTermination termination;
+    // The libraries convert every path they open between UTF-8 and the
+    // locale's character set; with this they keep their converters instead
+    // of opening new ones each time. The pool lives until APR ends.
+    static const bool convertersKept = [] {
+        svn_utf_initialize2(FALSE, svn_pool_create(nullptr));
+        return true;
+    }();
+    (void)convertersKept;
     return Status();
 }
 
