@@ -5,6 +5,15 @@
 
 #include <algorithm>
 
+TreeNodePointer TreeNode::opaque(const QByteArray &treeId)
+{
+    auto node = std::make_shared<TreeNode>();
+    node->m_hashed = true;
+    node->m_treeId = treeId;
+    node->m_opaque = true;
+    return node;
+}
+
 QByteArray TreeNode::treeId() const
 {
     if (m_hashed)
@@ -49,16 +58,28 @@ namespace ExpectedTree {
 
 namespace {
 
-TreeNodePointer merged(const TreeNodePointer &base, const TreeNodePointer &addition)
+// Whether node adds nothing to a merge. An opaque node without a name has no
+// blob below it, so git sees nothing of it either.
+bool isBare(const TreeNodePointer &node)
 {
-    if (!base || base->entries.isEmpty())
+    return !node || (node->entries.isEmpty() && !node->isOpaque());
+}
+
+TreeNodePointer merged(const TreeNodePointer &base, const TreeNodePointer &addition,
+                       bool *complete)
+{
+    if (isBare(base))
         return addition;
+    if (base->isOpaque() || (addition && addition->isOpaque())) {
+        *complete = false;
+        return base;
+    }
     auto node = std::make_shared<TreeNode>();
     node->entries = base->entries;
     for (auto it = addition->entries.cbegin(); it != addition->entries.cend(); ++it) {
         TreeEntry &existing = node->entries[it.key()];
         if (existing.isTree() && it.value().isTree())
-            existing.tree = merged(existing.tree, it.value().tree);
+            existing.tree = merged(existing.tree, it.value().tree, complete);
         else
             existing = it.value();
     }
@@ -66,10 +87,14 @@ TreeNodePointer merged(const TreeNodePointer &base, const TreeNodePointer &addit
 }
 
 TreeNodePointer withEntryAt(const TreeNodePointer &root, const QList<QByteArray> &components,
-                            int index, const TreeEntry &entry)
+                            int index, const TreeEntry &entry, bool *complete)
 {
     if (index == components.size())
-        return entry.isTree() ? merged(root, entry.tree) : root;
+        return entry.isTree() ? merged(root, entry.tree, complete) : root;
+    if (root && root->isOpaque()) {
+        *complete = false;
+        return root;
+    }
     auto node = std::make_shared<TreeNode>();
     if (root)
         node->entries = root->entries;
@@ -82,21 +107,21 @@ TreeNodePointer withEntryAt(const TreeNodePointer &root, const QList<QByteArray>
     const TreeNodePointer below = child.isTree() ? child.tree : TreeNodePointer();
     child.mode = 040000;
     child.blobId.clear();
-    child.tree = withEntryAt(below, components, index + 1, entry);
+    child.tree = withEntryAt(below, components, index + 1, entry, complete);
     return node;
 }
 
 } // namespace
 
 TreeNodePointer withEntry(const TreeNodePointer &root, const QByteArray &path,
-                          const TreeEntry &entry)
+                          const TreeEntry &entry, bool *complete)
 {
     QList<QByteArray> components;
     for (const QByteArray &part : path.split('/')) {
         if (!part.isEmpty())
             components.append(part);
     }
-    return withEntryAt(root, components, 0, entry);
+    return withEntryAt(root, components, 0, entry, complete);
 }
 
 QByteArray blobIdOf(const QByteArray &contents)

@@ -4,6 +4,7 @@
 #include "repository/RepositoryFileNames.h"
 #include "rules/RulesFileSet.h"
 #include "svn/SvnRepository.h"
+#include "verify/BranchTrees.h"
 #include "verify/ConversionLog.h"
 #include "verify/GitTreeComparer.h"
 
@@ -159,7 +160,7 @@ int Verifier::run()
     settings.repositoryRules = rules.repositoryRules();
     settings.svnIgnore = m_options.svnIgnore;
     settings.emptyDirs = m_options.emptyDirs;
-    SvnTreeRouter router(svn.fs(), settings);
+    BranchTrees branchTrees(svn.fs(), settings);
 
     QList<GitObjectReader> readers;
     for (const QString &name : std::as_const(repositories))
@@ -178,8 +179,6 @@ int Verifier::run()
     }
 
     ProgressLine progress(selected.size());
-    QHash<QString, TreeNodePointer> trees;
-    int treesRevision = -1;
     QHash<QByteArray, QByteArray> commitTrees;
     for (int i = 0; i < selected.size(); ++i) {
         progress.update(i);
@@ -203,14 +202,10 @@ int Verifier::run()
                     commitTrees.insert(c.key(), treeOfCommit(c.value()));
             }
         }
-        if (state.revision != treesRevision) {
-            if (!router.branchTrees(state.revision, &trees)) {
-                fprintf(stderr, "tallowmere-verify: cannot read revision %d of %s\n",
-                        state.revision, qPrintable(m_options.svnRepository));
-                return 2;
-            }
-            treesRevision = state.revision;
-        }
+        TreeNodePointer expected;
+        if (!branchTrees.advanceTo(state.revision)
+            || !branchTrees.tree(repository, state.branch, &expected))
+            return cannotRead(state.revision);
         ++checked.states;
         (isTag(state.branch) ? checked.tags : checked.branches)
                 .insert(repository + QLatin1Char('\n') + state.branch);
@@ -219,8 +214,6 @@ int Verifier::run()
         difference.revision = state.revision;
         difference.repository = repository;
         difference.branch = state.branch;
-        const TreeNodePointer expected =
-                trees.value(SvnTreeRouter::branchKey(repository, state.branch));
         if (state.mark == 0) {
             if (expected && !expected->treeId().isEmpty()) {
                 difference.kind = QStringLiteral("deleted");
@@ -238,8 +231,9 @@ int Verifier::run()
             m_differences.append(difference);
             continue;
         }
-        compareTree(expected, commitTrees.value(commit), readers.at(item.repositoryIndex),
-                    difference);
+        if (!compareTree(branchTrees, expected, commitTrees.value(commit),
+                         readers.at(item.repositoryIndex), difference))
+            return cannotRead(state.revision);
         // A branch whose ref was moved away from its last recorded commit:
         // what the ref gives is compared too, so that the paths show.
         const QByteArray refCommit = headRefs.at(item.repositoryIndex).value(refOf(state.branch));
@@ -249,8 +243,9 @@ int Verifier::run()
                                                .contentsOfType("commit", {refCommit})
                                                .value(refCommit);
             difference.detail = QStringLiteral("at %1").arg(refOf(state.branch));
-            compareTree(expected, treeOfCommit(content), readers.at(item.repositoryIndex),
-                        difference);
+            if (!compareTree(branchTrees, expected, treeOfCommit(content),
+                             readers.at(item.repositoryIndex), difference))
+                return cannotRead(state.revision);
         }
     }
 
@@ -285,16 +280,30 @@ QHash<QString, QByteArray> Verifier::readRefs(const QString &repository,
     return refs;
 }
 
-void Verifier::compareTree(const TreeNodePointer &expected, const QByteArray &gitTree,
-                           const GitObjectReader &reader, const Difference &where)
+int Verifier::cannotRead(int revision) const
+{
+    fprintf(stderr, "tallowmere-verify: cannot read revision %d of %s\n", revision,
+            qPrintable(m_options.svnRepository));
+    return 2;
+}
+
+// Trees of the same name are equal; only when the names differ is the
+// expected tree read whole, to name the paths.
+bool Verifier::compareTree(BranchTrees &branchTrees, const TreeNodePointer &expected,
+                           const QByteArray &gitTree, const GitObjectReader &reader,
+                           const Difference &where)
 {
     const QByteArray expectedTree = expected ? expected->treeId() : QByteArray();
     static const QByteArray emptyTree =
             QByteArray::fromHex("4b825dc642cb6eb9a060e54bf8d69288fbee4904");
     if (gitTree == expectedTree || (expectedTree.isEmpty() && gitTree == emptyTree))
-        return;
-    GitTreeComparer(reader).compare(expected, gitTree == emptyTree ? QByteArray() : gitTree,
-                                    where, &m_differences);
+        return true;
+    TreeNodePointer full;
+    if (!branchTrees.fullTree(where.repository, where.branch, &full))
+        return false;
+    GitTreeComparer(reader).compare(full, gitTree == emptyTree ? QByteArray() : gitTree, where,
+                                    &m_differences);
+    return true;
 }
 
 void Verifier::checkRefs(const QString &repository, const ConversionLog &log)

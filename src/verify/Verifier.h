@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QString>
 
+class BranchTrees;
 class ConversionLog;
 class GitObjectReader;
 
@@ -44,8 +45,10 @@ private:
 
     static QHash<QString, QByteArray> readRefs(const QString &repository,
                                                QHash<QString, bool> *annotated);
-    void compareTree(const TreeNodePointer &expected, const QByteArray &gitTree,
-                     const GitObjectReader &reader, const Difference &where);
+    bool compareTree(BranchTrees &branchTrees, const TreeNodePointer &expected,
+                     const QByteArray &gitTree, const GitObjectReader &reader,
+                     const Difference &where);
+    int cannotRead(int revision) const;
     void checkRefs(const QString &repository, const ConversionLog &log);
     void report(const Checked &checked) const;
 
