@@ -45,6 +45,7 @@ bool BranchTrees::advanceTo(int revision)
 
 bool BranchTrees::routeAllAgain()
 {
+    m_router.forgetChanges();
     m_fragments.clear();
     m_fragmentsOfBranch.clear();
     m_trees.clear();
@@ -65,16 +66,27 @@ bool BranchTrees::applyChanges()
     if (svn_error_t *error = svn_fs_paths_changed3(&iterator, m_router.root(), m_pool, m_pool))
         return reportSvnError(error) == 0;
     QList<QPair<QByteArray, bool>> changes; // path, whether only a directory's properties changed
+    SvnTreeRouter::Changes changed;
     for (;;) {
         svn_fs_path_change3_t *change = nullptr;
         if (svn_error_t *error = svn_fs_path_change_get(&change, iterator))
             return reportSvnError(error) == 0;
         if (!change)
             break;
-        changes.append({QByteArray(change->path.data, int(change->path.len)),
-                        change->change_kind == svn_fs_path_change_modify
-                                && change->node_kind == svn_node_dir});
+        const QByteArray path(change->path.data, int(change->path.len));
+        changes.append({path, change->change_kind == svn_fs_path_change_modify
+                                      && change->node_kind == svn_node_dir});
+        if (change->change_kind == svn_fs_path_change_add
+            || change->change_kind == svn_fs_path_change_replace)
+            changed.added.insert(path);
+        for (int slash = path.lastIndexOf('/'); slash >= 0;
+             slash = slash > 0 ? path.lastIndexOf('/', slash - 1) : -1) {
+            const int end = path.indexOf('/', slash + 1);
+            changed.changedEntries[path.left(slash)].insert(
+                    path.mid(slash + 1, end < 0 ? -1 : end - slash - 1));
+        }
     }
+    m_router.setChanges(changed);
     for (int listIndex = 0; listIndex < m_router.listCount(); ++listIndex) {
         QMap<QByteArray, QByteArray> places; // key to path
         for (const auto &change : std::as_const(changes)) {

@@ -4,6 +4,8 @@
 #include <QList>
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 TreeNodePointer TreeNode::opaque(const QByteArray &treeId)
 {
@@ -14,39 +16,78 @@ TreeNodePointer TreeNode::opaque(const QByteArray &treeId)
     return node;
 }
 
+namespace {
+
+struct Item
+{
+    const QByteArray *name;
+    bool tree;
+    int mode;
+    QByteArray id;
+};
+
+// Git orders tree entries by name, a subtree's name compared as if it ended in "/".
+bool gitOrder(const Item &a, const Item &b)
+{
+    const qsizetype common = std::min(a.name->size(), b.name->size());
+    const int compared = std::memcmp(a.name->constData(), b.name->constData(), size_t(common));
+    if (compared != 0)
+        return compared < 0;
+    auto next = [common](const Item &item) {
+        if (item.name->size() > common)
+            return int(uchar(item.name->at(common)));
+        return item.tree ? int('/') : -1;
+    };
+    return next(a) < next(b);
+}
+
+QByteArray modeText(int mode)
+{
+    switch (mode) {
+    case 040000: return QByteArrayLiteral("40000");
+    case 0100644: return QByteArrayLiteral("100644");
+    case 0100755: return QByteArrayLiteral("100755");
+    case 0120000: return QByteArrayLiteral("120000");
+    default: return QByteArray::number(mode, 8);
+    }
+}
+
+} // namespace
+
 QByteArray TreeNode::treeId() const
 {
     if (m_hashed)
         return m_treeId;
     m_hashed = true;
-    // Git orders tree entries by name, a subtree's name compared as if it
-    // ended in "/".
-    struct Item
-    {
-        QByteArray sortKey;
-        QByteArray name;
-        QByteArray mode;
-        QByteArray id;
-    };
-    QList<Item> items;
+    std::vector<Item> items;
+    items.reserve(size_t(entries.size()));
+    bool trees = false;
+    qsizetype size = 0;
     for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
-        if (it.value().isTree()) {
-            const QByteArray id = it.value().tree ? it.value().tree->treeId() : QByteArray();
-            if (id.isEmpty())
-                continue;
-            items.append({it.key() + '/', it.key(), "40000", id});
-        } else {
-            items.append({it.key(), it.key(), QByteArray::number(it.value().mode, 8),
-                          it.value().blobId});
-        }
+        const bool tree = it.value().isTree();
+        const QByteArray id = !tree ? it.value().blobId
+                : it.value().tree   ? it.value().tree->treeId()
+                                    : QByteArray();
+        if (tree && id.isEmpty())
+            continue;
+        trees = trees || tree;
+        items.push_back({&it.key(), tree, it.value().mode, id});
+        size += it.key().size() + 28;
     }
-    if (items.isEmpty())
+    if (items.empty())
         return m_treeId;
-    std::sort(items.begin(), items.end(),
-              [](const Item &a, const Item &b) { return a.sortKey < b.sortKey; });
+    // The map orders by name alone, which is git's order unless there are subtrees.
+    if (trees)
+        std::sort(items.begin(), items.end(), gitOrder);
     QByteArray body;
-    for (const Item &item : std::as_const(items))
-        body += item.mode + ' ' + item.name + '\0' + item.id;
+    body.reserve(size);
+    for (const Item &item : items) {
+        body += modeText(item.mode);
+        body += ' ';
+        body += *item.name;
+        body += '\0';
+        body += item.id;
+    }
     QCryptographicHash hash(QCryptographicHash::Sha1);
     hash.addData("tree " + QByteArray::number(body.size()) + '\0');
     hash.addData(body);

@@ -243,15 +243,88 @@ bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray
         *out = memo->subtree;
         return true;
     }
-    const QMap<QByteArray, Child> before = memo ? memo->children : QMap<QByteArray, Child>();
+    DirectoryMemo result;
+    if (memo && followsChanges(path)) {
+        result.children = memo->children;
+        if (!updateChildren(context, path, &result.children, pool))
+            return false;
+    } else {
+        const QMap<QByteArray, Child> before = memo ? memo->children : QMap<QByteArray, Child>();
+        if (!readChildren(context, path, before, &result.children, pool))
+            return false;
+    }
 
+    auto node = std::make_shared<TreeNode>();
+    for (auto it = result.children.cbegin(); it != result.children.cend(); ++it) {
+        if (it->inSubtree)
+            node->entries.insert(it.key(), it->entry);
+        result.subtree.elsewhere += it->elsewhere;
+    }
+    if (!addGeneratedFiles(path, result.children.isEmpty(), node.get(), pool))
+        return false;
+    result.subtree.node = context.full ? TreeNodePointer(node) : TreeNode::opaque(node->treeId());
+    *out = result.subtree;
+    if (!context.full && !nodeId.isEmpty()) {
+        result.nodeId = nodeId;
+        m_directories.insert(key, std::move(result));
+    }
+    return true;
+}
+
+// Whether what is remembered of the directory at path, and the changes of
+// this revision, give its entries: it was there before, and nothing at or
+// above it was added or replaced. Every change below a directory is looked at
+// in the revision it is made, so what is remembered is its last state.
+bool SvnTreeRouter::followsChanges(const QByteArray &path) const
+{
+    if (!m_changesKnown)
+        return false;
+    for (int slash = path.indexOf('/', 1); slash > 0; slash = path.indexOf('/', slash + 1)) {
+        if (m_changes.added.contains(path.left(slash)))
+            return false;
+    }
+    return !m_changes.added.contains(path);
+}
+
+// Looks again at the entries the revision changed.
+bool SvnTreeRouter::updateChildren(const SubtreeContext &context, const QByteArray &path,
+                                   QMap<QByteArray, Child> *children, apr_pool_t *pool)
+{
+    const auto changed = m_changes.changedEntries.constFind(path);
+    if (changed == m_changes.changedEntries.constEnd())
+        return true; // only the directory's properties changed
+    ScopedPool entryPool(pool);
+    for (const QByteArray &name : *changed) {
+        entryPool.clear();
+        const QByteArray childPath = path + '/' + name;
+        svn_node_kind_t kind = svn_node_none;
+        if (svn_error_t *error = svn_fs_check_path(&kind, m_root, childPath.constData(),
+                                                   entryPool))
+            return reportSvnError(error) == 0;
+        if (kind == svn_node_none) {
+            children->remove(name);
+            continue;
+        }
+        const QByteArray childId = nodeIdOf(childPath, entryPool);
+        Child &child = (*children)[name];
+        if (!childId.isEmpty() && child.nodeId == childId)
+            continue;
+        child = Child();
+        child.nodeId = childId;
+        if (!buildChild(context, childPath, kind == svn_node_dir, childId, &child, entryPool))
+            return false;
+    }
+    return true;
+}
+
+bool SvnTreeRouter::readChildren(const SubtreeContext &context, const QByteArray &path,
+                                 const QMap<QByteArray, Child> &before,
+                                 QMap<QByteArray, Child> *children, apr_pool_t *pool)
+{
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, m_root, path.constData(), pool))
         return reportSvnError(error) == 0;
     const QMap<QByteArray, const svn_fs_dirent_t *> sorted = sortedEntries(entries, pool);
-
-    auto node = std::make_shared<TreeNode>();
-    DirectoryMemo result;
     ScopedPool entryPool(pool);
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
         entryPool.clear();
@@ -264,19 +337,7 @@ bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray
                             childId, &child, entryPool))
                 return false;
         }
-        if (child.inSubtree)
-            node->entries.insert(it.key(), child.entry);
-        result.subtree.elsewhere += child.elsewhere;
-        if (!context.full)
-            result.children.insert(it.key(), child);
-    }
-    if (!addGeneratedFiles(path, sorted.isEmpty(), node.get(), pool))
-        return false;
-    result.subtree.node = context.full ? TreeNodePointer(node) : TreeNode::opaque(node->treeId());
-    *out = result.subtree;
-    if (!context.full && !nodeId.isEmpty()) {
-        result.nodeId = nodeId;
-        m_directories.insert(key, std::move(result));
+        children->insert(it.key(), child);
     }
     return true;
 }

@@ -6,6 +6,8 @@
 #include "verify/ExpectedTree.h"
 
 #include <QByteArray>
+#include <QHash>
+#include <QSet>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -57,9 +59,21 @@ public:
     SvnTreeRouter(const SvnTreeRouter &) = delete;
     SvnTreeRouter &operator=(const SvnTreeRouter &) = delete;
 
+    // What a revision changed: for each directory, the names of its entries
+    // at or below which something changed, and the paths added or replaced.
+    struct Changes
+    {
+        QHash<QByteArray, QSet<QByteArray>> changedEntries;
+        QSet<QByteArray> added;
+    };
+
     // Reads revision from now on. *rulesChanged tells whether other rules are
     // in force than at the revision before; what was remembered is dropped then.
     bool setRevision(int revision, bool *rulesChanged);
+    // What the current revision changed, when it follows the one read before;
+    // without them, changed directories are read whole.
+    void setChanges(const Changes &changes) { m_changes = changes; m_changesKnown = true; }
+    void forgetChanges() { m_changesKnown = false; }
     svn_fs_root_t *root() const { return m_root; }
     int revision() const { return m_revision; }
     int listCount() const { return int(m_settings.matchRuleLists.size()); }
@@ -119,6 +133,12 @@ private:
                      bool directory, Fragments *out, apr_pool_t *pool);
     bool buildSubtree(const SubtreeContext &context, const QByteArray &path,
                       const QByteArray &nodeId, Subtree *out, apr_pool_t *pool);
+    bool updateChildren(const SubtreeContext &context, const QByteArray &path,
+                        QMap<QByteArray, Child> *children, apr_pool_t *pool);
+    bool readChildren(const SubtreeContext &context, const QByteArray &path,
+                      const QMap<QByteArray, Child> &before, QMap<QByteArray, Child> *children,
+                      apr_pool_t *pool);
+    bool followsChanges(const QByteArray &path) const;
     bool buildChild(const SubtreeContext &context, const QByteArray &path, bool directory,
                     const QByteArray &nodeId, Child *child, apr_pool_t *pool);
     bool fileEntry(const QByteArray &path, const QByteArray &nodeId, TreeEntry *entry,
@@ -142,6 +162,8 @@ private:
     svn_fs_root_t *m_root = nullptr;
     int m_revision = 0;
     QByteArray m_rulesInForce;
+    Changes m_changes;
+    bool m_changesKnown = false;
     BoundedCache<QByteArray, DirectoryMemo> m_directories;
     BoundedCache<QByteArray, FileMemo> m_files;
     // Subversion's SHA-1 of a file's contents to the git blob name.
