@@ -7,6 +7,7 @@
 #include "verify/BranchTrees.h"
 #include "verify/ConversionLog.h"
 #include "verify/GitTreeComparer.h"
+#include "verify/RecordedStates.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -26,12 +27,6 @@ namespace {
 
 // Commits are read from git in groups of this many, which bounds memory.
 const int commitsPerRead = 4000;
-
-struct SelectedState
-{
-    int repositoryIndex = 0;
-    ConversionLog::State state;
-};
 
 QString refOf(const QString &branch)
 {
@@ -119,41 +114,23 @@ int Verifier::run()
         return 2;
     }
 
-    QList<ConversionLog> logs;
-    QList<SelectedState> selected;
+    std::vector<std::unique_ptr<ConversionLog>> logs;
     Checked checked;
-    for (int index = 0; index < repositories.size(); ++index) {
-        const QString &name = repositories.at(index);
-        ConversionLog log;
-        QString error;
+    for (const QString &name : std::as_const(repositories)) {
         const QString logFile = QStringLiteral("log-") + RepositoryFileNames::flattenedName(name);
         if (!QFileInfo::exists(logFile)) {
-            logs.append(log);
-            continue; // a repository the conversion never wrote to
+            logs.emplace_back(); // a repository the conversion never wrote to
+            continue;
         }
-        if (!log.read(logFile, RepositoryFileNames::marksFilePath(name), &error)) {
+        auto log = std::make_unique<ConversionLog>();
+        QString error;
+        if (!log->read(logFile, RepositoryFileNames::marksFilePath(name), &error)) {
             fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(error));
             return 2;
         }
         ++checked.repositories;
-        QHash<QString, int> lastOf;
-        for (int i = 0; i < log.states().size(); ++i)
-            lastOf.insert(log.states().at(i).branch, i);
-        for (int i = 0; i < log.states().size(); ++i) {
-            const ConversionLog::State &state = log.states().at(i);
-            const bool head = lastOf.value(state.branch) == i;
-            if (m_options.headsOnly && !head)
-                continue;
-            if (m_options.sample > 0 && !head && (i + 1) % m_options.sample != 0)
-                continue;
-            selected.append({index, state});
-        }
-        logs.append(log);
+        logs.push_back(std::move(log));
     }
-    std::stable_sort(selected.begin(), selected.end(),
-                     [](const SelectedState &a, const SelectedState &b) {
-                         return a.state.revision < b.state.revision;
-                     });
 
     SvnTreeRouter::Settings settings;
     settings.matchRuleLists = rules.matchRuleLists();
@@ -161,99 +138,114 @@ int Verifier::run()
     settings.svnIgnore = m_options.svnIgnore;
     settings.emptyDirs = m_options.emptyDirs;
     BranchTrees branchTrees(svn.fs(), settings);
+    if (const int result = checkStates(repositories, logs, branchTrees, &checked); result != 0)
+        return result;
 
-    QList<GitObjectReader> readers;
-    for (const QString &name : std::as_const(repositories))
-        readers.append(GitObjectReader(name));
-
-    // Per repository: the refs git holds, and the last recorded revision of each branch.
-    QList<QHash<QString, QByteArray>> headRefs;
-    QList<QHash<QString, int>> lastOf;
+    ConversionLog none;
     for (int index = 0; index < repositories.size(); ++index) {
-        QHash<QString, bool> annotated;
-        headRefs.append(readRefs(repositories.at(index), &annotated));
-        QHash<QString, int> last;
-        for (const ConversionLog::State &state : logs.at(index).states())
-            last.insert(state.branch, state.revision);
-        lastOf.append(last);
+        ConversionLog *log = logs.at(size_t(index)).get();
+        checkRefs(repositories.at(index), log ? *log : none);
     }
-
-    ProgressLine progress(selected.size());
-    QHash<QByteArray, QByteArray> commitTrees;
-    for (int i = 0; i < selected.size(); ++i) {
-        progress.update(i);
-        const SelectedState &item = selected.at(i);
-        const ConversionLog &log = logs.at(item.repositoryIndex);
-        const ConversionLog::State &state = item.state;
-        const QString &repository = repositories.at(item.repositoryIndex);
-        if (i % commitsPerRead == 0) {
-            commitTrees.clear();
-            QMap<int, QList<QByteArray>> wanted;
-            for (int j = i; j < std::min<int>(i + commitsPerRead, selected.size()); ++j) {
-                const QByteArray commit = logs.at(selected.at(j).repositoryIndex)
-                                                  .commitOf(selected.at(j).state.mark);
-                if (!commit.isEmpty())
-                    wanted[selected.at(j).repositoryIndex].append(commit);
-            }
-            for (auto it = wanted.cbegin(); it != wanted.cend(); ++it) {
-                const QHash<QByteArray, QByteArray> contents =
-                        readers.at(it.key()).contentsOfType("commit", it.value());
-                for (auto c = contents.cbegin(); c != contents.cend(); ++c)
-                    commitTrees.insert(c.key(), treeOfCommit(c.value()));
-            }
-        }
-        TreeNodePointer expected;
-        if (!branchTrees.advanceTo(state.revision)
-            || !branchTrees.tree(repository, state.branch, &expected))
-            return cannotRead(state.revision);
-        ++checked.states;
-        (isTag(state.branch) ? checked.tags : checked.branches)
-                .insert(repository + QLatin1Char('\n') + state.branch);
-
-        Difference difference;
-        difference.revision = state.revision;
-        difference.repository = repository;
-        difference.branch = state.branch;
-        if (state.mark == 0) {
-            if (expected && !expected->treeId().isEmpty()) {
-                difference.kind = QStringLiteral("deleted");
-                difference.detail = QStringLiteral("deleted in git, Subversion holds files");
-                m_differences.append(difference);
-            }
-            continue;
-        }
-        const QByteArray commit = log.commitOf(state.mark);
-        if (commit.isEmpty() || !commitTrees.contains(commit)) {
-            difference.kind = QStringLiteral("mark");
-            difference.detail = commit.isEmpty()
-                    ? QStringLiteral(":%1 is not in the marks file").arg(state.mark)
-                    : QStringLiteral("git has no commit %1").arg(QString::fromLatin1(commit));
-            m_differences.append(difference);
-            continue;
-        }
-        if (!compareTree(branchTrees, expected, commitTrees.value(commit),
-                         readers.at(item.repositoryIndex), difference))
-            return cannotRead(state.revision);
-        // A branch whose ref was moved away from its last recorded commit:
-        // what the ref gives is compared too, so that the paths show.
-        const QByteArray refCommit = headRefs.at(item.repositoryIndex).value(refOf(state.branch));
-        if (lastOf.at(item.repositoryIndex).value(state.branch) == state.revision
-            && !refCommit.isEmpty() && refCommit != commit) {
-            const QByteArray content = readers.at(item.repositoryIndex)
-                                               .contentsOfType("commit", {refCommit})
-                                               .value(refCommit);
-            difference.detail = QStringLiteral("at %1").arg(refOf(state.branch));
-            if (!compareTree(branchTrees, expected, treeOfCommit(content),
-                             readers.at(item.repositoryIndex), difference))
-                return cannotRead(state.revision);
-        }
-    }
-
-
-    for (int index = 0; index < repositories.size(); ++index)
-        checkRefs(repositories.at(index), logs.at(index));
     report(checked);
     return m_differences.isEmpty() ? 0 : 1;
+}
+
+// Walks the recorded states in revision order, with Subversion's trees kept
+// up to date alongside; the commits of a group of states are read from git at once.
+int Verifier::checkStates(const QStringList &repositories,
+                          const std::vector<std::unique_ptr<ConversionLog>> &logs,
+                          BranchTrees &branchTrees, Checked *checked)
+{
+    StateContext context;
+    for (const QString &name : repositories) {
+        context.readers.append(GitObjectReader(name));
+        QHash<QString, bool> annotated;
+        context.refs.append(readRefs(name, &annotated));
+    }
+    RecordedStates states(logs, m_options.headsOnly, m_options.sample);
+    ProgressLine progress(states.total());
+    QList<RecordedStates::Item> group;
+    for (;;) {
+        group.clear();
+        RecordedStates::Item item;
+        while (group.size() < commitsPerRead && states.next(&item))
+            group.append(item);
+        if (group.isEmpty())
+            return 0;
+        QMap<int, QList<QByteArray>> wanted;
+        QList<QByteArray> commits;
+        for (const RecordedStates::Item &state : std::as_const(group)) {
+            const QByteArray commit = state.state.mark == 0
+                    ? QByteArray()
+                    : logs.at(size_t(state.repositoryIndex))->commitOf(state.state.mark);
+            commits.append(commit);
+            if (!commit.isEmpty())
+                wanted[state.repositoryIndex].append(commit);
+        }
+        context.commitTrees.clear();
+        for (auto it = wanted.cbegin(); it != wanted.cend(); ++it) {
+            const QHash<QByteArray, QByteArray> contents =
+                    context.readers.at(it.key()).contentsOfType("commit", it.value());
+            for (auto c = contents.cbegin(); c != contents.cend(); ++c)
+                context.commitTrees.insert(c.key(), treeOfCommit(c.value()));
+        }
+        for (int i = 0; i < group.size(); ++i) {
+            progress.update(states.passed() - int(group.size()) + i);
+            const RecordedStates::Item &state = group.at(i);
+            ++checked->states;
+            const QString &repository = repositories.at(state.repositoryIndex);
+            (isTag(state.state.branch) ? checked->tags : checked->branches)
+                    .insert(repository + QLatin1Char('\n') + state.state.branch);
+            if (!branchTrees.advanceTo(state.state.revision))
+                return cannotRead(state.state.revision);
+            if (!checkState(context, branchTrees, repository, state, commits.at(i)))
+                return cannotRead(state.state.revision);
+        }
+    }
+}
+
+// Compares one recorded state with what Subversion holds at its revision.
+// False when Subversion cannot be read.
+bool Verifier::checkState(const StateContext &context, BranchTrees &branchTrees,
+                          const QString &repository, const RecordedStates::Item &item,
+                          const QByteArray &commit)
+{
+    const ConversionLog::State &state = item.state;
+    TreeNodePointer expected;
+    if (!branchTrees.tree(repository, state.branch, &expected))
+        return false;
+    Difference difference;
+    difference.revision = state.revision;
+    difference.repository = repository;
+    difference.branch = state.branch;
+    if (state.mark == 0) {
+        if (expected && !expected->treeId().isEmpty()) {
+            difference.kind = QStringLiteral("deleted");
+            difference.detail = QStringLiteral("deleted in git, Subversion holds files");
+            m_differences.append(difference);
+        }
+        return true;
+    }
+    if (commit.isEmpty() || !context.commitTrees.contains(commit)) {
+        difference.kind = QStringLiteral("mark");
+        difference.detail = commit.isEmpty()
+                ? QStringLiteral(":%1 is not in the marks file").arg(state.mark)
+                : QStringLiteral("git has no commit %1").arg(QString::fromLatin1(commit));
+        m_differences.append(difference);
+        return true;
+    }
+    const GitObjectReader &reader = context.readers.at(item.repositoryIndex);
+    if (!compareTree(branchTrees, expected, context.commitTrees.value(commit), reader, difference))
+        return false;
+    // A branch whose ref was moved away from its last recorded commit:
+    // what the ref gives is compared too, so that the paths show.
+    const QByteArray refCommit = context.refs.at(item.repositoryIndex).value(refOf(state.branch));
+    if (item.last && !refCommit.isEmpty() && refCommit != commit) {
+        const QByteArray content = reader.contentsOfType("commit", {refCommit}).value(refCommit);
+        difference.detail = QStringLiteral("at %1").arg(refOf(state.branch));
+        return compareTree(branchTrees, expected, treeOfCommit(content), reader, difference);
+    }
+    return true;
 }
 
 QHash<QString, QByteArray> Verifier::readRefs(const QString &repository,
@@ -306,12 +298,19 @@ bool Verifier::compareTree(BranchTrees &branchTrees, const TreeNodePointer &expe
     return true;
 }
 
-void Verifier::checkRefs(const QString &repository, const ConversionLog &log)
+void Verifier::checkRefs(const QString &repository, ConversionLog &log)
 {
-    // The last recorded state of each branch.
-    QMap<QString, ConversionLog::State> last;
-    for (const ConversionLog::State &state : log.states())
-        last.insert(state.branch, state);
+    const QMap<QString, ConversionLog::State> &last = log.lastStates();
+    // Their commits, looked up in the order of the marks file.
+    QList<quint64> marks;
+    for (const ConversionLog::State &state : last)
+        marks.append(state.mark);
+    std::sort(marks.begin(), marks.end());
+    QHash<quint64, QByteArray> commits;
+    for (quint64 mark : std::as_const(marks)) {
+        if (mark != 0 && !commits.contains(mark))
+            commits.insert(mark, log.commitOf(mark));
+    }
 
     QHash<QString, bool> annotated;
     const QHash<QString, QByteArray> refs = readRefs(repository, &annotated);
@@ -330,7 +329,7 @@ void Verifier::checkRefs(const QString &repository, const ConversionLog &log)
 
     for (auto it = last.cbegin(); it != last.cend(); ++it) {
         const QString ref = refOf(it.key());
-        const QByteArray commit = it.value().mark == 0 ? QByteArray() : log.commitOf(it->mark);
+        const QByteArray commit = commits.value(it->mark);
         if (it.value().mark == 0) {
             if (refs.contains(ref))
                 addDifference(it.value(), ref, QStringLiteral("ref"),
@@ -361,11 +360,11 @@ void Verifier::checkRefs(const QString &repository, const ConversionLog &log)
             const QString tagged = ref.mid(10);
             if (last.contains(tagged)) {
                 const ConversionLog::State &state = last.value(tagged);
-                if (log.commitOf(state.mark) != it.value())
+                if (commits.value(state.mark) != it.value())
                     addDifference(state, ref, QStringLiteral("tag"),
                                   QStringLiteral("the tag points at %1, the branch is at %2")
                                           .arg(QString::fromLatin1(it.value()),
-                                               QString::fromLatin1(log.commitOf(state.mark))));
+                                               QString::fromLatin1(commits.value(state.mark))));
                 continue;
             }
         }
