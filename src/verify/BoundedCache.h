@@ -2,6 +2,7 @@
 
 #include <QHash>
 
+#include <optional>
 #include <utility>
 
 // A map that forgets what has not been used for a while: values live in a
@@ -30,6 +31,21 @@ public:
         m_older.erase(older);
         m_olderWeight -= weight;
         return &*insertRecent(key, std::move(value), weight);
+    }
+
+    // Removes the value of key and gives it, to be changed and put back.
+    std::optional<Value> take(const Key &key)
+    {
+        for (auto *generation : {&m_recent, &m_older}) {
+            auto it = generation->find(key);
+            if (it == generation->end())
+                continue;
+            std::optional<Value> value(std::move(it.value()));
+            (generation == &m_recent ? m_recentWeight : m_olderWeight) -= value->weight();
+            generation->erase(it);
+            return value;
+        }
+        return std::nullopt;
     }
 
     void insert(const Key &key, Value value)

@@ -237,15 +237,18 @@ bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray
     const QByteArray key = QByteArray::number(context.listIndex) + '\n'
             + QByteArray::number(context.rule->lineNumber) + ' ' + context.rule->rulesFile.toUtf8()
             + '\n' + context.svnPrefix.toUtf8() + '\n' + path;
-    const DirectoryMemo *memo = context.full || nodeId.isEmpty() ? nullptr
-                                                                 : m_directories.find(key);
-    if (memo && memo->nodeId == nodeId) {
-        *out = memo->subtree;
+    const DirectoryMemo *known = context.full || nodeId.isEmpty() ? nullptr
+                                                                  : m_directories.find(key);
+    if (known && known->nodeId == nodeId) {
+        *out = known->subtree;
         return true;
     }
+    std::optional<DirectoryMemo> memo;
+    if (known)
+        memo = m_directories.take(key);
     DirectoryMemo result;
     if (memo && followsChanges(path)) {
-        result.children = memo->children;
+        result.children = std::move(memo->children);
         if (!updateChildren(context, path, &result.children, pool))
             return false;
     } else {
@@ -257,7 +260,7 @@ bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray
     auto node = std::make_shared<TreeNode>();
     for (auto it = result.children.cbegin(); it != result.children.cend(); ++it) {
         if (it->inSubtree)
-            node->entries.insert(it.key(), it->entry);
+            node->entries.insert(node->entries.cend(), it.key(), it->entry);
         result.subtree.elsewhere += it->elsewhere;
     }
     if (!addGeneratedFiles(path, result.children.isEmpty(), node.get(), pool))
