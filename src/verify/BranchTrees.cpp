@@ -32,9 +32,13 @@ bool BranchTrees::advanceTo(int revision)
     bool rulesChanged = false;
     if (!m_started) {
         m_started = true;
+        if (m_observer)
+            m_observer(revision);
         return m_router.setRevision(revision, &rulesChanged) && routeAllAgain();
     }
     for (int next = m_router.revision() + 1; next <= revision; ++next) {
+        if (m_observer)
+            m_observer(next);
         if (!m_router.setRevision(next, &rulesChanged))
             return false;
         if (!(rulesChanged ? routeAllAgain() : applyChanges()))

@@ -8,6 +8,8 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
+
 // The tree that every branch of every repository should have in git, kept
 // up to date revision by revision: the paths a revision changed say which
 // pieces of which branches to route again; the rest stays as it was. What is
@@ -21,6 +23,8 @@ public:
     // Brings the trees to revision, which is not below the current one.
     // False when Subversion cannot be read.
     bool advanceTo(int revision);
+    // Called with each revision the trees are brought to.
+    void setRevisionObserver(std::function<void(int)> observer) { m_observer = std::move(observer); }
     int revision() const { return m_router.revision(); }
 
     // The expected tree of a branch at the current revision; null when no
@@ -45,6 +49,7 @@ private:
 
     SvnTreeRouter m_router;
     ScopedPool m_pool;
+    std::function<void(int)> m_observer;
     bool m_started = false;
     // Every fragment by rules file and its Subversion path in walk order,
     // which is the order in which they are put together.

@@ -8,6 +8,7 @@
 #include "verify/ConversionLog.h"
 #include "verify/GitTreeComparer.h"
 #include "verify/RecordedStates.h"
+#include "verify/RevisionPrefetcher.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -138,6 +139,14 @@ int Verifier::run()
     settings.svnIgnore = m_options.svnIgnore;
     settings.emptyDirs = m_options.emptyDirs;
     BranchTrees branchTrees(svn.fs(), settings);
+    RevisionPrefetcher prefetcher;
+    bool prefetching = false;
+    branchTrees.setRevisionObserver([&](int revision) {
+        if (!prefetching) // reading starts after the revision the walk starts at
+            prefetcher.start(m_options.svnRepository, revision + 1, svn.youngestRevision());
+        prefetching = true;
+        prefetcher.reached(revision);
+    });
     if (const int result = checkStates(repositories, logs, branchTrees, &checked); result != 0)
         return result;
 
