@@ -5,25 +5,17 @@
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
-#include <QCryptographicHash>
-
-#include <cstring>
-
 #include <apr_hash.h>
 #include <svn_pools.h>
 
 namespace {
 
 const int regularFileMode = 0100644;
-const int executableFileMode = 0100755;
-const int symbolicLinkMode = 0120000;
 const int treeMode = 040000;
 
-// The bounds of what is remembered: entries of directories, files, and
-// contents. Past them the least used is read again from Subversion.
-const qint64 rememberedDirectoryEntries = 60000;
-const qint64 rememberedFiles = 60000;
-const qint64 rememberedContents = 20000;
+// The bound of the directory entries remembered (each about 200 bytes, twice
+// over). Past it the least used directories are read again from Subversion.
+const qint64 rememberedDirectoryEntries = 30000;
 
 QString pathText(const QByteArray &path, bool directory)
 {
@@ -57,8 +49,6 @@ SvnTreeRouter::SvnTreeRouter(svn_fs_t *fs, const Settings &settings)
     , m_settings(settings)
     , m_pool(svn_pool_create(nullptr))
     , m_directories(rememberedDirectoryEntries)
-    , m_files(rememberedFiles)
-    , m_blobIds(rememberedContents)
 {
 }
 
@@ -212,7 +202,7 @@ bool SvnTreeRouter::exportEntry(int listIndex, const MatchRule &rule, const QByt
     fragment.svnPrefix = target.svnPrefix;
     const QByteArray nodeId = nodeIdOf(path, pool);
     if (!directory) {
-        if (!fileEntry(path, nodeId, &fragment.entry, pool))
+        if (!m_fileEntries.read(m_root, path, nodeId, &fragment.entry, pool))
             return false;
         out->append(fragment);
         return true;
@@ -356,7 +346,7 @@ bool SvnTreeRouter::buildChild(const SubtreeContext &context, const QByteArray &
     if (!child->inSubtree)
         return routeEntry(context.listIndex, path, directory, &child->elsewhere, pool);
     if (!directory)
-        return fileEntry(path, nodeId, &child->entry, pool);
+        return m_fileEntries.read(m_root, path, nodeId, &child->entry, pool);
     Subtree below;
     if (!buildSubtree(context, path, nodeId, &below, pool))
         return false;
@@ -382,81 +372,5 @@ bool SvnTreeRouter::addGeneratedFiles(const QByteArray &path, bool empty, TreeNo
         gitignore.blobId = ExpectedTree::blobIdOf(QByteArray());
         node->entries.insert(".gitignore", gitignore);
     }
-    return true;
-}
-
-bool SvnTreeRouter::fileEntry(const QByteArray &path, const QByteArray &nodeId, TreeEntry *entry,
-                              apr_pool_t *pool)
-{
-    if (!nodeId.isEmpty()) {
-        if (const FileMemo *known = m_files.find(nodeId)) {
-            *entry = known->entry;
-            return true;
-        }
-    }
-    if (!hashFile(path, entry, pool))
-        return false;
-    if (!nodeId.isEmpty())
-        m_files.insert(nodeId, FileMemo{*entry});
-    return true;
-}
-
-bool SvnTreeRouter::hashFile(const QByteArray &path, TreeEntry *entry, apr_pool_t *pool)
-{
-    const char *svnPath = path.constData();
-    svn_string_t *executable = nullptr;
-    svn_string_t *special = nullptr;
-    if (svn_error_t *error = svn_fs_node_prop(&executable, m_root, svnPath, "svn:executable",
-                                              pool))
-        return reportSvnError(error) == 0;
-    if (svn_error_t *error = svn_fs_node_prop(&special, m_root, svnPath, "svn:special", pool))
-        return reportSvnError(error) == 0;
-    svn_checksum_t *checksum = nullptr;
-    if (svn_error_t *error = svn_fs_file_checksum(&checksum, svn_checksum_sha1, m_root, svnPath,
-                                                  TRUE, pool))
-        return reportSvnError(error) == 0;
-    const QByteArray contentKey(reinterpret_cast<const char *>(checksum->digest), 20);
-
-    entry->mode = executable ? executableFileMode : regularFileMode;
-    const BlobMemo *known = m_blobIds.find(contentKey);
-    if (known && !special) {
-        entry->blobId = known->blobId;
-        return true;
-    }
-
-    // Hashed as git hashes a blob, in pieces, so that a large file is never
-    // held whole. A link's blob is its target, without the leading "link ".
-    svn_filesize_t length = 0;
-    if (svn_error_t *error = svn_fs_file_length(&length, m_root, svnPath, pool))
-        return reportSvnError(error) == 0;
-    svn_stream_t *contents = nullptr;
-    if (svn_error_t *error = svn_fs_file_contents(&contents, m_root, svnPath, pool))
-        return reportSvnError(error) == 0;
-    char buffer[65536];
-    apr_size_t got = sizeof buffer;
-    if (svn_error_t *error = svn_stream_read_full(contents, buffer, &got))
-        return reportSvnError(error) == 0;
-    qint64 skip = 0;
-    if (special && got >= 5 && std::memcmp(buffer, "link ", 5) == 0) {
-        entry->mode = symbolicLinkMode;
-        skip = 5;
-    }
-    if (known && skip == 0) {
-        entry->blobId = known->blobId;
-        return true;
-    }
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    hash.addData("blob " + QByteArray::number(qint64(length) - skip) + '\0');
-    hash.addData(QByteArrayView(buffer + skip, qsizetype(got) - skip));
-    while (got == sizeof buffer) {
-        got = sizeof buffer;
-        if (svn_error_t *error = svn_stream_read_full(contents, buffer, &got))
-            return reportSvnError(error) == 0;
-        hash.addData(QByteArrayView(buffer, qsizetype(got)));
-    }
-    entry->blobId = hash.result();
-    // Links are few; only whole contents are remembered.
-    if (skip == 0)
-        m_blobIds.insert(contentKey, BlobMemo{entry->blobId});
     return true;
 }

@@ -4,6 +4,7 @@
 #include "rules/RepositoryRule.h"
 #include "verify/BoundedCache.h"
 #include "verify/ExpectedTree.h"
+#include "verify/FileEntryReader.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -24,9 +25,8 @@
 // A directory that a rule exports becomes a tree known by its git name only.
 // What was found for a directory is remembered by its path and node revision,
 // with the result for each entry: when the directory changes, only the
-// entries whose node revision changed are looked at again. A file's entry is
-// remembered by its node revision, which stays the same across copies. All
-// of these are bounded caches, so memory does not grow with the history.
+// entries whose node revision changed are looked at again. This is a bounded
+// cache, as are those of the files, so memory does not grow with the history.
 class SvnTreeRouter
 {
 public:
@@ -107,16 +107,6 @@ private:
         Subtree subtree;
         qint64 weight() const { return children.size() + 1; }
     };
-    struct FileMemo
-    {
-        TreeEntry entry;
-        qint64 weight() const { return 1; }
-    };
-    struct BlobMemo
-    {
-        QByteArray blobId;
-        qint64 weight() const { return 1; }
-    };
     struct SubtreeContext
     {
         int listIndex;
@@ -141,9 +131,6 @@ private:
     bool followsChanges(const QByteArray &path) const;
     bool buildChild(const SubtreeContext &context, const QByteArray &path, bool directory,
                     const QByteArray &nodeId, Child *child, apr_pool_t *pool);
-    bool fileEntry(const QByteArray &path, const QByteArray &nodeId, TreeEntry *entry,
-                   apr_pool_t *pool);
-    bool hashFile(const QByteArray &path, TreeEntry *entry, apr_pool_t *pool);
     bool addGeneratedFiles(const QByteArray &path, bool empty, TreeNode *node,
                            apr_pool_t *pool);
     QByteArray nodeIdOf(const QByteArray &path, apr_pool_t *pool) const;
@@ -165,7 +152,5 @@ private:
     Changes m_changes;
     bool m_changesKnown = false;
     BoundedCache<QByteArray, DirectoryMemo> m_directories;
-    BoundedCache<QByteArray, FileMemo> m_files;
-    // Subversion's SHA-1 of a file's contents to the git blob name.
-    BoundedCache<QByteArray, BlobMemo> m_blobIds;
+    FileEntryReader m_fileEntries;
 };

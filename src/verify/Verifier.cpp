@@ -7,10 +7,10 @@
 #include "verify/BranchTrees.h"
 #include "verify/ConversionLog.h"
 #include "verify/GitTreeComparer.h"
+#include "verify/ProgressLine.h"
 #include "verify/RecordedStates.h"
 #include "verify/RevisionPrefetcher.h"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -21,8 +21,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
-
-#include <unistd.h>
 
 namespace {
 
@@ -47,39 +45,6 @@ QByteArray treeOfCommit(const QByteArray &commit)
         return QByteArray();
     return QByteArray::fromHex(commit.mid(5, 40));
 }
-
-class ProgressLine
-{
-public:
-    explicit ProgressLine(int total)
-        : m_total(total)
-        , m_shown(isatty(STDERR_FILENO))
-    {
-        m_clock.start();
-    }
-    ~ProgressLine()
-    {
-        if (m_shown && m_written)
-            fprintf(stderr, "\r\033[K");
-    }
-    void update(int done)
-    {
-        if (!m_shown || m_clock.elapsed() < m_next)
-            return;
-        m_next = m_clock.elapsed() + 500;
-        const qint64 left = done > 0 ? m_clock.elapsed() * (m_total - done) / done / 1000 : 0;
-        fprintf(stderr, "\r\033[Kchecked %d of %d branch states, about %llds left", done, m_total,
-                static_cast<long long>(left));
-        m_written = true;
-    }
-
-private:
-    int m_total;
-    bool m_shown;
-    bool m_written = false;
-    qint64 m_next = 0;
-    QElapsedTimer m_clock;
-};
 
 } // namespace
 
