@@ -9,7 +9,7 @@ namespace {
 
 // How far reading may run ahead of the walk: far enough to keep the thread
 // busy, near enough that what it read is still in the caches.
-const int revisionsAhead = 64;
+const int revisionsAhead = 16;
 
 // Reads what a revision changed; false when Subversion reports an error.
 bool readChanges(svn_fs_t *fs, int revision, apr_pool_t *pool)

@@ -22,6 +22,8 @@
 #include <cstdio>
 #include <map>
 
+#include <svn_cache_config.h>
+
 namespace {
 
 // Commits are read from git in groups of this many, which bounds memory.
@@ -55,6 +57,12 @@ Verifier::Verifier(const Options &options)
 
 int Verifier::run()
 {
+    // Subversion's libraries fill their cache of the repository as they read,
+    // up to its size. The walk and the thread reading ahead need only the
+    // last few revisions in it; a smaller one than the default is full sooner.
+    svn_cache_config_t cacheConfig = *svn_cache_config_get();
+    cacheConfig.cache_size = quint64(8) << 20;
+    svn_cache_config_set(&cacheConfig);
     SvnRepository svn;
     if (!svn.open(m_options.svnRepository)) {
         fprintf(stderr, "tallowmere-verify: cannot open the Subversion repository %s\n",
