@@ -1,20 +1,30 @@
 #include "verify/ConversionLog.h"
 
-#include <QFile>
 #include <QRegularExpression>
+#include <QSet>
 
-bool ConversionLog::read(const QString &logFile, const QString &marksFile, QString *error)
+namespace {
+
+// Puts state in list, where a state of the same branch takes its mark.
+void putState(QList<ConversionLog::State> *list, const ConversionLog::State &state)
 {
-    QFile log(logFile);
-    if (!log.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read the log file %1: %2").arg(logFile, log.errorString());
-        return false;
+    for (ConversionLog::State &known : *list) {
+        if (known.branch == state.branch) {
+            known.mark = state.mark;
+            return;
+        }
     }
+    list->append(state);
+}
+
+} // namespace
+
+bool ConversionLog::readLine(QFile &file, State *state)
+{
     static const QRegularExpression line(
             QStringLiteral("^progress SVN r(\\d+) branch (.*?) = :(\\d+)(?: # .*)?$"));
-    QHash<QString, int> indexOf; // "revision\nbranch" to its place in m_states
-    while (!log.atEnd()) {
-        QByteArray text = log.readLine();
+    while (!file.atEnd()) {
+        QByteArray text = file.readLine();
         if (!text.startsWith("progress SVN r"))
             continue;
         if (text.endsWith('\n'))
@@ -22,36 +32,112 @@ bool ConversionLog::read(const QString &logFile, const QString &marksFile, QStri
         const QRegularExpressionMatch match = line.match(QString::fromUtf8(text));
         if (!match.hasMatch())
             continue;
-        State state;
-        state.revision = match.captured(1).toInt();
-        state.branch = match.captured(2);
-        state.mark = match.captured(3).toULongLong();
-        // A revision done again after a resume is recorded again; the last line holds.
-        const QString key = match.captured(1) + QLatin1Char('\n') + state.branch;
-        auto known = indexOf.constFind(key);
-        if (known != indexOf.constEnd()) {
-            m_states[known.value()] = state;
-        } else {
-            indexOf.insert(key, m_states.size());
-            m_states.append(state);
-        }
-    }
-
-    QFile marks(marksFile);
-    if (!marks.open(QIODevice::ReadOnly)) {
-        if (!m_states.isEmpty()) {
-            *error = QStringLiteral("cannot read the marks file %1: %2")
-                             .arg(marksFile, marks.errorString());
-            return false;
-        }
+        state->revision = match.captured(1).toInt();
+        state->branch = match.captured(2);
+        state->mark = match.captured(3).toULongLong();
         return true;
     }
-    while (!marks.atEnd()) {
-        const QByteArray text = marks.readLine().trimmed();
-        const int blank = text.indexOf(' ');
-        if (!text.startsWith(':') || blank < 0)
-            continue;
-        m_commits.insert(text.mid(1, blank - 1).toULongLong(), text.mid(blank + 1));
+    return false;
+}
+
+// A run resumed after a crash does some revisions again and records them
+// again: the last line of a revision and branch holds. Lines below the highest
+// revision recorded so far are kept aside (they are few) and put in place
+// when the stream reaches their revision.
+bool ConversionLog::read(const QString &logFile, const QString &marksFile, QString *error)
+{
+    m_log.setFileName(logFile);
+    if (!m_log.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read the log file %1: %2").arg(logFile, m_log.errorString());
+        return false;
     }
+    State state;
+    int highest = 0;
+    QSet<QString> branchesAtHighest;
+    while (readLine(m_log, &state)) {
+        State &last = m_lastStates[state.branch];
+        if (last.branch.isEmpty() || state.revision >= last.revision)
+            last = state;
+        if (state.revision < highest) {
+            putState(&m_late[state.revision], state);
+            continue;
+        }
+        if (state.revision > highest) {
+            highest = state.revision;
+            branchesAtHighest.clear();
+        }
+        if (!branchesAtHighest.contains(state.branch)) {
+            branchesAtHighest.insert(state.branch);
+            ++m_stateCount;
+        }
+    }
+    for (const QList<State> &late : std::as_const(m_late))
+        m_stateCount += int(late.size());
+    m_log.seek(0);
+
+    QString marksError;
+    if (!m_marks.open(marksFile, &marksError) && !m_lastStates.isEmpty()) {
+        *error = marksError;
+        return false;
+    }
+    return true;
+}
+
+// The next line that is not kept aside.
+bool ConversionLog::nextInOrder(State *state)
+{
+    if (m_peeked) {
+        *state = m_peek;
+        m_peeked = false;
+        return true;
+    }
+    while (readLine(m_log, state)) {
+        if (state->revision < m_highest)
+            continue;
+        m_highest = state->revision;
+        return true;
+    }
+    return false;
+}
+
+// The states of the next revision: its lines in order, then those kept aside.
+bool ConversionLog::fillGroup()
+{
+    m_group.clear();
+    m_groupPosition = 0;
+    State state;
+    const bool inOrder = m_log.isOpen() && nextInOrder(&state);
+    if (!m_late.isEmpty() && (!inOrder || m_late.firstKey() < state.revision)) {
+        if (inOrder) {
+            m_peek = state;
+            m_peeked = true;
+        }
+        m_group = m_late.take(m_late.firstKey());
+        return true;
+    }
+    if (!inOrder)
+        return false;
+    const int revision = state.revision;
+    putState(&m_group, state);
+    while (nextInOrder(&state)) {
+        if (state.revision != revision) {
+            m_peek = state;
+            m_peeked = true;
+            break;
+        }
+        putState(&m_group, state);
+    }
+    for (const State &late : m_late.take(revision))
+        putState(&m_group, late);
+    return true;
+}
+
+bool ConversionLog::next(State *state)
+{
+    while (m_groupPosition >= m_group.size()) {
+        if (!fillGroup())
+            return false;
+    }
+    *state = m_group.at(m_groupPosition++);
     return true;
 }

@@ -271,28 +271,44 @@ QList<quint64> ParentCheck::expectedMergeParents(quint64 head,
 // The first parent must be the branch's previous recorded state or a commit
 // it was made from in the revision; with mergeinfo changed at its root, the
 // other parents must be those the mergeinfo gives, in their order.
-bool ParentCheck::check(const QString &repository, const ConversionLog &log,
+bool ParentCheck::check(const QString &repository, ConversionLog &log,
                         QList<Difference> *differences)
 {
     m_graph = Graph();
     m_branches.clear();
+    m_factsRevision = 0;
     const GitObjectReader reader(repository);
-    const QList<ConversionLog::State> &states = log.states();
+    QList<ConversionLog::State> batch;
+    for (;;) {
+        batch.clear();
+        ConversionLog::State next;
+        while (batch.size() < commitsPerRead && log.next(&next))
+            batch.append(next);
+        if (batch.isEmpty())
+            return true;
+        if (!checkBatch(repository, log, reader, batch, differences))
+            return false;
+    }
+}
+
+// Checks a group of states in log order; their commits are read from git at once.
+bool ParentCheck::checkBatch(const QString &repository, ConversionLog &log,
+                             const GitObjectReader &reader,
+                             const QList<ConversionLog::State> &states,
+                             QList<Difference> *differences)
+{
+    QList<QByteArray> commits;
+    for (const ConversionLog::State &state : states)
+        commits.append(state.mark == 0 ? QByteArray() : log.commitOf(state.mark));
     QHash<QByteArray, QList<QByteArray>> gitParents;
-    RevisionFacts facts;
-    int factsRevision = 0;
+    QList<QByteArray> wanted = commits;
+    wanted.removeAll(QByteArray());
+    const QHash<QByteArray, QByteArray> contents = reader.contentsOfType("commit", wanted);
+    for (auto it = contents.cbegin(); it != contents.cend(); ++it)
+        gitParents.insert(it.key(), parentsOfCommit(it.value()));
     for (int i = 0; i < states.size(); ++i) {
-        if (i % commitsPerRead == 0) {
-            QList<QByteArray> wanted;
-            for (int j = i; j < std::min<int>(i + commitsPerRead, states.size()); ++j)
-                wanted.append(log.commitOf(states.at(j).mark));
-            gitParents.clear();
-            const QHash<QByteArray, QByteArray> contents = reader.contentsOfType("commit", wanted);
-            for (auto it = contents.cbegin(); it != contents.cend(); ++it)
-                gitParents.insert(it.key(), parentsOfCommit(it.value()));
-        }
         const ConversionLog::State &state = states.at(i);
-        const QByteArray commit = state.mark == 0 ? QByteArray() : log.commitOf(state.mark);
+        const QByteArray &commit = commits.at(i);
         if (commit.isEmpty() || !gitParents.contains(commit)) {
             // Deleted, or reported as a mark difference.
             record(state.branch, state.revision, 0, true);
@@ -303,10 +319,10 @@ bool ParentCheck::check(const QString &repository, const ConversionLog &log,
                 record(state.branch, state.revision, known, true);
             continue;
         }
-        if (factsRevision != state.revision) {
-            facts = RevisionFacts();
-            factsRevision = state.revision;
-            if (!readFacts(repository, state.revision, &facts)) {
+        if (m_factsRevision != state.revision) {
+            m_facts = RevisionFacts();
+            m_factsRevision = state.revision;
+            if (!readFacts(repository, state.revision, &m_facts)) {
                 fprintf(stderr, "tallowmere-verify: cannot read the changes of revision %d\n",
                         state.revision);
                 return false;
@@ -314,7 +330,7 @@ bool ParentCheck::check(const QString &repository, const ConversionLog &log,
         }
         const QList<QByteArray> found = gitParents.value(commit);
         QList<quint64> checked;
-        const QList<quint64> expected = expectedParents(state.branch, facts, found, &checked);
+        const QList<quint64> expected = expectedParents(state.branch, m_facts, found, &checked);
         if (checked != expected)
             differences->append(parentsDifference(repository, state, expected, found));
         record(state.branch, state.revision, m_graph.add(commit, state.revision, found), false);

@@ -17,6 +17,8 @@
 
 #include <svn_fs.h>
 
+class GitObjectReader;
+
 // Checks the parents of every commit a conversion made with --svn-mergeinfo
 // recorded: the first parent is the branch's previous recorded state or the
 // commit the branch was made from; in a revision that changes the mergeinfo
@@ -30,8 +32,8 @@ public:
 
     // Adds a "parents" difference for each commit whose parents differ.
     // False, after saying why, when Subversion or git cannot be read.
-    bool check(const QString &repository, const ConversionLog &log,
-               QList<Difference> *differences);
+    // The log is read through from where it stands.
+    bool check(const QString &repository, ConversionLog &log, QList<Difference> *differences);
 
 private:
     // The commits of the log in the order they were recorded.
@@ -75,6 +77,8 @@ private:
         QMap<QString, QList<MergeSource>> merges;
     };
 
+    bool checkBatch(const QString &repository, ConversionLog &log, const GitObjectReader &reader,
+                    const QList<ConversionLog::State> &states, QList<Difference> *differences);
     bool readFacts(const QString &repository, int revision, RevisionFacts *facts);
     bool noteMergeInfo(const QString &repository, svn_fs_root_t *root, const QByteArray &path,
                        int revision, RevisionFacts *facts, apr_pool_t *pool);
@@ -101,4 +105,6 @@ private:
     QList<RepositoryRule> m_repositoryRules;
     Graph m_graph;
     QHash<QString, Branch> m_branches;
+    RevisionFacts m_facts;
+    int m_factsRevision = 0;
 };

@@ -1,14 +1,9 @@
 #include "verify/SvnTreeRouter.h"
 
-#include "svn/AttributeTranslation.h"
 #include "svn/PathRouting.h"
 #include "svn/RevisionExporter.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
-
-#include <QCryptographicHash>
-
-#include <cstring>
 
 #include <apr_hash.h>
 #include <svn_pools.h>
@@ -16,29 +11,33 @@
 namespace {
 
 const int regularFileMode = 0100644;
-const int executableFileMode = 0100755;
-const int symbolicLinkMode = 0120000;
 const int treeMode = 040000;
 
-// Past this many remembered subtrees the caches start afresh, which keeps
-// memory bounded on any history at the price of reading some directories again.
-const int maximumCachedSubtrees = 200000;
+// The bound of the directory entries remembered (each about 200 bytes, twice
+// over). Past it the least used directories are read again from Subversion.
+const qint64 rememberedDirectoryEntries = 30000;
 
 QString pathText(const QByteArray &path, bool directory)
 {
     return QString::fromUtf8(directory ? path + '/' : path);
 }
 
-// The entries of a directory listing, ordered byte-wise by name.
-QMap<QByteArray, svn_node_kind_t> sortedEntries(apr_hash_t *entries, apr_pool_t *pool)
+QByteArray unparsedId(const svn_fs_id_t *id, apr_pool_t *pool)
 {
-    QMap<QByteArray, svn_node_kind_t> sorted;
+    const svn_string_t *text = svn_fs_unparse_id(id, pool);
+    return QByteArray(text->data, int(text->len));
+}
+
+// The entries of a directory listing, ordered byte-wise by name.
+QMap<QByteArray, const svn_fs_dirent_t *> sortedEntries(apr_hash_t *entries, apr_pool_t *pool)
+{
+    QMap<QByteArray, const svn_fs_dirent_t *> sorted;
     for (apr_hash_index_t *it = apr_hash_first(pool, entries); it; it = apr_hash_next(it)) {
         const void *key = nullptr;
         void *value = nullptr;
         apr_hash_this(it, &key, nullptr, &value);
         sorted.insert(QByteArray(static_cast<const char *>(key)),
-                      static_cast<const svn_fs_dirent_t *>(value)->kind);
+                      static_cast<const svn_fs_dirent_t *>(value));
     }
     return sorted;
 }
@@ -49,17 +48,14 @@ SvnTreeRouter::SvnTreeRouter(svn_fs_t *fs, const Settings &settings)
     : m_fs(fs)
     , m_settings(settings)
     , m_pool(svn_pool_create(nullptr))
+    , m_directories(rememberedDirectoryEntries)
+    , m_fileEntries(settings.svnAttributes)
 {
 }
 
 SvnTreeRouter::~SvnTreeRouter()
 {
     svn_pool_destroy(m_pool);
-}
-
-QString SvnTreeRouter::branchKey(const QString &repository, const QString &branch)
-{
-    return repository + QLatin1Char('\n') + branch;
 }
 
 // Follows the forwarding rules from name to the repository that writes, and
@@ -92,62 +88,64 @@ QByteArray SvnTreeRouter::forwardingPrefix(const QString &name) const
     return forwardingOf(name).prefix;
 }
 
-bool SvnTreeRouter::branchTrees(int revision, QHash<QString, TreeNodePointer> *trees)
+bool SvnTreeRouter::setRevision(int revision, bool *rulesChanged)
 {
     svn_pool_clear(m_pool);
     m_revision = revision;
     if (svn_error_t *error = svn_fs_revision_root(&m_root, m_fs, revision, m_pool))
         return reportSvnError(error) == 0;
 
-    m_rulesInForce.clear();
+    QByteArray rulesInForce;
     for (const QList<MatchRule> &list : std::as_const(m_settings.matchRuleLists)) {
-        for (const MatchRule &rule : list) {
-            m_rulesInForce += PathRouting::inForceAt(rule, revision) ? '1' : '0';
-        }
-        m_rulesInForce += '|';
+        for (const MatchRule &rule : list)
+            rulesInForce += PathRouting::inForceAt(rule, revision) ? '1' : '0';
+        rulesInForce += '|';
     }
-    boundCaches();
-
-    trees->clear();
-    for (int listIndex = 0; listIndex < m_settings.matchRuleLists.size(); ++listIndex) {
-        Fragments fragments;
-        ScopedPool pool(m_pool);
-        if (!routeDirectory(listIndex, QByteArray(), &fragments, pool))
-            return false;
-        for (const Fragment &fragment : std::as_const(fragments)) {
-            const QString key = branchKey(fragment.repository, fragment.branch);
-            TreeNodePointer &tree = (*trees)[key];
-            if (!tree)
-                tree = std::make_shared<TreeNode>();
-            tree = ExpectedTree::withEntry(tree, fragment.path, fragment.entry);
-        }
+    *rulesChanged = rulesInForce != m_rulesInForce;
+    if (*rulesChanged) {
+        m_rulesInForce = rulesInForce;
+        m_directories.clear();
     }
     return true;
 }
 
-void SvnTreeRouter::boundCaches()
+const MatchRule *SvnTreeRouter::ruleFor(int listIndex, const QByteArray &path,
+                                        bool directory) const
 {
-    if (m_subtrees.size() + m_routedDirectories.size() > maximumCachedSubtrees) {
-        m_subtrees.clear();
-        m_routedDirectories.clear();
-    }
-    if (m_blobIds.size() > 4 * maximumCachedSubtrees)
-        m_blobIds.clear();
+    return PathRouting::firstMatchingRule(m_settings.matchRuleLists.at(listIndex),
+                                          pathText(path, directory), m_revision);
 }
 
-QByteArray SvnTreeRouter::cacheKey(int listIndex, const QByteArray &path, const QByteArray &what,
-                                   apr_pool_t *pool) const
+bool SvnTreeRouter::route(int listIndex, const QByteArray &path, bool directory, Fragments *out,
+                          apr_pool_t *pool)
+{
+    if (path.isEmpty())
+        return routeDirectory(listIndex, path, out, pool);
+    return routeEntry(listIndex, path, directory, out, pool);
+}
+
+bool SvnTreeRouter::fullEntry(const Fragment &fragment, TreeEntry *entry, apr_pool_t *pool)
+{
+    *entry = fragment.entry;
+    if (!entry->isTree())
+        return true;
+    Subtree subtree;
+    const SubtreeContext context{fragment.listIndex, fragment.rule, fragment.svnPrefix, true};
+    if (!buildSubtree(context, fragment.source, QByteArray(), &subtree, pool))
+        return false;
+    entry->tree = subtree.node;
+    return true;
+}
+
+QByteArray SvnTreeRouter::nodeIdOf(const QByteArray &path, apr_pool_t *pool) const
 {
     const svn_fs_id_t *id = nullptr;
-    QByteArray key = QByteArray::number(listIndex) + '\n' + what + '\n' + m_rulesInForce + '\n'
-            + path + '\n';
     if (svn_error_t *error = svn_fs_node_id(&id, m_root, path.isEmpty() ? "/" : path.constData(),
                                             pool)) {
         svn_error_clear(error);
         return QByteArray();
     }
-    const svn_string_t *text = svn_fs_unparse_id(id, pool);
-    return key + QByteArray(text->data, int(text->len));
+    return unparsedId(id, pool);
 }
 
 // Routes the entries of a directory that no rule exports as a whole (the
@@ -155,40 +153,25 @@ QByteArray SvnTreeRouter::cacheKey(int listIndex, const QByteArray &path, const 
 bool SvnTreeRouter::routeDirectory(int listIndex, const QByteArray &path, Fragments *out,
                                    apr_pool_t *pool)
 {
-    const QByteArray key = cacheKey(listIndex, path, "route", pool);
-    if (!key.isEmpty()) {
-        auto cached = m_routedDirectories.constFind(key);
-        if (cached != m_routedDirectories.constEnd()) {
-            *out += cached.value();
-            return true;
-        }
-    }
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, m_root,
                                                 path.isEmpty() ? "/" : path.constData(), pool))
         return reportSvnError(error) == 0;
-    const QMap<QByteArray, svn_node_kind_t> sorted =
-            sortedEntries(entries, pool);
-    Fragments fragments;
+    const QMap<QByteArray, const svn_fs_dirent_t *> sorted = sortedEntries(entries, pool);
     ScopedPool entryPool(pool);
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
         entryPool.clear();
-        if (!routeEntry(listIndex, path + '/' + it.key(), it.value() == svn_node_dir,
-                        &fragments, entryPool))
+        if (!routeEntry(listIndex, path + '/' + it.key(), it.value()->kind == svn_node_dir, out,
+                        entryPool))
             return false;
     }
-    if (!key.isEmpty())
-        m_routedDirectories.insert(key, fragments);
-    *out += fragments;
     return true;
 }
 
 bool SvnTreeRouter::routeEntry(int listIndex, const QByteArray &path, bool directory,
                                Fragments *out, apr_pool_t *pool)
 {
-    const QList<MatchRule> &list = m_settings.matchRuleLists.at(listIndex);
-    const MatchRule *rule = PathRouting::firstMatchingRule(list, pathText(path, directory),
-                                                           m_revision);
+    const MatchRule *rule = ruleFor(listIndex, path, directory);
     if (rule && rule->action == RuleAction::Export)
         return exportEntry(listIndex, *rule, path, directory, out, pool);
     if (rule && rule->action == RuleAction::Ignore && !directory)
@@ -214,14 +197,20 @@ bool SvnTreeRouter::exportEntry(int listIndex, const MatchRule &rule, const QByt
     fragment.repository = target.effectiveRepository;
     fragment.branch = target.branch;
     fragment.path = forwardingPrefix(target.repository) + target.pathInBranch.toUtf8();
+    fragment.source = path;
+    fragment.listIndex = listIndex;
+    fragment.rule = &rule;
+    fragment.svnPrefix = target.svnPrefix;
+    const QByteArray nodeId = nodeIdOf(path, pool);
     if (!directory) {
-        if (!fileEntry(path, &fragment.entry, pool))
+        if (!m_fileEntries.read(m_root, path, nodeId, &fragment.entry, pool))
             return false;
         out->append(fragment);
         return true;
     }
     Subtree subtree;
-    if (!buildSubtree(listIndex, rule, target.svnPrefix, path, &subtree, pool))
+    const SubtreeContext context{listIndex, &rule, target.svnPrefix, false};
+    if (!buildSubtree(context, path, nodeId, &subtree, pool))
         return false;
     fragment.entry.mode = treeMode;
     fragment.entry.tree = subtree.node;
@@ -230,65 +219,141 @@ bool SvnTreeRouter::exportEntry(int listIndex, const MatchRule &rule, const QByt
     return true;
 }
 
-// The expected tree of a directory that rule exports, with svnPrefix the part
-// of the path its pattern matched: the entries that the same rule takes with
-// the same match belong to it; the others are routed on their own.
-bool SvnTreeRouter::buildSubtree(int listIndex, const MatchRule &rule, const QString &svnPrefix,
-                                 const QByteArray &path, Subtree *out, apr_pool_t *pool)
+// The expected tree of a directory that a rule exports, with svnPrefix the
+// part of the path its pattern matched: the entries that the same rule takes
+// with the same match belong to it; the others are routed on their own.
+bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray &path,
+                                 const QByteArray &nodeId, Subtree *out, apr_pool_t *pool)
 {
-    const QByteArray key = cacheKey(listIndex, path, "tree " + svnPrefix.toUtf8() + ' '
-                                            + QByteArray::number(rule.lineNumber) + ' '
-                                            + rule.rulesFile.toUtf8(),
-                                    pool);
-    if (!key.isEmpty()) {
-        auto cached = m_subtrees.constFind(key);
-        if (cached != m_subtrees.constEnd()) {
-            *out = cached.value();
-            return true;
-        }
+    const QByteArray key = QByteArray::number(context.listIndex) + '\n'
+            + QByteArray::number(context.rule->lineNumber) + ' ' + context.rule->rulesFile.toUtf8()
+            + '\n' + context.svnPrefix.toUtf8() + '\n' + path;
+    const DirectoryMemo *known = context.full || nodeId.isEmpty() ? nullptr
+                                                                  : m_directories.find(key);
+    if (known && known->nodeId == nodeId) {
+        *out = known->subtree;
+        return true;
     }
+    std::optional<DirectoryMemo> memo;
+    if (known)
+        memo = m_directories.take(key);
+    DirectoryMemo result;
+    if (memo && followsChanges(path)) {
+        result.children = std::move(memo->children);
+        if (!updateChildren(context, path, &result.children, pool))
+            return false;
+    } else {
+        const QMap<QByteArray, Child> before = memo ? memo->children : QMap<QByteArray, Child>();
+        if (!readChildren(context, path, before, &result.children, pool))
+            return false;
+    }
+
+    auto node = std::make_shared<TreeNode>();
+    for (auto it = result.children.cbegin(); it != result.children.cend(); ++it) {
+        if (it->inSubtree)
+            node->entries.insert(node->entries.cend(), it.key(), it->entry);
+        result.subtree.elsewhere += it->elsewhere;
+    }
+    if (!addGeneratedFiles(path, result.children.isEmpty(), node.get(), pool))
+        return false;
+    result.subtree.node = context.full ? TreeNodePointer(node) : TreeNode::opaque(node->treeId());
+    *out = result.subtree;
+    if (!context.full && !nodeId.isEmpty()) {
+        result.nodeId = nodeId;
+        m_directories.insert(key, std::move(result));
+    }
+    return true;
+}
+
+// Whether what is remembered of the directory at path, and the changes of
+// this revision, give its entries: it was there before, and nothing at or
+// above it was added or replaced. Every change below a directory is looked at
+// in the revision it is made, so what is remembered is its last state.
+bool SvnTreeRouter::followsChanges(const QByteArray &path) const
+{
+    if (!m_changesKnown)
+        return false;
+    for (int slash = path.indexOf('/', 1); slash > 0; slash = path.indexOf('/', slash + 1)) {
+        if (m_changes.added.contains(path.left(slash)))
+            return false;
+    }
+    return !m_changes.added.contains(path);
+}
+
+// Looks again at the entries the revision changed.
+bool SvnTreeRouter::updateChildren(const SubtreeContext &context, const QByteArray &path,
+                                   QMap<QByteArray, Child> *children, apr_pool_t *pool)
+{
+    const auto changed = m_changes.changedEntries.constFind(path);
+    if (changed == m_changes.changedEntries.constEnd())
+        return true; // only the directory's properties changed
+    ScopedPool entryPool(pool);
+    for (const QByteArray &name : *changed) {
+        entryPool.clear();
+        const QByteArray childPath = path + '/' + name;
+        svn_node_kind_t kind = svn_node_none;
+        if (svn_error_t *error = svn_fs_check_path(&kind, m_root, childPath.constData(),
+                                                   entryPool))
+            return reportSvnError(error) == 0;
+        if (kind == svn_node_none) {
+            children->remove(name);
+            continue;
+        }
+        const QByteArray childId = nodeIdOf(childPath, entryPool);
+        Child &child = (*children)[name];
+        if (!childId.isEmpty() && child.nodeId == childId)
+            continue;
+        child = Child();
+        child.nodeId = childId;
+        if (!buildChild(context, childPath, kind == svn_node_dir, childId, &child, entryPool))
+            return false;
+    }
+    return true;
+}
+
+bool SvnTreeRouter::readChildren(const SubtreeContext &context, const QByteArray &path,
+                                 const QMap<QByteArray, Child> &before,
+                                 QMap<QByteArray, Child> *children, apr_pool_t *pool)
+{
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, m_root, path.constData(), pool))
         return reportSvnError(error) == 0;
-    const QMap<QByteArray, svn_node_kind_t> sorted =
-            sortedEntries(entries, pool);
-
-    const QList<MatchRule> &list = m_settings.matchRuleLists.at(listIndex);
-    auto node = std::make_shared<TreeNode>();
-    Subtree result;
+    const QMap<QByteArray, const svn_fs_dirent_t *> sorted = sortedEntries(entries, pool);
     ScopedPool entryPool(pool);
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
         entryPool.clear();
-        const QByteArray entryPath = path + '/' + it.key();
-        const bool directory = it.value() == svn_node_dir;
-        const QString text = pathText(entryPath, directory);
-        const MatchRule *found = PathRouting::firstMatchingRule(list, text, m_revision);
-        const bool sameMatch = found == &rule
-                && text.left(rule.pattern.matchedLength()) == svnPrefix;
-        if (!sameMatch) {
-            if (!routeEntry(listIndex, entryPath, directory, &result.elsewhere, entryPool))
+        const QByteArray childId = unparsedId(it.value()->id, entryPool);
+        Child child = before.value(it.key());
+        if (child.nodeId.isEmpty() || child.nodeId != childId) {
+            child = Child();
+            child.nodeId = childId;
+            if (!buildChild(context, path + '/' + it.key(), it.value()->kind == svn_node_dir,
+                            childId, &child, entryPool))
                 return false;
-            continue;
         }
-        TreeEntry entry;
-        if (directory) {
-            Subtree below;
-            if (!buildSubtree(listIndex, rule, svnPrefix, entryPath, &below, entryPool))
-                return false;
-            entry.mode = treeMode;
-            entry.tree = below.node;
-            result.elsewhere += below.elsewhere;
-        } else if (!fileEntry(entryPath, &entry, entryPool)) {
-            return false;
-        }
-        node->entries.insert(it.key(), entry);
+        children->insert(it.key(), child);
     }
-    if (!addGeneratedFiles(path, sorted.isEmpty(), node.get(), pool))
+    return true;
+}
+
+bool SvnTreeRouter::buildChild(const SubtreeContext &context, const QByteArray &path,
+                               bool directory, const QByteArray &nodeId, Child *child,
+                               apr_pool_t *pool)
+{
+    const QString text = pathText(path, directory);
+    const MatchRule *found = ruleFor(context.listIndex, path, directory);
+    child->inSubtree = found == context.rule
+            && text.left(context.rule->pattern.matchedLength()) == context.svnPrefix;
+    if (!child->inSubtree)
+        return routeEntry(context.listIndex, path, directory, &child->elsewhere, pool);
+    if (!directory)
+        return m_fileEntries.read(m_root, path, nodeId, &child->entry, pool);
+    Subtree below;
+    if (!buildSubtree(context, path, nodeId, &below, pool))
         return false;
-    result.node = node;
-    if (!key.isEmpty())
-        m_subtrees.insert(key, result);
-    *out = result;
+    child->entry.mode = treeMode;
+    child->entry.tree = below.node;
+    child->elsewhere = below.elsewhere;
     return true;
 }
 
@@ -309,71 +374,4 @@ bool SvnTreeRouter::addGeneratedFiles(const QByteArray &path, bool empty, TreeNo
         node->entries.insert(".gitignore", gitignore);
     }
     return !m_settings.svnAttributes || addGeneratedAttributes(path, node, pool);
-}
-
-bool SvnTreeRouter::fileEntry(const QByteArray &path, TreeEntry *entry, apr_pool_t *pool)
-{
-    const char *svnPath = path.constData();
-    svn_string_t *executable = nullptr;
-    svn_string_t *special = nullptr;
-    if (svn_error_t *error = svn_fs_node_prop(&executable, m_root, svnPath, "svn:executable",
-                                              pool))
-        return reportSvnError(error) == 0;
-    if (svn_error_t *error = svn_fs_node_prop(&special, m_root, svnPath, "svn:special", pool))
-        return reportSvnError(error) == 0;
-    svn_checksum_t *checksum = nullptr;
-    if (svn_error_t *error = svn_fs_file_checksum(&checksum, svn_checksum_sha1, m_root, svnPath,
-                                                  TRUE, pool))
-        return reportSvnError(error) == 0;
-    const QByteArray contentKey(reinterpret_cast<const char *>(checksum->digest), 20);
-
-    entry->mode = executable ? executableFileMode : regularFileMode;
-    if (m_settings.svnAttributes && !special) {
-        bool normalises = false;
-        if (!AttributeTranslation::normalisesLineEnds(&normalises, m_root, svnPath, pool))
-            return false;
-        if (normalises)
-            return normalisedFileEntry(svnPath, contentKey, entry, pool);
-    }
-    auto known = m_blobIds.constFind(contentKey);
-    if (known != m_blobIds.constEnd() && !special) {
-        entry->blobId = known.value();
-        return true;
-    }
-
-    // Hashed as git hashes a blob, in pieces, so that a large file is never
-    // held whole. A link's blob is its target, without the leading "link ".
-    svn_filesize_t length = 0;
-    if (svn_error_t *error = svn_fs_file_length(&length, m_root, svnPath, pool))
-        return reportSvnError(error) == 0;
-    svn_stream_t *contents = nullptr;
-    if (svn_error_t *error = svn_fs_file_contents(&contents, m_root, svnPath, pool))
-        return reportSvnError(error) == 0;
-    char buffer[65536];
-    apr_size_t got = sizeof buffer;
-    if (svn_error_t *error = svn_stream_read_full(contents, buffer, &got))
-        return reportSvnError(error) == 0;
-    qint64 skip = 0;
-    if (special && got >= 5 && std::memcmp(buffer, "link ", 5) == 0) {
-        entry->mode = symbolicLinkMode;
-        skip = 5;
-    }
-    if (known != m_blobIds.constEnd() && skip == 0) {
-        entry->blobId = known.value();
-        return true;
-    }
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    hash.addData("blob " + QByteArray::number(qint64(length) - skip) + '\0');
-    hash.addData(QByteArrayView(buffer + skip, qsizetype(got) - skip));
-    while (got == sizeof buffer) {
-        got = sizeof buffer;
-        if (svn_error_t *error = svn_stream_read_full(contents, buffer, &got))
-            return reportSvnError(error) == 0;
-        hash.addData(QByteArrayView(buffer, qsizetype(got)));
-    }
-    entry->blobId = hash.result();
-    // Links are few; only whole contents are remembered.
-    if (skip == 0)
-        m_blobIds.insert(contentKey, entry->blobId);
-    return true;
 }

@@ -2,26 +2,32 @@
 
 #include "rules/MatchRule.h"
 #include "rules/RepositoryRule.h"
+#include "verify/BoundedCache.h"
 #include "verify/ExpectedTree.h"
+#include "verify/FileEntryReader.h"
 
 #include <QByteArray>
 #include <QHash>
+#include <QSet>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QVector>
 
 #include <apr_pools.h>
 #include <svn_fs.h>
 
-// Builds, from a Subversion revision, the tree that every branch of every
-// repository should have in git: each path goes where the first matching
-// rule of each rules file sends it, forwarding repositories put their prefix
-// in front, and the .gitignore files of --svn-ignore and --empty-dirs and the
-// .gitattributes files of --svn-attributes are added.
+// Sends the paths of a Subversion revision where the rules send them: each
+// path goes where the first matching rule of its rules file sends it,
+// forwarding repositories put their prefix in front, and the .gitignore files
+// of --svn-ignore and --empty-dirs and the .gitattributes files of
+// --svn-attributes are added.
 //
-// Directories are read only when Subversion says they changed: an expected
-// subtree is kept per (node revision, path, rules in force), which is sound
-// because a directory's node revision changes with anything below it.
+// A directory that a rule exports becomes a tree known by its git name only.
+// What was found for a directory is remembered by its path and node revision,
+// with the result for each entry: when the directory changes, only the
+// entries whose node revision changed are looked at again. This is a bounded
+// cache, as are those of the files, so memory does not grow with the history.
 class SvnTreeRouter
 {
 public:
@@ -30,9 +36,23 @@ public:
         QList<QList<MatchRule>> matchRuleLists;
         QList<RepositoryRule> repositoryRules;
         bool svnIgnore = false;
-        bool svnAttributes = false;
         bool emptyDirs = false;
     };
+
+    // A piece of a branch: a file or a directory tree at a path in the
+    // branch, with the Subversion path and the rule it comes from.
+    struct Fragment
+    {
+        QString repository;
+        QString branch;
+        QByteArray path;
+        TreeEntry entry;
+        QByteArray source;
+        int listIndex = 0;
+        const MatchRule *rule = nullptr;
+        QString svnPrefix;
+    };
+    using Fragments = QVector<Fragment>;
 
     SvnTreeRouter(svn_fs_t *fs, const Settings &settings);
     ~SvnTreeRouter();
@@ -40,31 +60,60 @@ public:
     SvnTreeRouter(const SvnTreeRouter &) = delete;
     SvnTreeRouter &operator=(const SvnTreeRouter &) = delete;
 
-    // The key of a branch in the result of branchTrees.
-    static QString branchKey(const QString &repository, const QString &branch);
+    // What a revision changed: for each directory, the names of its entries
+    // at or below which something changed, and the paths added or replaced.
+    struct Changes
+    {
+        QHash<QByteArray, QSet<QByteArray>> changedEntries;
+        QSet<QByteArray> added;
+    };
 
-    // Every branch that some Subversion path routes to at revision, with its
-    // expected tree. False when Subversion cannot be read.
-    bool branchTrees(int revision, QHash<QString, TreeNodePointer> *trees);
+    // Reads revision from now on. *rulesChanged tells whether other rules are
+    // in force than at the revision before; what was remembered is dropped then.
+    bool setRevision(int revision, bool *rulesChanged);
+    // What the current revision changed, when it follows the one read before;
+    // without them, changed directories are read whole.
+    void setChanges(const Changes &changes) { m_changes = changes; m_changesKnown = true; }
+    void forgetChanges() { m_changesKnown = false; }
+    svn_fs_root_t *root() const { return m_root; }
+    int revision() const { return m_revision; }
+    int listCount() const { return int(m_settings.matchRuleLists.size()); }
 
-    // The distinct file contents hashed so far.
-    int hashedContents() const { return m_blobIds.size(); }
+    // The rule of list that path (a directory when directory) meets first; null for none.
+    const MatchRule *ruleFor(int listIndex, const QByteArray &path, bool directory) const;
+    // The fragments of everything at and below path; the root is "".
+    bool route(int listIndex, const QByteArray &path, bool directory, Fragments *out,
+               apr_pool_t *pool);
+    // The entry of fragment with every directory below holding its entries.
+    bool fullEntry(const Fragment &fragment, TreeEntry *entry, apr_pool_t *pool);
 
 private:
-    // A piece of a branch: a file or a directory tree at a path in the branch.
-    struct Fragment
-    {
-        QString repository;
-        QString branch;
-        QByteArray path;
-        TreeEntry entry;
-    };
-    using Fragments = QVector<Fragment>;
     struct Subtree
     {
         TreeNodePointer node;
         // Paths below that the rules send elsewhere.
         Fragments elsewhere;
+    };
+    struct Child
+    {
+        QByteArray nodeId;
+        bool inSubtree = false;
+        TreeEntry entry;
+        Fragments elsewhere;
+    };
+    struct DirectoryMemo
+    {
+        QByteArray nodeId;
+        QMap<QByteArray, Child> children;
+        Subtree subtree;
+        qint64 weight() const { return children.size() + 1; }
+    };
+    struct SubtreeContext
+    {
+        int listIndex;
+        const MatchRule *rule;
+        QString svnPrefix;
+        bool full; // every node with its entries, nothing remembered
     };
 
     bool routeDirectory(int listIndex, const QByteArray &path, Fragments *out,
@@ -73,26 +122,28 @@ private:
                     apr_pool_t *pool);
     bool exportEntry(int listIndex, const MatchRule &rule, const QByteArray &path,
                      bool directory, Fragments *out, apr_pool_t *pool);
-    bool buildSubtree(int listIndex, const MatchRule &rule, const QString &svnPrefix,
-                      const QByteArray &path, Subtree *out, apr_pool_t *pool);
-    bool fileEntry(const QByteArray &path, TreeEntry *entry, apr_pool_t *pool);
-    // A file that git holds with LF line ends (--svn-attributes).
-    bool normalisedFileEntry(const char *svnPath, const QByteArray &contentKey, TreeEntry *entry,
-                             apr_pool_t *pool);
+    bool buildSubtree(const SubtreeContext &context, const QByteArray &path,
+                      const QByteArray &nodeId, Subtree *out, apr_pool_t *pool);
+    bool updateChildren(const SubtreeContext &context, const QByteArray &path,
+                        QMap<QByteArray, Child> *children, apr_pool_t *pool);
+    bool readChildren(const SubtreeContext &context, const QByteArray &path,
+                      const QMap<QByteArray, Child> &before, QMap<QByteArray, Child> *children,
+                      apr_pool_t *pool);
+    bool followsChanges(const QByteArray &path) const;
+    bool buildChild(const SubtreeContext &context, const QByteArray &path, bool directory,
+                    const QByteArray &nodeId, Child *child, apr_pool_t *pool);
     bool addGeneratedFiles(const QByteArray &path, bool empty, TreeNode *node,
                            apr_pool_t *pool);
     bool addGeneratedAttributes(const QByteArray &path, TreeNode *node, apr_pool_t *pool);
-    QByteArray cacheKey(int listIndex, const QByteArray &path, const QByteArray &what,
-                        apr_pool_t *pool) const;
+    QByteArray nodeIdOf(const QByteArray &path, apr_pool_t *pool) const;
     struct Forwarding
     {
         QString repository;
         QByteArray prefix;
     };
     Forwarding forwardingOf(const QString &name) const;
-    QString effectiveRepository(const QString &name) const;
     QByteArray forwardingPrefix(const QString &name) const;
-    void boundCaches();
+    QString effectiveRepository(const QString &name) const;
 
     svn_fs_t *m_fs;
     Settings m_settings;
@@ -100,8 +151,8 @@ private:
     svn_fs_root_t *m_root = nullptr;
     int m_revision = 0;
     QByteArray m_rulesInForce;
-    QHash<QByteArray, Fragments> m_routedDirectories;
-    QHash<QByteArray, Subtree> m_subtrees;
-    // Subversion's SHA-1 of a file's contents (and whether it is a link) to the git blob name.
-    QHash<QByteArray, QByteArray> m_blobIds;
+    Changes m_changes;
+    bool m_changesKnown = false;
+    BoundedCache<QByteArray, DirectoryMemo> m_directories;
+    FileEntryReader m_fileEntries;
 };

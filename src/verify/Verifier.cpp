@@ -4,11 +4,14 @@
 #include "repository/RepositoryFileNames.h"
 #include "rules/RulesFileSet.h"
 #include "svn/SvnRepository.h"
+#include "verify/BranchTrees.h"
 #include "verify/ConversionLog.h"
 #include "verify/GitTreeComparer.h"
 #include "verify/ParentCheck.h"
+#include "verify/ProgressLine.h"
+#include "verify/RecordedStates.h"
+#include "verify/RevisionPrefetcher.h"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,18 +23,12 @@
 #include <cstdio>
 #include <map>
 
-#include <unistd.h>
+#include <svn_cache_config.h>
 
 namespace {
 
 // Commits are read from git in groups of this many, which bounds memory.
 const int commitsPerRead = 4000;
-
-struct SelectedState
-{
-    int repositoryIndex = 0;
-    ConversionLog::State state;
-};
 
 QString refOf(const QString &branch)
 {
@@ -52,39 +49,6 @@ QByteArray treeOfCommit(const QByteArray &commit)
     return QByteArray::fromHex(commit.mid(5, 40));
 }
 
-class ProgressLine
-{
-public:
-    explicit ProgressLine(int total)
-        : m_total(total)
-        , m_shown(isatty(STDERR_FILENO))
-    {
-        m_clock.start();
-    }
-    ~ProgressLine()
-    {
-        if (m_shown && m_written)
-            fprintf(stderr, "\r\033[K");
-    }
-    void update(int done)
-    {
-        if (!m_shown || m_clock.elapsed() < m_next)
-            return;
-        m_next = m_clock.elapsed() + 500;
-        const qint64 left = done > 0 ? m_clock.elapsed() * (m_total - done) / done / 1000 : 0;
-        fprintf(stderr, "\r\033[Kchecked %d of %d branch states, about %llds left", done, m_total,
-                static_cast<long long>(left));
-        m_written = true;
-    }
-
-private:
-    int m_total;
-    bool m_shown;
-    bool m_written = false;
-    qint64 m_next = 0;
-    QElapsedTimer m_clock;
-};
-
 } // namespace
 
 Verifier::Verifier(const Options &options)
@@ -94,6 +58,12 @@ Verifier::Verifier(const Options &options)
 
 int Verifier::run()
 {
+    // Subversion's libraries fill their cache of the repository as they read,
+    // up to its size. The walk and the thread reading ahead need only the
+    // last few revisions in it; a smaller one than the default is full sooner.
+    svn_cache_config_t cacheConfig = *svn_cache_config_get();
+    cacheConfig.cache_size = quint64(8) << 20;
+    svn_cache_config_set(&cacheConfig);
     SvnRepository svn;
     if (!svn.open(m_options.svnRepository)) {
         fprintf(stderr, "tallowmere-verify: cannot open the Subversion repository %s\n",
@@ -119,41 +89,23 @@ int Verifier::run()
         return 2;
     }
 
-    QList<ConversionLog> logs;
-    QList<SelectedState> selected;
+    std::vector<std::unique_ptr<ConversionLog>> logs;
     Checked checked;
-    for (int index = 0; index < repositories.size(); ++index) {
-        const QString &name = repositories.at(index);
-        ConversionLog log;
-        QString error;
+    for (const QString &name : std::as_const(repositories)) {
         const QString logFile = QStringLiteral("log-") + RepositoryFileNames::flattenedName(name);
         if (!QFileInfo::exists(logFile)) {
-            logs.append(log);
-            continue; // a repository the conversion never wrote to
+            logs.emplace_back(); // a repository the conversion never wrote to
+            continue;
         }
-        if (!log.read(logFile, RepositoryFileNames::marksFilePath(name), &error)) {
+        auto log = std::make_unique<ConversionLog>();
+        QString error;
+        if (!log->read(logFile, RepositoryFileNames::marksFilePath(name), &error)) {
             fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(error));
             return 2;
         }
         ++checked.repositories;
-        QHash<QString, int> lastOf;
-        for (int i = 0; i < log.states().size(); ++i)
-            lastOf.insert(log.states().at(i).branch, i);
-        for (int i = 0; i < log.states().size(); ++i) {
-            const ConversionLog::State &state = log.states().at(i);
-            const bool head = lastOf.value(state.branch) == i;
-            if (m_options.headsOnly && !head)
-                continue;
-            if (m_options.sample > 0 && !head && (i + 1) % m_options.sample != 0)
-                continue;
-            selected.append({index, state});
-        }
-        logs.append(log);
+        logs.push_back(std::move(log));
     }
-    std::stable_sort(selected.begin(), selected.end(),
-                     [](const SelectedState &a, const SelectedState &b) {
-                         return a.state.revision < b.state.revision;
-                     });
 
     SvnTreeRouter::Settings settings;
     settings.matchRuleLists = rules.matchRuleLists();
@@ -161,113 +113,141 @@ int Verifier::run()
     settings.svnIgnore = m_options.svnIgnore;
     settings.svnAttributes = m_options.svnAttributes;
     settings.emptyDirs = m_options.emptyDirs;
-    SvnTreeRouter router(svn.fs(), settings);
+    BranchTrees branchTrees(svn.fs(), settings);
+    RevisionPrefetcher prefetcher;
+    bool prefetching = false;
+    branchTrees.setRevisionObserver([&](int revision) {
+        if (!prefetching) // reading starts after the revision the walk starts at
+            prefetcher.start(m_options.svnRepository, revision + 1, svn.youngestRevision());
+        prefetching = true;
+        prefetcher.reached(revision);
+    });
+    if (const int result = checkStates(repositories, logs, branchTrees, &checked); result != 0)
+        return result;
 
-    QList<GitObjectReader> readers;
-    for (const QString &name : std::as_const(repositories))
-        readers.append(GitObjectReader(name));
-
-    // Per repository: the refs git holds, and the last recorded revision of each branch.
-    QList<QHash<QString, QByteArray>> headRefs;
-    QList<QHash<QString, int>> lastOf;
+    ConversionLog none;
     for (int index = 0; index < repositories.size(); ++index) {
-        QHash<QString, bool> annotated;
-        headRefs.append(readRefs(repositories.at(index), &annotated));
-        QHash<QString, int> last;
-        for (const ConversionLog::State &state : logs.at(index).states())
-            last.insert(state.branch, state.revision);
-        lastOf.append(last);
+        ConversionLog *log = logs.at(size_t(index)).get();
+        checkRefs(repositories.at(index), log ? *log : none);
     }
-
-    ProgressLine progress(selected.size());
-    QHash<QString, TreeNodePointer> trees;
-    int treesRevision = -1;
-    QHash<QByteArray, QByteArray> commitTrees;
-    for (int i = 0; i < selected.size(); ++i) {
-        progress.update(i);
-        const SelectedState &item = selected.at(i);
-        const ConversionLog &log = logs.at(item.repositoryIndex);
-        const ConversionLog::State &state = item.state;
-        const QString &repository = repositories.at(item.repositoryIndex);
-        if (i % commitsPerRead == 0) {
-            commitTrees.clear();
-            QMap<int, QList<QByteArray>> wanted;
-            for (int j = i; j < std::min<int>(i + commitsPerRead, selected.size()); ++j) {
-                const QByteArray commit = logs.at(selected.at(j).repositoryIndex)
-                                                  .commitOf(selected.at(j).state.mark);
-                if (!commit.isEmpty())
-                    wanted[selected.at(j).repositoryIndex].append(commit);
-            }
-            for (auto it = wanted.cbegin(); it != wanted.cend(); ++it) {
-                const QHash<QByteArray, QByteArray> contents =
-                        readers.at(it.key()).contentsOfType("commit", it.value());
-                for (auto c = contents.cbegin(); c != contents.cend(); ++c)
-                    commitTrees.insert(c.key(), treeOfCommit(c.value()));
-            }
-        }
-        if (state.revision != treesRevision) {
-            if (!router.branchTrees(state.revision, &trees)) {
-                fprintf(stderr, "tallowmere-verify: cannot read revision %d of %s\n",
-                        state.revision, qPrintable(m_options.svnRepository));
-                return 2;
-            }
-            treesRevision = state.revision;
-        }
-        ++checked.states;
-        (isTag(state.branch) ? checked.tags : checked.branches)
-                .insert(repository + QLatin1Char('\n') + state.branch);
-
-        Difference difference;
-        difference.revision = state.revision;
-        difference.repository = repository;
-        difference.branch = state.branch;
-        const TreeNodePointer expected =
-                trees.value(SvnTreeRouter::branchKey(repository, state.branch));
-        if (state.mark == 0) {
-            if (expected && !expected->treeId().isEmpty()) {
-                difference.kind = QStringLiteral("deleted");
-                difference.detail = QStringLiteral("deleted in git, Subversion holds files");
-                m_differences.append(difference);
-            }
-            continue;
-        }
-        const QByteArray commit = log.commitOf(state.mark);
-        if (commit.isEmpty() || !commitTrees.contains(commit)) {
-            difference.kind = QStringLiteral("mark");
-            difference.detail = commit.isEmpty()
-                    ? QStringLiteral(":%1 is not in the marks file").arg(state.mark)
-                    : QStringLiteral("git has no commit %1").arg(QString::fromLatin1(commit));
-            m_differences.append(difference);
-            continue;
-        }
-        compareTree(expected, commitTrees.value(commit), readers.at(item.repositoryIndex),
-                    difference);
-        // A branch whose ref was moved away from its last recorded commit:
-        // what the ref gives is compared too, so that the paths show.
-        const QByteArray refCommit = headRefs.at(item.repositoryIndex).value(refOf(state.branch));
-        if (lastOf.at(item.repositoryIndex).value(state.branch) == state.revision
-            && !refCommit.isEmpty() && refCommit != commit) {
-            const QByteArray content = readers.at(item.repositoryIndex)
-                                               .contentsOfType("commit", {refCommit})
-                                               .value(refCommit);
-            difference.detail = QStringLiteral("at %1").arg(refOf(state.branch));
-            compareTree(expected, treeOfCommit(content), readers.at(item.repositoryIndex),
-                        difference);
-        }
-    }
-
-
-    for (int index = 0; index < repositories.size(); ++index)
-        checkRefs(repositories.at(index), logs.at(index));
     if (m_options.svnMergeinfo) {
         ParentCheck parents(svn.fs(), rules.matchRuleLists(), rules.repositoryRules());
         for (int index = 0; index < repositories.size(); ++index) {
-            if (!parents.check(repositories.at(index), logs.at(index), &m_differences))
+            // The logs above are read through; the parents read them again.
+            ConversionLog log;
+            QString error;
+            const QString &name = repositories.at(index);
+            if (!logs.at(size_t(index)))
+                continue;
+            if (!log.read(QStringLiteral("log-") + RepositoryFileNames::flattenedName(name),
+                          RepositoryFileNames::marksFilePath(name), &error)) {
+                fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(error));
+                return 2;
+            }
+            if (!parents.check(name, log, &m_differences))
                 return 2;
         }
     }
     report(checked);
     return m_differences.isEmpty() ? 0 : 1;
+}
+
+// Walks the recorded states in revision order, with Subversion's trees kept
+// up to date alongside; the commits of a group of states are read from git at once.
+int Verifier::checkStates(const QStringList &repositories,
+                          const std::vector<std::unique_ptr<ConversionLog>> &logs,
+                          BranchTrees &branchTrees, Checked *checked)
+{
+    StateContext context;
+    for (const QString &name : repositories) {
+        context.readers.append(GitObjectReader(name));
+        QHash<QString, bool> annotated;
+        context.refs.append(readRefs(name, &annotated));
+    }
+    RecordedStates states(logs, m_options.headsOnly, m_options.sample);
+    ProgressLine progress(states.total());
+    QList<RecordedStates::Item> group;
+    for (;;) {
+        group.clear();
+        RecordedStates::Item item;
+        while (group.size() < commitsPerRead && states.next(&item))
+            group.append(item);
+        if (group.isEmpty())
+            return 0;
+        QMap<int, QList<QByteArray>> wanted;
+        QList<QByteArray> commits;
+        for (const RecordedStates::Item &state : std::as_const(group)) {
+            const QByteArray commit = state.state.mark == 0
+                    ? QByteArray()
+                    : logs.at(size_t(state.repositoryIndex))->commitOf(state.state.mark);
+            commits.append(commit);
+            if (!commit.isEmpty())
+                wanted[state.repositoryIndex].append(commit);
+        }
+        context.commitTrees.clear();
+        for (auto it = wanted.cbegin(); it != wanted.cend(); ++it) {
+            const QHash<QByteArray, QByteArray> contents =
+                    context.readers.at(it.key()).contentsOfType("commit", it.value());
+            for (auto c = contents.cbegin(); c != contents.cend(); ++c)
+                context.commitTrees.insert(c.key(), treeOfCommit(c.value()));
+        }
+        for (int i = 0; i < group.size(); ++i) {
+            progress.update(states.passed() - int(group.size()) + i);
+            const RecordedStates::Item &state = group.at(i);
+            ++checked->states;
+            const QString &repository = repositories.at(state.repositoryIndex);
+            (isTag(state.state.branch) ? checked->tags : checked->branches)
+                    .insert(repository + QLatin1Char('\n') + state.state.branch);
+            if (!branchTrees.advanceTo(state.state.revision))
+                return cannotRead(state.state.revision);
+            if (!checkState(context, branchTrees, repository, state, commits.at(i)))
+                return cannotRead(state.state.revision);
+        }
+    }
+}
+
+// Compares one recorded state with what Subversion holds at its revision.
+// False when Subversion cannot be read.
+bool Verifier::checkState(const StateContext &context, BranchTrees &branchTrees,
+                          const QString &repository, const RecordedStates::Item &item,
+                          const QByteArray &commit)
+{
+    const ConversionLog::State &state = item.state;
+    TreeNodePointer expected;
+    if (!branchTrees.tree(repository, state.branch, &expected))
+        return false;
+    Difference difference;
+    difference.revision = state.revision;
+    difference.repository = repository;
+    difference.branch = state.branch;
+    if (state.mark == 0) {
+        if (expected && !expected->treeId().isEmpty()) {
+            difference.kind = QStringLiteral("deleted");
+            difference.detail = QStringLiteral("deleted in git, Subversion holds files");
+            m_differences.append(difference);
+        }
+        return true;
+    }
+    if (commit.isEmpty() || !context.commitTrees.contains(commit)) {
+        difference.kind = QStringLiteral("mark");
+        difference.detail = commit.isEmpty()
+                ? QStringLiteral(":%1 is not in the marks file").arg(state.mark)
+                : QStringLiteral("git has no commit %1").arg(QString::fromLatin1(commit));
+        m_differences.append(difference);
+        return true;
+    }
+    const GitObjectReader &reader = context.readers.at(item.repositoryIndex);
+    if (!compareTree(branchTrees, expected, context.commitTrees.value(commit), reader, difference))
+        return false;
+    // A branch whose ref was moved away from its last recorded commit:
+    // what the ref gives is compared too, so that the paths show.
+    const QByteArray refCommit = context.refs.at(item.repositoryIndex).value(refOf(state.branch));
+    if (item.last && !refCommit.isEmpty() && refCommit != commit) {
+        const QByteArray content = reader.contentsOfType("commit", {refCommit}).value(refCommit);
+        difference.detail = QStringLiteral("at %1").arg(refOf(state.branch));
+        return compareTree(branchTrees, expected, treeOfCommit(content), reader, difference);
+    }
+    return true;
 }
 
 QHash<QString, QByteArray> Verifier::readRefs(const QString &repository,
@@ -294,24 +274,45 @@ QHash<QString, QByteArray> Verifier::readRefs(const QString &repository,
     return refs;
 }
 
-void Verifier::compareTree(const TreeNodePointer &expected, const QByteArray &gitTree,
-                           const GitObjectReader &reader, const Difference &where)
+int Verifier::cannotRead(int revision) const
+{
+    fprintf(stderr, "tallowmere-verify: cannot read revision %d of %s\n", revision,
+            qPrintable(m_options.svnRepository));
+    return 2;
+}
+
+// Trees of the same name are equal; only when the names differ is the
+// expected tree read whole, to name the paths.
+bool Verifier::compareTree(BranchTrees &branchTrees, const TreeNodePointer &expected,
+                           const QByteArray &gitTree, const GitObjectReader &reader,
+                           const Difference &where)
 {
     const QByteArray expectedTree = expected ? expected->treeId() : QByteArray();
     static const QByteArray emptyTree =
             QByteArray::fromHex("4b825dc642cb6eb9a060e54bf8d69288fbee4904");
     if (gitTree == expectedTree || (expectedTree.isEmpty() && gitTree == emptyTree))
-        return;
-    GitTreeComparer(reader).compare(expected, gitTree == emptyTree ? QByteArray() : gitTree,
-                                    where, &m_differences);
+        return true;
+    TreeNodePointer full;
+    if (!branchTrees.fullTree(where.repository, where.branch, &full))
+        return false;
+    GitTreeComparer(reader).compare(full, gitTree == emptyTree ? QByteArray() : gitTree, where,
+                                    &m_differences);
+    return true;
 }
 
-void Verifier::checkRefs(const QString &repository, const ConversionLog &log)
+void Verifier::checkRefs(const QString &repository, ConversionLog &log)
 {
-    // The last recorded state of each branch.
-    QMap<QString, ConversionLog::State> last;
-    for (const ConversionLog::State &state : log.states())
-        last.insert(state.branch, state);
+    const QMap<QString, ConversionLog::State> &last = log.lastStates();
+    // Their commits, looked up in the order of the marks file.
+    QList<quint64> marks;
+    for (const ConversionLog::State &state : last)
+        marks.append(state.mark);
+    std::sort(marks.begin(), marks.end());
+    QHash<quint64, QByteArray> commits;
+    for (quint64 mark : std::as_const(marks)) {
+        if (mark != 0 && !commits.contains(mark))
+            commits.insert(mark, log.commitOf(mark));
+    }
 
     QHash<QString, bool> annotated;
     const QHash<QString, QByteArray> refs = readRefs(repository, &annotated);
@@ -330,7 +331,7 @@ void Verifier::checkRefs(const QString &repository, const ConversionLog &log)
 
     for (auto it = last.cbegin(); it != last.cend(); ++it) {
         const QString ref = refOf(it.key());
-        const QByteArray commit = it.value().mark == 0 ? QByteArray() : log.commitOf(it->mark);
+        const QByteArray commit = commits.value(it->mark);
         if (it.value().mark == 0) {
             if (refs.contains(ref))
                 addDifference(it.value(), ref, QStringLiteral("ref"),
@@ -361,11 +362,11 @@ void Verifier::checkRefs(const QString &repository, const ConversionLog &log)
             const QString tagged = ref.mid(10);
             if (last.contains(tagged)) {
                 const ConversionLog::State &state = last.value(tagged);
-                if (log.commitOf(state.mark) != it.value())
+                if (commits.value(state.mark) != it.value())
                     addDifference(state, ref, QStringLiteral("tag"),
                                   QStringLiteral("the tag points at %1, the branch is at %2")
                                           .arg(QString::fromLatin1(it.value()),
-                                               QString::fromLatin1(log.commitOf(state.mark))));
+                                               QString::fromLatin1(commits.value(state.mark))));
                 continue;
             }
         }

@@ -1,14 +1,21 @@
 #pragma once
 
+#include "repository/GitObjectReader.h"
 #include "verify/Difference.h"
+#include "verify/RecordedStates.h"
 #include "verify/SvnTreeRouter.h"
 
 #include <QList>
+#include <QHash>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
 #include <QSet>
 #include <QString>
 
+class BranchTrees;
 class ConversionLog;
-class GitObjectReader;
 
 // Checks a conversion in the current directory against the Subversion
 // repository it was made from: every recorded branch state, every ref and
@@ -44,11 +51,28 @@ private:
         QSet<QString> tags;
     };
 
+    // What every state's check reads: per repository the git reader and the
+    // refs git holds, and the trees of the commits of the states at hand.
+    struct StateContext
+    {
+        QList<GitObjectReader> readers;
+        QList<QHash<QString, QByteArray>> refs;
+        QHash<QByteArray, QByteArray> commitTrees;
+    };
+
+    int checkStates(const QStringList &repositories,
+                    const std::vector<std::unique_ptr<ConversionLog>> &logs,
+                    BranchTrees &branchTrees, Checked *checked);
+    bool checkState(const StateContext &context, BranchTrees &branchTrees,
+                    const QString &repository, const RecordedStates::Item &item,
+                    const QByteArray &commit);
     static QHash<QString, QByteArray> readRefs(const QString &repository,
                                                QHash<QString, bool> *annotated);
-    void compareTree(const TreeNodePointer &expected, const QByteArray &gitTree,
-                     const GitObjectReader &reader, const Difference &where);
-    void checkRefs(const QString &repository, const ConversionLog &log);
+    bool compareTree(BranchTrees &branchTrees, const TreeNodePointer &expected,
+                     const QByteArray &gitTree, const GitObjectReader &reader,
+                     const Difference &where);
+    int cannotRead(int revision) const;
+    void checkRefs(const QString &repository, ConversionLog &log);
     void report(const Checked &checked) const;
 
     Options m_options;

@@ -157,6 +157,14 @@ TEST(VerifyEndToEnd, RecursePrefixesAndTwoRepositoriesEqualThenFaultNamed)
     ASSERT_EQ(bench.commit({"put", "@o2", "other/o.txt", "put", "@a2",
                             "projects/alpha/stable/a.txt"}),
               5);
+    // A branch deleted and made again at its path from an older source, then
+    // changed deep down: nothing of what it was before may show through.
+    ASSERT_EQ(bench.commit({"rm", "projects/alpha/stable"}), 6);
+    ASSERT_EQ(bench.commit({"cp", "2", "projects/alpha/trunk", "projects/alpha/stable", "mkdir",
+                            "projects/alpha/stable/sub", "put", "@d",
+                            "projects/alpha/stable/sub/d.txt"}),
+              7);
+    ASSERT_EQ(bench.commit({"put", "@d2", "projects/alpha/stable/sub/d.txt"}), 8);
     const QString rules = bench.writeRules(QStringLiteral("layout.rules"), R"(create repository main
 end repository
 create repository side
@@ -196,6 +204,9 @@ end match
                                               bench.outputDirectory());
     ASSERT_EQ(gammaFile.standardOutput, QByteArray("a"));
 
+    // A resumed run records the revisions it did again once more.
+    TestSupport::shell(QStringLiteral("grep -E '^progress SVN r[78] ' log-side >>log-side"),
+                       bench.outputDirectory());
     const auto result = verify(bench, rules);
     EXPECT_EQ(result.exitCode, 0) << result.standardOutput.constData()
                                    << result.standardError.constData();
@@ -211,6 +222,14 @@ end match
                           "--stdin) | git update-index --index-info",
                           QStringLiteral("side"));
     expectDifference(bench, rules, R"(r4 side stable "s.txt": content)");
+    // The branch made again holding what it held before it was deleted.
+    rewriteRecordedCommit(bench, recordedMark(bench, QStringLiteral("side"), 7,
+                                              QStringLiteral("stable")),
+                          "printf '100644 %s\\ta.txt\\n100644 %s\\ts.txt\\n' $(printf a2 | "
+                          "git hash-object -w --stdin) $(printf s | git hash-object -w --stdin) "
+                          "| git update-index --index-info",
+                          QStringLiteral("side"));
+    expectDifference(bench, rules, R"(r7 side stable "s.txt": extra)");
 }
 
 // With --svn-mergeinfo the parents are checked too: a conversion made

@@ -1,0 +1,59 @@
+#include "verify/MarksFile.h"
+
+bool MarksFile::open(const QString &path, QString *error)
+{
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read the marks file %1: %2").arg(path, m_file.errorString());
+        return false;
+    }
+    quint64 mark = 0;
+    QByteArray commit;
+    quint64 previous = 0;
+    while (readLine(&mark, &commit)) {
+        m_ordered = m_ordered && mark > previous;
+        previous = mark;
+    }
+    m_file.seek(0);
+    return true;
+}
+
+bool MarksFile::readLine(quint64 *mark, QByteArray *commit)
+{
+    while (!m_file.atEnd()) {
+        const QByteArray text = m_file.readLine().trimmed();
+        const int blank = text.indexOf(' ');
+        if (!text.startsWith(':') || blank < 0)
+            continue;
+        *mark = text.mid(1, blank - 1).toULongLong();
+        *commit = text.mid(blank + 1);
+        return true;
+    }
+    return false;
+}
+
+QByteArray MarksFile::commitOf(quint64 mark)
+{
+    if (!m_file.isOpen())
+        return QByteArray();
+    if (mark == m_mark && m_mark != 0)
+        return m_commit;
+    // Forwards from the line read last, then once more from the start; in an
+    // ordered file one of the two is enough, and a larger mark ends the search.
+    const int first = m_ordered && mark < m_mark ? 1 : 0;
+    const int last = m_ordered && mark > m_mark ? 0 : 1;
+    for (int round = first; round <= last; ++round) {
+        if (round == 1) {
+            m_file.seek(0);
+            m_mark = 0;
+            m_commit.clear();
+        }
+        while (readLine(&m_mark, &m_commit)) {
+            if (m_mark == mark)
+                return m_commit;
+            if (m_ordered && m_mark > mark)
+                return QByteArray();
+        }
+    }
+    return QByteArray();
+}
