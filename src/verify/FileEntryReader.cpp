@@ -16,8 +16,8 @@ const int symbolicLinkMode = 0120000;
 // The bounds of what is remembered (each about 200 bytes, twice over). Files
 // are remembered mostly for copies of the directories they are in, which
 // copy what changed lately.
-const qint64 rememberedFiles = 10000;
-const qint64 rememberedContents = 10000;
+const qint64 rememberedFiles = 30000;
+const qint64 rememberedContents = 30000;
 
 } // namespace
 
