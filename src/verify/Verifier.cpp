@@ -6,6 +6,7 @@
 #include "svn/SvnRepository.h"
 #include "verify/BranchTrees.h"
 #include "verify/ConversionLog.h"
+#include "verify/CoverageCheck.h"
 #include "verify/GitTreeComparer.h"
 #include "verify/ParentCheck.h"
 #include "verify/ProgressLine.h"
@@ -121,8 +122,21 @@ int Verifier::run()
         prefetching = true;
         prefetcher.reached(revision);
     });
+    checked.youngest = svn.youngestRevision();
+    m_lastRevision = m_options.maxRevision > 0 ? std::min(m_options.maxRevision, checked.youngest)
+                                               : checked.youngest;
+    checked.lastRevision = m_lastRevision;
+    if (!m_options.headsOnly && m_options.sample == 0)
+        watchCoverage(branchTrees, repositories);
+    if (m_coverage && m_lastRevision > 0 && !branchTrees.advanceTo(1))
+        return cannotRead(1);
     if (const int result = checkStates(repositories, logs, branchTrees, &checked); result != 0)
         return result;
+    if (m_coverage) {
+        if (!branchTrees.advanceTo(std::max(m_lastRevision, branchTrees.revision())))
+            return cannotRead(m_lastRevision);
+        m_coverage->passed(m_lastRevision + 1, &m_differences);
+    }
 
     ConversionLog none;
     for (int index = 0; index < repositories.size(); ++index) {
@@ -171,7 +185,7 @@ int Verifier::checkStates(const QStringList &repositories,
         RecordedStates::Item item;
         while (group.size() < commitsPerRead && states.next(&item))
             group.append(item);
-        if (group.isEmpty())
+        if (group.isEmpty() || group.constFirst().state.revision > m_lastRevision)
             return 0;
         QMap<int, QList<QByteArray>> wanted;
         QList<QByteArray> commits;
@@ -193,12 +207,18 @@ int Verifier::checkStates(const QStringList &repositories,
         for (int i = 0; i < group.size(); ++i) {
             progress.update(states.passed() - int(group.size()) + i);
             const RecordedStates::Item &state = group.at(i);
+            if (state.state.revision > m_lastRevision)
+                return 0;
             ++checked->states;
             const QString &repository = repositories.at(state.repositoryIndex);
             (isTag(state.state.branch) ? checked->tags : checked->branches)
                     .insert(repository + QLatin1Char('\n') + state.state.branch);
             if (!branchTrees.advanceTo(state.state.revision))
                 return cannotRead(state.state.revision);
+            if (m_coverage) {
+                m_coverage->passed(state.state.revision, &m_differences);
+                m_coverage->stateAt(state.state.revision, repository, state.state.branch);
+            }
             if (!checkState(context, branchTrees, repository, state, commits.at(i)))
                 return cannotRead(state.state.revision);
         }
@@ -271,6 +291,29 @@ QHash<QString, QByteArray> Verifier::readRefs(const QString &repository,
     }
 
     return refs;
+}
+
+// Follows the tree of every branch as the walk changes it, so that a change
+// with no recorded state shows.
+void Verifier::watchCoverage(BranchTrees &branchTrees, const QStringList &repositories)
+{
+    m_coverage = std::make_shared<CoverageCheck>();
+    branchTrees.setChangeObserver(
+            [this, &branchTrees, repositories](int revision,
+                                               const QList<QPair<QString, QString>> &touched) {
+                if (revision > m_lastRevision)
+                    return true;
+                for (const auto &[repository, branch] : touched) {
+                    if (!repositories.contains(repository))
+                        continue;
+                    TreeNodePointer tree;
+                    if (!branchTrees.tree(repository, branch, &tree))
+                        return false;
+                    m_coverage->treeAt(revision, repository, branch,
+                                       tree ? tree->treeId() : QByteArray());
+                }
+                return true;
+            });
 }
 
 int Verifier::cannotRead(int revision) const
@@ -379,13 +422,16 @@ void Verifier::checkRefs(const QString &repository, ConversionLog &log)
 void Verifier::report(const Checked &checked) const
 {
     const QString counts =
-            QStringLiteral("checked %1 branch states in %2 %3 (%4 branches, %5 tags)")
+            QStringLiteral("checked %1 branch states in %2 %3 (%4 branches, %5 tags), "
+                           "r1\u2013r%6 of %7")
                     .arg(checked.states)
                     .arg(checked.repositories)
                     .arg(checked.repositories == 1 ? QStringLiteral("repository")
                                                     : QStringLiteral("repositories"))
                     .arg(checked.branches.size())
-                    .arg(checked.tags.size());
+                    .arg(checked.tags.size())
+                    .arg(checked.lastRevision)
+                    .arg(checked.youngest);
     if (m_options.json) {
         QJsonArray differences;
         for (const Difference &difference : m_differences) {
@@ -400,6 +446,8 @@ void Verifier::report(const Checked &checked) const
                                  {QStringLiteral("repositories"), checked.repositories},
                                  {QStringLiteral("branches"), int(checked.branches.size())},
                                  {QStringLiteral("tags"), int(checked.tags.size())},
+                                 {QStringLiteral("lastRevision"), checked.lastRevision},
+                                 {QStringLiteral("youngest"), checked.youngest},
                                  {QStringLiteral("equal"), m_differences.isEmpty()},
                                  {QStringLiteral("differences"), differences}};
         fputs(QJsonDocument(result).toJson(QJsonDocument::Indented).constData(), stdout);

@@ -15,6 +15,7 @@
 #include <QString>
 
 class BranchTrees;
+class CoverageCheck;
 class ConversionLog;
 
 // Checks a conversion in the current directory against the Subversion
@@ -30,6 +31,7 @@ public:
         QString onlyRepository;
         bool headsOnly = false;
         int sample = 0; // 0: every state
+        int maxRevision = 0; // the last revision compared; 0: the youngest
         bool svnIgnore = false;
         bool emptyDirs = false;
         bool svnMergeinfo = false; // check the parents of every recorded commit too
@@ -46,6 +48,8 @@ private:
     {
         int states = 0;
         int repositories = 0;
+        int lastRevision = 0; // of the range compared
+        int youngest = 0;
         QSet<QString> branches;
         QSet<QString> tags;
     };
@@ -73,7 +77,10 @@ private:
     int cannotRead(int revision) const;
     void checkRefs(const QString &repository, ConversionLog &log);
     void report(const Checked &checked) const;
+    void watchCoverage(BranchTrees &branchTrees, const QStringList &repositories);
 
     Options m_options;
     QList<Difference> m_differences;
+    std::shared_ptr<CoverageCheck> m_coverage; // null when only some states are checked
+    int m_lastRevision = 0;
 };

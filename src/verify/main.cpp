@@ -40,16 +40,20 @@ int main(int argc, char **argv)
             QStringLiteral("svn-mergeinfo"),
             QStringLiteral("The conversion took merges from svn:mergeinfo: check every "
                            "commit's parents."));
+    const QCommandLineOption maxRev(QStringLiteral("max-rev"),
+                                    QStringLiteral("Compare up to this revision only."),
+                                    QStringLiteral("N"));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Write the result as JSON."));
-    parser.addOptions({rules, heads, sample, repository, svnIgnore, emptyDirs, svnMergeinfo, json});
+    parser.addOptions({rules, heads, sample, repository, svnIgnore, emptyDirs, svnMergeinfo, maxRev,
+                       json});
     parser.addPositionalArgument(QStringLiteral("SVNREPO"),
                                  QStringLiteral("The Subversion repository directory."));
 
     auto usage = [](const QString &message) {
         fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(message));
         fprintf(stderr, "usage: tallowmere-verify --rules FILE[,FILE] [--heads | --sample N] "
-                        "[--repository NAME] [--svn-ignore] [--empty-dirs] [--svn-mergeinfo] [--json] "
+                        "[--repository NAME] [--max-rev N] [--svn-ignore] [--empty-dirs] [--svn-mergeinfo] [--json] "
                         "SVNREPO\n");
         return 2;
     };
@@ -80,6 +84,12 @@ int main(int argc, char **argv)
             return usage(QStringLiteral("--sample needs a whole number above 0"));
         if (options.headsOnly)
             return usage(QStringLiteral("--heads and --sample exclude each other"));
+    }
+    if (parser.isSet(maxRev)) {
+        bool ok = false;
+        options.maxRevision = parser.value(maxRev).toInt(&ok);
+        if (!ok || options.maxRevision < 1)
+            return usage(QStringLiteral("--max-rev needs a revision number above 0"));
     }
     options.svnIgnore = parser.isSet(svnIgnore);
     options.emptyDirs = parser.isSet(emptyDirs);
