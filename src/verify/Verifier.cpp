@@ -8,6 +8,7 @@
 #include "verify/ConversionLog.h"
 #include "verify/CoverageCheck.h"
 #include "verify/GitTreeComparer.h"
+#include "verify/HistoryCheck.h"
 #include "verify/ParentCheck.h"
 #include "verify/ProgressLine.h"
 #include "verify/RecordedStates.h"
@@ -142,6 +143,19 @@ int Verifier::run()
     for (int index = 0; index < repositories.size(); ++index) {
         ConversionLog *log = logs.at(size_t(index)).get();
         checkRefs(repositories.at(index), log ? *log : none);
+    }
+    for (int index = 0; index < repositories.size(); ++index) {
+        const QString &name = repositories.at(index);
+        QString error;
+        if (logs.at(size_t(index))
+            && !HistoryCheck().check(name,
+                                     QStringLiteral("log-") + RepositoryFileNames::flattenedName(name),
+                                     RepositoryFileNames::marksFilePath(name), m_lastRevision,
+                                     &m_differences,
+                                     &error)) {
+            fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(error));
+            return 2;
+        }
     }
     if (m_options.svnMergeinfo) {
         ParentCheck parents(svn.fs(), rules.matchRuleLists(), rules.repositoryRules());

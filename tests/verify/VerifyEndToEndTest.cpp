@@ -129,6 +129,19 @@ TEST(VerifyEndToEnd, StandardLayoutEqualThenEachFaultNamed)
         TestSupport::shell(QStringLiteral("mv kept log-proj"), bench.outputDirectory());
     }
 
+    // The same tree in git under another history: mark 2 (master at r3)
+    // re-parented, cut to a root commit, given a made-up merge parent.
+    const char *histories[] = {"-p refs/heads/dev", "", "-p $old^ -p refs/heads/dev"};
+    for (const char *parents : histories) {
+        TestSupport::shell(QStringLiteral("cp proj/marks-proj kept && old=$(sed -n 's/^:2 //p' kept) "
+                                          "&& new=$(git --git-dir=proj commit-tree %1 $old^{tree} -m "
+                                          "fault) && sed -i \"s/^:2 .*/:2 $new/\" proj/marks-proj")
+                                   .arg(QLatin1String(parents)),
+                           bench.outputDirectory());
+        expectDifference(bench, rules, QStringLiteral(R"(r3 proj master "": parents)"));
+        TestSupport::shell(QStringLiteral("mv kept proj/marks-proj"), bench.outputDirectory());
+    }
+
     // Mark 2 is master at r3 (mark 1 is master at r2).
     rewriteRecordedCommit(bench, 2,
                           "printf '100644 %s\\ta.txt\\n' $(echo changed | git hash-object -w "
