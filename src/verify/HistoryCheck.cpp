@@ -49,6 +49,8 @@ bool HistoryCheck::check(const QString &repository, const QString &logFile,
     if (!m_marks.open(marksFile, error))
         return false;
     m_branchCommits.clear();
+    m_createdRevisions.clear();
+    m_backups.clear();
     static const QRegularExpression pattern(
             QStringLiteral("^progress SVN r(\\d+) branch (.*?) = :(\\d+)(?: # (.*))?$"));
     const GitObjectReader reader(repository);
@@ -70,6 +72,7 @@ bool HistoryCheck::check(const QString &repository, const QString &logFile,
         line.newCommit = line.mark > highest;
         highest = std::max(highest, line.mark);
         const QString comment = match.captured(4);
+        line.deletion = comment == QLatin1String("delete");
         if (comment.startsWith(QLatin1String("merge from "))) {
             for (const QString &mark : comment.mid(11).split(QLatin1Char(' '), Qt::SkipEmptyParts))
                 line.merged.append(mark.mid(1).toULongLong());
@@ -123,6 +126,10 @@ bool HistoryCheck::checkBatch(const QString &repository, const GitObjectReader &
                 differences->append(difference);
             }
         }
+        if (!line.newCommit)
+            noteBackup(line);
+        else if (m_branchCommits.value(line.branch).isEmpty())
+            m_createdRevisions.insert(line.branch, line.revision);
         // A commit git lacks is reported with the branch's state.
         if (line.mark == 0)
             m_branchCommits.remove(line.branch);
@@ -130,4 +137,22 @@ bool HistoryCheck::checkBatch(const QString &repository, const GitObjectReader &
             m_branchCommits.insert(line.branch, commit);
     }
     return true;
+}
+
+// A branch deleted or put elsewhere, that has commits of an earlier
+// revision, is saved first under a backup ref.
+void HistoryCheck::noteBackup(const Line &line)
+{
+    const QByteArray head = m_branchCommits.value(line.branch);
+    const int created = m_createdRevisions.value(line.branch);
+    m_createdRevisions.insert(line.branch, line.revision);
+    if (head.isEmpty() || created == 0 || created == line.revision)
+        return;
+    const QString ref = line.branch.startsWith(QLatin1String("refs/"))
+            ? line.branch
+            : QStringLiteral("refs/heads/") + line.branch;
+    const QString backup = line.deletion && ref.startsWith(QLatin1String("refs/heads/"))
+            ? QStringLiteral("refs/tags/backups/%1@%2").arg(ref.mid(11)).arg(line.revision)
+            : QStringLiteral("refs/backups/r%1%2").arg(line.revision).arg(ref.mid(4));
+    m_backups.insert(backup, {line.revision, line.branch, head});
 }

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QMap>
 #include <QString>
 
 class GitObjectReader;
@@ -24,6 +25,16 @@ public:
     bool check(const QString &repository, const QString &logFile, const QString &marksFile,
                int lastRevision, QList<Difference> *differences, QString *error);
 
+    struct Backup
+    {
+        int revision = 0;
+        QString branch;
+        QByteArray commit;
+    };
+    // The backup refs the converter made when it deleted or moved a branch
+    // that had commits of an earlier revision, with the commit each saves.
+    const QMap<QString, Backup> &backups() const { return m_backups; }
+
 private:
     struct Line
     {
@@ -32,11 +43,15 @@ private:
         quint64 mark = 0;
         QList<quint64> merged;
         bool newCommit = false;
+        bool deletion = false;
     };
 
     bool checkBatch(const QString &repository, const GitObjectReader &reader,
                     const QList<Line> &lines, QList<Difference> *differences);
+    void noteBackup(const Line &line);
 
     MarksFile m_marks;
     QHash<QString, QByteArray> m_branchCommits; // branch to the commit it is at
+    QHash<QString, int> m_createdRevisions;
+    QMap<QString, Backup> m_backups; // by ref
 };

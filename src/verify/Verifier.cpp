@@ -147,15 +147,17 @@ int Verifier::run()
     for (int index = 0; index < repositories.size(); ++index) {
         const QString &name = repositories.at(index);
         QString error;
+        HistoryCheck history;
         if (logs.at(size_t(index))
-            && !HistoryCheck().check(name,
-                                     QStringLiteral("log-") + RepositoryFileNames::flattenedName(name),
-                                     RepositoryFileNames::marksFilePath(name), m_lastRevision,
-                                     &m_differences,
-                                     &error)) {
+            && !history.check(name,
+                              QStringLiteral("log-") + RepositoryFileNames::flattenedName(name),
+                              RepositoryFileNames::marksFilePath(name), m_lastRevision,
+                              &m_differences, &error)) {
             fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(error));
             return 2;
         }
+        if (m_lastRevision == checked.youngest)
+            checkBackups(name, history.backups());
     }
     if (m_options.svnMergeinfo) {
         ParentCheck parents(svn.fs(), rules.matchRuleLists(), rules.repositoryRules());
@@ -430,6 +432,40 @@ void Verifier::checkRefs(const QString &repository, ConversionLog &log)
         none.branch = branch;
         addDifference(none, ref, QStringLiteral("extra ref"),
                       QStringLiteral("no branch or tag of the log, no backup, no notes"));
+    }
+}
+
+// Every backup ref the log explains, at the commit it saves, and no other.
+void Verifier::checkBackups(const QString &repository,
+                           const QMap<QString, HistoryCheck::Backup> &backups)
+{
+    QHash<QString, bool> annotated;
+    const QHash<QString, QByteArray> refs = readRefs(repository, &annotated);
+    auto addDifference = [&](const QString &ref, int revision, const QString &branch,
+                             const QString &detail) {
+        Difference difference;
+        difference.revision = revision;
+        difference.repository = repository;
+        difference.branch = branch;
+        difference.path = ref;
+        difference.kind = QStringLiteral("backup");
+        difference.detail = detail;
+        m_differences.append(difference);
+    };
+    for (auto it = backups.cbegin(); it != backups.cend(); ++it) {
+        const QByteArray found = refs.value(it.key());
+        if (found.isEmpty())
+            addDifference(it.key(), it->revision, it->branch, QStringLiteral("missing in git"));
+        else if (found != it->commit)
+            addDifference(it.key(), it->revision, it->branch,
+                          QStringLiteral("git has %1, the branch was at %2")
+                                  .arg(QString::fromLatin1(found), QString::fromLatin1(it->commit)));
+    }
+    for (auto it = refs.cbegin(); it != refs.cend(); ++it) {
+        if ((it.key().startsWith(QLatin1String("refs/backups/"))
+             || it.key().startsWith(QLatin1String("refs/tags/backups/")))
+            && !backups.contains(it.key()))
+            addDifference(it.key(), 0, QString(), QStringLiteral("no deletion or move of the log made it"));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "repository/GitObjectReader.h"
 #include "verify/Difference.h"
+#include "verify/HistoryCheck.h"
 #include "verify/RecordedStates.h"
 #include "verify/SvnTreeRouter.h"
 
@@ -77,6 +78,8 @@ private:
     int cannotRead(int revision) const;
     void checkRefs(const QString &repository, ConversionLog &log);
     void report(const Checked &checked) const;
+    void checkBackups(const QString &repository,
+                      const QMap<QString, HistoryCheck::Backup> &backups);
     void watchCoverage(BranchTrees &branchTrees, const QStringList &repositories);
 
     Options m_options;

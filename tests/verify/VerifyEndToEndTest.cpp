@@ -261,6 +261,10 @@ end match
                           "| git update-index --index-info",
                           QStringLiteral("side"));
     expectDifference(bench, rules, R"(r7 side stable "s.txt": extra)");
+    // The branch deleted at r6 was saved under a backup ref.
+    TestSupport::shell(QStringLiteral("git --git-dir=side update-ref -d refs/tags/backups/stable@6"),
+                       bench.outputDirectory());
+    expectDifference(bench, rules, R"(r6 side stable "refs/tags/backups/stable@6": backup (missing in git))");
 }
 
 // With --svn-mergeinfo the parents are checked too: a conversion made
