@@ -473,7 +473,7 @@ void Verifier::report(const Checked &checked) const
 {
     const QString counts =
             QStringLiteral("checked %1 branch states in %2 %3 (%4 branches, %5 tags), "
-                           "r1\u2013r%6 of %7")
+                           "r1\u2013r%6 of %7, trees and history")
                     .arg(checked.states)
                     .arg(checked.repositories)
                     .arg(checked.repositories == 1 ? QStringLiteral("repository")
