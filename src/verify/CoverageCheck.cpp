@@ -17,7 +17,8 @@ void CoverageCheck::treeAt(int revision, const QString &repository, const QStrin
         m_trees.remove(name);
     else
         m_trees.insert(name, treeId);
-    m_awaited[revision].insert(name);
+    if (m_meant.isEmpty() || m_meant.contains(revision))
+        m_awaited[revision].insert(name);
 }
 
 void CoverageCheck::stateAt(int revision, const QString &repository, const QString &branch)

@@ -16,6 +16,12 @@
 class CoverageCheck
 {
 public:
+    // Only these revisions were meant to be converted; empty: every one.
+    explicit CoverageCheck(const QSet<int> &meant = {})
+        : m_meant(meant)
+    {
+    }
+
     // The branch's expected tree at revision has this name; empty for a
     // branch that holds no file, which git cannot hold either.
     void treeAt(int revision, const QString &repository, const QString &branch,
@@ -29,6 +35,7 @@ public:
 private:
     static QString key(const QString &repository, const QString &branch);
 
+    QSet<int> m_meant;
     QHash<QString, QByteArray> m_trees;
     QMap<int, QSet<QString>> m_awaited;
 };

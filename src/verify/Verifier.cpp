@@ -1,5 +1,6 @@
 #include "verify/Verifier.h"
 
+#include "driver/RevisionList.h"
 #include "repository/GitObjectReader.h"
 #include "repository/RepositoryFileNames.h"
 #include "rules/RulesFileSet.h"
@@ -127,8 +128,9 @@ int Verifier::run()
     m_lastRevision = m_options.maxRevision > 0 ? std::min(m_options.maxRevision, checked.youngest)
                                                : checked.youngest;
     checked.lastRevision = m_lastRevision;
-    if (!m_options.headsOnly && m_options.sample == 0)
-        watchCoverage(branchTrees, repositories);
+    if (!m_options.headsOnly && m_options.sample == 0
+        && !watchCoverage(branchTrees, repositories))
+        return 2;
     if (m_coverage && m_lastRevision > 0 && !branchTrees.advanceTo(1))
         return cannotRead(1);
     if (const int result = checkStates(repositories, logs, branchTrees, &checked); result != 0)
@@ -311,9 +313,16 @@ QHash<QString, QByteArray> Verifier::readRefs(const QString &repository,
 
 // Follows the tree of every branch as the walk changes it, so that a change
 // with no recorded state shows.
-void Verifier::watchCoverage(BranchTrees &branchTrees, const QStringList &repositories)
+bool Verifier::watchCoverage(BranchTrees &branchTrees, const QStringList &repositories)
 {
-    m_coverage = std::make_shared<CoverageCheck>();
+    const int youngest = m_lastRevision;
+    Result<RevisionSet> meant =
+            readRevisionList(m_options.revisionsFile, [youngest] { return youngest; });
+    if (!meant) {
+        fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(meant.failure().message()));
+        return false;
+    }
+    m_coverage = std::make_shared<CoverageCheck>(meant.value());
     branchTrees.setChangeObserver(
             [this, &branchTrees, repositories](int revision,
                                                const QList<QPair<QString, QString>> &touched) {
@@ -330,6 +339,7 @@ void Verifier::watchCoverage(BranchTrees &branchTrees, const QStringList &reposi
                 }
                 return true;
             });
+    return true;
 }
 
 int Verifier::cannotRead(int revision) const

@@ -33,6 +33,7 @@ public:
         bool headsOnly = false;
         int sample = 0; // 0: every state
         int maxRevision = 0; // the last revision compared; 0: the youngest
+        QString revisionsFile; // the revisions the conversion was limited to
         bool svnIgnore = false;
         bool emptyDirs = false;
         bool svnMergeinfo = false; // check the parents of every recorded commit too
@@ -80,7 +81,7 @@ private:
     void report(const Checked &checked) const;
     void checkBackups(const QString &repository,
                       const QMap<QString, HistoryCheck::Backup> &backups);
-    void watchCoverage(BranchTrees &branchTrees, const QStringList &repositories);
+    bool watchCoverage(BranchTrees &branchTrees, const QStringList &repositories);
 
     Options m_options;
     QList<Difference> m_differences;

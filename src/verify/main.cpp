@@ -43,18 +43,22 @@ int main(int argc, char **argv)
     const QCommandLineOption maxRev(QStringLiteral("max-rev"),
                                     QStringLiteral("Compare up to this revision only."),
                                     QStringLiteral("N"));
+    const QCommandLineOption revisionsFile(
+            QStringLiteral("revisions-file"),
+            QStringLiteral("The conversion was limited to the revisions of this file."),
+            QStringLiteral("FILE"));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Write the result as JSON."));
     parser.addOptions({rules, heads, sample, repository, svnIgnore, emptyDirs, svnMergeinfo, maxRev,
-                       json});
+                       revisionsFile, json});
     parser.addPositionalArgument(QStringLiteral("SVNREPO"),
                                  QStringLiteral("The Subversion repository directory."));
 
     auto usage = [](const QString &message) {
         fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(message));
         fprintf(stderr, "usage: tallowmere-verify --rules FILE[,FILE] [--heads | --sample N] "
-                        "[--repository NAME] [--max-rev N] [--svn-ignore] [--empty-dirs] [--svn-mergeinfo] [--json] "
-                        "SVNREPO\n");
+                        "[--repository NAME] [--max-rev N] [--revisions-file FILE] [--svn-ignore] "
+                        "[--empty-dirs] [--svn-mergeinfo] [--json] SVNREPO\n");
         return 2;
     };
     if (!parser.parse(QCoreApplication::arguments()))
@@ -91,6 +95,7 @@ int main(int argc, char **argv)
         if (!ok || options.maxRevision < 1)
             return usage(QStringLiteral("--max-rev needs a revision number above 0"));
     }
+    options.revisionsFile = parser.value(revisionsFile);
     options.svnIgnore = parser.isSet(svnIgnore);
     options.emptyDirs = parser.isSet(emptyDirs);
     options.svnMergeinfo = parser.isSet(svnMergeinfo);
