@@ -14,7 +14,9 @@ namespace {
 // Commits are read from git in groups of this many, which bounds memory.
 const int linesPerRead = 4000;
 
-QList<QByteArray> parentsOfCommit(const QByteArray &content)
+} // namespace
+
+QList<QByteArray> HistoryCheck::parentsOfCommit(const QByteArray &content)
 {
     QList<QByteArray> parents;
     for (const QByteArray &line : content.split('\n')) {
@@ -25,6 +27,8 @@ QList<QByteArray> parentsOfCommit(const QByteArray &content)
     }
     return parents;
 }
+
+namespace {
 
 QString listed(const QList<QByteArray> &commits)
 {

@@ -25,6 +25,9 @@ public:
     bool check(const QString &repository, const QString &logFile, const QString &marksFile,
                int lastRevision, QList<Difference> *differences, QString *error);
 
+    // The parents a commit object names, in order.
+    static QList<QByteArray> parentsOfCommit(const QByteArray &content);
+
     struct Backup
     {
         int revision = 0;

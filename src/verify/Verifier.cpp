@@ -128,11 +128,8 @@ int Verifier::run()
     m_lastRevision = m_options.maxRevision > 0 ? std::min(m_options.maxRevision, checked.youngest)
                                                : checked.youngest;
     checked.lastRevision = m_lastRevision;
-    if (!m_options.headsOnly && m_options.sample == 0
-        && !watchCoverage(branchTrees, repositories))
-        return 2;
-    if (m_coverage && m_lastRevision > 0 && !branchTrees.advanceTo(1))
-        return cannotRead(1);
+    if (const int result = watchCoverage(branchTrees, repositories); result != 0)
+        return result;
     if (const int result = checkStates(repositories, logs, branchTrees, &checked); result != 0)
         return result;
     if (m_coverage) {
@@ -146,6 +143,18 @@ int Verifier::run()
         ConversionLog *log = logs.at(size_t(index)).get();
         checkRefs(repositories.at(index), log ? *log : none);
     }
+    if (const int result = checkHistory(repositories, logs, svn, rules, checked); result != 0)
+        return result;
+    report(checked);
+    return m_differences.isEmpty() ? 0 : 1;
+}
+
+// The parents of every recorded commit and the backup refs, from the logs;
+// with --svn-mergeinfo the parents once more from Subversion.
+int Verifier::checkHistory(const QStringList &repositories,
+                           const std::vector<std::unique_ptr<ConversionLog>> &logs,
+                           SvnRepository &svn, const RulesFileSet &rules, const Checked &checked)
+{
     for (int index = 0; index < repositories.size(); ++index) {
         const QString &name = repositories.at(index);
         QString error;
@@ -179,8 +188,7 @@ int Verifier::run()
                 return 2;
         }
     }
-    report(checked);
-    return m_differences.isEmpty() ? 0 : 1;
+    return 0;
 }
 
 // Walks the recorded states in revision order, with Subversion's trees kept
@@ -311,16 +319,19 @@ QHash<QString, QByteArray> Verifier::readRefs(const QString &repository,
     return refs;
 }
 
-// Follows the tree of every branch as the walk changes it, so that a change
-// with no recorded state shows.
-bool Verifier::watchCoverage(BranchTrees &branchTrees, const QStringList &repositories)
+// Follows the tree of every branch from r1 on as the walk changes it, so
+// that a change with no recorded state shows; not when only some states are
+// checked.
+int Verifier::watchCoverage(BranchTrees &branchTrees, const QStringList &repositories)
 {
+    if (m_options.headsOnly || m_options.sample != 0)
+        return 0;
     const int youngest = m_lastRevision;
     Result<RevisionSet> meant =
             readRevisionList(m_options.revisionsFile, [youngest] { return youngest; });
     if (!meant) {
         fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(meant.failure().message()));
-        return false;
+        return 2;
     }
     m_coverage = std::make_shared<CoverageCheck>(meant.value());
     branchTrees.setChangeObserver(
@@ -339,7 +350,7 @@ bool Verifier::watchCoverage(BranchTrees &branchTrees, const QStringList &reposi
                 }
                 return true;
             });
-    return true;
+    return m_lastRevision > 0 && !branchTrees.advanceTo(1) ? cannotRead(1) : 0;
 }
 
 int Verifier::cannotRead(int revision) const

@@ -16,6 +16,8 @@
 #include <QString>
 
 class BranchTrees;
+class RulesFileSet;
+class SvnRepository;
 class CoverageCheck;
 class ConversionLog;
 
@@ -79,9 +81,12 @@ private:
     int cannotRead(int revision) const;
     void checkRefs(const QString &repository, ConversionLog &log);
     void report(const Checked &checked) const;
+    int checkHistory(const QStringList &repositories,
+                     const std::vector<std::unique_ptr<ConversionLog>> &logs, SvnRepository &svn,
+                     const RulesFileSet &rules, const Checked &checked);
     void checkBackups(const QString &repository,
                       const QMap<QString, HistoryCheck::Backup> &backups);
-    bool watchCoverage(BranchTrees &branchTrees, const QStringList &repositories);
+    int watchCoverage(BranchTrees &branchTrees, const QStringList &repositories);
 
     Options m_options;
     QList<Difference> m_differences;
