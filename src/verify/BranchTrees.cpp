@@ -34,21 +34,33 @@ bool BranchTrees::advanceTo(int revision)
         m_started = true;
         if (m_observer)
             m_observer(revision);
-        return m_router.setRevision(revision, &rulesChanged) && routeAllAgain();
+        return m_router.setRevision(revision, &rulesChanged) && routeAllAgain()
+                && reportChanges(revision);
     }
     for (int next = m_router.revision() + 1; next <= revision; ++next) {
         if (m_observer)
             m_observer(next);
         if (!m_router.setRevision(next, &rulesChanged))
             return false;
-        if (!(rulesChanged ? routeAllAgain() : applyChanges()))
+        if (!(rulesChanged ? routeAllAgain() : applyChanges()) || !reportChanges(next))
             return false;
     }
     return true;
 }
 
+bool BranchTrees::reportChanges(int revision)
+{
+    QList<QPair<QString, QString>> touched;
+    for (const QString &key : std::as_const(m_touched))
+        touched.append({key.section(QLatin1Char('\n'), 0, 0), key.section(QLatin1Char('\n'), 1)});
+    m_touched.clear();
+    return !m_changeObserver || m_changeObserver(revision, touched);
+}
+
 bool BranchTrees::routeAllAgain()
 {
+    for (auto it = m_fragmentsOfBranch.cbegin(); it != m_fragmentsOfBranch.cend(); ++it)
+        m_touched.insert(it.key());
     m_router.forgetChanges();
     m_fragments.clear();
     m_fragmentsOfBranch.clear();
@@ -138,6 +150,7 @@ bool BranchTrees::routeAgain(int listIndex, const QByteArray &path)
          it != m_fragments.end() && (it.key() == key || it.key().startsWith(below));) {
         const QString branch = branchKey(it->repository, it->branch);
         m_trees.remove(branch);
+        m_touched.insert(branch);
         auto sources = m_fragmentsOfBranch.find(branch);
         if (sources != m_fragmentsOfBranch.end()) {
             sources->remove(it.key());
@@ -172,6 +185,7 @@ void BranchTrees::addFragment(const QByteArray &key, const Fragment &fragment)
     m_fragments.insert(key, fragment);
     m_fragmentsOfBranch[branch].insert(key);
     m_trees.remove(branch);
+    m_touched.insert(branch);
 }
 
 bool BranchTrees::tree(const QString &repository, const QString &branch, TreeNodePointer *out)

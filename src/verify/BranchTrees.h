@@ -26,6 +26,10 @@ public:
     // Called with each revision the trees are brought to.
     void setRevisionObserver(std::function<void(int)> observer) { m_observer = std::move(observer); }
     int revision() const { return m_router.revision(); }
+    // Called after each revision the trees are brought to, with the branches
+    // (repository, branch) whose pieces it routed again; false stops the walk.
+    using ChangeObserver = std::function<bool(int, const QList<QPair<QString, QString>> &)>;
+    void setChangeObserver(ChangeObserver observer) { m_changeObserver = std::move(observer); }
 
     // The expected tree of a branch at the current revision; null when no
     // path is routed there. Directories may be known by their names only.
@@ -41,6 +45,7 @@ private:
     bool applyChanges();
     bool routeAgain(int listIndex, const QByteArray &path);
     bool routeAllAgain();
+    bool reportChanges(int revision);
     QByteArray routingPoint(int listIndex, const QByteArray &path, bool modifiedDirectory) const;
     void addFragment(const QByteArray &key, const Fragment &fragment);
     bool assemble(const QString &branchKey, bool full, TreeNodePointer *out);
@@ -50,6 +55,8 @@ private:
     SvnTreeRouter m_router;
     ScopedPool m_pool;
     std::function<void(int)> m_observer;
+    ChangeObserver m_changeObserver;
+    QSet<QString> m_touched; // branch keys routed again in the revision at hand
     bool m_started = false;
     // Every fragment by rules file and its Subversion path in walk order,
     // which is the order in which they are put together.

@@ -1,5 +1,7 @@
 #include "verify/ParentCheck.h"
 
+#include "verify/HistoryCheck.h"
+
 #include "repository/GitObjectReader.h"
 #include "repository/MergeParents.h"
 #include "svn/MergeInfoReader.h"
@@ -15,18 +17,6 @@ namespace {
 
 // Commits are read from git in groups of this many, which bounds memory.
 const int commitsPerRead = 4000;
-
-QList<QByteArray> parentsOfCommit(const QByteArray &content)
-{
-    QList<QByteArray> parents;
-    for (const QByteArray &line : content.split('\n')) {
-        if (line.isEmpty())
-            break; // the message follows
-        if (line.startsWith("parent "))
-            parents.append(line.mid(7, 40));
-    }
-    return parents;
-}
 
 bool isDirectory(svn_fs_t *fs, int revision, const QByteArray &path, apr_pool_t *pool)
 {
@@ -305,7 +295,7 @@ bool ParentCheck::checkBatch(const QString &repository, ConversionLog &log,
     wanted.removeAll(QByteArray());
     const QHash<QByteArray, QByteArray> contents = reader.contentsOfType("commit", wanted);
     for (auto it = contents.cbegin(); it != contents.cend(); ++it)
-        gitParents.insert(it.key(), parentsOfCommit(it.value()));
+        gitParents.insert(it.key(), HistoryCheck::parentsOfCommit(it.value()));
     for (int i = 0; i < states.size(); ++i) {
         const ConversionLog::State &state = states.at(i);
         const QByteArray &commit = commits.at(i);

@@ -1,12 +1,15 @@
 #include "verify/Verifier.h"
 
+#include "driver/RevisionList.h"
 #include "repository/GitObjectReader.h"
 #include "repository/RepositoryFileNames.h"
 #include "rules/RulesFileSet.h"
 #include "svn/SvnRepository.h"
 #include "verify/BranchTrees.h"
 #include "verify/ConversionLog.h"
+#include "verify/CoverageCheck.h"
 #include "verify/GitTreeComparer.h"
+#include "verify/HistoryCheck.h"
 #include "verify/ParentCheck.h"
 #include "verify/ProgressLine.h"
 #include "verify/RecordedStates.h"
@@ -122,13 +125,51 @@ int Verifier::run()
         prefetching = true;
         prefetcher.reached(revision);
     });
+    checked.youngest = svn.youngestRevision();
+    m_lastRevision = m_options.maxRevision > 0 ? std::min(m_options.maxRevision, checked.youngest)
+                                               : checked.youngest;
+    checked.lastRevision = m_lastRevision;
+    if (const int result = watchCoverage(branchTrees, repositories); result != 0)
+        return result;
     if (const int result = checkStates(repositories, logs, branchTrees, &checked); result != 0)
         return result;
+    if (m_coverage) {
+        if (!branchTrees.advanceTo(std::max(m_lastRevision, branchTrees.revision())))
+            return cannotRead(m_lastRevision);
+        m_coverage->passed(m_lastRevision + 1, &m_differences);
+    }
 
     ConversionLog none;
     for (int index = 0; index < repositories.size(); ++index) {
         ConversionLog *log = logs.at(size_t(index)).get();
         checkRefs(repositories.at(index), log ? *log : none);
+    }
+    if (const int result = checkHistory(repositories, logs, svn, rules, checked); result != 0)
+        return result;
+    report(checked);
+    return m_differences.isEmpty() ? 0 : 1;
+}
+
+// The parents of every recorded commit and the backup refs, from the logs;
+// with --svn-mergeinfo the parents once more from Subversion.
+int Verifier::checkHistory(const QStringList &repositories,
+                           const std::vector<std::unique_ptr<ConversionLog>> &logs,
+                           SvnRepository &svn, const RulesFileSet &rules, const Checked &checked)
+{
+    for (int index = 0; index < repositories.size(); ++index) {
+        const QString &name = repositories.at(index);
+        QString error;
+        HistoryCheck history;
+        if (logs.at(size_t(index))
+            && !history.check(name,
+                              QStringLiteral("log-") + RepositoryFileNames::flattenedName(name),
+                              RepositoryFileNames::marksFilePath(name), m_lastRevision,
+                              &m_differences, &error)) {
+            fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(error));
+            return 2;
+        }
+        if (m_lastRevision == checked.youngest)
+            checkBackups(name, history.backups());
     }
     if (m_options.svnMergeinfo) {
         ParentCheck parents(svn.fs(), rules.matchRuleLists(), rules.repositoryRules());
@@ -148,8 +189,7 @@ int Verifier::run()
                 return 2;
         }
     }
-    report(checked);
-    return m_differences.isEmpty() ? 0 : 1;
+    return 0;
 }
 
 // Walks the recorded states in revision order, with Subversion's trees kept
@@ -172,7 +212,7 @@ int Verifier::checkStates(const QStringList &repositories,
         RecordedStates::Item item;
         while (group.size() < commitsPerRead && states.next(&item))
             group.append(item);
-        if (group.isEmpty())
+        if (group.isEmpty() || group.constFirst().state.revision > m_lastRevision)
             return 0;
         QMap<int, QList<QByteArray>> wanted;
         QList<QByteArray> commits;
@@ -194,12 +234,18 @@ int Verifier::checkStates(const QStringList &repositories,
         for (int i = 0; i < group.size(); ++i) {
             progress.update(states.passed() - int(group.size()) + i);
             const RecordedStates::Item &state = group.at(i);
+            if (state.state.revision > m_lastRevision)
+                return 0;
             ++checked->states;
             const QString &repository = repositories.at(state.repositoryIndex);
             (isTag(state.state.branch) ? checked->tags : checked->branches)
                     .insert(repository + QLatin1Char('\n') + state.state.branch);
             if (!branchTrees.advanceTo(state.state.revision))
                 return cannotRead(state.state.revision);
+            if (m_coverage) {
+                m_coverage->passed(state.state.revision, &m_differences);
+                m_coverage->stateAt(state.state.revision, repository, state.state.branch);
+            }
             if (!checkState(context, branchTrees, repository, state, commits.at(i)))
                 return cannotRead(state.state.revision);
         }
@@ -272,6 +318,40 @@ QHash<QString, QByteArray> Verifier::readRefs(const QString &repository,
     }
 
     return refs;
+}
+
+// Follows the tree of every branch from r1 on as the walk changes it, so
+// that a change with no recorded state shows; not when only some states are
+// checked.
+int Verifier::watchCoverage(BranchTrees &branchTrees, const QStringList &repositories)
+{
+    if (m_options.headsOnly || m_options.sample != 0)
+        return 0;
+    const int youngest = m_lastRevision;
+    Result<RevisionSet> meant =
+            readRevisionList(m_options.revisionsFile, [youngest] { return youngest; });
+    if (!meant) {
+        fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(meant.failure().message()));
+        return 2;
+    }
+    m_coverage = std::make_shared<CoverageCheck>(meant.value());
+    branchTrees.setChangeObserver(
+            [this, &branchTrees, repositories](int revision,
+                                               const QList<QPair<QString, QString>> &touched) {
+                if (revision > m_lastRevision)
+                    return true;
+                for (const auto &[repository, branch] : touched) {
+                    if (!repositories.contains(repository))
+                        continue;
+                    TreeNodePointer tree;
+                    if (!branchTrees.tree(repository, branch, &tree))
+                        return false;
+                    m_coverage->treeAt(revision, repository, branch,
+                                       tree ? tree->treeId() : QByteArray());
+                }
+                return true;
+            });
+    return m_lastRevision > 0 && !branchTrees.advanceTo(1) ? cannotRead(1) : 0;
 }
 
 int Verifier::cannotRead(int revision) const
@@ -377,16 +457,53 @@ void Verifier::checkRefs(const QString &repository, ConversionLog &log)
     }
 }
 
+// Every backup ref the log explains, at the commit it saves, and no other.
+void Verifier::checkBackups(const QString &repository,
+                           const QMap<QString, HistoryCheck::Backup> &backups)
+{
+    QHash<QString, bool> annotated;
+    const QHash<QString, QByteArray> refs = readRefs(repository, &annotated);
+    auto addDifference = [&](const QString &ref, int revision, const QString &branch,
+                             const QString &detail) {
+        Difference difference;
+        difference.revision = revision;
+        difference.repository = repository;
+        difference.branch = branch;
+        difference.path = ref;
+        difference.kind = QStringLiteral("backup");
+        difference.detail = detail;
+        m_differences.append(difference);
+    };
+    for (auto it = backups.cbegin(); it != backups.cend(); ++it) {
+        const QByteArray found = refs.value(it.key());
+        if (found.isEmpty())
+            addDifference(it.key(), it->revision, it->branch, QStringLiteral("missing in git"));
+        else if (found != it->commit)
+            addDifference(it.key(), it->revision, it->branch,
+                          QStringLiteral("git has %1, the branch was at %2")
+                                  .arg(QString::fromLatin1(found), QString::fromLatin1(it->commit)));
+    }
+    for (auto it = refs.cbegin(); it != refs.cend(); ++it) {
+        if ((it.key().startsWith(QLatin1String("refs/backups/"))
+             || it.key().startsWith(QLatin1String("refs/tags/backups/")))
+            && !backups.contains(it.key()))
+            addDifference(it.key(), 0, QString(), QStringLiteral("no deletion or move of the log made it"));
+    }
+}
+
 void Verifier::report(const Checked &checked) const
 {
     const QString counts =
-            QStringLiteral("checked %1 branch states in %2 %3 (%4 branches, %5 tags)")
+            QStringLiteral("checked %1 branch states in %2 %3 (%4 branches, %5 tags), "
+                           "r1\u2013r%6 of %7, trees and history")
                     .arg(checked.states)
                     .arg(checked.repositories)
                     .arg(checked.repositories == 1 ? QStringLiteral("repository")
                                                     : QStringLiteral("repositories"))
                     .arg(checked.branches.size())
-                    .arg(checked.tags.size());
+                    .arg(checked.tags.size())
+                    .arg(checked.lastRevision)
+                    .arg(checked.youngest);
     if (m_options.json) {
         QJsonArray differences;
         for (const Difference &difference : m_differences) {
@@ -401,6 +518,8 @@ void Verifier::report(const Checked &checked) const
                                  {QStringLiteral("repositories"), checked.repositories},
                                  {QStringLiteral("branches"), int(checked.branches.size())},
                                  {QStringLiteral("tags"), int(checked.tags.size())},
+                                 {QStringLiteral("lastRevision"), checked.lastRevision},
+                                 {QStringLiteral("youngest"), checked.youngest},
                                  {QStringLiteral("equal"), m_differences.isEmpty()},
                                  {QStringLiteral("differences"), differences}};
         fputs(QJsonDocument(result).toJson(QJsonDocument::Indented).constData(), stdout);

@@ -2,6 +2,7 @@
 
 #include "repository/GitObjectReader.h"
 #include "verify/Difference.h"
+#include "verify/HistoryCheck.h"
 #include "verify/RecordedStates.h"
 #include "verify/SvnTreeRouter.h"
 
@@ -15,6 +16,9 @@
 #include <QString>
 
 class BranchTrees;
+class RulesFileSet;
+class SvnRepository;
+class CoverageCheck;
 class ConversionLog;
 
 // Checks a conversion in the current directory against the Subversion
@@ -30,6 +34,8 @@ public:
         QString onlyRepository;
         bool headsOnly = false;
         int sample = 0; // 0: every state
+        int maxRevision = 0; // the last revision compared; 0: the youngest
+        QString revisionsFile; // the revisions the conversion was limited to
         bool svnIgnore = false;
         bool svnAttributes = false;
         bool emptyDirs = false;
@@ -47,6 +53,8 @@ private:
     {
         int states = 0;
         int repositories = 0;
+        int lastRevision = 0; // of the range compared
+        int youngest = 0;
         QSet<QString> branches;
         QSet<QString> tags;
     };
@@ -74,7 +82,15 @@ private:
     int cannotRead(int revision) const;
     void checkRefs(const QString &repository, ConversionLog &log);
     void report(const Checked &checked) const;
+    int checkHistory(const QStringList &repositories,
+                     const std::vector<std::unique_ptr<ConversionLog>> &logs, SvnRepository &svn,
+                     const RulesFileSet &rules, const Checked &checked);
+    void checkBackups(const QString &repository,
+                      const QMap<QString, HistoryCheck::Backup> &backups);
+    int watchCoverage(BranchTrees &branchTrees, const QStringList &repositories);
 
     Options m_options;
     QList<Difference> m_differences;
+    std::shared_ptr<CoverageCheck> m_coverage; // null when only some states are checked
+    int m_lastRevision = 0;
 };

@@ -43,18 +43,25 @@ int main(int argc, char **argv)
             QStringLiteral("svn-mergeinfo"),
             QStringLiteral("The conversion took merges from svn:mergeinfo: check every "
                            "commit's parents."));
+    const QCommandLineOption maxRev(QStringLiteral("max-rev"),
+                                    QStringLiteral("Compare up to this revision only."),
+                                    QStringLiteral("N"));
+    const QCommandLineOption revisionsFile(
+            QStringLiteral("revisions-file"),
+            QStringLiteral("The conversion was limited to the revisions of this file."),
+            QStringLiteral("FILE"));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Write the result as JSON."));
     parser.addOptions({rules, heads, sample, repository, svnIgnore, svnAttributes, emptyDirs,
-                       svnMergeinfo, json});
+                       svnMergeinfo, maxRev, revisionsFile, json});
     parser.addPositionalArgument(QStringLiteral("SVNREPO"),
                                  QStringLiteral("The Subversion repository directory."));
 
     auto usage = [](const QString &message) {
         fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(message));
         fprintf(stderr, "usage: tallowmere-verify --rules FILE[,FILE] [--heads | --sample N] "
-                        "[--repository NAME] [--svn-ignore] [--svn-attributes] [--empty-dirs] "
-                        "[--svn-mergeinfo] [--json] SVNREPO\n");
+                        "[--repository NAME] [--max-rev N] [--revisions-file FILE] [--svn-ignore] "
+                        "[--svn-attributes] [--empty-dirs] [--svn-mergeinfo] [--json] SVNREPO\n");
         return 2;
     };
     if (!parser.parse(QCoreApplication::arguments()))
@@ -85,6 +92,13 @@ int main(int argc, char **argv)
         if (options.headsOnly)
             return usage(QStringLiteral("--heads and --sample exclude each other"));
     }
+    if (parser.isSet(maxRev)) {
+        bool ok = false;
+        options.maxRevision = parser.value(maxRev).toInt(&ok);
+        if (!ok || options.maxRevision < 1)
+            return usage(QStringLiteral("--max-rev needs a revision number above 0"));
+    }
+    options.revisionsFile = parser.value(revisionsFile);
     options.svnIgnore = parser.isSet(svnIgnore);
     options.svnAttributes = parser.isSet(svnAttributes);
     options.emptyDirs = parser.isSet(emptyDirs);

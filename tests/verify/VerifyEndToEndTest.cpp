@@ -31,10 +31,12 @@ match /
 end match
 )";
 
-TestSupport::CommandResult verify(E2eBench &bench, const QString &rules)
+TestSupport::CommandResult verify(E2eBench &bench, const QString &rules,
+                                  const QStringList &options = {})
 {
     return TestSupport::run(QStringLiteral(TALLOWMERE_VERIFY_BINARY),
-                            {QStringLiteral("--rules"), rules, bench.repositoryPath()},
+                            QStringList{QStringLiteral("--rules"), rules} + options
+                                    + QStringList{bench.repositoryPath()},
                             bench.outputDirectory());
 }
 
@@ -106,10 +108,40 @@ TEST(VerifyEndToEnd, StandardLayoutEqualThenEachFaultNamed)
     const auto equal = verify(bench, rules);
     EXPECT_EQ(equal.exitCode, 0) << equal.standardOutput.constData();
     EXPECT_EQ(equal.standardOutput,
-              QStringLiteral("checked %1 branch states in 1 repository (2 branches, 1 tags): "
+              QStringLiteral("checked %1 branch states in 1 repository (2 branches, 1 tags), "
+                             "r1\u2013r4 of 4, trees and history: "
                              "all equal\n")
                       .arg(recordedStates(bench, QStringLiteral("proj")))
                       .toUtf8());
+    const auto upToR3 = verify(bench, rules, {QStringLiteral("--max-rev"), QStringLiteral("3")});
+    EXPECT_EQ(upToR3.exitCode, 0) << upToR3.standardOutput.constData();
+    EXPECT_TRUE(upToR3.standardOutput.endsWith("r1\u2013r3 of 4, trees and history: all equal\n"));
+
+    // A log that stops early or lacks a line leaves a change of Subversion unrecorded.
+    const std::pair<const char *, const char *> gaps[] = {
+            {"/^progress SVN r4 /d", R"(r4 proj dev "": missing state)"},
+            {"/^progress SVN r4 branch refs.tags.v1 /d", R"(r4 proj refs/tags/v1 "": missing state)"},
+            {"/^progress SVN r3 branch dev /d", R"(r3 proj dev "": missing state)"},
+    };
+    for (const auto &[edit, line] : gaps) {
+        TestSupport::shell(QStringLiteral("cp log-proj kept && sed -i '%1' log-proj").arg(QLatin1String(edit)),
+                           bench.outputDirectory());
+        expectDifference(bench, rules, QString::fromUtf8(line));
+        TestSupport::shell(QStringLiteral("mv kept log-proj"), bench.outputDirectory());
+    }
+
+    // The same tree in git under another history: mark 2 (master at r3)
+    // re-parented, cut to a root commit, given a made-up merge parent.
+    const char *histories[] = {"-p refs/heads/dev", "", "-p $old^ -p refs/heads/dev"};
+    for (const char *parents : histories) {
+        TestSupport::shell(QStringLiteral("cp proj/marks-proj kept && old=$(sed -n 's/^:2 //p' kept) "
+                                          "&& new=$(git --git-dir=proj commit-tree %1 $old^{tree} -m "
+                                          "fault) && sed -i \"s/^:2 .*/:2 $new/\" proj/marks-proj")
+                                   .arg(QLatin1String(parents)),
+                           bench.outputDirectory());
+        expectDifference(bench, rules, QStringLiteral(R"(r3 proj master "": parents)"));
+        TestSupport::shell(QStringLiteral("mv kept proj/marks-proj"), bench.outputDirectory());
+    }
 
     // Mark 2 is master at r3 (mark 1 is master at r2).
     rewriteRecordedCommit(bench, 2,
@@ -211,7 +243,8 @@ end match
     EXPECT_EQ(result.exitCode, 0) << result.standardOutput.constData()
                                    << result.standardError.constData();
     EXPECT_EQ(result.standardOutput,
-              QStringLiteral("checked %1 branch states in 2 repositories (2 branches, 0 tags): "
+              QStringLiteral("checked %1 branch states in 2 repositories (2 branches, 0 tags), "
+                             "r1\u2013r8 of 8, trees and history: "
                              "all equal\n")
                       .arg(mainStates + sideStates)
                       .toUtf8());
@@ -230,6 +263,10 @@ end match
                           "| git update-index --index-info",
                           QStringLiteral("side"));
     expectDifference(bench, rules, R"(r7 side stable "s.txt": extra)");
+    // The branch deleted at r6 was saved under a backup ref.
+    TestSupport::shell(QStringLiteral("git --git-dir=side update-ref -d refs/tags/backups/stable@6"),
+                       bench.outputDirectory());
+    expectDifference(bench, rules, R"(r6 side stable "refs/tags/backups/stable@6": backup (missing in git))");
 }
 
 // With --svn-mergeinfo the parents are checked too: a conversion made

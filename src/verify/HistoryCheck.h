@@ -1,0 +1,60 @@
+#pragma once
+
+#include "verify/Difference.h"
+#include "verify/MarksFile.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+class GitObjectReader;
+
+// Checks the parents of every commit a log records, line by line as the
+// converter wrote them: a new commit's first parent is what its branch was
+// at before (set by its last commit or by a line that put it at another
+// branch's commit), and its other parents are exactly the marks its line
+// names as merged. Holds per branch only the commit it is at.
+class HistoryCheck
+{
+public:
+    // Adds a "parents" difference for each commit whose parents differ.
+    // False, with *error saying why, when the log or marks cannot be read.
+    // Lines past lastRevision are left out.
+    bool check(const QString &repository, const QString &logFile, const QString &marksFile,
+               int lastRevision, QList<Difference> *differences, QString *error);
+
+    // The parents a commit object names, in order.
+    static QList<QByteArray> parentsOfCommit(const QByteArray &content);
+
+    struct Backup
+    {
+        int revision = 0;
+        QString branch;
+        QByteArray commit;
+    };
+    // The backup refs the converter made when it deleted or moved a branch
+    // that had commits of an earlier revision, with the commit each saves.
+    const QMap<QString, Backup> &backups() const { return m_backups; }
+
+private:
+    struct Line
+    {
+        int revision = 0;
+        QString branch;
+        quint64 mark = 0;
+        QList<quint64> merged;
+        bool newCommit = false;
+        bool deletion = false;
+    };
+
+    bool checkBatch(const QString &repository, const GitObjectReader &reader,
+                    const QList<Line> &lines, QList<Difference> *differences);
+    void noteBackup(const Line &line);
+
+    MarksFile m_marks;
+    QHash<QString, QByteArray> m_branchCommits; // branch to the commit it is at
+    QHash<QString, int> m_createdRevisions;
+    QMap<QString, Backup> m_backups; // by ref
+};
