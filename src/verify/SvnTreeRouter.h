@@ -36,6 +36,7 @@ public:
         QList<QList<MatchRule>> matchRuleLists;
         QList<RepositoryRule> repositoryRules;
         bool svnIgnore = false;
+        bool svnAttributes = false;
         bool emptyDirs = false;
     };
 
