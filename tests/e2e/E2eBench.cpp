@@ -56,6 +56,13 @@ QString E2eBench::writeRules(const QString &name, const QByteArray &text)
     return file;
 }
 
+TestSupport::CommandResult E2eBench::makeHistory(const QString &script)
+{
+    return TestSupport::shell(TestSupport::sourceDirectory() + QStringLiteral("/tests/support/")
+                              + script + ' ' + repositoryPath() + ' '
+                              + path(QStringLiteral("wc")));
+}
+
 TestSupport::CommandResult E2eBench::convert(const QStringList &options)
 {
     const auto result = TestSupport::run(TestSupport::tallowmereBinary(),

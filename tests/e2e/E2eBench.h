@@ -40,6 +40,9 @@ public:
     // Runs the program in the output directory with the options and the
     // repository path.
     TestSupport::CommandResult convert(const QStringList &options);
+    // Makes the Subversion repository with the svn client: runs the script
+    // tests/support/SCRIPT with the repository and a working-copy path.
+    TestSupport::CommandResult makeHistory(const QString &script);
 
     // Runs git in the named output repository; returns its standard output.
     QByteArray git(const QString &repository, const QStringList &arguments,

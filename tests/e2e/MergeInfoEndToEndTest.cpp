@@ -68,9 +68,7 @@ TEST(EndToEndMergeInfo, SvnMergesBecomeGitMergesWhateverTheSplitOfTheRun)
     E2eBench bench;
     ASSERT_TRUE(bench.isValid());
     ASSERT_TRUE(TestSupport::requireTool(QStringLiteral("svn")));
-    const auto made = TestSupport::shell(
-            TestSupport::sourceDirectory() + QStringLiteral("/tests/support/make-merge-history ")
-            + bench.repositoryPath() + ' ' + bench.path(QStringLiteral("wc")));
+    const auto made = bench.makeHistory(QStringLiteral("make-merge-history"));
     ASSERT_EQ(made.exitCode, 0) << made.standardError.constData();
 
     const QString rules = bench.writeRules(QStringLiteral("merge.rules"), mergeRules);

@@ -342,9 +342,7 @@ TEST(SurveyTest, CountsWhatSvnMergeinfoWouldMakeOfTheMerges)
     E2eBench bench;
     ASSERT_TRUE(bench.isValid());
     ASSERT_TRUE(TestSupport::requireTool(QStringLiteral("svn")));
-    const auto made = TestSupport::shell(
-            TestSupport::sourceDirectory() + QStringLiteral("/tests/support/make-merge-history ")
-            + bench.repositoryPath() + ' ' + bench.path(QStringLiteral("wc")));
+    const auto made = bench.makeHistory(QStringLiteral("make-merge-history"));
     ASSERT_EQ(made.exitCode, 0) << made.standardError.constData();
 
     const auto text = survey({bench.repositoryPath()});
@@ -376,10 +374,7 @@ TEST(SurveyTest, CountsLineEndStylesAndBinaryFiles)
     E2eBench bench;
     ASSERT_TRUE(bench.isValid());
     ASSERT_TRUE(TestSupport::requireTool(QStringLiteral("svn")));
-    const auto made = TestSupport::shell(
-            TestSupport::sourceDirectory()
-            + QStringLiteral("/tests/support/make-attribute-history ") + bench.repositoryPath()
-            + ' ' + bench.path(QStringLiteral("wc")));
+    const auto made = bench.makeHistory(QStringLiteral("make-attribute-history"));
     ASSERT_EQ(made.exitCode, 0) << made.standardError.constData();
 
     const auto text = survey({bench.repositoryPath()});

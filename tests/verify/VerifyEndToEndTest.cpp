@@ -278,9 +278,7 @@ TEST(VerifyEndToEnd, MergeParentsFromMergeinfoChecked)
     E2eBench bench;
     ASSERT_TRUE(bench.isValid());
     ASSERT_TRUE(TestSupport::requireTool(QStringLiteral("svn")));
-    const auto made = TestSupport::shell(
-            TestSupport::sourceDirectory() + QStringLiteral("/tests/support/make-merge-history ")
-            + bench.repositoryPath() + ' ' + bench.path(QStringLiteral("wc")));
+    const auto made = bench.makeHistory(QStringLiteral("make-merge-history"));
     ASSERT_EQ(made.exitCode, 0) << made.standardError.constData();
     const QString rules = bench.writeRules(QStringLiteral("proj.rules"), standardRules);
     const auto verifyParents = [&] {
@@ -326,9 +324,7 @@ TEST(VerifyEndToEnd, AttributesGiveCheckoutsTheLineEndsOfSvnExport)
     ASSERT_TRUE(bench.isValid());
     ASSERT_TRUE(TestSupport::requireTool(QStringLiteral("svn")));
     const QString support = TestSupport::sourceDirectory() + QStringLiteral("/tests/support/");
-    const auto made = TestSupport::shell(support + QStringLiteral("make-attribute-history ")
-                                         + bench.repositoryPath() + ' '
-                                         + bench.path(QStringLiteral("wc")));
+    const auto made = bench.makeHistory(QStringLiteral("make-attribute-history"));
     ASSERT_EQ(made.exitCode, 0) << made.standardError.constData();
 
     const QString rules = bench.writeRules(QStringLiteral("attributes.rules"), standardRules);
