@@ -8,6 +8,95 @@
 
 #include <cstdio>
 
+namespace {
+
+struct OptionText
+{
+    const char *name;
+    const char *description;
+    const char *valueName; // null for a switch
+};
+
+// In the order --help lists them.
+const OptionText optionTexts[] = {
+    {"rules", "The rules files of the conversion.", "FILE[,FILE]"},
+    {"heads", "Check only the last state of each branch.", nullptr},
+    {"sample", "Check every Nth state and all heads.", "N"},
+    {"repository", "Check only this repository.", "NAME"},
+    {"svn-ignore", "The conversion translated svn:ignore.", nullptr},
+    {"svn-attributes", "The conversion translated svn:eol-style and svn:mime-type.", nullptr},
+    {"empty-dirs", "The conversion kept empty directories.", nullptr},
+    {"svn-mergeinfo",
+     "The conversion took merges from svn:mergeinfo: check every commit's parents.", nullptr},
+    {"max-rev", "Compare up to this revision only.", "N"},
+    {"revisions-file", "The conversion was limited to the revisions of this file.", "FILE"},
+    {"json", "Write the result as JSON.", nullptr},
+};
+
+void addOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(QStringLiteral(
+            "Checks a conversion made by tallowmere, in the current directory, against "
+            "the Subversion repository it was made from."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    for (const OptionText &text : optionTexts) {
+        parser.addOption(QCommandLineOption(
+                QString::fromLatin1(text.name), QString::fromLatin1(text.description),
+                text.valueName ? QString::fromLatin1(text.valueName) : QString()));
+    }
+    parser.addPositionalArgument(QStringLiteral("SVNREPO"),
+                                 QStringLiteral("The Subversion repository directory."));
+}
+
+int usage(const QString &message)
+{
+    fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(message));
+    fprintf(stderr, "usage: tallowmere-verify --rules FILE[,FILE] [--heads | --sample N] "
+                    "[--repository NAME] [--max-rev N] [--revisions-file FILE] [--svn-ignore] "
+                    "[--svn-attributes] [--empty-dirs] [--svn-mergeinfo] [--json] SVNREPO\n");
+    return 2;
+}
+
+// The value of option name as a whole number above 0; false when it is none.
+bool positiveNumber(const QCommandLineParser &parser, const QString &name, int *number)
+{
+    bool ok = false;
+    *number = parser.value(name).toInt(&ok);
+    return ok && *number >= 1;
+}
+
+// Fills options from a parsed command line; the fault, or an empty text.
+QString readOptions(const QCommandLineParser &parser, Verifier::Options *options)
+{
+    if (!parser.isSet(QStringLiteral("rules")))
+        return QStringLiteral("--rules is missing");
+    if (parser.positionalArguments().size() != 1)
+        return QStringLiteral("name one Subversion repository");
+    options->rulesFiles = parser.value(QStringLiteral("rules"));
+    options->svnRepository = parser.positionalArguments().first();
+    options->onlyRepository = parser.value(QStringLiteral("repository"));
+    options->headsOnly = parser.isSet(QStringLiteral("heads"));
+    if (parser.isSet(QStringLiteral("sample"))) {
+        if (!positiveNumber(parser, QStringLiteral("sample"), &options->sample))
+            return QStringLiteral("--sample needs a whole number above 0");
+        if (options->headsOnly)
+            return QStringLiteral("--heads and --sample exclude each other");
+    }
+    if (parser.isSet(QStringLiteral("max-rev"))
+        && !positiveNumber(parser, QStringLiteral("max-rev"), &options->maxRevision))
+        return QStringLiteral("--max-rev needs a revision number above 0");
+    options->revisionsFile = parser.value(QStringLiteral("revisions-file"));
+    options->svnIgnore = parser.isSet(QStringLiteral("svn-ignore"));
+    options->svnAttributes = parser.isSet(QStringLiteral("svn-attributes"));
+    options->emptyDirs = parser.isSet(QStringLiteral("empty-dirs"));
+    options->svnMergeinfo = parser.isSet(QStringLiteral("svn-mergeinfo"));
+    options->json = parser.isSet(QStringLiteral("json"));
+    return QString();
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
@@ -16,54 +105,7 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("tallowmere-verify"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TALLOWMERE_VERSION));
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-            "Checks a conversion made by tallowmere, in the current directory, against "
-            "the Subversion repository it was made from."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption rules(QStringLiteral("rules"),
-                                   QStringLiteral("The rules files of the conversion."),
-                                   QStringLiteral("FILE[,FILE]"));
-    const QCommandLineOption heads(QStringLiteral("heads"),
-                                   QStringLiteral("Check only the last state of each branch."));
-    const QCommandLineOption sample(QStringLiteral("sample"),
-                                    QStringLiteral("Check every Nth state and all heads."),
-                                    QStringLiteral("N"));
-    const QCommandLineOption repository(QStringLiteral("repository"),
-                                        QStringLiteral("Check only this repository."),
-                                        QStringLiteral("NAME"));
-    const QCommandLineOption svnIgnore(QStringLiteral("svn-ignore"),
-                                       QStringLiteral("The conversion translated svn:ignore."));
-    const QCommandLineOption svnAttributes(
-            QStringLiteral("svn-attributes"),
-            QStringLiteral("The conversion translated svn:eol-style and svn:mime-type."));
-    const QCommandLineOption emptyDirs(QStringLiteral("empty-dirs"),
-                                       QStringLiteral("The conversion kept empty directories."));
-    const QCommandLineOption svnMergeinfo(
-            QStringLiteral("svn-mergeinfo"),
-            QStringLiteral("The conversion took merges from svn:mergeinfo: check every "
-                           "commit's parents."));
-    const QCommandLineOption maxRev(QStringLiteral("max-rev"),
-                                    QStringLiteral("Compare up to this revision only."),
-                                    QStringLiteral("N"));
-    const QCommandLineOption revisionsFile(
-            QStringLiteral("revisions-file"),
-            QStringLiteral("The conversion was limited to the revisions of this file."),
-            QStringLiteral("FILE"));
-    const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("Write the result as JSON."));
-    parser.addOptions({rules, heads, sample, repository, svnIgnore, svnAttributes, emptyDirs,
-                       svnMergeinfo, maxRev, revisionsFile, json});
-    parser.addPositionalArgument(QStringLiteral("SVNREPO"),
-                                 QStringLiteral("The Subversion repository directory."));
-
-    auto usage = [](const QString &message) {
-        fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(message));
-        fprintf(stderr, "usage: tallowmere-verify --rules FILE[,FILE] [--heads | --sample N] "
-                        "[--repository NAME] [--max-rev N] [--revisions-file FILE] [--svn-ignore] "
-                        "[--svn-attributes] [--empty-dirs] [--svn-mergeinfo] [--json] SVNREPO\n");
-        return 2;
-    };
+    addOptions(parser);
     if (!parser.parse(QCoreApplication::arguments()))
         return usage(parser.errorText());
     if (parser.isSet(QStringLiteral("version"))) {
@@ -74,35 +116,8 @@ int main(int argc, char **argv)
         fputs(qPrintable(parser.helpText()), stdout);
         return 0;
     }
-    if (!parser.isSet(rules))
-        return usage(QStringLiteral("--rules is missing"));
-    if (parser.positionalArguments().size() != 1)
-        return usage(QStringLiteral("name one Subversion repository"));
-
     Verifier::Options options;
-    options.rulesFiles = parser.value(rules);
-    options.svnRepository = parser.positionalArguments().first();
-    options.onlyRepository = parser.value(repository);
-    options.headsOnly = parser.isSet(heads);
-    if (parser.isSet(sample)) {
-        bool ok = false;
-        options.sample = parser.value(sample).toInt(&ok);
-        if (!ok || options.sample < 1)
-            return usage(QStringLiteral("--sample needs a whole number above 0"));
-        if (options.headsOnly)
-            return usage(QStringLiteral("--heads and --sample exclude each other"));
-    }
-    if (parser.isSet(maxRev)) {
-        bool ok = false;
-        options.maxRevision = parser.value(maxRev).toInt(&ok);
-        if (!ok || options.maxRevision < 1)
-            return usage(QStringLiteral("--max-rev needs a revision number above 0"));
-    }
-    options.revisionsFile = parser.value(revisionsFile);
-    options.svnIgnore = parser.isSet(svnIgnore);
-    options.svnAttributes = parser.isSet(svnAttributes);
-    options.emptyDirs = parser.isSet(emptyDirs);
-    options.svnMergeinfo = parser.isSet(svnMergeinfo);
-    options.json = parser.isSet(json);
+    if (const QString fault = readOptions(parser, &options); !fault.isEmpty())
+        return usage(fault);
     return Verifier(options).run();
 }
