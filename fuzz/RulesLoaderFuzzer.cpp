@@ -240,13 +240,15 @@ void checkIdentityMap(const IdentityMap &identities)
 void readRevisions()
 {
     int asked = 0;
-    const RevisionSet revisions = readRevisionList(QString::fromStdString(rulesFileName), [&asked] {
+    const Result<RevisionSet> revisions = readRevisionList(QString::fromStdString(rulesFileName), [&asked] {
         ++asked;
         return latestRevision;
     });
     if (asked > 1)
         finding("the revision-list reader asked for the newest revision " + QByteArray::number(asked) + " times");
-    for (int revision : revisions)
+    if (!revisions) // a list that names no revision is refused as a whole
+        return;
+    for (int revision : revisions.value())
         if (revision < 0)
             finding("negative revision " + QByteArray::number(revision) + " in the revision list");
 }
@@ -268,7 +270,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     writeFile(rulesFileName, data, size);
 
-    checkIdentityMap(readIdentityMap(QString::fromStdString(rulesFileName)).identities);
+    if (const Result<IdentityMapContents> map = readIdentityMap(QString::fromStdString(rulesFileName)))
+        checkIdentityMap(map.value().identities);
     readRevisions();
     loadRules();
     return 0;
