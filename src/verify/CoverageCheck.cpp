@@ -35,13 +35,11 @@ void CoverageCheck::passed(int revision, QList<Difference> *differences)
         QList<QString> names = m_awaited.take(missingAt).values();
         std::sort(names.begin(), names.end());
         for (const QString &name : std::as_const(names)) {
-            Difference difference;
-            difference.revision = missingAt;
-            difference.repository = name.section(QLatin1Char('\n'), 0, 0);
-            difference.branch = name.section(QLatin1Char('\n'), 1);
-            difference.kind = QStringLiteral("missing state");
-            difference.detail = QStringLiteral("Subversion changes the branch, the log records nothing");
-            differences->append(difference);
+            differences->append(Difference{
+                    missingAt, name.section(QLatin1Char('\n'), 0, 0),
+                    name.section(QLatin1Char('\n'), 1), QString(),
+                    QStringLiteral("missing state"),
+                    QStringLiteral("Subversion changes the branch, the log records nothing")});
         }
     }
 }

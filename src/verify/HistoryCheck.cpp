@@ -120,14 +120,11 @@ bool HistoryCheck::checkBatch(const QString &repository, const GitObjectReader &
                 expected.append(commits.value(mark));
             const QList<QByteArray> found = parentsOfCommit(contents.value(commit));
             if (found != expected) {
-                Difference difference;
-                difference.revision = line.revision;
-                difference.repository = repository;
-                difference.branch = line.branch;
-                difference.kind = QStringLiteral("parents");
-                difference.detail = QStringLiteral("the log gives %1, git has %2")
-                                            .arg(listed(expected), listed(found));
-                differences->append(difference);
+                differences->append(Difference{
+                        line.revision, repository, line.branch, QString(),
+                        QStringLiteral("parents"),
+                        QStringLiteral("the log gives %1, git has %2")
+                                .arg(listed(expected), listed(found))});
             }
         }
         if (!line.newCommit)

@@ -375,12 +375,8 @@ Difference ParentCheck::parentsDifference(const QString &repository,
     const auto listed = [](const QStringList &names) {
         return names.isEmpty() ? QStringLiteral("none") : names.join(QLatin1Char(' '));
     };
-    Difference difference;
-    difference.revision = state.revision;
-    difference.repository = repository;
-    difference.branch = state.branch;
-    difference.kind = QStringLiteral("parents");
-    difference.detail = QStringLiteral("expected %1, found %2")
-                                .arg(listed(expectedNames), listed(foundNames));
-    return difference;
+    return Difference{state.revision, repository, state.branch, QString(),
+                      QStringLiteral("parents"),
+                      QStringLiteral("expected %1, found %2")
+                              .arg(listed(expectedNames), listed(foundNames))};
 }

@@ -79,36 +79,16 @@ int Verifier::run()
         return 2;
     }
 
-    // The repositories that hold git data: forwarding ones write into these.
-    QStringList repositories;
-    for (const RepositoryRule &rule : rules.repositoryRules()) {
-        if (rule.targetName.isEmpty() && !repositories.contains(rule.name)
-            && (m_options.onlyRepository.isEmpty() || rule.name == m_options.onlyRepository))
-            repositories.append(rule.name);
-    }
+    const QStringList repositories = repositoriesToCheck(rules);
     if (repositories.isEmpty()) {
         fprintf(stderr, "tallowmere-verify: the rules name no repository %s\n",
                 qPrintable(m_options.onlyRepository));
         return 2;
     }
-
     std::vector<std::unique_ptr<ConversionLog>> logs;
     Checked checked;
-    for (const QString &name : std::as_const(repositories)) {
-        const QString logFile = QStringLiteral("log-") + RepositoryFileNames::flattenedName(name);
-        if (!QFileInfo::exists(logFile)) {
-            logs.emplace_back(); // a repository the conversion never wrote to
-            continue;
-        }
-        auto log = std::make_unique<ConversionLog>();
-        QString error;
-        if (!log->read(logFile, RepositoryFileNames::marksFilePath(name), &error)) {
-            fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(error));
-            return 2;
-        }
-        ++checked.repositories;
-        logs.push_back(std::move(log));
-    }
+    if (const int result = openLogs(repositories, &logs, &checked); result != 0)
+        return result;
 
     SvnTreeRouter::Settings settings;
     settings.matchRuleLists = rules.matchRuleLists();
@@ -148,6 +128,42 @@ int Verifier::run()
         return result;
     report(checked);
     return m_differences.isEmpty() ? 0 : 1;
+}
+
+// The repositories that hold git data (forwarding ones write into these),
+// or the one --repository names.
+QStringList Verifier::repositoriesToCheck(const RulesFileSet &rules) const
+{
+    QStringList repositories;
+    for (const RepositoryRule &rule : rules.repositoryRules()) {
+        if (rule.targetName.isEmpty() && !repositories.contains(rule.name)
+            && (m_options.onlyRepository.isEmpty() || rule.name == m_options.onlyRepository))
+            repositories.append(rule.name);
+    }
+    return repositories;
+}
+
+// Opens the log of each repository; none for a repository the conversion
+// never wrote to.
+int Verifier::openLogs(const QStringList &repositories,
+                       std::vector<std::unique_ptr<ConversionLog>> *logs, Checked *checked)
+{
+    for (const QString &name : repositories) {
+        const QString logFile = QStringLiteral("log-") + RepositoryFileNames::flattenedName(name);
+        if (!QFileInfo::exists(logFile)) {
+            logs->emplace_back();
+            continue;
+        }
+        auto log = std::make_unique<ConversionLog>();
+        QString error;
+        if (!log->read(logFile, RepositoryFileNames::marksFilePath(name), &error)) {
+            fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(error));
+            return 2;
+        }
+        ++checked->repositories;
+        logs->push_back(std::move(log));
+    }
+    return 0;
 }
 
 // The parents of every recorded commit and the backup refs, from the logs;
@@ -399,14 +415,8 @@ void Verifier::checkRefs(const QString &repository, ConversionLog &log)
 
     auto addDifference = [&](const ConversionLog::State &state, const QString &path,
                              const QString &kind, const QString &detail) {
-        Difference difference;
-        difference.revision = state.revision;
-        difference.repository = repository;
-        difference.branch = state.branch;
-        difference.path = path;
-        difference.kind = kind;
-        difference.detail = detail;
-        m_differences.append(difference);
+        m_differences.append(
+                Difference{state.revision, repository, state.branch, path, kind, detail});
     };
 
     for (auto it = last.cbegin(); it != last.cend(); ++it) {
@@ -465,14 +475,8 @@ void Verifier::checkBackups(const QString &repository,
     const QHash<QString, QByteArray> refs = readRefs(repository, &annotated);
     auto addDifference = [&](const QString &ref, int revision, const QString &branch,
                              const QString &detail) {
-        Difference difference;
-        difference.revision = revision;
-        difference.repository = repository;
-        difference.branch = branch;
-        difference.path = ref;
-        difference.kind = QStringLiteral("backup");
-        difference.detail = detail;
-        m_differences.append(difference);
+        m_differences.append(Difference{revision, repository, branch, ref,
+                                        QStringLiteral("backup"), detail});
     };
     for (auto it = backups.cbegin(); it != backups.cend(); ++it) {
         const QByteArray found = refs.value(it.key());

@@ -88,6 +88,9 @@ private:
     void checkBackups(const QString &repository,
                       const QMap<QString, HistoryCheck::Backup> &backups);
     int watchCoverage(BranchTrees &branchTrees, const QStringList &repositories);
+    QStringList repositoriesToCheck(const RulesFileSet &rules) const;
+    int openLogs(const QStringList &repositories,
+                 std::vector<std::unique_ptr<ConversionLog>> *logs, Checked *checked);
 
     Options m_options;
     QList<Difference> m_differences;
