@@ -93,7 +93,8 @@ Result<SurveyCommand::Options> SurveyCommand::parse(const QStringList &arguments
         return options;
     }
     if (parser.isSet(version)) {
-        options.answer = QStringLiteral("tallowmere-survey %1\n").arg(QLatin1String(TALLOWMERE_VERSION));
+        options.answer =
+                QStringLiteral("tallowmere-survey %1\n").arg(QLatin1String(TALLOWMERE_VERSION));
         return options;
     }
     if (parser.positionalArguments().size() != 1)
