@@ -1,12 +1,11 @@
 #include "survey/HistorySurvey.h"
+#include "survey/SurveyProgress.h"
 
 #include "repository/FastImportStream.h"
 
 #include <QSet>
 
 #include <algorithm>
-#include <cstdio>
-#include <unistd.h>
 
 #include <svn_props.h>
 
@@ -20,28 +19,6 @@ bool isContainerName(const QString &component)
             || component == QLatin1String("tags");
 }
 
-class ProgressLine
-{
-public:
-    explicit ProgressLine(int latest) : m_latest(latest), m_shown(isatty(fileno(stderr))) {}
-    ~ProgressLine()
-    {
-        if (m_shown)
-            fprintf(stderr, "\r%*s\r", 60, "");
-    }
-    void show(int revision)
-    {
-        if (m_shown && (revision % 100 == 0 || revision == m_latest)) {
-            fprintf(stderr, "\rReading revision %d of %d", revision, m_latest);
-            fflush(stderr);
-        }
-    }
-
-private:
-    int m_latest;
-    bool m_shown;
-};
-
 } // namespace
 
 void HistorySurvey::Examples::add(const PathAtRevision &item)
@@ -54,7 +31,7 @@ void HistorySurvey::Examples::add(const PathAtRevision &item)
 Status HistorySurvey::run(ChangedPathsReader &reader)
 {
     m_latestRevision = reader.latestRevision();
-    ProgressLine progress(m_latestRevision);
+    SurveyProgress progress(m_latestRevision);
     for (int revision = 1; revision <= m_latestRevision; ++revision) {
         progress.show(revision);
         Result<ChangedPathsReader::Revision> read = reader.read(revision);

@@ -30,14 +30,30 @@ void withoutDebugMessages(QtMsgType type, const QMessageLogContext &, const QStr
     fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
 }
 
-void printError(const QString &text)
+// The program's own messages are whole sentences, printed as they stand.
+Failure fault(const QString &text)
 {
-    fprintf(stderr, "tallowmere-survey: %s\n", text.toLocal8Bit().constData());
+    return Failure::fatal(text);
+}
+
+Status writeFile(const QString &fileName, const QByteArray &contents)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(contents) != contents.size()
+        || !file.flush())
+        return fault(QStringLiteral("cannot write %1: %2").arg(fileName, file.errorString()));
+    return Status();
+}
+
+void writeOut(const QByteArray &text)
+{
+    fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    fflush(stdout);
 }
 
 } // namespace
 
-int SurveyCommand::run(const QStringList &arguments)
+Result<SurveyCommand::Options> SurveyCommand::parse(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -69,127 +85,92 @@ int SurveyCommand::run(const QStringList &arguments)
     parser.addOptions({writeRules, writeIdentities, identityDomain, checkRules, json, help,
                        version});
 
-    if (!parser.parse(arguments)) {
-        printError(parser.errorText());
-        return BadUsage;
-    }
+    if (!parser.parse(arguments))
+        return fault(parser.errorText());
+    Options options;
     if (parser.isSet(help)) {
-        fputs(parser.helpText().toLocal8Bit().constData(), stdout);
-        return Success;
+        options.answer = parser.helpText();
+        return options;
     }
     if (parser.isSet(version)) {
-        printf("tallowmere-survey %s\n", TALLOWMERE_VERSION);
-        return Success;
+        options.answer =
+                QStringLiteral("tallowmere-survey %1\n").arg(QLatin1String(TALLOWMERE_VERSION));
+        return options;
     }
-    if (parser.positionalArguments().size() != 1) {
-        printError(QStringLiteral("give exactly one Subversion repository (see --help)"));
-        return BadUsage;
-    }
-    Options options;
+    if (parser.positionalArguments().size() != 1)
+        return fault(QStringLiteral("give exactly one Subversion repository (see --help)"));
     options.repositoryPath = parser.positionalArguments().constFirst();
     options.rulesOutput = parser.value(writeRules);
     options.identitiesOutput = parser.value(writeIdentities);
     options.identityDomain = parser.value(identityDomain);
     options.rulesToCheck = parser.value(checkRules);
     options.json = parser.isSet(json);
-    if (!options.identitiesOutput.isEmpty() && options.identityDomain.isEmpty()) {
-        printError(QStringLiteral("--write-identities needs --identity-domain DOMAIN"));
-        return BadUsage;
-    }
-    if (parser.isSet(checkRules) && options.rulesToCheck.isEmpty()) {
-        printError(QStringLiteral("--check-rules needs a rules file"));
-        return BadUsage;
-    }
-
-    if (const Status initialized = SvnSource::initializeSvnLibraries(); !initialized) {
-        printError(initialized.failure().message());
-        return Problems;
-    }
-    if (!options.rulesToCheck.isEmpty()) {
-        const bool alsoSurvey = !options.rulesOutput.isEmpty() || !options.identitiesOutput.isEmpty();
-        if (alsoSurvey) {
-            printError(QStringLiteral("--check-rules cannot be combined with --write-rules or "
-                                      "--write-identities"));
-            return BadUsage;
-        }
-        return this->checkRules(options);
-    }
-    return survey(options);
+    if (!options.identitiesOutput.isEmpty() && options.identityDomain.isEmpty())
+        return fault(QStringLiteral("--write-identities needs --identity-domain DOMAIN"));
+    if (parser.isSet(checkRules) && options.rulesToCheck.isEmpty())
+        return fault(QStringLiteral("--check-rules needs a rules file"));
+    const bool alsoSurvey = !options.rulesOutput.isEmpty() || !options.identitiesOutput.isEmpty();
+    if (!options.rulesToCheck.isEmpty() && alsoSurvey)
+        return fault(QStringLiteral("--check-rules cannot be combined with --write-rules or "
+                                         "--write-identities"));
+    return options;
 }
 
-int SurveyCommand::survey(const Options &options)
+Result<SurveyCommand::ExitCode> SurveyCommand::run()
 {
-    Result<ChangedPathsReader *> opened = ChangedPathsReader::open(options.repositoryPath);
-    if (!opened) {
-        printError(opened.failure().message());
-        return Problems;
-    }
-    std::unique_ptr<ChangedPathsReader> reader(opened.value());
-    HistorySurvey history;
-    const Status status = history.run(*reader);
-    if (!status) {
-        printError(status.failure().message());
-        return Problems;
-    }
-
-    if (!options.rulesOutput.isEmpty()) {
-        const QString name = QFileInfo(options.repositoryPath).canonicalFilePath().section(
-                QLatin1Char('/'), -1);
-        const QString rules = StarterRules::write(history, name, GitDefaultBranch::name());
-        if (!writeFile(options.rulesOutput, rules.toUtf8()))
-            return Problems;
-    }
-    if (!options.identitiesOutput.isEmpty()) {
-        const QByteArray skeleton =
-                IdentitySkeleton::write(history.authors(), options.identityDomain);
-        if (!writeFile(options.identitiesOutput, skeleton))
-            return Problems;
-    }
-    if (options.json)
-        writeOut(QJsonDocument(SurveyReport::json(history)).toJson());
-    else
-        writeOut(SurveyReport::text(history).toUtf8());
+    if (const Status initialized = SvnSource::initializeSvnLibraries(); !initialized)
+        return initialized.failure();
+    if (!m_options.rulesToCheck.isEmpty())
+        return checkRules();
+    if (const Status surveyed = survey(); !surveyed)
+        return surveyed.failure();
     return Success;
 }
 
-bool SurveyCommand::writeFile(const QString &fileName, const QByteArray &contents)
+Status SurveyCommand::survey()
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(contents) != contents.size()
-        || !file.flush()) {
-        printError(QStringLiteral("cannot write %1: %2").arg(fileName, file.errorString()));
-        return false;
+    Result<ChangedPathsReader *> opened = ChangedPathsReader::open(m_options.repositoryPath);
+    if (!opened)
+        return opened.status();
+    std::unique_ptr<ChangedPathsReader> reader(opened.value());
+    HistorySurvey history;
+    if (const Status read = history.run(*reader); !read)
+        return read;
+
+    if (!m_options.rulesOutput.isEmpty()) {
+        const QString name = QFileInfo(m_options.repositoryPath).canonicalFilePath().section(
+                QLatin1Char('/'), -1);
+        const QString rules = StarterRules::write(history, name, GitDefaultBranch::name());
+        if (const Status written = writeFile(m_options.rulesOutput, rules.toUtf8()); !written)
+            return written;
     }
-    return true;
+    if (!m_options.identitiesOutput.isEmpty()) {
+        const QByteArray skeleton =
+                IdentitySkeleton::write(history.authors(), m_options.identityDomain);
+        if (const Status written = writeFile(m_options.identitiesOutput, skeleton); !written)
+            return written;
+    }
+    if (m_options.json)
+        writeOut(QJsonDocument(SurveyReport::json(history)).toJson());
+    else
+        writeOut(SurveyReport::text(history).toUtf8());
+    return Status();
 }
 
-void SurveyCommand::writeOut(const QByteArray &text)
-{
-    fwrite(text.constData(), 1, size_t(text.size()), stdout);
-    fflush(stdout);
-}
-
-int SurveyCommand::checkRules(const Options &options)
+Result<SurveyCommand::ExitCode> SurveyCommand::checkRules()
 {
     qInstallMessageHandler(withoutDebugMessages);
     RulesCheck check;
-    RulesFileSet rules(options.rulesToCheck, &check);
-    if (const Status loaded = rules.load(); !loaded) {
-        printError(loaded.failure().message());
-        return Problems;
-    }
-    Result<ChangedPathsReader *> opened = ChangedPathsReader::open(options.repositoryPath);
-    if (!opened) {
-        printError(opened.failure().message());
-        return Problems;
-    }
+    RulesFileSet rules(m_options.rulesToCheck, &check);
+    if (const Status loaded = rules.load(); !loaded)
+        return loaded.failure();
+    Result<ChangedPathsReader *> opened = ChangedPathsReader::open(m_options.repositoryPath);
+    if (!opened)
+        return opened.failure();
     std::unique_ptr<ChangedPathsReader> reader(opened.value());
-    const Status status = check.run(*reader, rules);
-    if (!status) {
-        printError(status.failure().message());
-        return Problems;
-    }
-    if (options.json)
+    if (const Status checked = check.run(*reader, rules); !checked)
+        return checked.failure();
+    if (m_options.json)
         writeOut(QJsonDocument(check.jsonReport()).toJson());
     else
         writeOut(check.textReport().toUtf8());

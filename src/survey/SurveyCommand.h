@@ -1,19 +1,18 @@
 #pragma once
 
+#include "common/Failure.h"
+
 #include <QString>
 #include <QStringList>
 
 // The tallowmere-survey program: reads its command line, surveys the
-// history, writes the files asked for and checks rules.
+// history, writes the files asked for and checks rules. Failures come back
+// as values; the program's entry prints them and picks the exit code.
 class SurveyCommand
 {
 public:
     enum ExitCode { Success = 0, Problems = 1, BadUsage = 2 };
 
-    // Returns the exit code.
-    int run(const QStringList &arguments);
-
-private:
     struct Options
     {
         QString repositoryPath;
@@ -22,10 +21,22 @@ private:
         QString identityDomain;
         QString rulesToCheck;
         bool json = false;
+        // --help and --version: the text to print instead of running.
+        QString answer;
     };
 
-    int survey(const Options &options);
-    int checkRules(const Options &options);
-    static bool writeFile(const QString &fileName, const QByteArray &contents);
-    static void writeOut(const QByteArray &text);
+    // The options of a command line; a failure is a fault of its usage.
+    static Result<Options> parse(const QStringList &arguments);
+
+    explicit SurveyCommand(const Options &options) : m_options(options) {}
+
+    // Surveys the history or checks the rules and writes the report on
+    // standard output: Success, or Problems when the check found some.
+    Result<ExitCode> run();
+
+private:
+    Status survey();
+    Result<ExitCode> checkRules();
+
+    Options m_options;
 };

@@ -2,8 +2,34 @@
 
 #include <QCoreApplication>
 
+#include <cstdio>
+
+namespace {
+
+void printError(const Failure &failure)
+{
+    fprintf(stderr, "tallowmere-survey: %s\n", failure.message().toLocal8Bit().constData());
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
-    return SurveyCommand().run(QCoreApplication::arguments());
+    const Result<SurveyCommand::Options> options =
+            SurveyCommand::parse(QCoreApplication::arguments());
+    if (!options) {
+        printError(options.failure());
+        return SurveyCommand::BadUsage;
+    }
+    if (!options.value().answer.isEmpty()) {
+        fputs(options.value().answer.toLocal8Bit().constData(), stdout);
+        return SurveyCommand::Success;
+    }
+    const Result<SurveyCommand::ExitCode> outcome = SurveyCommand(options.value()).run();
+    if (!outcome) {
+        printError(outcome.failure());
+        return SurveyCommand::Problems;
+    }
+    return outcome.value();
 }
