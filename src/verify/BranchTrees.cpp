@@ -234,3 +234,13 @@ bool BranchTrees::assemble(const QString &branchKey, bool full, TreeNodePointer 
     *out = tree;
     return true;
 }
+
+const SvnTreeRouter::Fragment *BranchTrees::firstFragment(const QString &repository,
+                                                          const QString &branch) const
+{
+    const auto sources = m_fragmentsOfBranch.constFind(branchKey(repository, branch));
+    if (sources == m_fragmentsOfBranch.constEnd() || sources->isEmpty())
+        return nullptr;
+    const QByteArray first = *std::min_element(sources->cbegin(), sources->cend());
+    return &m_fragments.constFind(first).value();
+}

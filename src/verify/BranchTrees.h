@@ -39,6 +39,11 @@ public:
     // at which git differs.
     bool fullTree(const QString &repository, const QString &branch, TreeNodePointer *out);
 
+    // The first piece of a branch at the current revision, with the rule
+    // and Subversion path it comes from; null when no path is routed there.
+    const SvnTreeRouter::Fragment *firstFragment(const QString &repository,
+                                                 const QString &branch) const;
+
 private:
     using Fragment = SvnTreeRouter::Fragment;
 

@@ -109,13 +109,13 @@ TEST(VerifyEndToEnd, StandardLayoutEqualThenEachFaultNamed)
     EXPECT_EQ(equal.exitCode, 0) << equal.standardOutput.constData();
     EXPECT_EQ(equal.standardOutput,
               QStringLiteral("checked %1 branch states in 1 repository (2 branches, 1 tags), "
-                             "r1\u2013r4 of 4, trees and history: "
+                             "r1\u2013r4 of 4, trees, history and metadata: "
                              "all equal\n")
                       .arg(recordedStates(bench, QStringLiteral("proj")))
                       .toUtf8());
     const auto upToR3 = verify(bench, rules, {QStringLiteral("--max-rev"), QStringLiteral("3")});
     EXPECT_EQ(upToR3.exitCode, 0) << upToR3.standardOutput.constData();
-    EXPECT_TRUE(upToR3.standardOutput.endsWith("r1\u2013r3 of 4, trees and history: all equal\n"));
+    EXPECT_TRUE(upToR3.standardOutput.endsWith("r1\u2013r3 of 4, trees, history and metadata: all equal\n"));
 
     // A log that stops early or lacks a line leaves a change of Subversion unrecorded.
     const std::pair<const char *, const char *> gaps[] = {
@@ -244,7 +244,7 @@ end match
                                    << result.standardError.constData();
     EXPECT_EQ(result.standardOutput,
               QStringLiteral("checked %1 branch states in 2 repositories (2 branches, 0 tags), "
-                             "r1\u2013r8 of 8, trees and history: "
+                             "r1\u2013r8 of 8, trees, history and metadata: "
                              "all equal\n")
                       .arg(mainStates + sideStates)
                       .toUtf8());
@@ -359,7 +359,7 @@ TEST(VerifyEndToEnd, AttributesGiveCheckoutsTheLineEndsOfSvnExport)
 
     const auto verified = TestSupport::run(
             QStringLiteral(TALLOWMERE_VERIFY_BINARY),
-            {QStringLiteral("--rules"), rules, QStringLiteral("--svn-attributes"),
+            {QStringLiteral("--rules"), rules, QStringLiteral("--svn-attributes"), QStringLiteral("--add-metadata"),
              bench.repositoryPath()},
             bench.outputDirectory());
     EXPECT_EQ(verified.exitCode, 0) << verified.standardOutput.constData();
