@@ -160,3 +160,23 @@ Status MetadataCheck::checkTag(const Difference &where, const QByteArray &svnPre
     }
     return Status();
 }
+
+void MetadataCheck::checkNote(const Difference &where, const QByteArray &svnPrefix,
+                              const QByteArray *note, QList<Difference> *out) const
+{
+    const QByteArray expected = formatMetadata(svnPrefix, where.revision);
+    bool equal = note && note->startsWith(expected);
+    for (const QByteArray &line : note ? note->mid(expected.size()).split('\n') : QList<QByteArray>()) {
+        const bool tagLine = line.startsWith("svn path=") && line.contains("; tag=");
+        const bool cherryPick = m_options.svnMergeinfo && line.startsWith("svn cherry-pick=");
+        equal = equal && (line.isEmpty() || tagLine || cherryPick);
+    }
+    if (equal)
+        return;
+    Difference difference = where;
+    difference.kind = QStringLiteral("message");
+    difference.detail = QStringLiteral("note: git has %1, Subversion gives %2")
+                                .arg(note ? quoted(*note) : QStringLiteral("none"),
+                                     quoted(expected));
+    out->append(difference);
+}

@@ -28,10 +28,13 @@ public:
         QString identityDomain;
         std::optional<QString> messageFilter;
         bool addMetadata = false;
+        bool addMetadataNotes = false;
         bool svnMergeinfo = false; // commit metadata may name cherry-picks
     };
 
     MetadataCheck(svn_fs_t *fs, const Options &options);
+
+    bool checksNotes() const { return m_options.addMetadataNotes; }
 
     // A commit made for where.branch at where.revision from the Subversion
     // path svnPrefix (null when unknown: the message is not compared when it
@@ -40,6 +43,10 @@ public:
     // the filter fails.
     Status checkCommit(const Difference &where, const QByteArray *svnPrefix,
                        const QByteArray &content, QList<Difference> *out);
+    // The note of a commit made at where.revision (null when it has none):
+    // the metadata line, then only cherry-pick and tag lines.
+    void checkNote(const Difference &where, const QByteArray &svnPrefix,
+                   const QByteArray *note, QList<Difference> *out) const;
     // A tag object made at where.revision: "tag" differences.
     Status checkTag(const Difference &where, const QByteArray &svnPrefix,
                     const QByteArray &tagName, const QByteArray &content,

@@ -1,6 +1,9 @@
 #include "verify/RefCheck.h"
 
+#include "verify/MarksFile.h"
+
 #include <QProcess>
+#include <QSet>
 
 #include <algorithm>
 
@@ -42,7 +45,8 @@ QString RefCheck::refOf(const QString &branch)
                                                       : QStringLiteral("refs/heads/") + branch;
 }
 
-void RefCheck::checkBranches(ConversionLog &log, QList<Difference> *out) const
+void RefCheck::checkBranches(ConversionLog &log, const QString &marksFile,
+                             QList<Difference> *out) const
 {
     const QMap<QString, ConversionLog::State> &last = log.lastStates();
     // Their commits, looked up in the order of the marks file.
@@ -55,6 +59,7 @@ void RefCheck::checkBranches(ConversionLog &log, QList<Difference> *out) const
         if (mark != 0 && !commits.contains(mark))
             commits.insert(mark, log.commitOf(mark));
     }
+    QList<Difference> moved;
     for (auto it = last.cbegin(); it != last.cend(); ++it) {
         const QString ref = refOf(it.key());
         const QByteArray commit = commits.value(it->mark);
@@ -72,10 +77,31 @@ void RefCheck::checkBranches(ConversionLog &log, QList<Difference> *out) const
         if (m_tagObjects.contains(ref))
             difference.kind = QStringLiteral("tag");
         if (!difference.detail.isEmpty())
-            out->append(difference);
+            moved.append(difference);
     }
+    markUnrecorded(marksFile, &moved);
+    *out += moved;
     for (auto it = m_refs.cbegin(); it != m_refs.cend(); ++it)
         checkExtraRef(it.key(), it.value(), last, commits, out);
+}
+
+// Refs git has at commits that no mark records: a history grown in git.
+void RefCheck::markUnrecorded(const QString &marksFile, QList<Difference> *differences) const
+{
+    QSet<QByteArray> commits;
+    for (const Difference &difference : std::as_const(*differences))
+        commits.insert(m_refs.value(difference.path));
+    commits.remove(QByteArray());
+    MarksFile marks;
+    QString error;
+    if (commits.isEmpty() || !marks.open(marksFile, &error))
+        return;
+    const QSet<QByteArray> recorded = marks.recorded(commits);
+    for (Difference &difference : *differences) {
+        const QByteArray commit = m_refs.value(difference.path);
+        if (!commit.isEmpty() && !recorded.contains(commit))
+            difference.kind = QStringLiteral("unrecorded commit");
+    }
 }
 
 // A ref the log names no branch or tag for: notes, backups and the

@@ -24,7 +24,9 @@ public:
     // The object a ref names when it is a tag object; empty otherwise.
     QByteArray tagObject(const QString &ref) const { return m_tagObjects.value(ref); }
 
-    void checkBranches(ConversionLog &log, QList<Difference> *out) const;
+    // A ref at a commit no mark of marksFile records is an "unrecorded commit".
+    void checkBranches(ConversionLog &log, const QString &marksFile,
+                       QList<Difference> *out) const;
     void checkBackups(const QMap<QString, HistoryCheck::Backup> &backups,
                       QList<Difference> *out) const;
 
@@ -32,6 +34,7 @@ public:
     static QString refOf(const QString &branch);
 
 private:
+    void markUnrecorded(const QString &marksFile, QList<Difference> *differences) const;
     void checkExtraRef(const QString &ref, const QByteArray &commit,
                        const QMap<QString, ConversionLog::State> &last,
                        const QHash<quint64, QByteArray> &commits, QList<Difference> *out) const;

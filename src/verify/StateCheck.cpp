@@ -33,6 +33,7 @@ StateCheck::StateCheck(const QStringList &repositories, BranchTrees &branchTrees
 {
     for (const QString &name : repositories) {
         m_readers.append(GitObjectReader(name));
+        m_noteReaders.append(NoteReader(name));
         m_refs.emplace_back(name);
     }
 }
@@ -52,8 +53,12 @@ void StateCheck::readCommits(const QList<RecordedStates::Item> &group,
             wanted[state.repositoryIndex].append(commit);
     }
     m_contents.clear();
-    for (auto it = wanted.cbegin(); it != wanted.cend(); ++it)
+    m_notes.clear();
+    for (auto it = wanted.cbegin(); it != wanted.cend(); ++it) {
         m_contents.insert(m_readers.at(it.key()).contentsOfType("commit", it.value()));
+        if (m_metadata && m_metadata->checksNotes())
+            m_notes.insert(m_noteReaders.at(it.key()).notesOf(it.value()));
+    }
 }
 
 Status StateCheck::check(int index, QList<Difference> *out)
@@ -117,6 +122,11 @@ Status StateCheck::checkCommit(const RecordedStates::Item &item, const Differenc
     const SvnTreeRouter::Fragment *fragment =
             m_branchTrees.firstFragment(where.repository, where.branch);
     const QByteArray svnPrefix = fragment ? fragment->svnPrefix.toUtf8() : QByteArray();
+    if (fragment && m_metadata->checksNotes()) {
+        const auto note = m_notes.constFind(commit);
+        m_metadata->checkNote(where, svnPrefix, note == m_notes.constEnd() ? nullptr : &*note,
+                              out);
+    }
     return m_metadata->checkCommit(where, fragment ? &svnPrefix : nullptr,
                                    m_contents.value(commit), out);
 }

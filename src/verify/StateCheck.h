@@ -4,6 +4,7 @@
 #include "repository/GitObjectReader.h"
 #include "verify/Difference.h"
 #include "verify/ExpectedTree.h"
+#include "verify/NoteReader.h"
 #include "verify/RecordedStates.h"
 #include "verify/RefCheck.h"
 
@@ -49,9 +50,11 @@ private:
     BranchTrees &m_branchTrees;
     MetadataCheck *m_metadata;
     QList<GitObjectReader> m_readers;
+    QList<NoteReader> m_noteReaders;
     std::vector<RefCheck> m_refs;
     QVector<quint64> m_highestMarks; // per repository, of the states passed
     QList<RecordedStates::Item> m_group;
     QList<QByteArray> m_commits; // of the states of the group
     QHash<QByteArray, QByteArray> m_contents; // commit to its object
+    QHash<QByteArray, QByteArray> m_notes; // commit to its note, with --add-metadata-notes
 };

@@ -151,6 +151,7 @@ Result<std::unique_ptr<MetadataCheck>> Verifier::metadataCheck(SvnRepository &sv
     options.identityDomain = AuthorIdentity::domainOf(m_options.identityDomain);
     options.messageFilter = m_options.messageFilter;
     options.addMetadata = m_options.addMetadata;
+    options.addMetadataNotes = m_options.addMetadataNotes;
     options.svnMergeinfo = m_options.svnMergeinfo;
     return std::make_unique<MetadataCheck>(svn.fs(), options);
 }
@@ -198,7 +199,9 @@ Status Verifier::checkTagsAndRefs(const QStringList &repositories, const Logs &l
     for (int index = 0; index < repositories.size(); ++index) {
         ConversionLog *log = logs.at(size_t(index)).get();
         const RefCheck refs(repositories.at(index));
-        refs.checkBranches(log ? *log : none, &m_differences);
+        refs.checkBranches(log ? *log : none,
+                           RepositoryFileNames::marksFilePath(repositories.at(index)),
+                           &m_differences);
         if (Status checked = tags.check(repositories.at(index), log ? *log : none, refs,
                                         &m_differences);
             !checked)
