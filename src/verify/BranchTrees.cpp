@@ -244,3 +244,14 @@ const SvnTreeRouter::Fragment *BranchTrees::firstFragment(const QString &reposit
     const QByteArray first = *std::min_element(sources->cbegin(), sources->cend());
     return &m_fragments.constFind(first).value();
 }
+
+QList<QPair<QString, QString>> BranchTrees::branches() const
+{
+    QList<QPair<QString, QString>> result;
+    for (auto it = m_fragmentsOfBranch.cbegin(); it != m_fragmentsOfBranch.cend(); ++it) {
+        if (!it->isEmpty())
+            result.append({it.key().section(QLatin1Char('\n'), 0, 0),
+                           it.key().section(QLatin1Char('\n'), 1)});
+    }
+    return result;
+}

@@ -44,6 +44,10 @@ public:
     const SvnTreeRouter::Fragment *firstFragment(const QString &repository,
                                                  const QString &branch) const;
 
+    // Every branch some path is routed to at the current revision, as
+    // (repository, branch).
+    QList<QPair<QString, QString>> branches() const;
+
 private:
     using Fragment = SvnTreeRouter::Fragment;
 

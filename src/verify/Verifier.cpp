@@ -120,12 +120,43 @@ Status Verifier::walk(SvnRepository &svn, const RulesFileSet &rules,
         return checked;
     if (!branchTrees.advanceTo(std::max(m_lastRevision, branchTrees.revision())))
         return cannotRead(m_lastRevision);
-    if (m_coverage)
+    if (m_coverage) {
         m_coverage->passed(m_lastRevision + 1, &m_differences);
+        if (Status alive = checkAlive(repositories, logs, branchTrees); !alive)
+            return alive;
+    }
     if (Status checked = checkTagsAndRefs(repositories, logs, branchTrees, *metadata.value());
         !checked)
         return checked;
     return checkHistory(repositories, logs, svn, rules, youngest);
+}
+
+// Every branch and tag that holds files in Subversion at the end of the
+// range is alive in the log; one without a file cannot be a ref in git and
+// needs none. A --revisions-file may leave out the revision that made one.
+Status Verifier::checkAlive(const QStringList &repositories, const Logs &logs,
+                            BranchTrees &branchTrees)
+{
+    if (!m_options.revisionsFile.isEmpty())
+        return Status();
+    for (const auto &[repository, branch] : branchTrees.branches()) {
+        const int index = int(repositories.indexOf(repository));
+        TreeNodePointer tree;
+        if (index < 0)
+            continue;
+        if (!branchTrees.tree(repository, branch, &tree))
+            return cannotRead(m_lastRevision);
+        const ConversionLog *log = logs.at(size_t(index)).get();
+        const auto last = log ? log->lastStates().constFind(branch)
+                              : QMap<QString, ConversionLog::State>::const_iterator();
+        if (!tree || tree->treeId().isEmpty()
+            || (log && last != log->lastStates().constEnd() && last->mark != 0))
+            continue;
+        m_differences.append(Difference{m_lastRevision, repository, branch,
+                                        RefCheck::refOf(branch), QStringLiteral("missing state"),
+                                        QStringLiteral("alive in Subversion, not in the log")});
+    }
+    return Status();
 }
 
 // The metadata check with the identities, filter and metadata lines the

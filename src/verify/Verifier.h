@@ -62,6 +62,8 @@ private:
                         const RulesFileSet &rules, int youngest);
     Status checkTagsAndRefs(const QStringList &repositories, const Logs &logs,
                             BranchTrees &branchTrees, MetadataCheck &metadata);
+    Status checkAlive(const QStringList &repositories, const Logs &logs,
+                      BranchTrees &branchTrees);
     Status watchCoverage(BranchTrees &branchTrees, const QStringList &repositories);
     Result<std::unique_ptr<MetadataCheck>> metadataCheck(SvnRepository &svn) const;
     QStringList repositoriesToCheck(const RulesFileSet &rules) const;
