@@ -10,8 +10,8 @@
 // hang, a failure of another text, a message at the logger's fatal level, or
 // a loaded result that breaks one of the checks below.
 
-#include "driver/IdentityMap.h"
-#include "driver/RevisionList.h"
+#include "svn/IdentityMapFile.h"
+#include "svn/RevisionList.h"
 #include "driver/RuleStatistics.h"
 #include "rules/RulesFileSet.h"
 

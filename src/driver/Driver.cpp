@@ -4,13 +4,14 @@
 #include "driver/CommandLineParser.h"
 #include "driver/ConversionLock.h"
 #include "driver/FailureReport.h"
-#include "driver/IdentityMap.h"
 #include "driver/OptionTable.h"
-#include "driver/RevisionList.h"
 #include "repository/FastImportRepository.h"
 #include "repository/MessageFilter.h"
 #include "repository/Repository.h"
 #include "rules/RulesFileSet.h"
+#include "svn/AuthorIdentity.h"
+#include "svn/IdentityMapFile.h"
+#include "svn/RevisionList.h"
 #include "svn/SvnSource.h"
 
 #include <QCoreApplication>
@@ -22,9 +23,6 @@
 #include <cstdio>
 
 namespace {
-
-// Used to build addresses for Subversion users that have no identity.
-const char defaultIdentityDomain[] = "localhost";
 
 CommandLineParser &options()
 {
@@ -207,7 +205,7 @@ void Driver::warnAboutMissingIdentities() const
     fprintf(stderr,
             "WARNING; no identity-map or -domain specified, all commits will use default @%s"
             " email address\n\n",
-            defaultIdentityDomain);
+            AuthorIdentity::defaultDomain);
 }
 
 void Driver::readRevisionBounds()
@@ -326,10 +324,7 @@ void Driver::releaseRepository(Repository *repository)
 
 QString Driver::identityDomain() const
 {
-    QString domain = m_options.identityDomain;
-    domain.remove(QLatin1Char('@'));
-    domain = domain.simplified();
-    return domain.isEmpty() ? QString::fromLatin1(defaultIdentityDomain) : domain;
+    return AuthorIdentity::domainOf(m_options.identityDomain);
 }
 
 bool Driver::setUpSource()

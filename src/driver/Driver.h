@@ -2,8 +2,8 @@
 
 #include "common/Failure.h"
 #include "driver/DriverOptions.h"
-#include "driver/IdentityMap.h"
-#include "driver/RevisionList.h"
+#include "svn/IdentityMapFile.h"
+#include "svn/RevisionList.h"
 #include "driver/RuleStatistics.h"
 
 #include <QHash>

@@ -340,11 +340,9 @@ Status FastImportRepository::writeAnnotatedTags()
             continue;
         }
 
-        QByteArray message = tag.logMessage;
-        if (!message.endsWith('\n'))
-            message += '\n';
-        if (addMetadata)
-            message += "\n" + formatMetadata(tag.svnPrefix, tag.revision, tagName);
+        const QByteArray message = messageWithMetadata(
+                tag.logMessage,
+                addMetadata ? formatMetadata(tag.svnPrefix, tag.revision, tagName) : QByteArray());
 
         const QByteArray ref = FastImportStream::refFor(tag.taggedRef);
         importProcess.channel().writeMirrored("progress Creating annotated tag " + tagName + " from ref "

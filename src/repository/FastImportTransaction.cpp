@@ -162,12 +162,10 @@ Status FastImportRepository::Transaction::checkBranchCollision() const
 Result<QByteArray> FastImportRepository::Transaction::commitMessage(
         const QByteArray &mergeMetadata) const
 {
-    QByteArray text = message;
-    if (!text.endsWith('\n'))
-        text += '\n';
-    if (repository->options.addMetadata)
-        text += "\n" + formatMetadata(svnPrefix, revision) + mergeMetadata;
-    return repository->messageFilter.filter(text);
+    return repository->messageFilter.filter(messageWithMetadata(
+            message, repository->options.addMetadata
+                    ? formatMetadata(svnPrefix, revision) + mergeMetadata
+                    : QByteArray()));
 }
 
 // Records the commit in the branch's state and returns the mark of its parent,

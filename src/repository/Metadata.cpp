@@ -13,3 +13,13 @@ QByteArray formatCherryPick(const QByteArray &sourcePath, const QByteArray &rang
 {
     return "svn cherry-pick=" + sourcePath + ':' + ranges + '\n';
 }
+
+QByteArray messageWithMetadata(const QByteArray &logMessage, const QByteArray &metadata)
+{
+    QByteArray text = logMessage;
+    if (!text.endsWith('\n'))
+        text += '\n';
+    if (!metadata.isEmpty())
+        text += "\n" + metadata;
+    return text;
+}

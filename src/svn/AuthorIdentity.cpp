@@ -48,3 +48,20 @@ QByteArray AuthorIdentity::fromMapping(const QByteArray &mappedIdentity)
         return QByteArray();
     return identity;
 }
+
+QByteArray AuthorIdentity::ofAuthor(const QByteArray &userName, const IdentityMap &identities,
+                                    const QString &domain)
+{
+    if (userName.isEmpty())
+        return defaultIdentity();
+    const QByteArray mapped = fromMapping(identities.value(userName));
+    return mapped.isEmpty() ? fromUserName(userName, domain) : mapped;
+}
+
+QString AuthorIdentity::domainOf(const QString &given)
+{
+    QString domain = given;
+    domain.remove(QLatin1Char('@'));
+    domain = domain.simplified();
+    return domain.isEmpty() ? QString::fromLatin1(defaultDomain) : domain;
+}

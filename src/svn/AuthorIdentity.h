@@ -1,5 +1,7 @@
 #pragma once
 
+#include "svn/IdentityMap.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -10,6 +12,12 @@
 class AuthorIdentity
 {
 public:
+    // The domain of addresses made from user names when none is given.
+    static constexpr const char *defaultDomain = "localhost";
+    // The domain as given on the command line, without '@' and surplus
+    // blanks; the default domain when that leaves nothing.
+    static QString domainOf(const QString &given);
+
     // Used for revisions without an author.
     static QByteArray defaultIdentity();
 
@@ -22,4 +30,10 @@ public:
     // carriage returns become blanks; a mapping left blank gives an empty
     // result (the caller then falls back to the user name).
     static QByteArray fromMapping(const QByteArray &mappedIdentity);
+
+    // The identity of a revision whose svn:author is userName (empty for
+    // none): its mapping in identities when that is usable, else one made
+    // from the user name and domain, else the default identity.
+    static QByteArray ofAuthor(const QByteArray &userName, const IdentityMap &identities,
+                               const QString &domain);
 };

@@ -65,13 +65,8 @@ Status RevisionExporter::readRevisionProperties()
 
     m_logMessage = logValue ? QByteArray(logValue->data) : QByteArray();
     const QByteArray userName = authorValue ? QByteArray(authorValue->data) : QByteArray();
-    m_author = authorValue ? AuthorIdentity::fromMapping(m_identities.value(userName))
-                           : QByteArray();
+    m_author = AuthorIdentity::ofAuthor(userName, m_identities, m_identityDomain);
     m_epoch = dateValue ? parseSvnDate(dateValue->data) : 0;
-    if (m_author.isEmpty()) {
-        m_author = userName.isEmpty() ? AuthorIdentity::defaultIdentity()
-                                      : AuthorIdentity::fromUserName(userName, m_identityDomain);
-    }
     m_propertiesRead = true;
     return Status();
 }

@@ -234,3 +234,24 @@ bool BranchTrees::assemble(const QString &branchKey, bool full, TreeNodePointer 
     *out = tree;
     return true;
 }
+
+const SvnTreeRouter::Fragment *BranchTrees::firstFragment(const QString &repository,
+                                                          const QString &branch) const
+{
+    const auto sources = m_fragmentsOfBranch.constFind(branchKey(repository, branch));
+    if (sources == m_fragmentsOfBranch.constEnd() || sources->isEmpty())
+        return nullptr;
+    const QByteArray first = *std::min_element(sources->cbegin(), sources->cend());
+    return &m_fragments.constFind(first).value();
+}
+
+QList<QPair<QString, QString>> BranchTrees::branches() const
+{
+    QList<QPair<QString, QString>> result;
+    for (auto it = m_fragmentsOfBranch.cbegin(); it != m_fragmentsOfBranch.cend(); ++it) {
+        if (!it->isEmpty())
+            result.append({it.key().section(QLatin1Char('\n'), 0, 0),
+                           it.key().section(QLatin1Char('\n'), 1)});
+    }
+    return result;
+}

@@ -39,6 +39,15 @@ public:
     // at which git differs.
     bool fullTree(const QString &repository, const QString &branch, TreeNodePointer *out);
 
+    // The first piece of a branch at the current revision, with the rule
+    // and Subversion path it comes from; null when no path is routed there.
+    const SvnTreeRouter::Fragment *firstFragment(const QString &repository,
+                                                 const QString &branch) const;
+
+    // Every branch some path is routed to at the current revision, as
+    // (repository, branch).
+    QList<QPair<QString, QString>> branches() const;
+
 private:
     using Fragment = SvnTreeRouter::Fragment;
 

@@ -9,7 +9,8 @@ struct Difference
     QString repository;
     QString branch;
     QString path; // in the branch; for ref differences the ref name
-    QString kind; // missing, extra, content, mode, deleted, ref, tag, mark
+    QString kind; // missing, extra, content, mode, deleted, ref, extra ref, tag, mark,
+                  // missing state, parents, unrecorded commit, author, date, message, backup
     QString detail;
 
     // "rREV REPOSITORY BRANCH "PATH": KIND (DETAIL)"

@@ -55,6 +55,7 @@ bool HistoryCheck::check(const QString &repository, const QString &logFile,
     m_branchCommits.clear();
     m_createdRevisions.clear();
     m_backups.clear();
+    m_suspects.clear();
     static const QRegularExpression pattern(
             QStringLiteral("^progress SVN r(\\d+) branch (.*?) = :(\\d+)(?: # (.*))?$"));
     const GitObjectReader reader(repository);
@@ -83,16 +84,42 @@ bool HistoryCheck::check(const QString &repository, const QString &logFile,
         }
         lines.append(line);
         if (lines.size() == linesPerRead) {
-            if (!checkBatch(repository, reader, lines, differences))
+            if (!checkBatch(repository, reader, lines))
                 return false;
             lines.clear();
         }
     }
-    return checkBatch(repository, reader, lines, differences);
+    if (!checkBatch(repository, reader, lines))
+        return false;
+    reportSuspects(differences);
+    return true;
+}
+
+// Differences are few: the parents no mark records are found in one more
+// pass over the marks file.
+void HistoryCheck::reportSuspects(QList<Difference> *differences)
+{
+    QSet<QByteArray> parents;
+    for (const Suspect &suspect : std::as_const(m_suspects))
+        parents.unite(QSet<QByteArray>(suspect.extraParents.cbegin(), suspect.extraParents.cend()));
+    const QSet<QByteArray> recorded = m_marks.recorded(parents);
+    for (Suspect &suspect : m_suspects) {
+        for (const QByteArray &parent : std::as_const(suspect.extraParents)) {
+            if (recorded.contains(parent))
+                continue;
+            suspect.difference.kind = QStringLiteral("unrecorded commit");
+            suspect.difference.detail = QStringLiteral("parent %1 is no recorded commit; %2")
+                                                .arg(QString::fromLatin1(parent),
+                                                     suspect.difference.detail);
+            break;
+        }
+        differences->append(suspect.difference);
+    }
+    m_suspects.clear();
 }
 
 bool HistoryCheck::checkBatch(const QString &repository, const GitObjectReader &reader,
-                              const QList<Line> &lines, QList<Difference> *differences)
+                              const QList<Line> &lines)
 {
     // The marks in one pass over the marks file, in order.
     QList<quint64> marks;
@@ -120,11 +147,16 @@ bool HistoryCheck::checkBatch(const QString &repository, const GitObjectReader &
                 expected.append(commits.value(mark));
             const QList<QByteArray> found = parentsOfCommit(contents.value(commit));
             if (found != expected) {
-                differences->append(Difference{
-                        line.revision, repository, line.branch, QString(),
-                        QStringLiteral("parents"),
-                        QStringLiteral("the log gives %1, git has %2")
-                                .arg(listed(expected), listed(found))});
+                Suspect suspect{Difference{line.revision, repository, line.branch, QString(),
+                                           QStringLiteral("parents"),
+                                           QStringLiteral("the log gives %1, git has %2")
+                                                   .arg(listed(expected), listed(found))},
+                                {}};
+                for (const QByteArray &parent : found) {
+                    if (!expected.contains(parent))
+                        suspect.extraParents.append(parent);
+                }
+                m_suspects.append(suspect);
             }
         }
         if (!line.newCommit)

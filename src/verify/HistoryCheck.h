@@ -19,7 +19,8 @@ class GitObjectReader;
 class HistoryCheck
 {
 public:
-    // Adds a "parents" difference for each commit whose parents differ.
+    // Adds a "parents" difference for each commit whose parents differ, an
+    // "unrecorded commit" one when a parent is a commit no mark records.
     // False, with *error saying why, when the log or marks cannot be read.
     // Lines past lastRevision are left out.
     bool check(const QString &repository, const QString &logFile, const QString &marksFile,
@@ -49,12 +50,21 @@ private:
         bool deletion = false;
     };
 
+    // A commit whose parents differ from what the log gives, with the
+    // parents git has beyond those.
+    struct Suspect
+    {
+        Difference difference;
+        QList<QByteArray> extraParents;
+    };
+    void reportSuspects(QList<Difference> *differences);
     bool checkBatch(const QString &repository, const GitObjectReader &reader,
-                    const QList<Line> &lines, QList<Difference> *differences);
+                    const QList<Line> &lines);
     void noteBackup(const Line &line);
 
     MarksFile m_marks;
     QHash<QString, QByteArray> m_branchCommits; // branch to the commit it is at
     QHash<QString, int> m_createdRevisions;
     QMap<QString, Backup> m_backups; // by ref
+    QList<Suspect> m_suspects;
 };

@@ -57,3 +57,19 @@ QByteArray MarksFile::commitOf(quint64 mark)
     }
     return QByteArray();
 }
+
+QSet<QByteArray> MarksFile::recorded(const QSet<QByteArray> &commits)
+{
+    QSet<QByteArray> found;
+    if (!m_file.isOpen() || commits.isEmpty())
+        return found;
+    m_file.seek(0);
+    while (readLine(&m_mark, &m_commit)) {
+        if (commits.contains(m_commit))
+            found.insert(m_commit);
+    }
+    m_file.seek(0);
+    m_mark = 0;
+    m_commit.clear();
+    return found;
+}

@@ -17,6 +17,8 @@ public:
 
     // The commit of mark, as forty hexadecimal digits; empty when unknown.
     QByteArray commitOf(quint64 mark);
+    // Those of commits that some mark names, in one pass over the file.
+    QSet<QByteArray> recorded(const QSet<QByteArray> &commits);
 
 private:
     bool readLine(quint64 *mark, QByteArray *commit);

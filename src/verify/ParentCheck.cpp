@@ -35,36 +35,6 @@ bool isDirectory(svn_fs_t *fs, int revision, const QByteArray &path, apr_pool_t 
 
 } // namespace
 
-quint64 ParentCheck::Graph::add(const QByteArray &commit, int revision,
-                                const QList<QByteArray> &parents)
-{
-    QList<quint64> ids;
-    for (const QByteArray &parent : parents) {
-        if (const quint64 id = m_ids.value(parent))
-            ids.append(id);
-    }
-    m_names.push_back(commit);
-    m_revisions.push_back(revision);
-    m_parents.push_back(ids);
-    m_ids.insert(commit, m_names.size());
-    return m_names.size();
-}
-
-QList<quint64> ParentCheck::Graph::parents(quint64 commit) const
-{
-    return commit == 0 || commit > m_parents.size() ? QList<quint64>() : m_parents[commit - 1];
-}
-
-int ParentCheck::Graph::revision(quint64 commit) const
-{
-    return commit == 0 || commit > m_revisions.size() ? 0 : m_revisions[commit - 1];
-}
-
-QByteArray ParentCheck::Graph::nameOf(quint64 commit) const
-{
-    return commit == 0 || commit > m_names.size() ? QByteArray() : m_names[commit - 1];
-}
-
 ParentCheck::ParentCheck(svn_fs_t *fs, const QList<QList<MatchRule>> &matchRuleLists,
                          const QList<RepositoryRule> &repositoryRules)
     : m_fs(fs)
@@ -264,7 +234,7 @@ QList<quint64> ParentCheck::expectedMergeParents(quint64 head,
 bool ParentCheck::check(const QString &repository, ConversionLog &log,
                         QList<Difference> *differences)
 {
-    m_graph = Graph();
+    m_graph = RecordedGraph();
     m_branches.clear();
     m_factsRevision = 0;
     const GitObjectReader reader(repository);

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "repository/CommitGraph.h"
 #include "rules/MatchRule.h"
 #include "rules/RepositoryRule.h"
 #include "svn/MergeInfo.h"
 #include "verify/ConversionLog.h"
 #include "verify/Difference.h"
+#include "verify/RecordedGraph.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -36,22 +36,6 @@ public:
     bool check(const QString &repository, ConversionLog &log, QList<Difference> *differences);
 
 private:
-    // The commits of the log in the order they were recorded.
-    class Graph : public CommitGraph
-    {
-    public:
-        quint64 idOf(const QByteArray &commit) const { return m_ids.value(commit); }
-        quint64 add(const QByteArray &commit, int revision, const QList<QByteArray> &parents);
-        QList<quint64> parents(quint64 commit) const override;
-        int revision(quint64 commit) const override;
-        QByteArray nameOf(quint64 commit) const;
-
-    private:
-        QHash<QByteArray, quint64> m_ids;
-        std::vector<QByteArray> m_names;
-        std::vector<int> m_revisions;
-        std::vector<QList<quint64>> m_parents;
-    };
     struct Branch
     {
         quint64 head = 0;
@@ -103,7 +87,7 @@ private:
     svn_fs_t *m_fs;
     QList<QList<MatchRule>> m_matchRuleLists;
     QList<RepositoryRule> m_repositoryRules;
-    Graph m_graph;
+    RecordedGraph m_graph;
     QHash<QString, Branch> m_branches;
     RevisionFacts m_facts;
     int m_factsRevision = 0;

@@ -1,29 +1,28 @@
 #pragma once
 
-#include "repository/GitObjectReader.h"
+#include "common/Failure.h"
+#include "verify/ConversionLog.h"
 #include "verify/Difference.h"
-#include "verify/HistoryCheck.h"
-#include "verify/RecordedStates.h"
-#include "verify/SvnTreeRouter.h"
+#include "verify/VerifyReport.h"
 
 #include <QList>
-#include <QHash>
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 #include <vector>
-#include <QSet>
 #include <QString>
 
 class BranchTrees;
+class CoverageCheck;
+class MetadataCheck;
 class RulesFileSet;
 class SvnRepository;
-class CoverageCheck;
-class ConversionLog;
 
 // Checks a conversion in the current directory against the Subversion
-// repository it was made from: every recorded branch state, every ref and
-// every annotated tag.
+// repository it was made from: every recorded branch state with its tree
+// and metadata, the parents of every commit, every ref and every annotated
+// tag.
 class Verifier
 {
 public:
@@ -40,60 +39,41 @@ public:
         bool svnAttributes = false;
         bool emptyDirs = false;
         bool svnMergeinfo = false; // check the parents of every recorded commit too
+        QString identityMap; // the file the conversion took identities from
+        QString identityDomain; // as given: the converter's default when empty
+        std::optional<QString> messageFilter;
+        bool addMetadata = false;
+        bool addMetadataNotes = false;
         bool json = false;
     };
 
     explicit Verifier(const Options &options);
+    ~Verifier();
 
     // 0 when all is equal, 1 when something differs, 2 when the check cannot run.
     int run();
 
 private:
-    struct Checked
-    {
-        int states = 0;
-        int repositories = 0;
-        int lastRevision = 0; // of the range compared
-        int youngest = 0;
-        QSet<QString> branches;
-        QSet<QString> tags;
-    };
+    using Logs = std::vector<std::unique_ptr<ConversionLog>>;
 
-    // What every state's check reads: per repository the git reader and the
-    // refs git holds, and the trees of the commits of the states at hand.
-    struct StateContext
-    {
-        QList<GitObjectReader> readers;
-        QList<QHash<QString, QByteArray>> refs;
-        QHash<QByteArray, QByteArray> commitTrees;
-    };
-
-    int checkStates(const QStringList &repositories,
-                    const std::vector<std::unique_ptr<ConversionLog>> &logs,
-                    BranchTrees &branchTrees, Checked *checked);
-    bool checkState(const StateContext &context, BranchTrees &branchTrees,
-                    const QString &repository, const RecordedStates::Item &item,
-                    const QByteArray &commit);
-    static QHash<QString, QByteArray> readRefs(const QString &repository,
-                                               QHash<QString, bool> *annotated);
-    bool compareTree(BranchTrees &branchTrees, const TreeNodePointer &expected,
-                     const QByteArray &gitTree, const GitObjectReader &reader,
-                     const Difference &where);
-    int cannotRead(int revision) const;
-    void checkRefs(const QString &repository, ConversionLog &log);
-    void report(const Checked &checked) const;
-    int checkHistory(const QStringList &repositories,
-                     const std::vector<std::unique_ptr<ConversionLog>> &logs, SvnRepository &svn,
-                     const RulesFileSet &rules, const Checked &checked);
-    void checkBackups(const QString &repository,
-                      const QMap<QString, HistoryCheck::Backup> &backups);
-    int watchCoverage(BranchTrees &branchTrees, const QStringList &repositories);
+    Status checkStates(const QStringList &repositories, const Logs &logs,
+                       BranchTrees &branchTrees, MetadataCheck *metadata);
+    Status checkHistory(const QStringList &repositories, const Logs &logs, SvnRepository &svn,
+                        const RulesFileSet &rules, int youngest);
+    Status checkTagsAndRefs(const QStringList &repositories, const Logs &logs,
+                            BranchTrees &branchTrees, MetadataCheck &metadata);
+    Status checkAlive(const QStringList &repositories, const Logs &logs,
+                      BranchTrees &branchTrees);
+    Status watchCoverage(BranchTrees &branchTrees, const QStringList &repositories);
+    Result<std::unique_ptr<MetadataCheck>> metadataCheck(SvnRepository &svn) const;
     QStringList repositoriesToCheck(const RulesFileSet &rules) const;
-    int openLogs(const QStringList &repositories,
-                 std::vector<std::unique_ptr<ConversionLog>> *logs, Checked *checked);
+    Status openLogs(const QStringList &repositories, Logs *logs);
+    Status walk(SvnRepository &svn, const RulesFileSet &rules, const QStringList &repositories,
+                const Logs &logs);
 
     Options m_options;
     QList<Difference> m_differences;
+    VerifyReport m_report;
     std::shared_ptr<CoverageCheck> m_coverage; // null when only some states are checked
     int m_lastRevision = 0;
 };

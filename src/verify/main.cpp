@@ -28,6 +28,11 @@ const OptionText optionTexts[] = {
     {"empty-dirs", "The conversion kept empty directories.", nullptr},
     {"svn-mergeinfo",
      "The conversion took merges from svn:mergeinfo: check every commit's parents.", nullptr},
+    {"identity-map", "The conversion took identities from this file.", "FILE"},
+    {"identity-domain", "The conversion made addresses with this domain.", "DOMAIN"},
+    {"msg-filter", "The conversion passed messages through this command.", "COMMAND"},
+    {"add-metadata", "The conversion added svn metadata to every message.", nullptr},
+    {"add-metadata-notes", "The conversion added svn metadata as notes.", nullptr},
     {"max-rev", "Compare up to this revision only.", "N"},
     {"revisions-file", "The conversion was limited to the revisions of this file.", "FILE"},
     {"json", "Write the result as JSON.", nullptr},
@@ -54,7 +59,9 @@ int usage(const QString &message)
     fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(message));
     fprintf(stderr, "usage: tallowmere-verify --rules FILE[,FILE] [--heads | --sample N] "
                     "[--repository NAME] [--max-rev N] [--revisions-file FILE] [--svn-ignore] "
-                    "[--svn-attributes] [--empty-dirs] [--svn-mergeinfo] [--json] SVNREPO\n");
+                    "[--svn-attributes] [--empty-dirs] [--svn-mergeinfo] [--identity-map FILE] "
+                    "[--identity-domain DOMAIN] [--msg-filter COMMAND] [--add-metadata] "
+                    "[--add-metadata-notes] [--json] SVNREPO\n");
     return 2;
 }
 
@@ -64,6 +71,20 @@ bool positiveNumber(const QCommandLineParser &parser, const QString &name, int *
     bool ok = false;
     *number = parser.value(name).toInt(&ok);
     return ok && *number >= 1;
+}
+
+// The options the conversion's metadata was made with.
+QString readMetadataOptions(const QCommandLineParser &parser, Verifier::Options *options)
+{
+    options->identityMap = parser.value(QStringLiteral("identity-map"));
+    if (parser.isSet(QStringLiteral("identity-map")) && options->identityMap.isEmpty())
+        return QStringLiteral("--identity-map needs a file");
+    options->identityDomain = parser.value(QStringLiteral("identity-domain"));
+    if (parser.isSet(QStringLiteral("msg-filter")))
+        options->messageFilter = parser.value(QStringLiteral("msg-filter"));
+    options->addMetadata = parser.isSet(QStringLiteral("add-metadata"));
+    options->addMetadataNotes = parser.isSet(QStringLiteral("add-metadata-notes"));
+    return QString();
 }
 
 // Fills options from a parsed command line; the fault, or an empty text.
@@ -92,7 +113,7 @@ QString readOptions(const QCommandLineParser &parser, Verifier::Options *options
     options->emptyDirs = parser.isSet(QStringLiteral("empty-dirs"));
     options->svnMergeinfo = parser.isSet(QStringLiteral("svn-mergeinfo"));
     options->json = parser.isSet(QStringLiteral("json"));
-    return QString();
+    return readMetadataOptions(parser, options);
 }
 
 } // namespace

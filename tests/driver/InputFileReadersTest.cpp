@@ -1,8 +1,8 @@
 #include "OutputCapture.h"
 #include "TestSupport.h"
 
-#include "driver/IdentityMap.h"
-#include "driver/RevisionList.h"
+#include "svn/IdentityMapFile.h"
+#include "svn/RevisionList.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -4,6 +4,7 @@
 #include "E2eBench.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,7 @@ end match
 match /tags/([^/]+)/
   repository proj
   branch refs/tags/\1
+  annotated true
 end match
 
 match /
@@ -109,13 +111,13 @@ TEST(VerifyEndToEnd, StandardLayoutEqualThenEachFaultNamed)
     EXPECT_EQ(equal.exitCode, 0) << equal.standardOutput.constData();
     EXPECT_EQ(equal.standardOutput,
               QStringLiteral("checked %1 branch states in 1 repository (2 branches, 1 tags), "
-                             "r1\u2013r4 of 4, trees and history: "
+                             "r1\u2013r4 of 4, trees, history and metadata: "
                              "all equal\n")
                       .arg(recordedStates(bench, QStringLiteral("proj")))
                       .toUtf8());
     const auto upToR3 = verify(bench, rules, {QStringLiteral("--max-rev"), QStringLiteral("3")});
     EXPECT_EQ(upToR3.exitCode, 0) << upToR3.standardOutput.constData();
-    EXPECT_TRUE(upToR3.standardOutput.endsWith("r1\u2013r3 of 4, trees and history: all equal\n"));
+    EXPECT_TRUE(upToR3.standardOutput.endsWith("r1\u2013r3 of 4, trees, history and metadata: all equal\n"));
 
     // A log that stops early or lacks a line leaves a change of Subversion unrecorded.
     const std::pair<const char *, const char *> gaps[] = {
@@ -131,15 +133,24 @@ TEST(VerifyEndToEnd, StandardLayoutEqualThenEachFaultNamed)
     }
 
     // The same tree in git under another history: mark 2 (master at r3)
-    // re-parented, cut to a root commit, given a made-up merge parent.
-    const char *histories[] = {"-p refs/heads/dev", "", "-p $old^ -p refs/heads/dev"};
-    for (const char *parents : histories) {
+    // re-parented, cut to a root commit, given a made-up merge parent, put
+    // after a commit nobody recorded; a look-alike with the right parent
+    // shows by its metadata.
+    const std::pair<const char *, const char *> histories[] = {
+            {"-p refs/heads/dev", "parents"},
+            {"", "parents"},
+            {"-p $old^ -p refs/heads/dev", "parents"},
+            {"-p $(git --git-dir=proj commit-tree -p $old^ -m secret $old^{tree})",
+             "unrecorded commit"},
+            {"-p $old^", "message"},
+    };
+    for (const auto &[parents, kind] : histories) {
         TestSupport::shell(QStringLiteral("cp proj/marks-proj kept && old=$(sed -n 's/^:2 //p' kept) "
                                           "&& new=$(git --git-dir=proj commit-tree %1 $old^{tree} -m "
                                           "fault) && sed -i \"s/^:2 .*/:2 $new/\" proj/marks-proj")
                                    .arg(QLatin1String(parents)),
                            bench.outputDirectory());
-        expectDifference(bench, rules, QStringLiteral(R"(r3 proj master "": parents)"));
+        expectDifference(bench, rules, QStringLiteral(R"(r3 proj master "": %1)").arg(kind));
         TestSupport::shell(QStringLiteral("mv kept proj/marks-proj"), bench.outputDirectory());
     }
 
@@ -158,8 +169,13 @@ TEST(VerifyEndToEnd, StandardLayoutEqualThenEachFaultNamed)
 
     TestSupport::shell(QStringLiteral("git --git-dir=proj update-ref refs/heads/dev refs/heads/master"),
                        bench.outputDirectory());
-    expectDifference(bench, rules, R"(r4 proj dev "refs/heads/dev": ref)");
+    // The commit master had before mark 2 was rewritten is recorded no more.
+    expectDifference(bench, rules, R"(r4 proj dev "refs/heads/dev": unrecorded commit)");
     expectDifference(bench, rules, R"(r4 proj dev "b.txt": missing)");
+    TestSupport::shell(QStringLiteral("git --git-dir=proj update-ref refs/tags/v1 v1^{commit}"),
+                       bench.outputDirectory());
+    expectDifference(bench, rules,
+                     R"(r4 proj refs/tags/v1 "refs/tags/v1": tag (a plain ref, the rule makes)");
     TestSupport::shell(QStringLiteral("git --git-dir=proj tag -f -a -m moved v1 refs/heads/dev~1"),
                        bench.outputDirectory());
     expectDifference(bench, rules, R"(r4 proj refs/tags/v1 "refs/tags/v1": tag)");
@@ -244,7 +260,7 @@ end match
                                    << result.standardError.constData();
     EXPECT_EQ(result.standardOutput,
               QStringLiteral("checked %1 branch states in 2 repositories (2 branches, 0 tags), "
-                             "r1\u2013r8 of 8, trees and history: "
+                             "r1\u2013r8 of 8, trees, history and metadata: "
                              "all equal\n")
                       .arg(mainStates + sideStates)
                       .toUtf8());
@@ -328,7 +344,12 @@ TEST(VerifyEndToEnd, AttributesGiveCheckoutsTheLineEndsOfSvnExport)
     ASSERT_EQ(made.exitCode, 0) << made.standardError.constData();
 
     const QString rules = bench.writeRules(QStringLiteral("attributes.rules"), standardRules);
-    const QStringList options{"--rules", rules, "--svn-attributes", "--add-metadata"};
+    const QString filter = bench.writeRules(QStringLiteral("filter"),
+                                            "#!/bin/sh\nexec sed '1s/^/filtered: /'\n");
+    QFile::setPermissions(filter, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QStringList metadata{"--add-metadata", "--add-metadata-notes", "--identity-domain",
+                               "example.org", "--msg-filter", filter};
+    const QStringList options = QStringList{"--rules", rules, "--svn-attributes"} + metadata;
     const auto first = bench.convert(options + QStringList{"--max-rev", "6"});
     ASSERT_EQ(first.exitCode, 0) << first.standardError.constData();
     const auto second = bench.convert(options);
@@ -357,11 +378,13 @@ TEST(VerifyEndToEnd, AttributesGiveCheckoutsTheLineEndsOfSvnExport)
     EXPECT_EQ(compared.exitCode, 0) << compared.standardOutput.constData()
                                     << compared.standardError.constData();
 
-    const auto verified = TestSupport::run(
-            QStringLiteral(TALLOWMERE_VERIFY_BINARY),
-            {QStringLiteral("--rules"), rules, QStringLiteral("--svn-attributes"),
-             bench.repositoryPath()},
-            bench.outputDirectory());
+    const auto verified = verify(bench, rules, QStringList{"--svn-attributes"} + metadata);
     EXPECT_EQ(verified.exitCode, 0) << verified.standardOutput.constData();
     EXPECT_TRUE(verified.standardOutput.contains(": all equal"));
+    // Told another domain and no filter, it finds every commit's author and message wrong.
+    const auto otherDomain = verify(bench, rules, QStringList{"--svn-attributes"}
+                                                          + metadata.mid(0, 3) + QStringList{"x.org"});
+    EXPECT_EQ(otherDomain.exitCode, 1);
+    EXPECT_TRUE(otherDomain.standardOutput.contains(R"(r2 proj master "": author (author: git has)"));
+    EXPECT_TRUE(otherDomain.standardOutput.contains(R"(r2 proj master "": message)"));
 }

@@ -1,6 +1,6 @@
-#include "driver/IdentityMap.h"
+#include "svn/IdentityMapFile.h"
 
-#include "driver/LineReader.h"
+#include "svn/LineReader.h"
 
 #include <QFile>
 #include <QPair>

@@ -1,6 +1,6 @@
-#include "driver/RevisionList.h"
+#include "svn/RevisionList.h"
 
-#include "driver/LineReader.h"
+#include "svn/LineReader.h"
 
 #include <QFile>
 #include <QRegExp>

@@ -1,4 +1,4 @@
-#include "driver/LineReader.h"
+#include "svn/LineReader.h"
 
 #include <QIODevice>
 #include <cstdio>
