@@ -35,6 +35,12 @@ void printError(const QString &text)
     fprintf(stderr, "tallowmere-survey: %s\n", text.toLocal8Bit().constData());
 }
 
+void printError(const Failure &failure)
+{
+    fwrite(failure.cause().constData(), 1, size_t(failure.cause().size()), stderr);
+    printError(failure.message());
+}
+
 } // namespace
 
 int SurveyCommand::run(const QStringList &arguments)
@@ -102,7 +108,7 @@ int SurveyCommand::run(const QStringList &arguments)
     }
 
     if (const Status initialized = SvnSource::initializeSvnLibraries(); !initialized) {
-        printError(initialized.failure().message());
+        printError(initialized.failure());
         return Problems;
     }
     if (!options.rulesToCheck.isEmpty()) {
@@ -121,14 +127,14 @@ int SurveyCommand::survey(const Options &options)
 {
     Result<ChangedPathsReader *> opened = ChangedPathsReader::open(options.repositoryPath);
     if (!opened) {
-        printError(opened.failure().message());
+        printError(opened.failure());
         return Problems;
     }
     std::unique_ptr<ChangedPathsReader> reader(opened.value());
     HistorySurvey history;
     const Status status = history.run(*reader);
     if (!status) {
-        printError(status.failure().message());
+        printError(status.failure());
         return Problems;
     }
 
@@ -175,18 +181,18 @@ int SurveyCommand::checkRules(const Options &options)
     RulesCheck check;
     RulesFileSet rules(options.rulesToCheck, &check);
     if (const Status loaded = rules.load(); !loaded) {
-        printError(loaded.failure().message());
+        printError(loaded.failure());
         return Problems;
     }
     Result<ChangedPathsReader *> opened = ChangedPathsReader::open(options.repositoryPath);
     if (!opened) {
-        printError(opened.failure().message());
+        printError(opened.failure());
         return Problems;
     }
     std::unique_ptr<ChangedPathsReader> reader(opened.value());
     const Status status = check.run(*reader, rules);
     if (!status) {
-        printError(status.failure().message());
+        printError(status.failure());
         return Problems;
     }
     if (options.json)

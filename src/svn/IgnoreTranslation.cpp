@@ -129,7 +129,7 @@ bool RevisionExporter::writeGitignore(const DumpTarget &directory, const char *c
     if (!content) {
         apr_hash_t *entries = nullptr;
         if (svn_error_t *error = svn_fs_dir_entries(&entries, directory.root, path, pool)) {
-            reportSvnError(error);
+            warnSvnError(error);
             return false;
         }
         if (apr_hash_count(entries) > 0)
@@ -186,7 +186,7 @@ bool RevisionExporter::addEmptyDirPlaceholder(const DumpTarget &target, apr_pool
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error =
                 svn_fs_dir_entries(&entries, target.root, svnParent.constData(), pool)) {
-        reportSvnError(error);
+        warnSvnError(error);
         return false;
     }
     if (apr_hash_count(entries) > 0)

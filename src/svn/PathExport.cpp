@@ -11,8 +11,6 @@
 #include <QDebug>
 #include <QRegExp>
 
-#include <cstdio>
-
 #include <apr_hash.h>
 
 namespace {
@@ -23,12 +21,6 @@ bool ignoredByRules(const QList<MatchRule> &ruleList, const QString &matchedPath
 {
     const MatchRule *rule = PathRouting::firstMatchingRule(ruleList, matchedPath, revision);
     return rule && rule->action == RuleAction::Ignore;
-}
-
-void printProgressDot()
-{
-    printf(".");
-    fflush(stdout);
 }
 
 } // namespace
@@ -109,7 +101,8 @@ Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const Mat
         return Failure() << "Rule" << rule.summary() << "references unknown repository"
                          << target.repository;
 
-    printProgressDot();
+    if (m_progress)
+        m_progress->pathExported();
 
     // Every ref this path can make (the branch, its tag, its backups) derives
     // from the branch name; one git refuses would kill fast-import.
@@ -241,8 +234,7 @@ Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const Mat
             return Status();
     }
 
-    recordAnnotatedTagIfWanted(rule, target, repository);
-    return Status();
+    return recordAnnotatedTagIfWanted(rule, target, repository);
 }
 
 Status RevisionExporter::exportWholeBranchCopy(const ChangedPath &changed,
@@ -317,8 +309,7 @@ Status RevisionExporter::exportWholeBranchCopy(const ChangedPath &changed,
             addPlaceholdersForEmptySubdirs(branch, pool);
     }
 
-    recordAnnotatedTagIfWanted(rule, target, repository);
-    return Status();
+    return recordAnnotatedTagIfWanted(rule, target, repository);
 }
 
 bool RevisionExporter::treeHoldsFiles(svn_fs_root_t *root, const QByteArray &path,
@@ -412,16 +403,19 @@ Status RevisionExporter::exportDirectory(const ChangedPath &changed, CopyMode mo
     return Status();
 }
 
-void RevisionExporter::recordAnnotatedTagIfWanted(const MatchRule &rule, const RuleTarget &target,
-                                                  Repository *repository)
+Status RevisionExporter::recordAnnotatedTagIfWanted(const MatchRule &rule,
+                                                    const RuleTarget &target,
+                                                    Repository *repository)
 {
     if (!rule.annotated)
-        return;
-    // Unreadable properties (the error is printed) leave the tag without
-    // author, date or message, as before; the commit step fails on them.
-    static_cast<void>(readRevisionProperties());
+        return Status();
+    // Without author, date and message there is no tag to record; the
+    // revision fails here rather than at its commit.
+    if (Status read = readRevisionProperties(); !read)
+        return read;
     repository->recordAnnotatedTag(target.branch, target.svnPrefix, m_revision, m_author,
                                    m_epoch, m_logMessage);
+    return Status();
 }
 
 void RevisionExporter::addPlaceholdersForEmptySubdirs(const DumpTarget &directory,

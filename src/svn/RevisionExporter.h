@@ -5,6 +5,7 @@
 #include "rules/MatchRule.h"
 #include "svn/DispatchObserver.h"
 #include "svn/ExportOptions.h"
+#include "svn/ExportProgress.h"
 #include "svn/IdentityMap.h"
 #include "svn/RuleTarget.h"
 #include "svn/ScopedPool.h"
@@ -61,6 +62,8 @@ public:
     // The paths already warned about over the whole run, so that each
     // warning comes once; without it every revision warns anew.
     void setWarnedPaths(QSet<QByteArray> *warned) { m_warnedPaths = warned; }
+    // Where progress marks go; without one there are none.
+    void setProgress(ExportProgress *progress) { m_progress = progress; }
 
     Status openRevisionRoot();
     Status collectChangedPaths();
@@ -143,7 +146,7 @@ private:
                            const QList<MatchRule> &ruleList, const RuleTarget &target,
                            Repository::Transaction *transaction, bool *placeholderWritten,
                            apr_pool_t *pool);
-    void recordAnnotatedTagIfWanted(const MatchRule &rule, const RuleTarget &target,
+    Status recordAnnotatedTagIfWanted(const MatchRule &rule, const RuleTarget &target,
                                     Repository *repository);
     RuleTarget computeRuleTarget(const MatchRule &rule, const QString &path,
                                  int matchLength) const;
@@ -243,6 +246,7 @@ private:
     bool m_refNameRefused = false;
     DispatchObserver *m_observer = nullptr;
     QSet<QByteArray> *m_warnedPaths = nullptr;
+    ExportProgress *m_progress = nullptr;
     // The directories whose .gitattributes this revision has settled.
     QSet<QPair<Repository::Transaction *, QString>> m_attributesWritten;
     svn_fs_root_t *m_previousRoot = nullptr;

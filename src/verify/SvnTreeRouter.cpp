@@ -93,7 +93,7 @@ bool SvnTreeRouter::setRevision(int revision, bool *rulesChanged)
     svn_pool_clear(m_pool);
     m_revision = revision;
     if (svn_error_t *error = svn_fs_revision_root(&m_root, m_fs, revision, m_pool))
-        return reportSvnError(error) == 0;
+        return printSvnError(error);
 
     QByteArray rulesInForce;
     for (const QList<MatchRule> &list : std::as_const(m_settings.matchRuleLists)) {
@@ -156,7 +156,7 @@ bool SvnTreeRouter::routeDirectory(int listIndex, const QByteArray &path, Fragme
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, m_root,
                                                 path.isEmpty() ? "/" : path.constData(), pool))
-        return reportSvnError(error) == 0;
+        return printSvnError(error);
     const QMap<QByteArray, const svn_fs_dirent_t *> sorted = sortedEntries(entries, pool);
     ScopedPool entryPool(pool);
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
@@ -294,7 +294,7 @@ bool SvnTreeRouter::updateChildren(const SubtreeContext &context, const QByteArr
         svn_node_kind_t kind = svn_node_none;
         if (svn_error_t *error = svn_fs_check_path(&kind, m_root, childPath.constData(),
                                                    entryPool))
-            return reportSvnError(error) == 0;
+            return printSvnError(error);
         if (kind == svn_node_none) {
             children->remove(name);
             continue;
@@ -317,7 +317,7 @@ bool SvnTreeRouter::readChildren(const SubtreeContext &context, const QByteArray
 {
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, m_root, path.constData(), pool))
-        return reportSvnError(error) == 0;
+        return printSvnError(error);
     const QMap<QByteArray, const svn_fs_dirent_t *> sorted = sortedEntries(entries, pool);
     ScopedPool entryPool(pool);
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
