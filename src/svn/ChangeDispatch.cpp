@@ -2,6 +2,7 @@
 
 #include "svn/RevisionExporter.h"
 
+#include "svn/DirectoryEntries.h"
 #include "rules/MatchCounter.h"
 #include "svn/PathRouting.h"
 #include "svn/ScopedPool.h"
@@ -21,20 +22,6 @@ bool endsWithBranchContainer(const QByteArray &path)
 }
 
 } // namespace
-
-QMap<QByteArray, svn_node_kind_t> RevisionExporter::sortedEntries(apr_hash_t *entries,
-                                                                 apr_pool_t *pool)
-{
-    QMap<QByteArray, svn_node_kind_t> sorted;
-    for (apr_hash_index_t *it = apr_hash_first(pool, entries); it; it = apr_hash_next(it)) {
-        const void *key = nullptr;
-        void *value = nullptr;
-        apr_hash_this(it, &key, nullptr, &value);
-        const auto *entry = static_cast<const svn_fs_dirent_t *>(value);
-        sorted.insert(QByteArray(static_cast<const char *>(key)), entry->kind);
-    }
-    return sorted;
-}
 
 Status RevisionExporter::collectChangedPaths()
 {
@@ -247,7 +234,7 @@ Status RevisionExporter::descendIntoDirectory(const ChangedPath &changed,
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, root, path, pool))
         return svnFailure(error);
-    const QMap<QByteArray, svn_node_kind_t> sorted = sortedEntries(entries, pool);
+    const QMap<QByteArray, const svn_fs_dirent_t *> sorted = sortedEntries(entries, pool);
 
     ScopedPool entryPool(pool);
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
@@ -263,7 +250,7 @@ Status RevisionExporter::descendIntoDirectory(const ChangedPath &changed,
             continue;
         }
 
-        const bool isDirectory = it.value() == svn_node_dir;
+        const bool isDirectory = it.value()->kind == svn_node_dir;
         ChangedPath entry = changed;
         entry.path = entryPath.constData();
         entry.matchedPath = QString::fromUtf8(entryPath);

@@ -2,6 +2,7 @@
 
 #include "svn/RevisionExporter.h"
 
+#include "svn/DirectoryEntries.h"
 #include "rules/MatchCounter.h"
 #include "repository/FastImportStream.h"
 #include "svn/PathRouting.h"
@@ -321,13 +322,13 @@ bool RevisionExporter::treeHoldsFiles(svn_fs_root_t *root, const QByteArray &pat
         svn_error_clear(error);
         return true;
     }
-    const QMap<QByteArray, svn_node_kind_t> sorted = sortedEntries(entries, pool);
+    const QMap<QByteArray, const svn_fs_dirent_t *> sorted = sortedEntries(entries, pool);
 
     // Files of this directory first: most trees answer without a descent.
     QList<QByteArray> directories;
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
         const QByteArray entryPath = path + '/' + it.key();
-        if (it.value() == svn_node_dir) {
+        if (it.value()->kind == svn_node_dir) {
             directories.append(entryPath);
         } else if (!ignoredByRules(ruleList, QString::fromUtf8(entryPath), revision)) {
             return true;
@@ -427,11 +428,11 @@ void RevisionExporter::addPlaceholdersForEmptySubdirs(const DumpTarget &director
         svn_error_clear(error);
         return;
     }
-    const QMap<QByteArray, svn_node_kind_t> sorted = sortedEntries(entries, pool);
+    const QMap<QByteArray, const svn_fs_dirent_t *> sorted = sortedEntries(entries, pool);
 
     ScopedPool entryPool(pool);
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
-        if (it.value() != svn_node_dir)
+        if (it.value()->kind != svn_node_dir)
             continue;
         entryPool.clear();
         const DumpTarget subdirectory{

@@ -221,10 +221,6 @@ private:
                          apr_pool_t *pool);
     bool firstWarningFor(const QByteArray &path);
 
-    // The entries of a directory listing, ordered byte-wise by name.
-    static QMap<QByteArray, svn_node_kind_t> sortedEntries(apr_hash_t *entries,
-                                                           apr_pool_t *pool);
-
     ExportOptions m_options;
     // Declared before the transactions, so that they go first.
     ScopedPool m_pool;

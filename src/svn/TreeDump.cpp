@@ -2,6 +2,7 @@
 
 #include "svn/RevisionExporter.h"
 
+#include "svn/DirectoryEntries.h"
 #include "svn/AttributeTranslation.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
@@ -51,7 +52,7 @@ Status RevisionExporter::recursiveDumpDir(const DumpTarget &target, const MatchR
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, target.root, path.constData(), pool))
         return svnFailure(error);
-    const QMap<QByteArray, svn_node_kind_t> sorted = sortedEntries(entries, pool);
+    const QMap<QByteArray, const svn_fs_dirent_t *> sorted = sortedEntries(entries, pool);
 
     ScopedPool entryPool(pool);
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
@@ -60,12 +61,12 @@ Status RevisionExporter::recursiveDumpDir(const DumpTarget &target, const MatchR
         entry.svnPath = path + '/' + it.key();
         entry.gitPath = target.gitPath + QString::fromUtf8(it.key());
 
-        if (it.value() == svn_node_file) {
+        if (it.value()->kind == svn_node_file) {
             if (m_progress)
                 m_progress->fileWritten();
             if (Status status = writeFileContents(entry, entryPool); !status)
                 return status;
-        } else if (it.value() == svn_node_dir) {
+        } else if (it.value()->kind == svn_node_dir) {
             entry.gitPath += QLatin1Char('/');
             const QString matchedPath = QString::fromUtf8(entry.svnPath + '/');
             const MatchRule *found =

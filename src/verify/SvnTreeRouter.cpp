@@ -2,6 +2,7 @@
 
 #include "svn/PathRouting.h"
 #include "svn/RevisionExporter.h"
+#include "svn/DirectoryEntries.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
@@ -26,20 +27,6 @@ QByteArray unparsedId(const svn_fs_id_t *id, apr_pool_t *pool)
 {
     const svn_string_t *text = svn_fs_unparse_id(id, pool);
     return QByteArray(text->data, int(text->len));
-}
-
-// The entries of a directory listing, ordered byte-wise by name.
-QMap<QByteArray, const svn_fs_dirent_t *> sortedEntries(apr_hash_t *entries, apr_pool_t *pool)
-{
-    QMap<QByteArray, const svn_fs_dirent_t *> sorted;
-    for (apr_hash_index_t *it = apr_hash_first(pool, entries); it; it = apr_hash_next(it)) {
-        const void *key = nullptr;
-        void *value = nullptr;
-        apr_hash_this(it, &key, nullptr, &value);
-        sorted.insert(QByteArray(static_cast<const char *>(key)),
-                      static_cast<const svn_fs_dirent_t *>(value));
-    }
-    return sorted;
 }
 
 } // namespace
