@@ -109,6 +109,28 @@ private:
         svn_revnum_t copyFromRevision = -1;
     };
 
+    // One matched path on its way into a branch: the rule that matched it,
+    // where the rule sends it and, for a copy, where it came from.
+    struct MatchedPath
+    {
+        MatchedPath(const ChangedPath &changed, const MatchRule &rule,
+                    const QList<MatchRule> &ruleList, apr_pool_t *pool)
+            : changed(changed), rule(rule), ruleList(ruleList), pool(pool)
+        {
+        }
+
+        const ChangedPath &changed;
+        const MatchRule &rule;
+        const QList<MatchRule> &ruleList;
+        apr_pool_t *pool;
+        RuleTarget target;
+        Repository *repository = nullptr;
+        CopyMode mode = CopyMode::Plain;
+        // Of a copy whose source a rule covers.
+        QString sourcePath;
+        RuleTarget sourceTarget;
+    };
+
     // A node of a Subversion tree and the place in a transaction it is
     // written to.
     struct DumpTarget
@@ -123,6 +145,11 @@ private:
     // Change dispatch.
     Status handleChangedPath(const QByteArray &path, const PathChange &change,
                              const ChangedPathTable &changes);
+    // Whether a change of a directory is one the rules must see; some fail
+    // the revision.
+    Result<bool> directoryChangeMatters(const ChangedPath &changed);
+    Status routeChangedPath(const ChangedPath &changed, bool isDirectory, bool wasOrIsDirectory,
+                            const ChangedPathTable &changes, apr_pool_t *pool);
     Status applyRuleAction(const ChangedPath &changed, const MatchRule &rule,
                            const QList<MatchRule> &ruleList, const ChangedPathTable &changes,
                            apr_pool_t *pool);
@@ -134,18 +161,17 @@ private:
     // Path export.
     Status exportMatchedPath(const ChangedPath &changed, const MatchRule &rule,
                              const QList<MatchRule> &ruleList);
-    Status exportWholeBranchCopy(const ChangedPath &changed, const QString &sourcePath,
-                                 const MatchRule &rule, const QList<MatchRule> &ruleList,
-                                 const RuleTarget &target, const RuleTarget &sourceTarget,
-                                 Repository *repository, apr_pool_t *pool);
+    // Whether the path is a copy of a whole branch onto a branch's root;
+    // settles the context's copy mode and source on the way.
+    bool findCopySource(MatchedPath &context);
+    Status writeMatchedPath(const MatchedPath &context);
+    Status exportWholeBranchCopy(const MatchedPath &context);
     // Whether the tree at path in root holds a file that the rules do not
     // ignore. A tree that cannot be read counts as holding files.
     static bool treeHoldsFiles(svn_fs_root_t *root, const QByteArray &path,
                                const QList<MatchRule> &ruleList, int revision, apr_pool_t *pool);
-    Status exportDirectory(const ChangedPath &changed, CopyMode mode, const MatchRule &rule,
-                           const QList<MatchRule> &ruleList, const RuleTarget &target,
-                           Repository::Transaction *transaction, bool *placeholderWritten,
-                           apr_pool_t *pool);
+    Status exportDirectory(const MatchedPath &context, Repository::Transaction *transaction,
+                           bool *placeholderWritten);
     Status recordAnnotatedTagIfWanted(const MatchRule &rule, const RuleTarget &target,
                                     Repository *repository);
     RuleTarget computeRuleTarget(const MatchRule &rule, const QString &path,
