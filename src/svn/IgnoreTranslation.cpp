@@ -136,7 +136,7 @@ bool RevisionExporter::writeGitignore(const DumpTarget &directory, const char *c
             return false;
         if (m_options.svnIgnore) {
             QString ignoreText;
-            if (!readIgnoreRules(ignoreText, pool, path, directory.root)) {
+            if (!succeededOrWarned(readIgnoreRules(ignoreText, pool, path, directory.root))) {
                 qWarning() << "Error fetching svn-properties (" << path << ")";
                 return false;
             }
@@ -198,7 +198,8 @@ bool RevisionExporter::addEmptyDirPlaceholder(const DumpTarget &target, apr_pool
 
     if (m_options.svnIgnore) {
         QString ignoreText;
-        if (!readIgnoreRules(ignoreText, pool, svnParent.constData(), target.root)) {
+        if (!succeededOrWarned(
+                    readIgnoreRules(ignoreText, pool, svnParent.constData(), target.root))) {
             qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(svnParent)
                        << ")";
             return false;
@@ -242,7 +243,8 @@ bool RevisionExporter::removeEmptyDirPlaceholder(const DumpTarget &target, apr_p
 
     if (m_options.svnIgnore) {
         QString ignoreText;
-        if (!readIgnoreRules(ignoreText, previousPool, svnParent.constData(), previousRoot)) {
+        if (!succeededOrWarned(readIgnoreRules(ignoreText, previousPool, svnParent.constData(),
+                                               previousRoot))) {
             qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(svnParent)
                        << ")";
             return false;

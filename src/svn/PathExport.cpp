@@ -263,7 +263,8 @@ Status RevisionExporter::exportDirectory(const MatchedPath &context,
             ? (change.kind == svn_fs_path_change_add || change.kind == svn_fs_path_change_replace)
             : change.propertiesModified;
 
-    if (propertiesChanged && m_options.propcheck && !warnUnknownProperties(pool, path, m_fsRoot))
+    if (propertiesChanged && m_options.propcheck
+        && !succeededOrWarned(warnUnknownProperties(pool, path, m_fsRoot)))
         qWarning() << "Error checking svn-properties (" << path << ")";
 
     const bool redump = mode != CopyMode::Plain || change.kind > svn_fs_path_change_replace;
@@ -279,7 +280,7 @@ Status RevisionExporter::exportDirectory(const MatchedPath &context,
     bool ignoreRulesWritten = false;
     if (propertiesChanged && m_options.svnIgnore) {
         QString ignoreText;
-        if (!readIgnoreRules(ignoreText, pool, path, m_fsRoot)) {
+        if (!succeededOrWarned(readIgnoreRules(ignoreText, pool, path, m_fsRoot))) {
             qWarning() << "Error fetching svn-properties (" << path << ")";
         } else if (ignoreText.isNull()) {
             transaction->removePath(directoryFilePath(target.pathInBranch, ".gitignore"));

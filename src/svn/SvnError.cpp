@@ -52,3 +52,12 @@ bool printSvnError(svn_error_t *error)
     warnSvnError(error);
     return false;
 }
+
+bool succeededOrWarned(const Status &status)
+{
+    if (status)
+        return true;
+    const QByteArray &cause = status.failure().cause();
+    fwrite(cause.constData(), 1, size_t(cause.size()), stderr);
+    return false;
+}

@@ -41,7 +41,7 @@ Status RevisionExporter::recursiveDumpDir(const DumpTarget &target, const MatchR
 
     if (!ignoreRulesWritten && m_options.svnIgnore) {
         QString ignoreText;
-        if (!readIgnoreRules(ignoreText, pool, path.constData(), target.root)) {
+        if (!succeededOrWarned(readIgnoreRules(ignoreText, pool, path.constData(), target.root))) {
             qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(path) << ")";
         } else if (!ignoreText.isNull()) {
             writeGitignore(target, ignoreText.toUtf8().constData(), pool);

@@ -64,7 +64,8 @@ bool FileEntryReader::hashFile(svn_fs_root_t *root, const QByteArray &path, Tree
     entry->mode = executable ? executableFileMode : regularFileMode;
     if (m_lineEndsToLf && !special) {
         bool normalises = false;
-        if (!AttributeTranslation::normalisesLineEnds(&normalises, root, svnPath, pool))
+        if (!succeededOrWarned(
+                    AttributeTranslation::normalisesLineEnds(&normalises, root, svnPath, pool)))
             return false;
         if (normalises)
             return hashLfFile(root, svnPath, contentKey, entry, pool);
@@ -124,7 +125,8 @@ bool FileEntryReader::hashLfFile(svn_fs_root_t *root, const char *svnPath,
     }
     svn_stream_t *contents = nullptr;
     svn_filesize_t length = 0;
-    if (!AttributeTranslation::openNormalised(&contents, &length, root, svnPath, pool))
+    if (!succeededOrWarned(
+                AttributeTranslation::openNormalised(&contents, &length, root, svnPath, pool)))
         return false;
     QCryptographicHash hash(QCryptographicHash::Sha1);
     hash.addData("blob " + QByteArray::number(qint64(length)) + '\0');

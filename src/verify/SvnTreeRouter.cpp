@@ -349,7 +349,8 @@ bool SvnTreeRouter::addGeneratedFiles(const QByteArray &path, bool empty, TreeNo
 {
     QString ignoreText;
     if (m_settings.svnIgnore
-        && !RevisionExporter::readIgnoreRules(ignoreText, pool, path.constData(), m_root))
+        && !succeededOrWarned(
+                RevisionExporter::readIgnoreRules(ignoreText, pool, path.constData(), m_root)))
         return false;
     TreeEntry gitignore;
     gitignore.mode = regularFileMode;
