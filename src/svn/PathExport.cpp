@@ -5,6 +5,7 @@
 #include "rules/MatchCounter.h"
 #include "repository/FastImportStream.h"
 #include "svn/PathRouting.h"
+#include "svn/IgnoreRules.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
@@ -280,7 +281,7 @@ Status RevisionExporter::exportDirectory(const MatchedPath &context,
     bool ignoreRulesWritten = false;
     if (propertiesChanged && m_options.svnIgnore) {
         QString ignoreText;
-        if (!succeededOrWarned(readIgnoreRules(ignoreText, pool, path, m_fsRoot))) {
+        if (!succeededOrWarned(IgnoreRules::read(ignoreText, pool, path, m_fsRoot))) {
             qWarning() << "Error fetching svn-properties (" << path << ")";
         } else if (ignoreText.isNull()) {
             transaction->removePath(directoryFilePath(target.pathInBranch, ".gitignore"));

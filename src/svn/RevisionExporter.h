@@ -86,10 +86,6 @@ public:
     static bool isDirectoryInRevision(svn_fs_t *fs, int revision, const char *path,
                                       apr_pool_t *pool);
 
-    // Translates the directory's svn:ignore and svn:global-ignores into
-    // .gitignore text; a null text means there is nothing to write.
-    static Status readIgnoreRules(QString &ignoreText, apr_pool_t *pool, const char *path,
-                                  svn_fs_root_t *root);
 
 private:
     enum class CopyMode { Plain, IgnoredCopy, Copy };

@@ -4,6 +4,7 @@
 
 #include "svn/DirectoryEntries.h"
 #include "svn/AttributeTranslation.h"
+#include "svn/IgnoreRules.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
@@ -41,7 +42,8 @@ Status RevisionExporter::recursiveDumpDir(const DumpTarget &target, const MatchR
 
     if (!ignoreRulesWritten && m_options.svnIgnore) {
         QString ignoreText;
-        if (!succeededOrWarned(readIgnoreRules(ignoreText, pool, path.constData(), target.root))) {
+        if (!succeededOrWarned(
+                    IgnoreRules::read(ignoreText, pool, path.constData(), target.root))) {
             qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(path) << ")";
         } else if (!ignoreText.isNull()) {
             writeGitignore(target, ignoreText.toUtf8().constData(), pool);

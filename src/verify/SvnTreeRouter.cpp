@@ -3,6 +3,7 @@
 #include "svn/PathRouting.h"
 #include "svn/RevisionExporter.h"
 #include "svn/DirectoryEntries.h"
+#include "svn/IgnoreRules.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
@@ -350,7 +351,7 @@ bool SvnTreeRouter::addGeneratedFiles(const QByteArray &path, bool empty, TreeNo
     QString ignoreText;
     if (m_settings.svnIgnore
         && !succeededOrWarned(
-                RevisionExporter::readIgnoreRules(ignoreText, pool, path.constData(), m_root)))
+                IgnoreRules::read(ignoreText, pool, path.constData(), m_root)))
         return false;
     TreeEntry gitignore;
     gitignore.mode = regularFileMode;
