@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDebug>
 #include <QString>
 
@@ -54,6 +55,11 @@ public:
         return std::move(*this);
     }
 
+    // Text that the source formatted itself and that goes out before the
+    // message, as it is: a Subversion error in the library's own lines.
+    void setCause(const QByteArray &text) { m_cause = text; }
+    const QByteArray &cause() const { return m_cause; }
+
     Severity severity() const { return m_severity; }
     bool isFatal() const { return m_severity == Severity::Fatal; }
     bool wasReported() const { return m_reported; }
@@ -77,6 +83,7 @@ private:
     }
 
     QString m_message;
+    QByteArray m_cause;
     Severity m_severity;
     bool m_formatted = false;
     bool m_reported = false;

@@ -13,43 +13,13 @@
 #include <QTextStream>
 
 #include <cstdio>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 const int pathsPerGroup = 200;
 const int groupsShown = 100;
-
-// The dispatch prints the converter's progress characters on standard
-// output; while checking they would only garble the report.
-class SilencedStandardOutput
-{
-public:
-    SilencedStandardOutput()
-    {
-        fflush(stdout);
-        m_saved = dup(STDOUT_FILENO);
-        const int null = ::open("/dev/null", O_WRONLY);
-        if (null != -1) {
-            dup2(null, STDOUT_FILENO);
-            ::close(null);
-        }
-    }
-    ~SilencedStandardOutput()
-    {
-        fflush(stdout);
-        if (m_saved != -1) {
-            dup2(m_saved, STDOUT_FILENO);
-            ::close(m_saved);
-        }
-    }
-
-private:
-    int m_saved = -1;
-};
 
 QString directoryOf(const QString &matchedPath)
 {
@@ -97,7 +67,6 @@ Status RulesCheck::run(ChangedPathsReader &reader, const RulesFileSet &rules)
     options.dryRun = true;
     const bool terminal = isatty(STDERR_FILENO);
     {
-        SilencedStandardOutput silenced;
         for (int revision = 1; revision <= m_latestRevision; ++revision) {
             if (terminal && (revision % 100 == 0 || revision == m_latestRevision)) {
                 fprintf(stderr, "\rChecking revision %d of %d", revision, m_latestRevision);
@@ -118,6 +87,8 @@ Status RulesCheck::run(ChangedPathsReader &reader, const RulesFileSet &rules)
                 status = exporter.commitTransactions();
             if (!status) {
                 m_failedRevisions.append(revision);
+                const QByteArray &cause = status.failure().cause();
+                fwrite(cause.constData(), 1, size_t(cause.size()), stderr);
                 fprintf(stderr, "r%d: %s\n", revision,
                         status.failure().message().toLocal8Bit().constData());
             }

@@ -6,8 +6,11 @@
 
 namespace {
 
+// A Subversion failure carries the library's own text, printed before the
+// program's line as the library would print it.
 void printError(const Failure &failure)
 {
+    fwrite(failure.cause().constData(), 1, size_t(failure.cause().size()), stderr);
     fprintf(stderr, "tallowmere-survey: %s\n", failure.message().toLocal8Bit().constData());
 }
 

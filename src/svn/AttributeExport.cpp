@@ -4,6 +4,7 @@
 #include "svn/RevisionExporter.h"
 
 #include "svn/AttributeTranslation.h"
+#include "svn/SvnError.h"
 
 #include <QDebug>
 
@@ -38,8 +39,8 @@ void RevisionExporter::writeGitattributes(const DumpTarget &directory, bool fres
 
     const QByteArray &path = directory.svnPath;
     AttributeTranslation::DirectoryAttributes attributes;
-    if (!AttributeTranslation::readDirectory(&attributes, directory.root, path.constData(),
-                                             pool)) {
+    if (!succeededOrWarned(AttributeTranslation::readDirectory(&attributes, directory.root,
+                                                               path.constData(), pool))) {
         qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(path) << ")";
         return;
     }
@@ -98,7 +99,8 @@ bool RevisionExporter::fileLineChanged(const QByteArray &path,
     bool crBefore = false;
     // An added path was not there before; a deleted one is not there now.
     if (change != svn_fs_path_change_delete
-        && !AttributeTranslation::fileAttributes(&now, &crNow, m_fsRoot, path.constData(), pool))
+        && !succeededOrWarned(AttributeTranslation::fileAttributes(&now, &crNow, m_fsRoot,
+                                                                   path.constData(), pool)))
         return false;
     if (change != svn_fs_path_change_add) {
         if (!m_previousRoot) {
@@ -120,8 +122,8 @@ bool RevisionExporter::fileLineChanged(const QByteArray &path,
         // in this revision, whose .gitattributes says what its source said.
         if (kind == svn_node_none)
             return true;
-        if (!AttributeTranslation::fileAttributes(&before, &crBefore, m_previousRoot,
-                                                  path.constData(), pool))
+        if (!succeededOrWarned(AttributeTranslation::fileAttributes(
+                    &before, &crBefore, m_previousRoot, path.constData(), pool)))
             return false;
     }
     return now != before || crNow != crBefore;

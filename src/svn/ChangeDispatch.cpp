@@ -2,6 +2,7 @@
 
 #include "svn/RevisionExporter.h"
 
+#include "svn/DirectoryEntries.h"
 #include "rules/MatchCounter.h"
 #include "svn/PathRouting.h"
 #include "svn/ScopedPool.h"
@@ -21,20 +22,6 @@ bool endsWithBranchContainer(const QByteArray &path)
 }
 
 } // namespace
-
-QMap<QByteArray, svn_node_kind_t> RevisionExporter::sortedEntries(apr_hash_t *entries,
-                                                                 apr_pool_t *pool)
-{
-    QMap<QByteArray, svn_node_kind_t> sorted;
-    for (apr_hash_index_t *it = apr_hash_first(pool, entries); it; it = apr_hash_next(it)) {
-        const void *key = nullptr;
-        void *value = nullptr;
-        apr_hash_this(it, &key, nullptr, &value);
-        const auto *entry = static_cast<const svn_fs_dirent_t *>(value);
-        sorted.insert(QByteArray(static_cast<const char *>(key)), entry->kind);
-    }
-    return sorted;
-}
 
 Status RevisionExporter::collectChangedPaths()
 {
@@ -75,12 +62,13 @@ Status RevisionExporter::handleChangedPath(const QByteArray &path, const PathCha
                                         const ChangedPathTable &changes)
 {
     ScopedPool pool(m_pool.pool());
-    QString matchedPath = QString::fromUtf8(path);
-
-    const char *copyFromPath = nullptr;
-    svn_revnum_t copyFromRevision = -1;
+    ChangedPath changed;
+    changed.path = path.constData();
+    changed.matchedPath = QString::fromUtf8(path);
+    changed.change = change;
     if (change.kind != svn_fs_path_change_delete) {
-        if (svn_error_t *error = svn_fs_copied_from(&copyFromRevision, &copyFromPath, m_fsRoot,
+        if (svn_error_t *error = svn_fs_copied_from(&changed.copyFromRevision,
+                                                    &changed.copyFromPath, m_fsRoot,
                                                     path.constData(), pool))
             return svnFailure(error);
     }
@@ -91,47 +79,59 @@ Status RevisionExporter::handleChangedPath(const QByteArray &path, const PathCha
 
     bool directory = isDirectory;
     if (isDirectory) {
-        const bool noSource = copyFromPath == nullptr;
-        const svn_fs_path_change_kind_t kind = change.kind;
-        if (kind == svn_fs_path_change_add && noSource && m_options.emptyDirs) {
-            if (endsWithBranchContainer(path))
-                return Status();
-            m_needCommit = true;
-        } else if ((kind == svn_fs_path_change_modify || kind == svn_fs_path_change_add
-                    || kind == svn_fs_path_change_replace)
-                   && noSource && m_options.svnIgnore) {
-            m_needCommit = true;
-        } else if ((kind == svn_fs_path_change_modify || kind == svn_fs_path_change_add)
-                   && noSource) {
-            return Status();
-        } else if (kind == svn_fs_path_change_modify || kind == svn_fs_path_change_add) {
-            qDebug() << "   " << path.constData() << "was copied from" << copyFromPath << "rev"
-                     << int(copyFromRevision);
-        } else if (kind == svn_fs_path_change_replace && !noSource) {
-            qDebug() << "   " << path.constData() << "was replaced from" << copyFromPath << "rev"
-                     << int(copyFromRevision);
-        } else if (kind == svn_fs_path_change_replace) {
-            qDebug() << "   " << path.constData() << "was replaced";
-        } else if (kind == svn_fs_path_change_reset) {
-            return Failure() << "   " << path.constData() << "was reset, panic!";
-        } else {
-            return Failure() << "   " << path.constData() << "has unhandled change kind "
-                             << int(kind) << ", panic!";
-        }
+        Result<bool> matters = directoryChangeMatters(changed);
+        if (!matters || !matters.value())
+            return matters.status();
     } else if (change.kind == svn_fs_path_change_delete) {
         directory = isDirectoryInRevision(m_fs, m_revision - 1, path.constData(), pool);
     }
     if (directory)
-        matchedPath += QLatin1Char('/');
+        changed.matchedPath += QLatin1Char('/');
+    return routeChangedPath(changed, isDirectory, directory, changes, pool);
+}
 
-    ChangedPath changed;
-    changed.path = path.constData();
-    changed.matchedPath = matchedPath;
-    changed.change = change;
-    changed.copyFromPath = copyFromPath;
-    changed.copyFromRevision = copyFromRevision;
+Result<bool> RevisionExporter::directoryChangeMatters(const ChangedPath &changed)
+{
+    const char *path = changed.path;
+    const char *copyFromPath = changed.copyFromPath;
+    const int copyFromRevision = int(changed.copyFromRevision);
+    const bool noSource = copyFromPath == nullptr;
+    const svn_fs_path_change_kind_t kind = changed.change.kind;
+    if (kind == svn_fs_path_change_add && noSource && m_options.emptyDirs) {
+        if (endsWithBranchContainer(path))
+            return false;
+        m_needCommit = true;
+    } else if ((kind == svn_fs_path_change_modify || kind == svn_fs_path_change_add
+                || kind == svn_fs_path_change_replace)
+               && noSource && m_options.svnIgnore) {
+        m_needCommit = true;
+    } else if ((kind == svn_fs_path_change_modify || kind == svn_fs_path_change_add)
+               && noSource) {
+        return false;
+    } else if (kind == svn_fs_path_change_modify || kind == svn_fs_path_change_add) {
+        qDebug() << "   " << path << "was copied from" << copyFromPath << "rev"
+                 << copyFromRevision;
+    } else if (kind == svn_fs_path_change_replace && !noSource) {
+        qDebug() << "   " << path << "was replaced from" << copyFromPath << "rev"
+                 << copyFromRevision;
+    } else if (kind == svn_fs_path_change_replace) {
+        qDebug() << "   " << path << "was replaced";
+    } else if (kind == svn_fs_path_change_reset) {
+        return Failure() << "   " << path << "was reset, panic!";
+    } else {
+        return Failure() << "   " << path << "has unhandled change kind " << int(kind)
+                         << ", panic!";
+    }
+    return true;
+}
 
-    const bool deletedDirectory = directory && change.kind == svn_fs_path_change_delete;
+Status RevisionExporter::routeChangedPath(const ChangedPath &changed, bool isDirectory,
+                                          bool wasOrIsDirectory,
+                                          const ChangedPathTable &changes, apr_pool_t *pool)
+{
+    const QString &matchedPath = changed.matchedPath;
+    const bool deletion = changed.change.kind == svn_fs_path_change_delete;
+    const bool deletedDirectory = wasOrIsDirectory && deletion;
     bool handled = false;
     for (const QList<MatchRule> &ruleList : qAsConst(m_matchRuleLists)) {
         const MatchRule *rule = findMatchingRule(ruleList, matchedPath, m_revision, m_matchCounter);
@@ -139,7 +139,7 @@ Status RevisionExporter::handleChangedPath(const QByteArray &path, const PathCha
             if (Status status = applyRuleAction(changed, *rule, ruleList, changes, pool); !status)
                 return status;
             handled = true;
-        } else if (isDirectory && copyFromPath) {
+        } else if (isDirectory && changed.copyFromPath) {
             qDebug() << matchedPath << "is a copy-with-history, auto-recursing";
             if (m_observer)
                 m_observer->uncoveredPath(m_revision, matchedPath, false);
@@ -156,11 +156,11 @@ Status RevisionExporter::handleChangedPath(const QByteArray &path, const PathCha
     if (handled)
         return Status();
 
-    if (isDirectoryInRevision(m_fs, m_revision - 1, path.constData(), pool)) {
+    if (isDirectoryInRevision(m_fs, m_revision - 1, changed.path, pool)) {
         qDebug() << matchedPath << "was a directory; ignoring";
         return Status();
     }
-    if (change.kind == svn_fs_path_change_delete) {
+    if (deletion) {
         qDebug() << matchedPath << "is being deleted but I don't know anything about it; ignoring";
         return Status();
     }
@@ -247,7 +247,7 @@ Status RevisionExporter::descendIntoDirectory(const ChangedPath &changed,
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, root, path, pool))
         return svnFailure(error);
-    const QMap<QByteArray, svn_node_kind_t> sorted = sortedEntries(entries, pool);
+    const QMap<QByteArray, const svn_fs_dirent_t *> sorted = sortedEntries(entries, pool);
 
     ScopedPool entryPool(pool);
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
@@ -263,7 +263,7 @@ Status RevisionExporter::descendIntoDirectory(const ChangedPath &changed,
             continue;
         }
 
-        const bool isDirectory = it.value() == svn_node_dir;
+        const bool isDirectory = it.value()->kind == svn_node_dir;
         ChangedPath entry = changed;
         entry.path = entryPath.constData();
         entry.matchedPath = QString::fromUtf8(entryPath);

@@ -2,89 +2,60 @@
 
 #include <QMap>
 
+#include "svn/SvnError.h"
+
 #include <memory>
 
-#include <svn_dirent_uri.h>
-#include <svn_pools.h>
 #include <svn_props.h>
-#include <svn_repos.h>
-
-namespace {
-
-// The failure of a Subversion call, in the form the libraries print errors.
-Failure failureOf(svn_error_t *error, const QString &context)
-{
-    char buffer[512];
-    const QString text = QString::fromUtf8(svn_err_best_message(error, buffer, sizeof buffer));
-    svn_error_clear(error);
-    return Failure::fatal(context + QLatin1String(": svn: ") + text);
-}
-
-} // namespace
 
 Result<ChangedPathsReader *> ChangedPathsReader::open(const QString &path)
 {
     std::unique_ptr<ChangedPathsReader> reader(new ChangedPathsReader);
-    reader->m_globalPool = svn_pool_create(nullptr);
-    reader->m_revisionPool = svn_pool_create(reader->m_globalPool);
-
-    QString repositoryPath = path;
-    while (repositoryPath.size() > 1 && repositoryPath.endsWith(QLatin1Char('/')))
-        repositoryPath.chop(1);
-    const char *localPath = svn_dirent_canonicalize(repositoryPath.toLocal8Bit().constData(),
-                                                    reader->m_revisionPool);
-    svn_repos_t *repository = nullptr;
-    if (svn_error_t *error = svn_repos_open3(&repository, localPath, nullptr,
-                                             reader->m_globalPool, reader->m_revisionPool))
-        return failureOf(error, QLatin1String("Cannot open the repository ") + path);
-    reader->m_fs = svn_repos_fs(repository);
-    svn_revnum_t head = 0;
-    if (svn_error_t *error = svn_fs_youngest_rev(&head, reader->m_fs, reader->m_revisionPool))
-        return failureOf(error, QLatin1String("Cannot read the latest revision of ") + path);
-    reader->m_headRevision = int(head);
-    svn_pool_clear(reader->m_revisionPool);
+    if (svn_error_t *error = reader->m_repository.openAt(path))
+        return svnFailureInOneLine(error, QLatin1String("Cannot open the repository ") + path);
+    if (svn_error_t *error = reader->m_repository.readLatestRevision())
+        return svnFailureInOneLine(error,
+                                   QLatin1String("Cannot read the latest revision of ") + path);
+    reader->m_revisionPool = std::make_unique<ScopedPool>(reader->m_repository.pool());
     return reader.release();
 }
 
-ChangedPathsReader::~ChangedPathsReader()
-{
-    svn_pool_destroy(m_globalPool);
-}
+ChangedPathsReader::~ChangedPathsReader() = default;
 
 Result<ChangedPathsReader::Revision> ChangedPathsReader::read(int revision)
 {
-    svn_pool_clear(m_revisionPool);
+    m_revisionPool->clear();
     m_root = nullptr;
     m_previousRoot = nullptr;
     const QString context = QStringLiteral("Cannot read revision %1").arg(revision);
 
     Revision result;
     result.number = revision;
-    if (svn_error_t *error = svn_fs_revision_root(&m_root, m_fs, revision, m_revisionPool))
-        return failureOf(error, context);
+    if (svn_error_t *error = svn_fs_revision_root(&m_root, m_repository.fs(), revision, *m_revisionPool))
+        return svnFailureInOneLine(error, context);
     if (revision > 0) {
         if (svn_error_t *error =
-                    svn_fs_revision_root(&m_previousRoot, m_fs, revision - 1, m_revisionPool))
-            return failureOf(error, context);
+                    svn_fs_revision_root(&m_previousRoot, m_repository.fs(), revision - 1, *m_revisionPool))
+            return svnFailureInOneLine(error, context);
     }
 
     svn_string_t *author = nullptr;
-    if (svn_error_t *error = svn_fs_revision_prop2(&author, m_fs, revision,
+    if (svn_error_t *error = svn_fs_revision_prop2(&author, m_repository.fs(), revision,
                                                    SVN_PROP_REVISION_AUTHOR, FALSE,
-                                                   m_revisionPool, m_revisionPool))
-        return failureOf(error, context);
+                                                   *m_revisionPool, *m_revisionPool))
+        return svnFailureInOneLine(error, context);
     if (author)
         result.author = QByteArray(author->data, int(author->len));
 
     svn_fs_path_change_iterator_t *iterator = nullptr;
     if (svn_error_t *error =
-                svn_fs_paths_changed3(&iterator, m_root, m_revisionPool, m_revisionPool))
-        return failureOf(error, context);
+                svn_fs_paths_changed3(&iterator, m_root, *m_revisionPool, *m_revisionPool))
+        return svnFailureInOneLine(error, context);
     QMap<QByteArray, ChangedPath> ordered;
     for (;;) {
         svn_fs_path_change3_t *change = nullptr;
         if (svn_error_t *error = svn_fs_path_change_get(&change, iterator))
-            return failureOf(error, context);
+            return svnFailureInOneLine(error, context);
         if (!change)
             break;
         ChangedPath changed;
@@ -113,8 +84,8 @@ Status ChangedPathsReader::readChange(const svn_fs_path_change3_t *change, Chang
         svn_fs_root_t *root = deletion ? m_previousRoot : m_root;
         kind = svn_node_none;
         if (root) {
-            if (svn_error_t *error = svn_fs_check_path(&kind, root, path, m_revisionPool))
-                return failureOf(error, context);
+            if (svn_error_t *error = svn_fs_check_path(&kind, root, path, *m_revisionPool))
+                return svnFailureInOneLine(error, context);
         }
     }
     changed->isDirectory = kind == svn_node_dir;
@@ -127,8 +98,8 @@ Status ChangedPathsReader::readChange(const svn_fs_path_change3_t *change, Chang
         copyFromRevision = change->copyfrom_rev;
         copyFromPath = change->copyfrom_path;
     } else if (svn_error_t *error = svn_fs_copied_from(&copyFromRevision, &copyFromPath, m_root,
-                                                       path, m_revisionPool)) {
-        return failureOf(error, context);
+                                                       path, *m_revisionPool)) {
+        return svnFailureInOneLine(error, context);
     }
     if (copyFromPath) {
         changed->copyFromPath = QByteArray(copyFromPath);
@@ -141,7 +112,7 @@ bool ChangedPathsReader::hasProperty(const QByteArray &path, const char *name)
 {
     svn_string_t *value = nullptr;
     if (svn_error_t *error =
-                svn_fs_node_prop(&value, m_root, path.constData(), name, m_revisionPool)) {
+                svn_fs_node_prop(&value, m_root, path.constData(), name, *m_revisionPool)) {
         svn_error_clear(error);
         return false;
     }
@@ -152,7 +123,7 @@ qint64 ChangedPathsReader::fileLength(const QByteArray &path)
 {
     svn_filesize_t length = 0;
     if (svn_error_t *error =
-                svn_fs_file_length(&length, m_root, path.constData(), m_revisionPool)) {
+                svn_fs_file_length(&length, m_root, path.constData(), *m_revisionPool)) {
         svn_error_clear(error);
         return -1;
     }

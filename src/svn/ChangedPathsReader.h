@@ -1,10 +1,14 @@
 #pragma once
 
 #include "common/Failure.h"
+#include "svn/ScopedPool.h"
+#include "svn/SvnRepository.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
+
+#include <memory>
 
 #include <apr_pools.h>
 #include <svn_fs.h>
@@ -44,10 +48,10 @@ public:
     ChangedPathsReader(const ChangedPathsReader &) = delete;
     ChangedPathsReader &operator=(const ChangedPathsReader &) = delete;
 
-    int latestRevision() const { return m_headRevision; }
-    svn_fs_t *filesystem() const { return m_fs; }
+    int latestRevision() const { return m_repository.youngestRevision(); }
+    svn_fs_t *filesystem() const { return m_repository.fs(); }
     // Lives as long as the reader.
-    apr_pool_t *pool() const { return m_globalPool; }
+    apr_pool_t *pool() const { return m_repository.pool(); }
 
     // Reads one revision; what it allocates lives until the next call.
     Result<Revision> read(int revision);
@@ -61,10 +65,8 @@ private:
     ChangedPathsReader() = default;
     Status readChange(const svn_fs_path_change3_t *change, ChangedPath *changed);
 
-    apr_pool_t *m_globalPool = nullptr;
-    apr_pool_t *m_revisionPool = nullptr;
-    svn_fs_t *m_fs = nullptr;
+    SvnRepository m_repository;
+    std::unique_ptr<ScopedPool> m_revisionPool;
     svn_fs_root_t *m_root = nullptr;
     svn_fs_root_t *m_previousRoot = nullptr;
-    int m_headRevision = 0;
 };

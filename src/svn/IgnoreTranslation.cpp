@@ -1,14 +1,14 @@
-// Ignore properties as .gitignore files, placeholders for empty directories
-// and the check for properties that git cannot carry.
+// Writing .gitignore files and the placeholders of empty directories, and
+// the check for properties that git cannot carry.
 
 #include "svn/RevisionExporter.h"
 
+#include "svn/IgnoreRules.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
 #include <QDebug>
 #include <QIODevice>
-#include <QRegExp>
 
 #include <cstring>
 
@@ -17,29 +17,6 @@
 namespace {
 
 const int placeholderMode = 0100644;
-
-// Lines naming a path below the directory have no git equivalent here: a
-// first such line goes with the line break after it, a later one with the
-// line break before it.
-const char linesWithSlashPattern[] =
-        R"(^[^\r\n]*[\\/][^\r\n]*(?:[\r\n]|$)|[\r\n][^\r\n]*[\\/][^\r\n]*(?=[\r\n]|$))";
-// Leading white space (empty lines included) before every pattern, which
-// then gets a "/" so that it only applies in the directory itself.
-const char patternStartPattern[] = R"((^|[\r\n])\s*(?![\r\n]|$))";
-const char asteriskRunPattern[] = R"(\*+)";
-
-QString withoutLinesWithSlash(QString text)
-{
-    // One pass leaves a line standing when the line before it was removed
-    // together with the line break between them, so repeat until stable.
-    const QRegExp linesWithSlash(QString::fromLatin1(linesWithSlashPattern));
-    for (;;) {
-        const QString shorter = linesWithSlash.replaceIn(text, QString());
-        if (shorter == text)
-            return text;
-        text = shorter;
-    }
-}
 
 // The parent of a path: trailing "/" removed, cut before the last "/".
 // False when the path has no "/".
@@ -65,53 +42,7 @@ bool parentOf(const QString &path, QString *parent)
     return findParent(path, QLatin1Char('/'), parent);
 }
 
-// Reads a node property; null when it is absent.
-svn_error_t *readProperty(const svn_string_t **value, svn_fs_root_t *root, const char *path,
-                          const char *name, apr_pool_t *pool)
-{
-    svn_string_t *found = nullptr;
-    svn_error_t *error = svn_fs_node_prop(&found, root, path, name, pool);
-    *value = found;
-    return error;
-}
-
 } // namespace
-
-Status RevisionExporter::readIgnoreRules(QString &ignoreText, apr_pool_t *pool,
-                                         const char *path, svn_fs_root_t *root)
-{
-    ignoreText = QString();
-
-    const svn_string_t *ignore = nullptr;
-    if (svn_error_t *error = readProperty(&ignore, root, path, "svn:ignore", pool))
-        return svnFailure(error);
-    if (ignore) {
-        QString text = withoutLinesWithSlash(QString::fromUtf8(ignore->data));
-        text = QRegExp(QString::fromLatin1(patternStartPattern))
-                       .replaceIn(text, QStringLiteral("\\1/"));
-        if (!text.trimmed().isEmpty())
-            ignoreText = text;
-    }
-
-    const svn_string_t *globalIgnores = nullptr;
-    if (svn_error_t *error = readProperty(&globalIgnores, root, path, "svn:global-ignores", pool))
-        return svnFailure(error);
-    if (globalIgnores) {
-        const QString text = withoutLinesWithSlash(QString::fromUtf8(globalIgnores->data));
-        if (!text.trimmed().isEmpty()) {
-            // Keep the last anchored pattern and the first global one apart.
-            if (!ignoreText.isEmpty() && !ignoreText.endsWith(QLatin1Char('\n'))
-                && !ignoreText.endsWith(QLatin1Char('\r')))
-                ignoreText += QLatin1Char('\n');
-            ignoreText += text;
-        }
-    }
-
-    if (!ignoreText.isNull())
-        ignoreText = QRegExp(QString::fromLatin1(asteriskRunPattern))
-                             .replaceIn(ignoreText, QStringLiteral("*"));
-    return Status();
-}
 
 void RevisionExporter::writePlaceholder(Repository::Transaction *transaction,
                                         const QString &path)
@@ -129,14 +60,14 @@ bool RevisionExporter::writeGitignore(const DumpTarget &directory, const char *c
     if (!content) {
         apr_hash_t *entries = nullptr;
         if (svn_error_t *error = svn_fs_dir_entries(&entries, directory.root, path, pool)) {
-            reportSvnError(error);
+            warnSvnError(error);
             return false;
         }
         if (apr_hash_count(entries) > 0)
             return false;
         if (m_options.svnIgnore) {
             QString ignoreText;
-            if (!readIgnoreRules(ignoreText, pool, path, directory.root)) {
+            if (!succeededOrWarned(IgnoreRules::read(ignoreText, pool, path, directory.root))) {
                 qWarning() << "Error fetching svn-properties (" << path << ")";
                 return false;
             }
@@ -186,7 +117,7 @@ bool RevisionExporter::addEmptyDirPlaceholder(const DumpTarget &target, apr_pool
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error =
                 svn_fs_dir_entries(&entries, target.root, svnParent.constData(), pool)) {
-        reportSvnError(error);
+        warnSvnError(error);
         return false;
     }
     if (apr_hash_count(entries) > 0)
@@ -198,7 +129,8 @@ bool RevisionExporter::addEmptyDirPlaceholder(const DumpTarget &target, apr_pool
 
     if (m_options.svnIgnore) {
         QString ignoreText;
-        if (!readIgnoreRules(ignoreText, pool, svnParent.constData(), target.root)) {
+        if (!succeededOrWarned(
+                    IgnoreRules::read(ignoreText, pool, svnParent.constData(), target.root))) {
             qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(svnParent)
                        << ")";
             return false;
@@ -242,7 +174,8 @@ bool RevisionExporter::removeEmptyDirPlaceholder(const DumpTarget &target, apr_p
 
     if (m_options.svnIgnore) {
         QString ignoreText;
-        if (!readIgnoreRules(ignoreText, previousPool, svnParent.constData(), previousRoot)) {
+        if (!succeededOrWarned(IgnoreRules::read(ignoreText, previousPool,
+                                                 svnParent.constData(), previousRoot))) {
             qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(svnParent)
                        << ")";
             return false;

@@ -5,33 +5,14 @@
 #include "rules/MatchCounter.h"
 #include "repository/FastImportStream.h"
 #include "svn/PathRouting.h"
+#include "svn/IgnoreRules.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
 #include <QDebug>
 #include <QRegExp>
 
-#include <cstdio>
-
 #include <apr_hash.h>
-
-namespace {
-
-// Whether the first rule covering the path at the revision ignores it. Not
-// counted in the rule statistics: nothing is exported here.
-bool ignoredByRules(const QList<MatchRule> &ruleList, const QString &matchedPath, int revision)
-{
-    const MatchRule *rule = PathRouting::firstMatchingRule(ruleList, matchedPath, revision);
-    return rule && rule->action == RuleAction::Ignore;
-}
-
-void printProgressDot()
-{
-    printf(".");
-    fflush(stdout);
-}
-
-} // namespace
 
 RuleTarget RevisionExporter::computeRuleTarget(const MatchRule &rule, const QString &path,
                                                int matchLength) const
@@ -90,26 +71,27 @@ Result<Repository::Transaction *> RevisionExporter::transactionFor(const RuleTar
 Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const MatchRule &rule,
                                            const QList<MatchRule> &ruleList)
 {
-    const char *path = changed.path;
     const QString &matchedPath = changed.matchedPath;
-    const char *copyFromPath = changed.copyFromPath;
-    const svn_revnum_t copyFromRevision = changed.copyFromRevision;
     m_needCommit = true;
     const bool deletion = changed.change.kind == svn_fs_path_change_delete;
     // Everything this one path allocates goes with it.
     ScopedPool pool(m_pool.pool());
 
     rule.pattern.indexIn(matchedPath);
-    const RuleTarget target = computeRuleTarget(rule, matchedPath, rule.pattern.matchedLength());
+    MatchedPath context(changed, rule, ruleList, pool);
+    context.target = computeRuleTarget(rule, matchedPath, rule.pattern.matchedLength());
+    const RuleTarget &target = context.target;
 
     Repository *repository = m_repositories.value(target.repository);
+    context.repository = repository;
     // A deleted path is then looked at entry by entry, and the failure is
     // not reported.
     if (!repository)
         return Failure() << "Rule" << rule.summary() << "references unknown repository"
                          << target.repository;
 
-    printProgressDot();
+    if (m_progress)
+        m_progress->pathExported();
 
     // Every ref this path can make (the branch, its tag, its backups) derives
     // from the branch name; one git refuses would kill fast-import.
@@ -146,64 +128,85 @@ Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const Mat
         return repository->dropBranch(target.branch, m_revision);
     }
 
-    CopyMode mode = CopyMode::Plain;
-    RuleTarget sourceTarget;
-    if (copyFromPath) {
-        QString sourcePath = QString::fromUtf8(copyFromPath);
-        if (isDirectoryInRevision(m_fs, copyFromRevision, copyFromPath, pool))
-            sourcePath += QLatin1Char('/');
-        int sourceMatchLength = 0;
-        const MatchRule *sourceRule =
-                findCopySourceRule(ruleList, sourcePath, copyFromRevision, &sourceMatchLength,
-                                   m_matchCounter);
-        if (!sourceRule) {
-            qWarning() << "WARN: SVN reports a \"copy from\" @" << m_revision << "from"
-                       << copyFromPath << "@" << int(copyFromRevision)
-                       << "but no matching rules found! Ignoring copy, treating as a "
-                          "modification";
-            mode = CopyMode::IgnoredCopy;
-        } else {
-            mode = CopyMode::Copy;
-            sourceTarget = computeRuleTarget(*sourceRule, sourcePath, sourceMatchLength);
-            if (matchedPath != target.svnPrefix || !target.pathInBranch.isEmpty()) {
-                // A copy into a branch, not onto its root.
-            } else if (sourcePath != sourceTarget.svnPrefix) {
-                qDebug() << qPrintable(matchedPath) << "is a partial branch of repository"
-                         << qPrintable(sourceTarget.repository) << "branch"
-                         << qPrintable(sourceTarget.branch) << "subdir"
-                         << qPrintable(sourceTarget.pathInBranch);
-            } else if (sourceTarget.effectiveRepository != target.effectiveRepository) {
-                qWarning() << "WARN:" << qPrintable(matchedPath) << "rev" << m_revision
-                           << "is a cross-repository copy (from repository"
-                           << qPrintable(sourceTarget.repository) << "branch"
-                           << qPrintable(sourceTarget.branch) << "path"
-                           << qPrintable(sourceTarget.pathInBranch) << "rev"
-                           << int(copyFromRevision) << ")";
-            } else if (!sourceTarget.pathInBranch.isEmpty()) {
-                qDebug() << qPrintable(matchedPath)
-                         << "is a branch copy which renames base directory of all contents"
-                         << qPrintable(sourceTarget.pathInBranch) << "to"
-                         << qPrintable(target.pathInBranch);
-            } else {
-                return exportWholeBranchCopy(changed, sourcePath, rule, ruleList, target,
-                                             sourceTarget, repository, pool);
-            }
-        }
-    }
+    if (changed.copyFromPath && findCopySource(context))
+        return exportWholeBranchCopy(context);
+    return writeMatchedPath(context);
+}
 
-    Result<Repository::Transaction *> opened = transactionFor(target, repository);
+bool RevisionExporter::findCopySource(MatchedPath &context)
+{
+    const ChangedPath &changed = context.changed;
+    const QString &matchedPath = changed.matchedPath;
+    const char *copyFromPath = changed.copyFromPath;
+    const svn_revnum_t copyFromRevision = changed.copyFromRevision;
+    const RuleTarget &target = context.target;
+    RuleTarget &sourceTarget = context.sourceTarget;
+
+    QString &sourcePath = context.sourcePath;
+    sourcePath = QString::fromUtf8(copyFromPath);
+    if (isDirectoryInRevision(m_fs, copyFromRevision, copyFromPath, context.pool))
+        sourcePath += QLatin1Char('/');
+    int sourceMatchLength = 0;
+    const MatchRule *sourceRule = findCopySourceRule(context.ruleList, sourcePath,
+                                                     copyFromRevision, &sourceMatchLength,
+                                                     m_matchCounter);
+    if (!sourceRule) {
+        qWarning() << "WARN: SVN reports a \"copy from\" @" << m_revision << "from"
+                   << copyFromPath << "@" << int(copyFromRevision)
+                   << "but no matching rules found! Ignoring copy, treating as a "
+                      "modification";
+        context.mode = CopyMode::IgnoredCopy;
+        return false;
+    }
+    context.mode = CopyMode::Copy;
+    sourceTarget = computeRuleTarget(*sourceRule, sourcePath, sourceMatchLength);
+    if (matchedPath != target.svnPrefix || !target.pathInBranch.isEmpty()) {
+        // A copy into a branch, not onto its root.
+    } else if (sourcePath != sourceTarget.svnPrefix) {
+        qDebug() << qPrintable(matchedPath) << "is a partial branch of repository"
+                 << qPrintable(sourceTarget.repository) << "branch"
+                 << qPrintable(sourceTarget.branch) << "subdir"
+                 << qPrintable(sourceTarget.pathInBranch);
+    } else if (sourceTarget.effectiveRepository != target.effectiveRepository) {
+        qWarning() << "WARN:" << qPrintable(matchedPath) << "rev" << m_revision
+                   << "is a cross-repository copy (from repository"
+                   << qPrintable(sourceTarget.repository) << "branch"
+                   << qPrintable(sourceTarget.branch) << "path"
+                   << qPrintable(sourceTarget.pathInBranch) << "rev" << int(copyFromRevision)
+                   << ")";
+    } else if (!sourceTarget.pathInBranch.isEmpty()) {
+        qDebug() << qPrintable(matchedPath)
+                 << "is a branch copy which renames base directory of all contents"
+                 << qPrintable(sourceTarget.pathInBranch) << "to"
+                 << qPrintable(target.pathInBranch);
+    } else {
+        return true;
+    }
+    return false;
+}
+
+Status RevisionExporter::writeMatchedPath(const MatchedPath &context)
+{
+    const ChangedPath &changed = context.changed;
+    const char *path = changed.path;
+    const QString &matchedPath = changed.matchedPath;
+    const RuleTarget &target = context.target;
+    const RuleTarget &sourceTarget = context.sourceTarget;
+    apr_pool_t *pool = context.pool;
+
+    Result<Repository::Transaction *> opened = transactionFor(target, context.repository);
     if (!opened)
         return opened.status();
     Repository::Transaction *transaction = opened.value();
     const DumpTarget dumpTarget{m_fsRoot, QByteArray(path), target.pathInBranch, transaction};
 
-    if (mode == CopyMode::Copy) {
+    if (context.mode == CopyMode::Copy) {
         if (sourceTarget.effectiveRepository == target.effectiveRepository
             && sourceTarget.branch != target.branch) {
             if (m_options.debugRules)
                 qDebug() << "copy from branch" << sourceTarget.branch << "to branch"
-                         << target.branch << "@rev" << int(copyFromRevision);
-            transaction->recordMergeSource(sourceTarget.branch, int(copyFromRevision));
+                         << target.branch << "@rev" << int(changed.copyFromRevision);
+            transaction->recordMergeSource(sourceTarget.branch, int(changed.copyFromRevision));
         }
     } else if (changed.change.kind == svn_fs_path_change_replace) {
         if (m_options.debugRules)
@@ -213,7 +216,7 @@ Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const Mat
         addEmptyDirPlaceholder(dumpTarget, pool);
     }
 
-    if (deletion) {
+    if (changed.change.kind == svn_fs_path_change_delete) {
         if (m_options.debugRules)
             qDebug() << "delete (" << target.branch << target.pathInBranch << ")";
         transaction->removePath(target.pathInBranch);
@@ -232,136 +235,26 @@ Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const Mat
         updateGitattributes(dumpTarget, changed.change, pool);
     } else {
         bool placeholderWritten = false;
-        if (Status status = exportDirectory(changed, mode, rule, ruleList, target, transaction,
-                                            &placeholderWritten, pool);
-            !status)
+        if (Status status = exportDirectory(context, transaction, &placeholderWritten); !status)
             return status;
         // An empty directory that only got its placeholder is not tagged.
         if (placeholderWritten)
             return Status();
     }
-
-    recordAnnotatedTagIfWanted(rule, target, repository);
-    return Status();
+    return recordAnnotatedTagIfWanted(context.rule, target, context.repository);
 }
 
-Status RevisionExporter::exportWholeBranchCopy(const ChangedPath &changed,
-                                               const QString &sourcePath, const MatchRule &rule,
-                                               const QList<MatchRule> &ruleList,
-                                               const RuleTarget &target,
-                                               const RuleTarget &sourceTarget,
-                                               Repository *repository, apr_pool_t *pool)
-{
-    const char *path = changed.path;
-    const QString &matchedPath = changed.matchedPath;
-    const char *copyFromPath = changed.copyFromPath;
-    const svn_revnum_t copyFromRevision = changed.copyFromRevision;
-    if (sourceTarget.branch == target.branch) {
-        qDebug() << qPrintable(matchedPath) << "rev" << m_revision << "is reseating branch"
-                 << qPrintable(target.branch) << "to an earlier revision"
-                 << qPrintable(sourcePath) << "rev" << int(copyFromRevision);
-    } else {
-        qDebug() << qPrintable(target.repository) << ": branch" << qPrintable(target.branch)
-                 << "is branching from" << qPrintable(sourceTarget.branch);
-    }
-
-    bool sourceHoldsFiles = true;
-    {
-        ScopedPool sourcePool(pool);
-        svn_fs_root_t *sourceRoot = nullptr;
-        if (svn_error_t *error =
-                    svn_fs_revision_root(&sourceRoot, m_fs, copyFromRevision, sourcePool))
-            svn_error_clear(error);
-        else
-            sourceHoldsFiles = treeHoldsFiles(sourceRoot, copyFromPath, ruleList,
-                                              int(copyFromRevision), sourcePool);
-    }
-    if (Status made = repository->makeBranch(target.branch, m_revision, sourceTarget.branch,
-                                             int(copyFromRevision), sourceHoldsFiles);
-        !made)
-        return made;
-
-    const bool emptyDirs = m_options.emptyDirs;
-    if (emptyDirs) {
-        Result<Repository::Transaction *> opened = transactionFor(target, repository);
-        if (!opened)
-            return opened.status();
-        Repository::Transaction *transaction = opened.value();
-        // The new branch's empty directories are those of the tree it was
-        // made from.
-        ScopedPool sourcePool(pool);
-        svn_fs_root_t *sourceRoot = nullptr;
-        if (svn_error_t *error =
-                    svn_fs_revision_root(&sourceRoot, m_fs, copyFromRevision, sourcePool)) {
-            return svnFailure(error);
-        }
-        addPlaceholdersForEmptySubdirs({sourceRoot, QByteArray(copyFromPath), QString(),
-                                        transaction},
-                                       sourcePool);
-    }
-
-    if (m_options.svnBranches) {
-        Result<Repository::Transaction *> opened = transactionFor(target, repository);
-        if (!opened)
-            return opened.status();
-        Repository::Transaction *transaction = opened.value();
-        if (m_options.debugRules)
-            qDebug() << "Create a true SVN copy of branch (" << path << "->" << target.branch
-                     << target.pathInBranch << ")";
-        const DumpTarget branch{m_fsRoot, QByteArray(path), target.pathInBranch, transaction};
-        transaction->removePath(target.pathInBranch);
-        addEmptyDirPlaceholder(branch, pool);
-        if (Status status = recursiveDumpDir(branch, rule, ruleList, false, pool); !status)
-            return status;
-        if (emptyDirs)
-            addPlaceholdersForEmptySubdirs(branch, pool);
-    }
-
-    recordAnnotatedTagIfWanted(rule, target, repository);
-    return Status();
-}
-
-bool RevisionExporter::treeHoldsFiles(svn_fs_root_t *root, const QByteArray &path,
-                                      const QList<MatchRule> &ruleList, int revision,
-                                      apr_pool_t *pool)
-{
-    apr_hash_t *entries = nullptr;
-    if (svn_error_t *error = svn_fs_dir_entries(&entries, root, path.constData(), pool)) {
-        svn_error_clear(error);
-        return true;
-    }
-    const QMap<QByteArray, svn_node_kind_t> sorted = sortedEntries(entries, pool);
-
-    // Files of this directory first: most trees answer without a descent.
-    QList<QByteArray> directories;
-    for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
-        const QByteArray entryPath = path + '/' + it.key();
-        if (it.value() == svn_node_dir) {
-            directories.append(entryPath);
-        } else if (!ignoredByRules(ruleList, QString::fromUtf8(entryPath), revision)) {
-            return true;
-        }
-    }
-
-    ScopedPool entryPool(pool);
-    for (const QByteArray &directory : std::as_const(directories)) {
-        entryPool.clear();
-        if (ignoredByRules(ruleList, QString::fromUtf8(directory + '/'), revision))
-            continue;
-        if (treeHoldsFiles(root, directory, ruleList, revision, entryPool))
-            return true;
-    }
-    return false;
-}
-
-Status RevisionExporter::exportDirectory(const ChangedPath &changed, CopyMode mode,
-                                         const MatchRule &rule, const QList<MatchRule> &ruleList,
-                                         const RuleTarget &target,
+Status RevisionExporter::exportDirectory(const MatchedPath &context,
                                          Repository::Transaction *transaction,
-                                         bool *placeholderWritten, apr_pool_t *pool)
+                                         bool *placeholderWritten)
 {
-    const char *path = changed.path;
-    const PathChange &change = changed.change;
+    const char *path = context.changed.path;
+    const PathChange &change = context.changed.change;
+    const CopyMode mode = context.mode;
+    const MatchRule &rule = context.rule;
+    const QList<MatchRule> &ruleList = context.ruleList;
+    const RuleTarget &target = context.target;
+    apr_pool_t *pool = context.pool;
     const DumpTarget directory{m_fsRoot, QByteArray(path), target.pathInBranch, transaction};
     if (m_options.debugRules)
         qDebug() << "add/change dir (" << path << "->" << target.branch << target.pathInBranch
@@ -371,7 +264,8 @@ Status RevisionExporter::exportDirectory(const ChangedPath &changed, CopyMode mo
             ? (change.kind == svn_fs_path_change_add || change.kind == svn_fs_path_change_replace)
             : change.propertiesModified;
 
-    if (propertiesChanged && m_options.propcheck && !warnUnknownProperties(pool, path, m_fsRoot))
+    if (propertiesChanged && m_options.propcheck
+        && !succeededOrWarned(warnUnknownProperties(pool, path, m_fsRoot)))
         qWarning() << "Error checking svn-properties (" << path << ")";
 
     const bool redump = mode != CopyMode::Plain || change.kind > svn_fs_path_change_replace;
@@ -387,7 +281,7 @@ Status RevisionExporter::exportDirectory(const ChangedPath &changed, CopyMode mo
     bool ignoreRulesWritten = false;
     if (propertiesChanged && m_options.svnIgnore) {
         QString ignoreText;
-        if (!readIgnoreRules(ignoreText, pool, path, m_fsRoot)) {
+        if (!succeededOrWarned(IgnoreRules::read(ignoreText, pool, path, m_fsRoot))) {
             qWarning() << "Error fetching svn-properties (" << path << ")";
         } else if (ignoreText.isNull()) {
             transaction->removePath(directoryFilePath(target.pathInBranch, ".gitignore"));
@@ -412,39 +306,17 @@ Status RevisionExporter::exportDirectory(const ChangedPath &changed, CopyMode mo
     return Status();
 }
 
-void RevisionExporter::recordAnnotatedTagIfWanted(const MatchRule &rule, const RuleTarget &target,
-                                                  Repository *repository)
+Status RevisionExporter::recordAnnotatedTagIfWanted(const MatchRule &rule,
+                                                    const RuleTarget &target,
+                                                    Repository *repository)
 {
     if (!rule.annotated)
-        return;
-    // Unreadable properties (the error is printed) leave the tag without
-    // author, date or message, as before; the commit step fails on them.
-    static_cast<void>(readRevisionProperties());
+        return Status();
+    // Without author, date and message there is no tag to record; the
+    // revision fails here rather than at its commit.
+    if (Status read = readRevisionProperties(); !read)
+        return read;
     repository->recordAnnotatedTag(target.branch, target.svnPrefix, m_revision, m_author,
                                    m_epoch, m_logMessage);
-}
-
-void RevisionExporter::addPlaceholdersForEmptySubdirs(const DumpTarget &directory,
-                                                      apr_pool_t *pool)
-{
-    apr_hash_t *entries = nullptr;
-    if (svn_error_t *error =
-                svn_fs_dir_entries(&entries, directory.root, directory.svnPath.constData(), pool)) {
-        svn_error_clear(error);
-        return;
-    }
-    const QMap<QByteArray, svn_node_kind_t> sorted = sortedEntries(entries, pool);
-
-    ScopedPool entryPool(pool);
-    for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
-        if (it.value() != svn_node_dir)
-            continue;
-        entryPool.clear();
-        const DumpTarget subdirectory{
-                directory.root, directory.svnPath + '/' + it.key(),
-                directory.gitPath + QString::fromUtf8(it.key()) + QLatin1Char('/'),
-                directory.transaction};
-        if (!writeGitignore(subdirectory, nullptr, entryPool))
-            addPlaceholdersForEmptySubdirs(subdirectory, entryPool);
-    }
+    return Status();
 }

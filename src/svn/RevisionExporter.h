@@ -5,6 +5,7 @@
 #include "rules/MatchRule.h"
 #include "svn/DispatchObserver.h"
 #include "svn/ExportOptions.h"
+#include "svn/ExportProgress.h"
 #include "svn/IdentityMap.h"
 #include "svn/RuleTarget.h"
 #include "svn/ScopedPool.h"
@@ -61,6 +62,8 @@ public:
     // The paths already warned about over the whole run, so that each
     // warning comes once; without it every revision warns anew.
     void setWarnedPaths(QSet<QByteArray> *warned) { m_warnedPaths = warned; }
+    // Where progress marks go; without one there are none.
+    void setProgress(ExportProgress *progress) { m_progress = progress; }
 
     Status openRevisionRoot();
     Status collectChangedPaths();
@@ -83,10 +86,6 @@ public:
     static bool isDirectoryInRevision(svn_fs_t *fs, int revision, const char *path,
                                       apr_pool_t *pool);
 
-    // Translates the directory's svn:ignore and svn:global-ignores into
-    // .gitignore text; a null text means there is nothing to write.
-    static Status readIgnoreRules(QString &ignoreText, apr_pool_t *pool, const char *path,
-                                  svn_fs_root_t *root);
 
 private:
     enum class CopyMode { Plain, IgnoredCopy, Copy };
@@ -106,6 +105,28 @@ private:
         svn_revnum_t copyFromRevision = -1;
     };
 
+    // One matched path on its way into a branch: the rule that matched it,
+    // where the rule sends it and, for a copy, where it came from.
+    struct MatchedPath
+    {
+        MatchedPath(const ChangedPath &changed, const MatchRule &rule,
+                    const QList<MatchRule> &ruleList, apr_pool_t *pool)
+            : changed(changed), rule(rule), ruleList(ruleList), pool(pool)
+        {
+        }
+
+        const ChangedPath &changed;
+        const MatchRule &rule;
+        const QList<MatchRule> &ruleList;
+        apr_pool_t *pool;
+        RuleTarget target;
+        Repository *repository = nullptr;
+        CopyMode mode = CopyMode::Plain;
+        // Of a copy whose source a rule covers.
+        QString sourcePath;
+        RuleTarget sourceTarget;
+    };
+
     // A node of a Subversion tree and the place in a transaction it is
     // written to.
     struct DumpTarget
@@ -120,6 +141,11 @@ private:
     // Change dispatch.
     Status handleChangedPath(const QByteArray &path, const PathChange &change,
                              const ChangedPathTable &changes);
+    // Whether a change of a directory is one the rules must see; some fail
+    // the revision.
+    Result<bool> directoryChangeMatters(const ChangedPath &changed);
+    Status routeChangedPath(const ChangedPath &changed, bool isDirectory, bool wasOrIsDirectory,
+                            const ChangedPathTable &changes, apr_pool_t *pool);
     Status applyRuleAction(const ChangedPath &changed, const MatchRule &rule,
                            const QList<MatchRule> &ruleList, const ChangedPathTable &changes,
                            apr_pool_t *pool);
@@ -131,19 +157,18 @@ private:
     // Path export.
     Status exportMatchedPath(const ChangedPath &changed, const MatchRule &rule,
                              const QList<MatchRule> &ruleList);
-    Status exportWholeBranchCopy(const ChangedPath &changed, const QString &sourcePath,
-                                 const MatchRule &rule, const QList<MatchRule> &ruleList,
-                                 const RuleTarget &target, const RuleTarget &sourceTarget,
-                                 Repository *repository, apr_pool_t *pool);
+    // Whether the path is a copy of a whole branch onto a branch's root;
+    // settles the context's copy mode and source on the way.
+    bool findCopySource(MatchedPath &context);
+    Status writeMatchedPath(const MatchedPath &context);
+    Status exportWholeBranchCopy(const MatchedPath &context);
     // Whether the tree at path in root holds a file that the rules do not
     // ignore. A tree that cannot be read counts as holding files.
     static bool treeHoldsFiles(svn_fs_root_t *root, const QByteArray &path,
                                const QList<MatchRule> &ruleList, int revision, apr_pool_t *pool);
-    Status exportDirectory(const ChangedPath &changed, CopyMode mode, const MatchRule &rule,
-                           const QList<MatchRule> &ruleList, const RuleTarget &target,
-                           Repository::Transaction *transaction, bool *placeholderWritten,
-                           apr_pool_t *pool);
-    void recordAnnotatedTagIfWanted(const MatchRule &rule, const RuleTarget &target,
+    Status exportDirectory(const MatchedPath &context, Repository::Transaction *transaction,
+                           bool *placeholderWritten);
+    Status recordAnnotatedTagIfWanted(const MatchRule &rule, const RuleTarget &target,
                                     Repository *repository);
     RuleTarget computeRuleTarget(const MatchRule &rule, const QString &path,
                                  int matchLength) const;
@@ -218,10 +243,6 @@ private:
                          apr_pool_t *pool);
     bool firstWarningFor(const QByteArray &path);
 
-    // The entries of a directory listing, ordered byte-wise by name.
-    static QMap<QByteArray, svn_node_kind_t> sortedEntries(apr_hash_t *entries,
-                                                           apr_pool_t *pool);
-
     ExportOptions m_options;
     // Declared before the transactions, so that they go first.
     ScopedPool m_pool;
@@ -243,6 +264,7 @@ private:
     bool m_refNameRefused = false;
     DispatchObserver *m_observer = nullptr;
     QSet<QByteArray> *m_warnedPaths = nullptr;
+    ExportProgress *m_progress = nullptr;
     // The directories whose .gitattributes this revision has settled.
     QSet<QPair<Repository::Transaction *, QString>> m_attributesWritten;
     svn_fs_root_t *m_previousRoot = nullptr;

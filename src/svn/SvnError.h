@@ -2,14 +2,28 @@
 
 #include "common/Failure.h"
 
+#include <QString>
+
 struct svn_error_t;
 
-// Prints a Subversion error to standard error, every line prefixed with
-// "svn: ", and releases it. Returns 1, the failure result of the callers.
-int reportSvnError(svn_error_t *error);
+// Takes over a Subversion error as a Failure and releases it. The library's
+// own text of the error (every line prefixed with "svn: ", naming the path
+// and revision) becomes the failure's cause, which is printed before its
+// message; context, when given, is that message.
+Failure svnFailure(svn_error_t *error, const QString &context = QString());
 
-// The same printing for callers that return a Status. The Subversion error
-// names the path and revision itself and is printed where it happens, in the
-// printer's own multi-line form and in order with the messages around it, so
-// the failure only records that it has been reported.
-Failure svnFailure(svn_error_t *error);
+// The same for a one-line report: "context: svn: " and the error's most
+// telling message.
+Failure svnFailureInOneLine(svn_error_t *error, const QString &context);
+
+// For an error the caller goes on from: prints the library's text of it to
+// standard error at once, as a warning, and releases it.
+void warnSvnError(svn_error_t *error);
+
+// For a failure the caller goes on from: prints its cause at once, as a
+// warning. Whether the status is a success.
+bool succeededOrWarned(const Status &status);
+
+// Transitional, for the verifier's readers that still answer with a bool:
+// prints the error as warnSvnError does and answers false.
+bool printSvnError(svn_error_t *error);

@@ -1,31 +1,42 @@
 #pragma once
 
+#include "svn/ScopedPool.h"
+
 #include <QString>
+
+#include <memory>
 
 #include <apr_pools.h>
 #include <svn_fs.h>
 
-// A Subversion repository opened for reading: owns the pool its filesystem
-// lives in. For programs that read a repository without converting it.
+// A Subversion repository opened for reading, the one way this program opens
+// one. Owns the pool its filesystem lives in. Its calls answer in the
+// libraries' own way, with the error for the caller to wrap in its context.
 class SvnRepository
 {
 public:
-    SvnRepository() = default;
-    ~SvnRepository();
+    SvnRepository();
 
     SvnRepository(const SvnRepository &) = delete;
     SvnRepository &operator=(const SvnRepository &) = delete;
 
-    // Opens the repository directory at path; false (with the library's
-    // message written) when it cannot be opened. Initialises APR once.
+    // Opens the repository directory at path, in any form the user may give
+    // it ("repo/", "a//b"). Expects the libraries initialised; opens once.
+    [[nodiscard]] svn_error_t *openAt(const QString &path);
+    [[nodiscard]] svn_error_t *readLatestRevision();
+
+    // Transitional, for the verifier: initialises the libraries, opens the
+    // repository and reads its latest revision; false, with the library's
+    // message printed, when that fails.
     bool open(const QString &path);
 
     svn_fs_t *fs() const { return m_fs; }
-    apr_pool_t *pool() const { return m_pool; }
+    apr_pool_t *pool() const { return m_pool ? m_pool->pool() : nullptr; }
     int youngestRevision() const { return m_youngest; }
 
 private:
-    apr_pool_t *m_pool = nullptr;
+    // Made when the repository is opened, once the libraries are set up.
+    std::unique_ptr<ScopedPool> m_pool;
     svn_fs_t *m_fs = nullptr;
     int m_youngest = 0;
 };

@@ -1,17 +1,14 @@
 #include "svn/SvnSource.h"
 
 #include "svn/RevisionExporter.h"
-#include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
-
-#include <QDebug>
+#include "svn/ExportProgress.h"
+#include "svn/SvnRepository.h"
 
 #include <cstdio>
 
 #include <apr_general.h>
-#include <svn_dirent_uri.h>
 #include <svn_pools.h>
-#include <svn_repos.h>
 #include <svn_utf.h>
 
 struct SvnSource::Private
@@ -24,11 +21,8 @@ struct SvnSource::Private
     QString identityDomain;
     // The files and directories warned about once for the whole run.
     QSet<QByteArray> warnedPaths;
-    // The scratch pool goes before the long-lived one.
-    ScopedPool globalPool{nullptr};
-    ScopedPool scratchPool{nullptr};
-    svn_fs_t *fs = nullptr;
-    svn_revnum_t headRevision = 0;
+    SvnRepository repository;
+    StandardOutputProgress progress;
     int exportedRevisions = 0;
 };
 
@@ -65,27 +59,13 @@ Result<std::unique_ptr<SvnSource>> SvnSource::open(const QString &path)
     std::unique_ptr<SvnSource> source(new SvnSource);
     Private &d = *source->d;
 
-    QString repositoryPath = path;
-    while (repositoryPath.endsWith(QLatin1Char('/')))
-        repositoryPath.chop(1);
-    // The libraries insist on canonical paths ("a//b" or "a/./b" would trip
-    // their assertions), so the path is put in canonical form first.
-    const char *localPath = svn_dirent_canonicalize(
-            repositoryPath.toLocal8Bit().constData(), d.scratchPool);
-
-    svn_repos_t *repository = nullptr;
-    if (svn_error_t *error =
-                svn_repos_open3(&repository, localPath, nullptr, d.globalPool, d.scratchPool)) {
-        reportSvnError(error);
-        return Failure() << "Failed to open repository";
-    }
-    d.fs = svn_repos_fs(repository);
+    if (svn_error_t *error = d.repository.openAt(path))
+        return svnFailure(error, QStringLiteral("Failed to open repository"));
     // Without the latest revision there is nothing sound to convert; going
     // on would convert nothing and report success.
-    if (svn_error_t *error = svn_fs_youngest_rev(&d.headRevision, d.fs, d.globalPool)) {
-        reportSvnError(error);
-        return Failure() << "Failed to read the latest revision of the repository";
-    }
+    if (svn_error_t *error = d.repository.readLatestRevision())
+        return svnFailure(error,
+                          QStringLiteral("Failed to read the latest revision of the repository"));
     return source;
 }
 
@@ -117,7 +97,7 @@ void SvnSource::assignIdentityDomain(const QString &domain)
 
 int SvnSource::latestRevision() const
 {
-    return int(d->headRevision);
+    return d->repository.youngestRevision();
 }
 
 int SvnSource::exportedRevisionCount() const
@@ -127,10 +107,11 @@ int SvnSource::exportedRevisionCount() const
 
 Status SvnSource::convertRevision(int revision)
 {
-    RevisionExporter exporter(revision, d->fs, d->globalPool, d->options);
+    RevisionExporter exporter(revision, d->repository.fs(), d->repository.pool(), d->options);
     exporter.assignSettings(d->matchRuleLists, d->repositories, d->identities,
                             d->identityDomain, d->matchCounter);
     exporter.setWarnedPaths(&d->warnedPaths);
+    exporter.setProgress(&d->progress);
 
     printf("Exporting revision %d ", revision);
     fflush(stdout);

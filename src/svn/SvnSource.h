@@ -21,8 +21,7 @@ public:
     // Initialises APR.
     [[nodiscard]] static Status initializeSvnLibraries();
 
-    // Opens the repository at path and reads its latest revision. The
-    // Subversion error behind a failure has been printed to standard error.
+    // Opens the repository at path and reads its latest revision.
     [[nodiscard]] static Result<std::unique_ptr<SvnSource>> open(const QString &path);
     ~SvnSource();
 
@@ -37,7 +36,6 @@ public:
     void assignIdentityDomain(const QString &domain);
 
     int latestRevision() const;
-    // A failure with an empty message has already been reported.
     Status convertRevision(int revision);
     // How many converted revisions had a path that a rule exported.
     int exportedRevisionCount() const;

@@ -2,7 +2,9 @@
 
 #include "svn/RevisionExporter.h"
 
+#include "svn/DirectoryEntries.h"
 #include "svn/AttributeTranslation.h"
+#include "svn/IgnoreRules.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
@@ -40,7 +42,8 @@ Status RevisionExporter::recursiveDumpDir(const DumpTarget &target, const MatchR
 
     if (!ignoreRulesWritten && m_options.svnIgnore) {
         QString ignoreText;
-        if (!readIgnoreRules(ignoreText, pool, path.constData(), target.root)) {
+        if (!succeededOrWarned(
+                    IgnoreRules::read(ignoreText, pool, path.constData(), target.root))) {
             qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(path) << ")";
         } else if (!ignoreText.isNull()) {
             writeGitignore(target, ignoreText.toUtf8().constData(), pool);
@@ -51,7 +54,7 @@ Status RevisionExporter::recursiveDumpDir(const DumpTarget &target, const MatchR
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, target.root, path.constData(), pool))
         return svnFailure(error);
-    const QMap<QByteArray, svn_node_kind_t> sorted = sortedEntries(entries, pool);
+    const QMap<QByteArray, const svn_fs_dirent_t *> sorted = sortedEntries(entries, pool);
 
     ScopedPool entryPool(pool);
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
@@ -60,12 +63,12 @@ Status RevisionExporter::recursiveDumpDir(const DumpTarget &target, const MatchR
         entry.svnPath = path + '/' + it.key();
         entry.gitPath = target.gitPath + QString::fromUtf8(it.key());
 
-        if (it.value() == svn_node_file) {
-            printf("+");
-            fflush(stdout);
+        if (it.value()->kind == svn_node_file) {
+            if (m_progress)
+                m_progress->fileWritten();
             if (Status status = writeFileContents(entry, entryPool); !status)
                 return status;
-        } else if (it.value() == svn_node_dir) {
+        } else if (it.value()->kind == svn_node_dir) {
             entry.gitPath += QLatin1Char('/');
             const QString matchedPath = QString::fromUtf8(entry.svnPath + '/');
             const MatchRule *found =
@@ -98,7 +101,7 @@ Status RevisionExporter::writeFileContents(const DumpTarget &file, apr_pool_t *p
     svn_string_t *executable = nullptr;
     if (svn_error_t *error = svn_fs_node_prop(&executable, root, path, "svn:executable",
                                               filePool))
-        reportSvnError(error); // an unreadable flag leaves the file a regular one
+        warnSvnError(error); // an unreadable flag leaves the file a regular one
     else if (executable)
         mode = executableFileMode;
 
@@ -214,17 +217,22 @@ Status RevisionExporter::copyFileContents(svn_stream_t *contents, QIODevice *dev
     if (Status filled = fillBlob(device, remaining); !filled)
         return filled;
     const int revision = int(svn_fs_revision_root_revision(root));
-    // The cause goes out at once; the failure names the file that it cost.
+    // The cause goes first; the failure names the file that it cost.
+    Failure cause;
     if (error)
-        reportSvnError(error);
+        cause = svnFailure(error);
     else if (remaining > 0)
-        qCritical() << "The contents of" << QString::fromUtf8(path) << "in revision" << revision
-                    << "end" << remaining << "bytes before their length of" << length;
+        cause << "The contents of" << QString::fromUtf8(path) << "in revision" << revision
+              << "end" << remaining << "bytes before their length of" << length;
     else if (extra > 0)
-        qCritical() << "The contents of" << QString::fromUtf8(path) << "in revision" << revision
-                    << "are longer than their length of" << length;
-    return Failure() << "Cannot read the contents of" << QString::fromUtf8(path)
-                     << "in revision" << revision << "; the repository is damaged";
+        cause << "The contents of" << QString::fromUtf8(path) << "in revision" << revision
+              << "are longer than their length of" << length;
+    Failure failure = Failure() << "Cannot read the contents of" << QString::fromUtf8(path)
+                                << "in revision" << revision << "; the repository is damaged";
+    failure.setCause(cause.cause() + (cause.message().isEmpty()
+                                              ? QByteArray()
+                                              : cause.message().toLocal8Bit() + '\n'));
+    return failure;
 }
 
 // Completes a blob whose contents could not be read with zero bytes.

@@ -80,13 +80,13 @@ bool BranchTrees::applyChanges()
     m_pool.clear();
     svn_fs_path_change_iterator_t *iterator = nullptr;
     if (svn_error_t *error = svn_fs_paths_changed3(&iterator, m_router.root(), m_pool, m_pool))
-        return reportSvnError(error) == 0;
+        return printSvnError(error);
     QList<QPair<QByteArray, bool>> changes; // path, whether only a directory's properties changed
     SvnTreeRouter::Changes changed;
     for (;;) {
         svn_fs_path_change3_t *change = nullptr;
         if (svn_error_t *error = svn_fs_path_change_get(&change, iterator))
-            return reportSvnError(error) == 0;
+            return printSvnError(error);
         if (!change)
             break;
         const QByteArray path(change->path.data, int(change->path.len));
@@ -165,7 +165,7 @@ bool BranchTrees::routeAgain(int listIndex, const QByteArray &path)
         svn_node_kind_t kind = svn_node_none;
         if (svn_error_t *error = svn_fs_check_path(&kind, m_router.root(), path.constData(),
                                                    m_pool))
-            return reportSvnError(error) == 0;
+            return printSvnError(error);
         if (kind == svn_node_none)
             return true;
         directory = kind == svn_node_dir;

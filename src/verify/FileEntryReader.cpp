@@ -52,19 +52,20 @@ bool FileEntryReader::hashFile(svn_fs_root_t *root, const QByteArray &path, Tree
     svn_string_t *special = nullptr;
     if (svn_error_t *error = svn_fs_node_prop(&executable, root, svnPath, "svn:executable",
                                               pool))
-        return reportSvnError(error) == 0;
+        return printSvnError(error);
     if (svn_error_t *error = svn_fs_node_prop(&special, root, svnPath, "svn:special", pool))
-        return reportSvnError(error) == 0;
+        return printSvnError(error);
     svn_checksum_t *checksum = nullptr;
     if (svn_error_t *error = svn_fs_file_checksum(&checksum, svn_checksum_sha1, root, svnPath,
                                                   TRUE, pool))
-        return reportSvnError(error) == 0;
+        return printSvnError(error);
     const QByteArray contentKey(reinterpret_cast<const char *>(checksum->digest), 20);
 
     entry->mode = executable ? executableFileMode : regularFileMode;
     if (m_lineEndsToLf && !special) {
         bool normalises = false;
-        if (!AttributeTranslation::normalisesLineEnds(&normalises, root, svnPath, pool))
+        if (!succeededOrWarned(
+                    AttributeTranslation::normalisesLineEnds(&normalises, root, svnPath, pool)))
             return false;
         if (normalises)
             return hashLfFile(root, svnPath, contentKey, entry, pool);
@@ -79,14 +80,14 @@ bool FileEntryReader::hashFile(svn_fs_root_t *root, const QByteArray &path, Tree
     // held whole. A link's blob is its target, without the leading "link ".
     svn_filesize_t length = 0;
     if (svn_error_t *error = svn_fs_file_length(&length, root, svnPath, pool))
-        return reportSvnError(error) == 0;
+        return printSvnError(error);
     svn_stream_t *contents = nullptr;
     if (svn_error_t *error = svn_fs_file_contents(&contents, root, svnPath, pool))
-        return reportSvnError(error) == 0;
+        return printSvnError(error);
     char buffer[65536];
     apr_size_t got = sizeof buffer;
     if (svn_error_t *error = svn_stream_read_full(contents, buffer, &got))
-        return reportSvnError(error) == 0;
+        return printSvnError(error);
     qint64 skip = 0;
     if (special && got >= 5 && std::memcmp(buffer, "link ", 5) == 0) {
         entry->mode = symbolicLinkMode;
@@ -102,7 +103,7 @@ bool FileEntryReader::hashFile(svn_fs_root_t *root, const QByteArray &path, Tree
     while (got == sizeof buffer) {
         got = sizeof buffer;
         if (svn_error_t *error = svn_stream_read_full(contents, buffer, &got))
-            return reportSvnError(error) == 0;
+            return printSvnError(error);
         hash.addData(QByteArrayView(buffer, qsizetype(got)));
     }
     entry->blobId = hash.result();
@@ -124,7 +125,8 @@ bool FileEntryReader::hashLfFile(svn_fs_root_t *root, const char *svnPath,
     }
     svn_stream_t *contents = nullptr;
     svn_filesize_t length = 0;
-    if (!AttributeTranslation::openNormalised(&contents, &length, root, svnPath, pool))
+    if (!succeededOrWarned(
+                AttributeTranslation::openNormalised(&contents, &length, root, svnPath, pool)))
         return false;
     QCryptographicHash hash(QCryptographicHash::Sha1);
     hash.addData("blob " + QByteArray::number(qint64(length)) + '\0');
@@ -132,7 +134,7 @@ bool FileEntryReader::hashLfFile(svn_fs_root_t *root, const char *svnPath,
     apr_size_t got = sizeof buffer;
     while (got == sizeof buffer) {
         if (svn_error_t *error = svn_stream_read_full(contents, buffer, &got))
-            return reportSvnError(error) == 0;
+            return printSvnError(error);
         hash.addData(QByteArrayView(buffer, qsizetype(got)));
     }
     svn_error_clear(svn_stream_close(contents));

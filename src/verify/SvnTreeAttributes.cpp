@@ -3,6 +3,7 @@
 #include "verify/SvnTreeRouter.h"
 
 #include "svn/AttributeTranslation.h"
+#include "svn/SvnError.h"
 
 namespace {
 
@@ -14,7 +15,8 @@ bool SvnTreeRouter::addGeneratedAttributes(const QByteArray &path, TreeNode *nod
                                            apr_pool_t *pool)
 {
     AttributeTranslation::DirectoryAttributes attributes;
-    if (!AttributeTranslation::readDirectory(&attributes, m_root, path.constData(), pool))
+    if (!succeededOrWarned(
+                AttributeTranslation::readDirectory(&attributes, m_root, path.constData(), pool)))
         return false;
     if (!attributes.text.isEmpty()) {
         TreeEntry gitattributes;

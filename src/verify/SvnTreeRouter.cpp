@@ -2,6 +2,8 @@
 
 #include "svn/PathRouting.h"
 #include "svn/RevisionExporter.h"
+#include "svn/DirectoryEntries.h"
+#include "svn/IgnoreRules.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
@@ -26,20 +28,6 @@ QByteArray unparsedId(const svn_fs_id_t *id, apr_pool_t *pool)
 {
     const svn_string_t *text = svn_fs_unparse_id(id, pool);
     return QByteArray(text->data, int(text->len));
-}
-
-// The entries of a directory listing, ordered byte-wise by name.
-QMap<QByteArray, const svn_fs_dirent_t *> sortedEntries(apr_hash_t *entries, apr_pool_t *pool)
-{
-    QMap<QByteArray, const svn_fs_dirent_t *> sorted;
-    for (apr_hash_index_t *it = apr_hash_first(pool, entries); it; it = apr_hash_next(it)) {
-        const void *key = nullptr;
-        void *value = nullptr;
-        apr_hash_this(it, &key, nullptr, &value);
-        sorted.insert(QByteArray(static_cast<const char *>(key)),
-                      static_cast<const svn_fs_dirent_t *>(value));
-    }
-    return sorted;
 }
 
 } // namespace
@@ -93,7 +81,7 @@ bool SvnTreeRouter::setRevision(int revision, bool *rulesChanged)
     svn_pool_clear(m_pool);
     m_revision = revision;
     if (svn_error_t *error = svn_fs_revision_root(&m_root, m_fs, revision, m_pool))
-        return reportSvnError(error) == 0;
+        return printSvnError(error);
 
     QByteArray rulesInForce;
     for (const QList<MatchRule> &list : std::as_const(m_settings.matchRuleLists)) {
@@ -156,7 +144,7 @@ bool SvnTreeRouter::routeDirectory(int listIndex, const QByteArray &path, Fragme
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, m_root,
                                                 path.isEmpty() ? "/" : path.constData(), pool))
-        return reportSvnError(error) == 0;
+        return printSvnError(error);
     const QMap<QByteArray, const svn_fs_dirent_t *> sorted = sortedEntries(entries, pool);
     ScopedPool entryPool(pool);
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
@@ -294,7 +282,7 @@ bool SvnTreeRouter::updateChildren(const SubtreeContext &context, const QByteArr
         svn_node_kind_t kind = svn_node_none;
         if (svn_error_t *error = svn_fs_check_path(&kind, m_root, childPath.constData(),
                                                    entryPool))
-            return reportSvnError(error) == 0;
+            return printSvnError(error);
         if (kind == svn_node_none) {
             children->remove(name);
             continue;
@@ -317,7 +305,7 @@ bool SvnTreeRouter::readChildren(const SubtreeContext &context, const QByteArray
 {
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, m_root, path.constData(), pool))
-        return reportSvnError(error) == 0;
+        return printSvnError(error);
     const QMap<QByteArray, const svn_fs_dirent_t *> sorted = sortedEntries(entries, pool);
     ScopedPool entryPool(pool);
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
@@ -362,7 +350,8 @@ bool SvnTreeRouter::addGeneratedFiles(const QByteArray &path, bool empty, TreeNo
 {
     QString ignoreText;
     if (m_settings.svnIgnore
-        && !RevisionExporter::readIgnoreRules(ignoreText, pool, path.constData(), m_root))
+        && !succeededOrWarned(
+                IgnoreRules::read(ignoreText, pool, path.constData(), m_root)))
         return false;
     TreeEntry gitignore;
     gitignore.mode = regularFileMode;

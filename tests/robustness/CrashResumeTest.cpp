@@ -230,6 +230,12 @@ std::string nameOf(const ::testing::TestParamInfo<Interruption> &info)
            + std::to_string(i.point);
 }
 
+// What gtest prints for the parameter next to the test's name.
+void PrintTo(const Interruption &interruption, std::ostream *out)
+{
+    *out << nameOf(::testing::TestParamInfo<Interruption>(interruption, 0));
+}
+
 class CrashResumeAt : public CrashResume, public ::testing::WithParamInterface<Interruption>
 {
 };
