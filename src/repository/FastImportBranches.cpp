@@ -3,12 +3,13 @@
 #include "repository/FastImportRepository.h"
 
 #include "repository/FastImportStream.h"
+#include "repository/GitNames.h"
 
 #include <QDebug>
 #include <QStringList>
 
 
-using FastImportStream::refFor;
+using GitNames::refFor;
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include "repository/AnnotatedTagJournal.h"
 
 #include "repository/FastImportStream.h"
+#include "repository/GitNames.h"
 #include "repository/GitObjectReader.h"
 #include "repository/Metadata.h"
 #include "repository/PersistedTable.h"
@@ -225,7 +226,7 @@ void FastImportRepository::removeTagsOfDeletedRefs()
         for (const QString &name : std::as_const(names)) {
             const auto tag = annotatedTags.constFind(name);
             if (tag == annotatedTags.constEnd()
-                || FastImportStream::refFor(tag->taggedRef) != ref.toUtf8())
+                || GitNames::refFor(tag->taggedRef) != ref.toUtf8())
                 continue;
             // Written by an earlier run, the tag object of a plain branch
             // has a ref of its own, which must go with the branch.
@@ -346,7 +347,7 @@ Status FastImportRepository::writeAnnotatedTags()
         if (addMetadata)
             message += "\n" + formatMetadata(tag.svnPrefix, tag.revision, tagName);
 
-        const QByteArray ref = FastImportStream::refFor(tag.taggedRef);
+        const QByteArray ref = GitNames::refFor(tag.taggedRef);
         importProcess.channel().writeMirrored("progress Creating annotated tag " + tagName + " from ref "
                                     + ref + "\ntag " + tagName + "\nfrom " + ref + "\ntagger "
                                     + tag.author + " " + QByteArray::number(tag.epoch)

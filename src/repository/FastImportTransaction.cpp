@@ -2,6 +2,7 @@
 #include "repository/FastImportRepository.h"
 
 #include "repository/FastImportStream.h"
+#include "repository/GitNames.h"
 #include "repository/Metadata.h"
 
 #include <QDebug>
@@ -9,7 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 
-using FastImportStream::refFor;
+using GitNames::refFor;
 
 namespace {
 
@@ -83,7 +84,7 @@ void FastImportRepository::Transaction::setMessage(const QByteArray &text)
 
 void FastImportRepository::Transaction::removePath(const QString &path)
 {
-    QString removed = FastImportStream::normalisedPath(path);
+    QString removed = GitNames::normalisedPath(path);
     if (removed.endsWith(QLatin1Char('/')))
         removed.chop(1);
     removedPaths.append(removed);
@@ -97,7 +98,7 @@ Result<QIODevice *> FastImportRepository::Transaction::openFile(const QString &p
     if (fileCommands.isEmpty())
         fileCommands.reserve(2048);
     fileCommands += "M " + QByteArray::number(mode, 8) + " :" + QByteArray::number(blobMark)
-                    + " " + FastImportStream::pathFor(FastImportStream::normalisedPath(path))
+                    + " " + FastImportStream::pathFor(GitNames::normalisedPath(path))
                     + "\n";
 
     if (!repository->ensureImportRunning())

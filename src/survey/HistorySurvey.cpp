@@ -1,6 +1,6 @@
 #include "survey/HistorySurvey.h"
 
-#include "repository/FastImportStream.h"
+#include "repository/GitNames.h"
 
 #include <QSet>
 
@@ -375,7 +375,7 @@ QList<HistorySurvey::BranchCandidate> HistorySurvey::refusedNames() const
     QList<BranchCandidate> refused;
     for (const BranchCandidate &candidate : m_candidates) {
         if ((candidate.kind == BranchKind::Branch || candidate.kind == BranchKind::Tag)
-            && !FastImportStream::isValidRefName(refNameOf(candidate)))
+            && !GitNames::isValidRefName(refNameOf(candidate)))
             refused.append(candidate);
     }
     return refused;

@@ -1,5 +1,5 @@
 #include "RepositoryTestSupport.h"
-#include "repository/FastImportStream.h"
+#include "repository/GitNames.h"
 
 #include "TestSupport.h"
 
@@ -383,10 +383,10 @@ TEST(RefNames, AgreeWithGitCheckRefFormat)
     for (const QString &name : names) {
         const auto git = TestSupport::run(QStringLiteral("git"),
                                           {QStringLiteral("check-ref-format"),
-                                           QString::fromUtf8(FastImportStream::refFor(name))});
+                                           QString::fromUtf8(GitNames::refFor(name))});
         ASSERT_FALSE(git.crashed);
-        EXPECT_EQ(FastImportStream::isValidRefName(name), git.exitCode == 0) << name.toStdString();
+        EXPECT_EQ(GitNames::isValidRefName(name), git.exitCode == 0) << name.toStdString();
     }
     // git takes refs/heads/@ as a ref, but "@" means HEAD to it as a branch name.
-    EXPECT_FALSE(FastImportStream::isValidRefName(QStringLiteral("@")));
+    EXPECT_FALSE(GitNames::isValidRefName(QStringLiteral("@")));
 }
