@@ -7,7 +7,6 @@
 #include "driver/IdentityMap.h"
 #include "driver/OptionTable.h"
 #include "driver/RevisionList.h"
-#include "repository/FastImportRepository.h"
 #include "repository/MessageFilter.h"
 #include "repository/Repository.h"
 #include "rules/RulesFileSet.h"
@@ -299,16 +298,12 @@ Driver::PassResult Driver::createRepositoriesPass(int &cutoff, int &minRev)
 
         // The log could not be cut safely; going on would build on lines
         // that are no longer true.
-        const Result<int> resumed = repository->prepareResume(cutoff);
+        const Result<int> resumed = repository->prepareResume(cutoff, m_resumeFrom);
         if (!resumed) {
             reportFailure(resumed.failure());
             return PassResult::Failed;
         }
         const int next = resumed.value();
-        repository->loadAnnotatedTags();
-        repository->loadBranchNotes();
-        if (cutoff < m_resumeFrom && next == cutoff)
-            repository->recoverLogFile();
         if (cutoff < minRev)
             return PassResult::Repeat;
         minRev = std::max(minRev, next);
@@ -420,17 +415,14 @@ bool Driver::finishRepositories()
     bool importFailed = false;
     for (const QString &name : std::as_const(names)) {
         Repository *repository = m_repositories.value(name);
-        for (const Status &saved : {repository->writeAnnotatedTags(), repository->storeBranchNotes()}) {
-            if (!saved) {
-                reportFailure(saved.failure());
-                importFailed = true;
-            }
+        if (Status finished = repository->finish(); !finished) {
+            reportFailure(finished.failure());
+            importFailed = true;
         }
-        // Stops its fast-import before the next repository is finished.
-        if (auto *fastImport = dynamic_cast<FastImportRepository *>(repository)) {
-            if (!fastImport->finish())
-                importFailed = true;
-        }
+        // Stops its fast-import before the next repository is finished; an
+        // end that lost commits was reported when it happened.
+        if (!repository->stop())
+            importFailed = true;
         releaseRepository(repository);
     }
     m_repositories.clear();
@@ -443,10 +435,9 @@ bool Driver::finishRepositories()
 Status Driver::importStatus() const
 {
     for (const std::unique_ptr<Repository> &owned : m_ownedRepositories) {
-        const auto *fastImport = dynamic_cast<const FastImportRepository *>(owned.get());
-        if (!fastImport)
+        if (!owned)
             continue;
-        if (Status status = fastImport->importStatus(); !status)
+        if (Status status = owned->importStatus(); !status)
             return status;
     }
     return Status();

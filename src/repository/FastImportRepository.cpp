@@ -163,6 +163,12 @@ void FastImportRepository::stopImportProcess()
 
 Status FastImportRepository::finish()
 {
+    Status finished = writeAnnotatedTags();
+    return finished.then(storeBranchNotes());
+}
+
+Status FastImportRepository::stop()
+{
     stopImportProcess();
     return importStatus();
 }

@@ -84,31 +84,41 @@ public:
     static Result<std::unique_ptr<FastImportRepository>> create(const RepositoryRule &rule,
                                                                 const RepositoryOptions &options);
 
-    Result<int> prepareResume(int &cutoff) override;
-    void loadAnnotatedTags() override;
-    void loadBranchNotes() override;
-    void recoverLogFile() override;
     ~FastImportRepository() override;
-    void announceBranches() override;
+    Result<int> prepareResume(int &cutoff, int resumeFrom = 0) override;
     Status makeBranch(const QString &branch, int revision, const QString &sourceBranch,
                       int sourceRevision, bool sourceHoldsFiles = true) override;
     Status dropBranch(const QString &branch, int revision) override;
-    std::unique_ptr<Repository::Transaction> beginTransaction(const QString &branch,
-                                                              const QString &svnPrefix,
-                                                              int revision) override;
+    Result<std::unique_ptr<Repository::Transaction>> beginTransaction(const QString &branch,
+                                                                      const QString &svnPrefix,
+                                                                      int revision) override;
     void recordAnnotatedTag(const QString &branch, const QString &svnPrefix, int revision,
                             const QByteArray &author, uint epoch,
                             const QByteArray &logMessage) override;
-    Status writeAnnotatedTags() override;
-    Status storeBranchNotes() override;
     Status flushPendingUpdates() override;
     void finishRevision(int revision) override;
-    bool hasBranch(const QString &branch) const override;
-    QByteArray noteForBranch(const QString &branch) const override;
-    void setNoteForBranch(const QString &branch, const QByteArray &note) override;
     bool usesPrefix() const override;
     QString name() const override;
     Repository *targetRepository() override;
+    Status importStatus() const override;
+    Status finish() override;
+    // Stops the process: the first end of it that may have lost commits
+    // (failure status, signal, or termination after the time-out), which was
+    // reported when it happened.
+    Status stop() override;
+
+    // The steps of prepareResume and finish, one by one.
+    void loadAnnotatedTags();
+    void loadBranchNotes();
+    void recoverLogFile();
+    Status writeAnnotatedTags();
+    Status storeBranchNotes();
+
+    // Sends the head of every branch to a newly started process.
+    void announceBranches();
+    bool hasBranch(const QString &branch) const;
+    QByteArray noteForBranch(const QString &branch) const;
+    void setNoteForBranch(const QString &branch, const QByteArray &note);
 
     // The mark the branch pointed to at the revision: -1 when the branch has
     // no record or no commit at all, 0 when it had none then (or was deleted).
@@ -125,13 +135,6 @@ public:
     // Lets a running process finish (with a checkpoint) and forgets it.
     void stopImportProcess();
 
-    // The first end of the fast-import process that may have lost commits
-    // (failure status, signal, or termination after the time-out), which was
-    // reported when it happened; before it, a commit's failure that was not
-    // reported yet (a failing message filter, a fatal one).
-    Status importStatus() const;
-    // Stops the process and tells whether it ever failed.
-    Status finish();
 
     // The branch a new repository starts with ("master" unless git says otherwise).
     QString defaultBranchName() const { return defaultBranch; }
@@ -151,6 +154,7 @@ private:
     bool readLastValidMark(quint64 &lastValidMark) const;
     bool marksFileIsWellFormed() const;
     void setAsideDamagedMarksFile() const;
+    Result<int> resumeFromStateFiles(int &cutoff);
     Result<int> resumeFromLog(int &cutoff);
     ResumeScanner::LogScan scanLog(QFile &logFile, quint64 lastValidMark, int &cutoff);
     int firstRevisionWithoutNote(const ResumeScanner::LogScan &scan) const;
@@ -161,6 +165,7 @@ private:
     void dropTagsBeyondTheLog();
     void removeTagsOfDeletedRefs();
     Status journalTagChanges();
+    void writeAnnotatedTag(const QString &name, const AnnotatedTag &tag);
     Status saveAnnotatedTags();
     bool hasLiveHead(const QString &branch) const;
     void takeBranchNotesFromGit();

@@ -81,7 +81,19 @@ void FastImportRepository::setAsideDamagedMarksFile() const
                << "and its commits will be converted again";
 }
 
-Result<int> FastImportRepository::prepareResume(int &cutoff)
+Result<int> FastImportRepository::prepareResume(int &cutoff, int resumeFrom)
+{
+    Result<int> resumed = resumeFromStateFiles(cutoff);
+    if (!resumed)
+        return resumed;
+    loadAnnotatedTags();
+    loadBranchNotes();
+    if (cutoff < resumeFrom && resumed.value() == cutoff)
+        recoverLogFile();
+    return resumed;
+}
+
+Result<int> FastImportRepository::resumeFromStateFiles(int &cutoff)
 {
     // With a lock left in the repository, this run's fast-import could not
     // update the refs, and the commits of the whole run would be lost. The

@@ -156,7 +156,7 @@ void FastImportRepository::dropTagsBeyondTheLog()
     QStringList names = annotatedTags.keys();
     std::sort(names.begin(), names.end());
     for (const QString &name : std::as_const(names)) {
-        const AnnotatedTag &tag = annotatedTags[name];
+        const AnnotatedTag tag = annotatedTags.value(name);
         if (tag.revision < resumeRevision && hasLiveHead(tag.taggedRef))
             continue;
         qDebug() << "Removing annotated tag" << name << "for" << repositoryName;
@@ -309,9 +309,6 @@ Status FastImportRepository::writeAnnotatedTags()
         return Status();
     }
 
-    const bool addMetadata = options.addMetadata;
-    const bool addMetadataNotes = options.addMetadataNotes;
-
     // A dump that is resumed loses these tags and their notes, and gets them
     // again at the end of the next run: the notes kept for it are those
     // without them.
@@ -321,53 +318,24 @@ Status FastImportRepository::writeAnnotatedTags()
     QStringList tagNames = annotatedTags.keys();
     std::sort(tagNames.begin(), tagNames.end());
     for (const QString &name : std::as_const(tagNames)) {
-        const auto it = annotatedTags.constFind(name);
-        const QByteArray tagName = it.key().toUtf8();
-        const AnnotatedTag &tag = it.value();
-
+        const AnnotatedTag tag = annotatedTags.value(name);
         // A revision that failed before its branch updates reached
         // fast-import leaves its tags without the refs they name; they are
         // recorded again when the revision is converted again.
         if (updatesNeverSent && tag.revision == tagChangeRevision) {
-            qDebug() << "Not writing annotated tag" << it.key() << "of the unfinished revision"
+            qDebug() << "Not writing annotated tag" << name << "of the unfinished revision"
                      << tag.revision;
             continue;
         }
         // A tag copied from a tree without files has no commit to point to;
         // it stays pending until its branch gets one.
         if (branches.headMark(tag.taggedRef) == 0) {
-            qWarning() << "WARN: annotated tag" << it.key() << "in repository" << repositoryName
+            qWarning() << "WARN: annotated tag" << name << "in repository" << repositoryName
                        << "is not written: its branch" << tag.taggedRef << "has no commit";
             continue;
         }
-
-        QByteArray message = tag.logMessage;
-        if (!message.endsWith('\n'))
-            message += '\n';
-        if (addMetadata)
-            message += "\n" + formatMetadata(tag.svnPrefix, tag.revision, tagName);
-
-        const QByteArray ref = GitNames::refFor(tag.taggedRef);
-        importProcess.channel().writeMirrored("progress Creating annotated tag " + tagName + " from ref "
-                                    + ref + "\ntag " + tagName + "\nfrom " + ref + "\ntagger "
-                                    + tag.author + " " + QByteArray::number(tag.epoch)
-                                    + " +0000\ndata " + QByteArray::number(message.size()) + "\n"
-                                    + message + "\n");
-        drainImportProcess(false);
-
-        if (addMetadataNotes) {
-            const std::unique_ptr<Repository::Transaction> transaction = beginTransaction(
-                tag.taggedRef, QString::fromUtf8(tag.svnPrefix), tag.revision);
-            if (transaction) {
-                transaction->setCommitter(tag.author);
-                transaction->setCommitTime(tag.epoch);
-                if (transaction->writeNote(formatMetadata(tag.svnPrefix, tag.revision, tagName),
-                                           true))
-                    drainImportProcess(false);
-            }
-        }
-
-        printf(" %s", it.key().toLocal8Bit().constData());
+        writeAnnotatedTag(name, tag);
+        printf(" %s", name.toLocal8Bit().constData());
         fflush(stdout);
     }
 
@@ -377,6 +345,37 @@ Status FastImportRepository::writeAnnotatedTags()
     if (options.createDump)
         branchNotes = notesBeforeTags;
     return Status();
+}
+
+// The tag object, and the tag's metadata in the note of the tagged commit.
+void FastImportRepository::writeAnnotatedTag(const QString &name, const AnnotatedTag &tag)
+{
+    const QByteArray tagName = name.toUtf8();
+    QByteArray message = tag.logMessage;
+    if (!message.endsWith('\n'))
+        message += '\n';
+    if (options.addMetadata)
+        message += "\n" + formatMetadata(tag.svnPrefix, tag.revision, tagName);
+
+    const QByteArray ref = GitNames::refFor(tag.taggedRef);
+    importProcess.channel().writeMirrored("progress Creating annotated tag " + tagName + " from ref "
+                                + ref + "\ntag " + tagName + "\nfrom " + ref + "\ntagger "
+                                + tag.author + " " + QByteArray::number(tag.epoch)
+                                + " +0000\ndata " + QByteArray::number(message.size()) + "\n"
+                                + message + "\n");
+    drainImportProcess(false);
+    if (!options.addMetadataNotes)
+        return;
+    // Tags with a line feed in their ref are never recorded, so the
+    // transaction opens.
+    Result<std::unique_ptr<Repository::Transaction>> transaction =
+            beginTransaction(tag.taggedRef, QString::fromUtf8(tag.svnPrefix), tag.revision);
+    if (!transaction)
+        return;
+    transaction.value()->setCommitter(tag.author);
+    transaction.value()->setCommitTime(tag.epoch);
+    if (transaction.value()->writeNote(formatMetadata(tag.svnPrefix, tag.revision, tagName), true))
+        drainImportProcess(false);
 }
 
 void FastImportRepository::loadBranchNotes()

@@ -18,24 +18,23 @@ constexpr int maximumParents = 16;
 
 } // namespace
 
-std::unique_ptr<Repository::Transaction>
+Result<std::unique_ptr<Repository::Transaction>>
 FastImportRepository::beginTransaction(const QString &branch, const QString &svnPrefix,
                                        int revision)
 {
     // A line feed in a ref would end the command early and turn the rest of
     // the name into a stream command of its own.
-    if (FastImportStream::containsLineFeed(branch)) {
-        qCritical() << "Branch" << branch << "in repository" << repositoryName
-                    << "cannot be written: a branch name must not contain a line feed";
-        return nullptr;
-    }
+    if (FastImportStream::containsLineFeed(branch))
+        return Failure() << "Branch" << branch << "in repository" << repositoryName
+                         << "cannot be written: a branch name must not contain a line feed";
 
     if (!hasBranch(branch))
         qWarning() << "WARN: Transaction:" << branch << "is not a known branch in repository"
                    << repositoryName << "\n"
                    << "Going to create it automatically";
 
-    auto transaction = std::make_unique<Transaction>(this, branch, svnPrefix, revision);
+    std::unique_ptr<Repository::Transaction> transaction =
+            std::make_unique<Transaction>(this, branch, svnPrefix, revision);
 
     ++transactionsBegun;
     int interval = options.commitInterval;

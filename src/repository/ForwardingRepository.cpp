@@ -10,20 +10,9 @@ ForwardingRepository::~ForwardingRepository() = default;
 
 // The target negotiates its own resume point; a forwarding repository has
 // nothing of its own to offer.
-Result<int> ForwardingRepository::prepareResume(int &)
+Result<int> ForwardingRepository::prepareResume(int &, int)
 {
     return 1;
-}
-
-void ForwardingRepository::loadAnnotatedTags() {}
-void ForwardingRepository::loadBranchNotes() {}
-void ForwardingRepository::recoverLogFile() {}
-Status ForwardingRepository::writeAnnotatedTags() { return Status(); }
-Status ForwardingRepository::storeBranchNotes() { return Status(); }
-
-void ForwardingRepository::announceBranches()
-{
-    target->announceBranches();
 }
 
 Status ForwardingRepository::makeBranch(const QString &branch, int revision,
@@ -38,15 +27,16 @@ Status ForwardingRepository::dropBranch(const QString &branch, int revision)
     return target->dropBranch(branch, revision);
 }
 
-std::unique_ptr<Repository::Transaction>
+Result<std::unique_ptr<Repository::Transaction>>
 ForwardingRepository::beginTransaction(const QString &branch, const QString &svnPrefix,
                                        int revision)
 {
-    std::unique_ptr<Repository::Transaction> inner =
+    Result<std::unique_ptr<Repository::Transaction>> inner =
             target->beginTransaction(branch, svnPrefix, revision);
     if (!inner)
-        return nullptr;
-    return std::make_unique<Transaction>(std::move(inner), prefix);
+        return inner.failure();
+    return std::unique_ptr<Repository::Transaction>(
+            std::make_unique<Transaction>(inner.takeValue(), prefix));
 }
 
 void ForwardingRepository::recordAnnotatedTag(const QString &branch, const QString &svnPrefix,
@@ -59,21 +49,6 @@ void ForwardingRepository::recordAnnotatedTag(const QString &branch, const QStri
 Status ForwardingRepository::flushPendingUpdates()
 {
     return target->flushPendingUpdates();
-}
-
-bool ForwardingRepository::hasBranch(const QString &branch) const
-{
-    return target->hasBranch(branch);
-}
-
-QByteArray ForwardingRepository::noteForBranch(const QString &branch) const
-{
-    return target->noteForBranch(branch);
-}
-
-void ForwardingRepository::setNoteForBranch(const QString &branch, const QByteArray &note)
-{
-    target->setNoteForBranch(branch, note);
 }
 
 void ForwardingRepository::finishRevision(int revision)

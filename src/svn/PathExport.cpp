@@ -79,12 +79,11 @@ Result<Repository::Transaction *> RevisionExporter::transactionFor(const RuleTar
     const auto open = m_transactions.find(key);
     if (open != m_transactions.end())
         return open->second.get();
-    std::unique_ptr<Repository::Transaction> transaction =
+    Result<std::unique_ptr<Repository::Transaction>> transaction =
             repository->beginTransaction(target.branch, target.svnPrefix, m_revision);
-    // The repository prints why it refuses a transaction.
     if (!transaction)
-        return Failure::alreadyReported();
-    return m_transactions.emplace(key, std::move(transaction)).first->second.get();
+        return transaction.failure();
+    return m_transactions.emplace(key, transaction.takeValue()).first->second.get();
 }
 
 Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const MatchRule &rule,
