@@ -1,21 +1,20 @@
-// Annotated tags and the persisted branch notes of FastImportRepository.
+// Annotated tags of FastImportRepository, with their file and journal.
 #include "repository/FastImportRepository.h"
 
 #include "repository/AnnotatedTagJournal.h"
-
 #include "repository/FastImportStream.h"
 #include "repository/GitNames.h"
 #include "repository/GitObjectReader.h"
 #include "repository/Metadata.h"
 #include "repository/PersistedTable.h"
 #include "repository/RepositoryFileNames.h"
+#include "repository/TagObject.h"
 
 #include <QDebug>
 #include <QFile>
 
 #include <algorithm>
 #include <climits>
-
 #include <cstdio>
 #include <memory>
 
@@ -27,68 +26,6 @@ QString tagNameFor(const QString &branch)
     if (branch.startsWith(tagsPrefix))
         return branch.mid(tagsPrefix.size());
     return branch;
-}
-
-// The parts of a tag object as git stores it.
-struct TagObject
-{
-    QByteArray taggedObject;
-    QByteArray tagger; // name and address, without the date
-    uint epoch = 0;
-    QByteArray message;
-    bool valid = false;
-};
-
-TagObject parseTagObject(const QByteArray &content)
-{
-    TagObject tag;
-    const qsizetype headerEnd = content.indexOf("\n\n");
-    if (headerEnd < 0)
-        return tag;
-    tag.message = content.mid(headerEnd + 2);
-    for (const QByteArray &line : content.left(headerEnd).split('\n')) {
-        if (line.startsWith("object "))
-            tag.taggedObject = line.mid(7);
-        if (!line.startsWith("tagger "))
-            continue;
-        // "tagger NAME <ADDRESS> EPOCH +0000"
-        const qsizetype zone = line.lastIndexOf(' ');
-        const qsizetype date = line.lastIndexOf(' ', zone - 1);
-        if (date <= 7)
-            return tag;
-        bool isNumber = false;
-        tag.epoch = line.mid(date + 1, zone - date - 1).toUInt(&isNumber);
-        tag.tagger = line.mid(7, date - 7);
-        tag.valid = isNumber && !tag.taggedObject.isEmpty();
-    }
-    return tag;
-}
-
-// Reads "svn path=P; revision=R; tag=T" back into P and R.
-bool parseTagMetadata(const QByteArray &line, const QByteArray &tagName, QByteArray *svnPrefix,
-                      int *revision)
-{
-    const QByteArray start = "svn path=";
-    const QByteArray end = "; tag=" + tagName;
-    const qsizetype revisionAt = line.lastIndexOf("; revision=");
-    if (!line.startsWith(start) || !line.endsWith(end) || revisionAt < start.size())
-        return false;
-    bool isNumber = false;
-    const qsizetype numberAt = revisionAt + 11;
-    *revision = line.mid(numberAt, line.size() - end.size() - numberAt).toInt(&isNumber);
-    *svnPrefix = line.mid(start.size(), revisionAt - start.size());
-    return isNumber;
-}
-
-// The metadata line of the tag among the lines of a text (a note), if any.
-bool findTagMetadata(const QByteArray &text, const QByteArray &tagName, QByteArray *svnPrefix,
-                     int *revision)
-{
-    for (const QByteArray &line : text.split('\n')) {
-        if (parseTagMetadata(line, tagName, svnPrefix, revision))
-            return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -258,7 +195,7 @@ void FastImportRepository::recoverAnnotatedTagsFromGit()
                                       ? QStringLiteral("refs/tags/") + name
                                       : name;
         const TagObject object =
-            parseTagObject(git.objectContent("tag", "refs/tags/" + name.toUtf8()));
+            TagObject::parse(git.objectContent("tag", "refs/tags/" + name.toUtf8()));
         if (!object.valid || !hasBranch(taggedRef)) {
             qWarning() << "WARN:" << repositoryName << "annotated tag" << name
                        << "cannot be taken from git";
@@ -376,65 +313,4 @@ void FastImportRepository::writeAnnotatedTag(const QString &name, const Annotate
     transaction.value()->setCommitTime(tag.epoch);
     if (transaction.value()->writeNote(formatMetadata(tag.svnPrefix, tag.revision, tagName), true))
         drainImportProcess(false);
-}
-
-void FastImportRepository::loadBranchNotes()
-{
-    const QString fileName = RepositoryFileNames::branchNotesFilePath(repositoryName, options.createDump);
-    const PersistedTable::LoadResult result = PersistedTable::load(fileName, branchNotes);
-    if (result == PersistedTable::LoadResult::Damaged)
-        qWarning() << "WARN:" << repositoryName << "the branch notes file" << fileName
-                   << "is damaged: taking the notes from git";
-    if (result == PersistedTable::LoadResult::Damaged
-        || options.addMetadataNotes)
-        takeBranchNotesFromGit();
-}
-
-// A tag's metadata is appended to the note of its branch's head. The table
-// saved by the last run can be behind git (the run died before saving it) or
-// ahead of it (its fast-import failed after the notes were sent); appending
-// to either would lose a note. git has the note of every branch head that the
-// log knows: an entry is kept only where git's note begins with it (as when a
-// tag of the same commit appended to it), and taken from git otherwise.
-void FastImportRepository::takeBranchNotesFromGit()
-{
-    const QHash<quint64, QByteArray> objects = marksFileObjects();
-    const QHash<QByteArray, QByteArray> notes = notesInGit(objects);
-    if (notes.isEmpty() && branchNotes.isEmpty())
-        return;
-    const GitObjectReader git(repositoryName);
-
-    QHash<QString, QByteArray> headNotes; // branch to note blob, empty for none
-    for (const QString &branch : branches.sortedNames()) {
-        const int head = branches.headMark(branch);
-        if (head <= 0)
-            continue;
-        const QByteArray commit = objects.value(quint64(head));
-        if (!commit.isEmpty())
-            headNotes.insert(branch, notes.value(commit));
-    }
-    QList<QByteArray> blobs = headNotes.values();
-    blobs.removeAll(QByteArray());
-    const QHash<QByteArray, QByteArray> contents = git.blobContents(blobs);
-    for (auto it = headNotes.constBegin(); it != headNotes.constEnd(); ++it) {
-        const QByteArray inGit = contents.value(it.value());
-        const QByteArray saved = branchNotes.value(it.key());
-        if (!saved.isEmpty() && inGit.startsWith(saved))
-            continue;
-        if (inGit.isEmpty())
-            branchNotes.remove(it.key());
-        else
-            branchNotes.insert(it.key(), inGit);
-    }
-}
-
-Status FastImportRepository::storeBranchNotes()
-{
-    if (branchNotes.isEmpty())
-        return Status();
-    const QString fileName = RepositoryFileNames::branchNotesFilePath(repositoryName, options.createDump);
-    if (!PersistedTable::store(fileName, branchNotes) && !options.dryRun)
-        return Failure() << "Cannot save the branch notes of repository" << repositoryName
-                         << "to" << fileName;
-    return Status();
 }
