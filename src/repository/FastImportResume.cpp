@@ -15,20 +15,22 @@
 
 namespace {
 
-void reportMarksFault(const QString &marksFileName, const ResumeScanner::MarksScan &scan)
+// The conversion goes on without the faulty file (it is set aside), so the
+// fault is a warning, printed where it is found.
+void warnOfMarksFault(const QString &marksFileName, const ResumeScanner::MarksScan &scan)
 {
     switch (scan.fault) {
     case ResumeScanner::MarksFault::None:
         return;
     case ResumeScanner::MarksFault::Malformed:
-        qCritical() << marksFileName << "line" << scan.faultLine << "marks file corrupt?"
-                    << "mark " << 0;
+        qWarning() << marksFileName << "line" << scan.faultLine << "marks file corrupt?"
+                   << "mark " << 0;
         return;
     case ResumeScanner::MarksFault::Duplicate:
-        qCritical() << marksFileName << "line" << scan.faultLine << "marks file has duplicates";
+        qWarning() << marksFileName << "line" << scan.faultLine << "marks file has duplicates";
         return;
     case ResumeScanner::MarksFault::Unsorted:
-        qCritical() << marksFileName << "line" << scan.faultLine << "marks file not sorted";
+        qWarning() << marksFileName << "line" << scan.faultLine << "marks file not sorted";
         return;
     }
 }
@@ -48,7 +50,7 @@ bool FastImportRepository::readLastValidMark(quint64 &lastValidMark) const
 
     qDebug() << "marksfile " << marksFileName;
     const ResumeScanner::MarksScan scan = ResumeScanner::scanMarks(marksFile);
-    reportMarksFault(marksFileName, scan);
+    warnOfMarksFault(marksFileName, scan);
     lastValidMark = scan.lastValidMark;
     return scan.fault == ResumeScanner::MarksFault::None;
 }
@@ -98,12 +100,13 @@ Result<int> FastImportRepository::resumeFromStateFiles(int &cutoff)
     // With a lock left in the repository, this run's fast-import could not
     // update the refs, and the commits of the whole run would be lost. The
     // wait names each lock that stays, one message per lock.
-    if (!options.writesToFile() && !RepositoryLocks::waitUntilUnlocked(repositoryName)) {
-        resumeRevision = -1;
-        return Failure::alreadyReported();
+    if (!options.writesToFile()) {
+        if (Status unlocked = RepositoryLocks::waitUntilUnlocked(repositoryName); !unlocked)
+            return unlocked.failure();
     }
     Result<int> resumed = resumeFromLog(cutoff);
-    resumeRevision = resumed ? resumed.value() : -1;
+    if (resumed)
+        resumeRevision = resumed.value();
     return resumed;
 }
 
