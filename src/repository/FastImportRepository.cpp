@@ -1,5 +1,6 @@
 #include "repository/FastImportRepository.h"
 
+#include "repository/GitCommand.h"
 #include "repository/RepositoryFileNames.h"
 
 #include <QDebug>
@@ -8,30 +9,15 @@
 
 namespace {
 
-// Runs a short git command and waits for it without time limit; its exit
-// status is not looked at.
-QByteArray runGit(const QStringList &arguments, const QString &workingDirectory = QString())
-{
-    QProcess git;
-    if (!workingDirectory.isEmpty())
-        git.setWorkingDirectory(workingDirectory);
-    git.start(QStringLiteral("git"), arguments);
-    git.waitForFinished(-1);
-    return git.readAllStandardOutput();
-}
-
 // Runs a git command that setting up a repository depends on; a git that
 // cannot start or that fails gives the repository's creation its failure.
 Status runGitChecked(const QString &repositoryName, const QStringList &arguments)
 {
-    QProcess git;
-    git.setWorkingDirectory(repositoryName);
-    git.start(QStringLiteral("git"), arguments);
-    const bool finished = git.waitForStarted(-1) && git.waitForFinished(-1);
-    if (finished && git.exitStatus() == QProcess::NormalExit && git.exitCode() == 0)
+    const GitCommand git = GitCommand::run(arguments, repositoryName);
+    if (git.succeeded())
         return Status();
-    const QString error = finished ? QString::fromLocal8Bit(git.readAllStandardError()).trimmed()
-                                   : git.errorString();
+    const QString error = git.ran() ? QString::fromLocal8Bit(git.errorOutput()).trimmed()
+                                    : git.errorString();
     return Failure() << "Cannot create repository" << repositoryName << ": git"
                      << qPrintable(arguments.join(QLatin1Char(' '))) << "failed:" << error;
 }
@@ -42,18 +28,15 @@ Status runGitChecked(const QString &repositoryName, const QStringList &arguments
 // in a few megabytes, and the objects are the same.
 const char bigFileThreshold[] = "64m";
 
-// Runs a short git command on the repository in directory and waits for it
-// without time limit. --git-dir keeps git from looking for a repository in
-// the directories above when the directory is none.
-int gitConfigExitCode(const QString &directory, const QStringList &arguments)
+// Whether "git config" with the arguments succeeds on the repository in
+// directory. --git-dir keeps git from looking for a repository in the
+// directories above when the directory is none.
+bool gitConfigSucceeds(const QString &directory, const QStringList &arguments)
 {
-    QProcess git;
-    git.setWorkingDirectory(directory);
-    git.start(QStringLiteral("git"),
-              QStringList{QStringLiteral("--git-dir=."), QStringLiteral("config")} + arguments);
-    if (!git.waitForFinished(-1) || git.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return git.exitCode();
+    return GitCommand::run(QStringList{QStringLiteral("--git-dir=."), QStringLiteral("config")}
+                                   + arguments,
+                           directory)
+            .succeeded();
 }
 
 } // namespace
@@ -67,8 +50,9 @@ FastImportRepository::FastImportRepository(const RepositoryRule &rule,
     for (const DeclaredBranch &branch : rule.branches)
         branches.declare(branch.name);
 
-    defaultBranch = QString::fromUtf8(
-                        runGit({QStringLiteral("config"), QStringLiteral("init.defaultBranch")}))
+    defaultBranch = QString::fromUtf8(GitCommand::run({QStringLiteral("config"),
+                                                       QStringLiteral("init.defaultBranch")})
+                                          .output())
                         .trimmed();
     if (defaultBranch.isEmpty())
         defaultBranch = QStringLiteral("master");
@@ -125,9 +109,8 @@ Status FastImportRepository::createRepositoryDirectory(const RepositoryRule &rul
 
 void FastImportRepository::boundBigFiles()
 {
-    if (gitConfigExitCode(repositoryName, {QStringLiteral("core.bigFileThreshold"),
-                                           QLatin1String(bigFileThreshold)})
-        != 0)
+    if (!gitConfigSucceeds(repositoryName, {QStringLiteral("core.bigFileThreshold"),
+                                            QLatin1String(bigFileThreshold)}))
         qWarning() << "WARN: could not set core.bigFileThreshold in repository" << repositoryName
                    << "(fast-import will hold each file below 512 MiB whole in memory)";
 }
@@ -136,8 +119,8 @@ void FastImportRepository::boundBigFiles()
 // on purpose is kept.
 void FastImportRepository::boundBigFilesUnlessConfigured()
 {
-    if (gitConfigExitCode(repositoryName, {QStringLiteral("--get"), QStringLiteral("core.bigFileThreshold")})
-        != 0)
+    if (!gitConfigSucceeds(repositoryName,
+                           {QStringLiteral("--get"), QStringLiteral("core.bigFileThreshold")}))
         boundBigFiles();
 }
 

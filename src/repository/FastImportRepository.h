@@ -13,7 +13,6 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
-#include <QProcess>
 #include <QSet>
 #include <QString>
 #include <QStringList>
