@@ -23,7 +23,7 @@ FastImportRepository::Transaction::mergeInfoParents(int head) const
                      [](const MergeInfoChange::Source &a, const MergeInfoChange::Source &b) {
                          return a.svnPath < b.svnPath;
                      });
-    const CommitGraph &graph = repository->ancestry;
+    const CommitGraph &graph = repository->m_ancestry;
     MergeInfoParents result;
     QList<quint64> candidates;
     for (const MergeInfoChange::Source &source : std::as_const(sources)) {
@@ -36,7 +36,7 @@ FastImportRepository::Transaction::mergeInfoParents(int head) const
         if (tip > 0) {
             const MergeParents::Outcome outcome = MergeParents::judge(
                     graph, quint64(std::max(head, 0)), quint64(tip), source.merged,
-                    repository->branches.createdRevision(source.branch));
+                    repository->m_branches.createdRevision(source.branch));
             if (outcome == MergeParents::Outcome::Parent)
                 candidates.append(quint64(tip));
             if (outcome != MergeParents::Outcome::Partial)

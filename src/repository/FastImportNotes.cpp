@@ -10,13 +10,13 @@
 
 void FastImportRepository::loadBranchNotes()
 {
-    const QString fileName = RepositoryFileNames::branchNotesFilePath(repositoryName, options.createDump);
-    const PersistedTable::LoadResult result = PersistedTable::load(fileName, branchNotes);
+    const QString fileName = RepositoryFileNames::branchNotesFilePath(m_repositoryName, m_options.createDump);
+    const PersistedTable::LoadResult result = PersistedTable::load(fileName, m_branchNotes);
     if (result == PersistedTable::LoadResult::Damaged)
-        qWarning() << "WARN:" << repositoryName << "the branch notes file" << fileName
+        qWarning() << "WARN:" << m_repositoryName << "the branch notes file" << fileName
                    << "is damaged: taking the notes from git";
     if (result == PersistedTable::LoadResult::Damaged
-        || options.addMetadataNotes)
+        || m_options.addMetadataNotes)
         takeBranchNotesFromGit();
 }
 
@@ -30,13 +30,13 @@ void FastImportRepository::takeBranchNotesFromGit()
 {
     const QHash<quint64, QByteArray> objects = marksFileObjects();
     const QHash<QByteArray, QByteArray> notes = notesInGit(objects);
-    if (notes.isEmpty() && branchNotes.isEmpty())
+    if (notes.isEmpty() && m_branchNotes.isEmpty())
         return;
-    const GitObjectReader git(repositoryName);
+    const GitObjectReader git(m_repositoryName);
 
     QHash<QString, QByteArray> headNotes; // branch to note blob, empty for none
-    for (const QString &branch : branches.sortedNames()) {
-        const int head = branches.headMark(branch);
+    for (const QString &branch : m_branches.sortedNames()) {
+        const int head = m_branches.headMark(branch);
         if (head <= 0)
             continue;
         const QByteArray commit = objects.value(quint64(head));
@@ -48,23 +48,23 @@ void FastImportRepository::takeBranchNotesFromGit()
     const QHash<QByteArray, QByteArray> contents = git.blobContents(blobs);
     for (auto it = headNotes.constBegin(); it != headNotes.constEnd(); ++it) {
         const QByteArray inGit = contents.value(it.value());
-        const QByteArray saved = branchNotes.value(it.key());
+        const QByteArray saved = m_branchNotes.value(it.key());
         if (!saved.isEmpty() && inGit.startsWith(saved))
             continue;
         if (inGit.isEmpty())
-            branchNotes.remove(it.key());
+            m_branchNotes.remove(it.key());
         else
-            branchNotes.insert(it.key(), inGit);
+            m_branchNotes.insert(it.key(), inGit);
     }
 }
 
 Status FastImportRepository::storeBranchNotes()
 {
-    if (branchNotes.isEmpty())
+    if (m_branchNotes.isEmpty())
         return Status();
-    const QString fileName = RepositoryFileNames::branchNotesFilePath(repositoryName, options.createDump);
-    if (!PersistedTable::store(fileName, branchNotes) && !options.dryRun)
-        return Failure() << "Cannot save the branch notes of repository" << repositoryName
+    const QString fileName = RepositoryFileNames::branchNotesFilePath(m_repositoryName, m_options.createDump);
+    if (!PersistedTable::store(fileName, m_branchNotes) && !m_options.dryRun)
+        return Failure() << "Cannot save the branch notes of repository" << m_repositoryName
                          << "to" << fileName;
     return Status();
 }

@@ -136,7 +136,7 @@ public:
 
 
     // The branch a new repository starts with ("master" unless git says otherwise).
-    QString defaultBranchName() const { return defaultBranch; }
+    QString defaultBranchName() const { return m_defaultBranch; }
 
 private:
     Status createRepositoryDirectory(const RepositoryRule &rule);
@@ -170,31 +170,31 @@ private:
     void takeBranchNotesFromGit();
     Status cutLog(QFile &logFile, qint64 position, int cutoff);
 
-    const RepositoryOptions options;
-    Status directorySetUp; // of a directory the constructor created
-    QString defaultBranch;
-    BranchTable branches;
+    const RepositoryOptions m_options;
+    Status m_directorySetUp; // of a directory the constructor created
+    QString m_defaultBranch;
+    BranchTable m_branches;
     // Kept with the option for merge parents from mergeinfo only.
-    CommitAncestry ancestry;
-    QHash<QString, AnnotatedTag> annotatedTags;
-    QHash<QString, QByteArray> branchNotes;
-    QString repositoryName;
-    FastImportProcess importProcess;
-    int transactionsBegun = 0;
-    QByteArray pendingDeletions;
-    QByteArray pendingResets;
-    QSet<QString> deletedRefs;
-    QSet<QString> resetRefs;
-    MessageFilter messageFilter;
-    quint64 highestCommitMark = 0;
-    BlobMarkCounter blobMarks;
+    CommitAncestry m_ancestry;
+    QHash<QString, AnnotatedTag> m_annotatedTags;
+    QHash<QString, QByteArray> m_branchNotes;
+    QString m_repositoryName;
+    FastImportProcess m_importProcess;
+    int m_transactionsBegun = 0;
+    QByteArray m_pendingDeletions;
+    QByteArray m_pendingResets;
+    QSet<QString> m_deletedRefs;
+    QSet<QString> m_resetRefs;
+    MessageFilter m_messageFilter;
+    quint64 m_highestCommitMark = 0;
+    BlobMarkCounter m_blobMarks;
     // The revision from which the log lets the conversion go on; 0 until
     // prepareResume has read it.
-    int resumeRevision = 0;
+    int m_resumeRevision = 0;
     // Tags recorded or removed since the journal was last written, and the
     // revision that changed them.
-    QSet<QString> changedTags;
-    int tagChangeRevision = 0;
-    int pendingUpdatesRevision = 0; // of the branch updates queued last
-    bool revisionSentCommands = false; // since the last finishRevision
+    QSet<QString> m_changedTags;
+    int m_tagChangeRevision = 0;
+    int m_pendingUpdatesRevision = 0; // of the branch updates queued last
+    bool m_revisionSentCommands = false; // since the last finishRevision
 };

@@ -37,22 +37,22 @@ void FastImportRepository::recordAnnotatedTag(const QString &branch, const QStri
     const QString tagName = tagNameFor(branch);
     // The tag name and ref end up on command lines of their own.
     if (FastImportStream::containsLineFeed(branch)) {
-        qWarning() << "WARN: annotated tag" << tagName << "in repository" << repositoryName
+        qWarning() << "WARN: annotated tag" << tagName << "in repository" << m_repositoryName
                    << "is not recorded: a tag name must not contain a line feed";
         return;
     }
 
-    if (annotatedTags.contains(tagName))
+    if (m_annotatedTags.contains(tagName))
         printf("\nRe-creating annotated tag %s for %s\n", qPrintable(tagName),
-               qPrintable(repositoryName));
+               qPrintable(m_repositoryName));
     else
         printf("\nCreating annotated tag %s (%s) for %s\n", qPrintable(tagName),
-               qPrintable(branch), qPrintable(repositoryName));
+               qPrintable(branch), qPrintable(m_repositoryName));
     fflush(stdout);
 
-    changedTags.insert(tagName);
-    tagChangeRevision = revision;
-    AnnotatedTag &tag = annotatedTags[tagName];
+    m_changedTags.insert(tagName);
+    m_tagChangeRevision = revision;
+    AnnotatedTag &tag = m_annotatedTags[tagName];
     tag.taggedRef = branch;
     tag.svnPrefix = svnPrefix.toUtf8();
     tag.revision = revision;
@@ -63,20 +63,20 @@ void FastImportRepository::recordAnnotatedTag(const QString &branch, const QStri
 
 void FastImportRepository::loadAnnotatedTags()
 {
-    const QString fileName = RepositoryFileNames::annotatedTagsFilePath(repositoryName, options.createDump);
-    if (PersistedTable::load(fileName, annotatedTags) == PersistedTable::LoadResult::Damaged) {
-        qWarning() << "WARN:" << repositoryName << "the annotated tags file" << fileName
+    const QString fileName = RepositoryFileNames::annotatedTagsFilePath(m_repositoryName, m_options.createDump);
+    if (PersistedTable::load(fileName, m_annotatedTags) == PersistedTable::LoadResult::Damaged) {
+        qWarning() << "WARN:" << m_repositoryName << "the annotated tags file" << fileName
                    << "is damaged: taking the tags from git";
         recoverAnnotatedTagsFromGit();
     }
     const AnnotatedTagJournal journal(
-        RepositoryFileNames::annotatedTagChangesFilePath(repositoryName, options.createDump));
-    const qsizetype loaded = annotatedTags.size();
-    const bool journalFound = journal.replay(annotatedTags, resumeRevision > 0 ? resumeRevision : INT_MAX);
+        RepositoryFileNames::annotatedTagChangesFilePath(m_repositoryName, m_options.createDump));
+    const qsizetype loaded = m_annotatedTags.size();
+    const bool journalFound = journal.replay(m_annotatedTags, m_resumeRevision > 0 ? m_resumeRevision : INT_MAX);
     dropTagsBeyondTheLog();
     // Folded into the tags file, so that the records of revisions that will
     // be converted again do not stay in the journal before their new ones.
-    if (journalFound || annotatedTags.size() != loaded) {
+    if (journalFound || m_annotatedTags.size() != loaded) {
         // Unsaved, the file and the journal stay as they were: nothing is lost.
         if (Status saved = saveAnnotatedTags(); !saved)
             qWarning().noquote() << "WARN:" << saved.failure().message();
@@ -88,22 +88,22 @@ void FastImportRepository::loadAnnotatedTags()
 // that fast-import does not have, which kills it.
 void FastImportRepository::dropTagsBeyondTheLog()
 {
-    if (resumeRevision == 0)
+    if (m_resumeRevision == 0)
         return;
-    QStringList names = annotatedTags.keys();
+    QStringList names = m_annotatedTags.keys();
     std::sort(names.begin(), names.end());
     for (const QString &name : std::as_const(names)) {
-        const AnnotatedTag tag = annotatedTags.value(name);
-        if (tag.revision < resumeRevision && hasLiveHead(tag.taggedRef))
+        const AnnotatedTag tag = m_annotatedTags.value(name);
+        if (tag.revision < m_resumeRevision && hasLiveHead(tag.taggedRef))
             continue;
-        qDebug() << "Removing annotated tag" << name << "for" << repositoryName;
-        annotatedTags.remove(name);
+        qDebug() << "Removing annotated tag" << name << "for" << m_repositoryName;
+        m_annotatedTags.remove(name);
     }
 }
 
 bool FastImportRepository::hasLiveHead(const QString &branch) const
 {
-    return branches.headMark(branch) > 0;
+    return m_branches.headMark(branch) > 0;
 }
 
 // Before the commands of a revision reach fast-import, which stores every
@@ -112,16 +112,16 @@ bool FastImportRepository::hasLiveHead(const QString &branch) const
 // keeps this cheap on histories with thousands of tags.
 Status FastImportRepository::journalTagChanges()
 {
-    if (changedTags.isEmpty())
+    if (m_changedTags.isEmpty())
         return Status();
     const QString fileName =
-        RepositoryFileNames::annotatedTagChangesFilePath(repositoryName, options.createDump);
-    if (!AnnotatedTagJournal(fileName).append(tagChangeRevision, changedTags, annotatedTags)
-        && !options.dryRun)
+        RepositoryFileNames::annotatedTagChangesFilePath(m_repositoryName, m_options.createDump);
+    if (!AnnotatedTagJournal(fileName).append(m_tagChangeRevision, m_changedTags, m_annotatedTags)
+        && !m_options.dryRun)
         return Failure() << "Cannot write the annotated tag journal" << fileName
-                         << "of repository" << repositoryName
-                         << ": a killed run would lose the tags of revision" << tagChangeRevision;
-    changedTags.clear();
+                         << "of repository" << m_repositoryName
+                         << ": a killed run would lose the tags of revision" << m_tagChangeRevision;
+    m_changedTags.clear();
     return Status();
 }
 
@@ -132,17 +132,17 @@ Status FastImportRepository::journalTagChanges()
 // failure there, here and in the journal and the branch notes.
 Status FastImportRepository::saveAnnotatedTags()
 {
-    const QString fileName = RepositoryFileNames::annotatedTagsFilePath(repositoryName, options.createDump);
-    if (annotatedTags.isEmpty()) {
+    const QString fileName = RepositoryFileNames::annotatedTagsFilePath(m_repositoryName, m_options.createDump);
+    if (m_annotatedTags.isEmpty()) {
         if (QFile::exists(fileName) && !QFile::remove(fileName))
             return Failure() << "Cannot remove the emptied annotated tags file" << fileName
-                             << "of repository" << repositoryName;
-    } else if (!PersistedTable::store(fileName, annotatedTags) && !options.dryRun) {
-        return Failure() << "Cannot save the annotated tags of repository" << repositoryName
+                             << "of repository" << m_repositoryName;
+    } else if (!PersistedTable::store(fileName, m_annotatedTags) && !m_options.dryRun) {
+        return Failure() << "Cannot save the annotated tags of repository" << m_repositoryName
                          << "to" << fileName;
     }
-    AnnotatedTagJournal(RepositoryFileNames::annotatedTagChangesFilePath(repositoryName, options.createDump)).remove();
-    changedTags.clear();
+    AnnotatedTagJournal(RepositoryFileNames::annotatedTagChangesFilePath(m_repositoryName, m_options.createDump)).remove();
+    m_changedTags.clear();
     return Status();
 }
 
@@ -150,10 +150,10 @@ Status FastImportRepository::saveAnnotatedTags()
 // recorded from a ref under "refs/tags/" or from a plain branch name.
 void FastImportRepository::removeTagsOfDeletedRefs()
 {
-    QStringList refs = deletedRefs.values();
+    QStringList refs = m_deletedRefs.values();
     std::sort(refs.begin(), refs.end());
     for (const QString &ref : std::as_const(refs)) {
-        if (resetRefs.contains(ref))
+        if (m_resetRefs.contains(ref))
             continue;
         QStringList names{ref};
         for (const QLatin1String prefix : {QLatin1String("refs/tags/"), QLatin1String("refs/heads/")}) {
@@ -161,19 +161,19 @@ void FastImportRepository::removeTagsOfDeletedRefs()
                 names.append(ref.mid(prefix.size()));
         }
         for (const QString &name : std::as_const(names)) {
-            const auto tag = annotatedTags.constFind(name);
-            if (tag == annotatedTags.constEnd()
+            const auto tag = m_annotatedTags.constFind(name);
+            if (tag == m_annotatedTags.constEnd()
                 || GitNames::refFor(tag->taggedRef) != ref.toUtf8())
                 continue;
             // Written by an earlier run, the tag object of a plain branch
             // has a ref of its own, which must go with the branch.
             const QByteArray tagRef = "refs/tags/" + name.toUtf8();
             if (tagRef != ref.toUtf8())
-                pendingDeletions += "reset " + tagRef + "\nfrom " + QByteArray(40, '0') + "\n\n";
-            annotatedTags.erase(tag);
-            changedTags.insert(name);
-            tagChangeRevision = pendingUpdatesRevision;
-            qDebug() << "Removing annotated tag" << name << "for" << repositoryName;
+                m_pendingDeletions += "reset " + tagRef + "\nfrom " + QByteArray(40, '0') + "\n\n";
+            m_annotatedTags.erase(tag);
+            m_changedTags.insert(name);
+            m_tagChangeRevision = m_pendingUpdatesRevision;
+            qDebug() << "Removing annotated tag" << name << "for" << m_repositoryName;
         }
     }
 }
@@ -185,10 +185,10 @@ void FastImportRepository::removeTagsOfDeletedRefs()
 // the path and revision in the metadata of the message or of the note.
 void FastImportRepository::recoverAnnotatedTagsFromGit()
 {
-    const GitObjectReader git(repositoryName);
+    const GitObjectReader git(m_repositoryName);
     const QHash<QByteArray, QByteArray> notes = notesInGit(marksFileObjects());
     const bool metadataInMessage =
-        options.addMetadata;
+        m_options.addMetadata;
 
     for (const QString &name : git.annotatedTagNames()) {
         const QString taggedRef = hasBranch(QStringLiteral("refs/tags/") + name)
@@ -197,7 +197,7 @@ void FastImportRepository::recoverAnnotatedTagsFromGit()
         const TagObject object =
             TagObject::parse(git.objectContent("tag", "refs/tags/" + name.toUtf8()));
         if (!object.valid || !hasBranch(taggedRef)) {
-            qWarning() << "WARN:" << repositoryName << "annotated tag" << name
+            qWarning() << "WARN:" << m_repositoryName << "annotated tag" << name
                        << "cannot be taken from git";
             continue;
         }
@@ -220,7 +220,7 @@ void FastImportRepository::recoverAnnotatedTagsFromGit()
             findTagMetadata(git.objectContent("blob", notes.value(object.taggedObject)), tagName,
                             &tag.svnPrefix, &tag.revision);
         }
-        annotatedTags.insert(name, tag);
+        m_annotatedTags.insert(name, tag);
     }
 }
 
@@ -228,16 +228,16 @@ Status FastImportRepository::writeAnnotatedTags()
 {
     // Saved before anything is sent, so the tags survive a failing process.
     const bool stateKept =
-        QFile::exists(RepositoryFileNames::annotatedTagsFilePath(repositoryName, options.createDump))
-        || QFile::exists(RepositoryFileNames::annotatedTagChangesFilePath(repositoryName, options.createDump));
-    if (!annotatedTags.isEmpty() || stateKept) {
+        QFile::exists(RepositoryFileNames::annotatedTagsFilePath(m_repositoryName, m_options.createDump))
+        || QFile::exists(RepositoryFileNames::annotatedTagChangesFilePath(m_repositoryName, m_options.createDump));
+    if (!m_annotatedTags.isEmpty() || stateKept) {
         if (Status saved = saveAnnotatedTags(); !saved)
             return saved;
     }
-    if (annotatedTags.isEmpty())
+    if (m_annotatedTags.isEmpty())
         return Status();
 
-    printf("Finalising annotated tags for %s...", qPrintable(repositoryName));
+    printf("Finalising annotated tags for %s...", qPrintable(m_repositoryName));
     fflush(stdout);
     // A process that died has been reported; the tags wait in their file.
     if (!ensureImportRunning()) {
@@ -249,25 +249,25 @@ Status FastImportRepository::writeAnnotatedTags()
     // A dump that is resumed loses these tags and their notes, and gets them
     // again at the end of the next run: the notes kept for it are those
     // without them.
-    const QHash<QString, QByteArray> notesBeforeTags = branchNotes;
-    const bool updatesNeverSent = !pendingResets.isEmpty() || !pendingDeletions.isEmpty();
+    const QHash<QString, QByteArray> notesBeforeTags = m_branchNotes;
+    const bool updatesNeverSent = !m_pendingResets.isEmpty() || !m_pendingDeletions.isEmpty();
     // In name order, so that every run writes the same stream.
-    QStringList tagNames = annotatedTags.keys();
+    QStringList tagNames = m_annotatedTags.keys();
     std::sort(tagNames.begin(), tagNames.end());
     for (const QString &name : std::as_const(tagNames)) {
-        const AnnotatedTag tag = annotatedTags.value(name);
+        const AnnotatedTag tag = m_annotatedTags.value(name);
         // A revision that failed before its branch updates reached
         // fast-import leaves its tags without the refs they name; they are
         // recorded again when the revision is converted again.
-        if (updatesNeverSent && tag.revision == tagChangeRevision) {
+        if (updatesNeverSent && tag.revision == m_tagChangeRevision) {
             qDebug() << "Not writing annotated tag" << name << "of the unfinished revision"
                      << tag.revision;
             continue;
         }
         // A tag copied from a tree without files has no commit to point to;
         // it stays pending until its branch gets one.
-        if (branches.headMark(tag.taggedRef) == 0) {
-            qWarning() << "WARN: annotated tag" << name << "in repository" << repositoryName
+        if (m_branches.headMark(tag.taggedRef) == 0) {
+            qWarning() << "WARN: annotated tag" << name << "in repository" << m_repositoryName
                        << "is not written: its branch" << tag.taggedRef << "has no commit";
             continue;
         }
@@ -279,8 +279,8 @@ Status FastImportRepository::writeAnnotatedTags()
     drainImportProcess(false);
     printf("\n");
     fflush(stdout);
-    if (options.createDump)
-        branchNotes = notesBeforeTags;
+    if (m_options.createDump)
+        m_branchNotes = notesBeforeTags;
     return Status();
 }
 
@@ -291,17 +291,17 @@ void FastImportRepository::writeAnnotatedTag(const QString &name, const Annotate
     QByteArray message = tag.logMessage;
     if (!message.endsWith('\n'))
         message += '\n';
-    if (options.addMetadata)
+    if (m_options.addMetadata)
         message += "\n" + formatMetadata(tag.svnPrefix, tag.revision, tagName);
 
     const QByteArray ref = GitNames::refFor(tag.taggedRef);
-    importProcess.channel().writeMirrored("progress Creating annotated tag " + tagName + " from ref "
+    m_importProcess.channel().writeMirrored("progress Creating annotated tag " + tagName + " from ref "
                                 + ref + "\ntag " + tagName + "\nfrom " + ref + "\ntagger "
                                 + tag.author + " " + QByteArray::number(tag.epoch)
                                 + " +0000\ndata " + QByteArray::number(message.size()) + "\n"
                                 + message + "\n");
     drainImportProcess(false);
-    if (!options.addMetadataNotes)
+    if (!m_options.addMetadataNotes)
         return;
     // Tags with a line feed in their ref are never recorded, so the
     // transaction opens.

@@ -25,25 +25,25 @@ FastImportRepository::beginTransaction(const QString &branch, const QString &svn
     // A line feed in a ref would end the command early and turn the rest of
     // the name into a stream command of its own.
     if (FastImportStream::containsLineFeed(branch))
-        return Failure() << "Branch" << branch << "in repository" << repositoryName
+        return Failure() << "Branch" << branch << "in repository" << m_repositoryName
                          << "cannot be written: a branch name must not contain a line feed";
 
     if (!hasBranch(branch))
         qWarning() << "WARN: Transaction:" << branch << "is not a known branch in repository"
-                   << repositoryName << "\n"
+                   << m_repositoryName << "\n"
                    << "Going to create it automatically";
 
     std::unique_ptr<Repository::Transaction> transaction =
             std::make_unique<Transaction>(this, branch, svnPrefix, revision);
 
-    ++transactionsBegun;
-    int interval = options.commitInterval;
+    ++m_transactionsBegun;
+    int interval = m_options.commitInterval;
     if (interval < 0)
         interval = -interval;
     // An interval of 0 (or one that is not a number) means no periodic checkpoints.
-    if (interval != 0 && transactionsBegun % interval == 0) {
+    if (interval != 0 && m_transactionsBegun % interval == 0) {
         ensureImportRunning();
-        importProcess.channel().writeMirrored("checkpoint\n");
+        m_importProcess.channel().writeMirrored("checkpoint\n");
         qDebug() << "checkpoint!, marks file truncated";
     }
 
@@ -58,12 +58,12 @@ FastImportRepository::Transaction::Transaction(FastImportRepository *repository,
       svnPrefix(svnPrefix.toUtf8()),
       revision(revision)
 {
-    repository->blobMarks.transactionOpened();
+    repository->m_blobMarks.transactionOpened();
 }
 
 FastImportRepository::Transaction::~Transaction()
 {
-    repository->blobMarks.transactionClosed();
+    repository->m_blobMarks.transactionClosed();
 }
 
 void FastImportRepository::Transaction::setCommitter(const QByteArray &identity)
@@ -92,7 +92,7 @@ void FastImportRepository::Transaction::removePath(const QString &path)
 Result<QIODevice *> FastImportRepository::Transaction::openFile(const QString &path, int mode,
                                                                 qint64 length)
 {
-    const quint64 blobMark = repository->blobMarks.takeMark();
+    const quint64 blobMark = repository->m_blobMarks.takeMark();
 
     if (fileCommands.isEmpty())
         fileCommands.reserve(2048);
@@ -102,14 +102,14 @@ Result<QIODevice *> FastImportRepository::Transaction::openFile(const QString &p
 
     if (!repository->ensureImportRunning())
         return Failure::alreadyReported();
-    if (repository->options.dryRun)
-        return static_cast<QIODevice *>(&repository->importProcess.channel());
+    if (repository->m_options.dryRun)
+        return static_cast<QIODevice *>(&repository->m_importProcess.channel());
 
     // The blob goes out at once and is not mirrored: the mirror file holds the
     // stream without file contents.
-    repository->importProcess.channel().write("blob\nmark :" + QByteArray::number(blobMark) + "\ndata "
+    repository->m_importProcess.channel().write("blob\nmark :" + QByteArray::number(blobMark) + "\ndata "
                                     + QByteArray::number(length) + "\n");
-    return static_cast<QIODevice *>(&repository->importProcess.channel());
+    return static_cast<QIODevice *>(&repository->m_importProcess.channel());
 }
 
 void FastImportRepository::Transaction::recordMergeSource(const QString &sourceBranch,
@@ -135,7 +135,7 @@ void FastImportRepository::Transaction::recordMergeSource(const QString &sourceB
     }
 
     const QString source = sourceBranch + QLatin1Char('@') + QString::number(sourceRevision);
-    qWarning() << (QStringLiteral("WARN: repository ") + repository->repositoryName
+    qWarning() << (QStringLiteral("WARN: repository ") + repository->m_repositoryName
                    + QStringLiteral(" branch ") + branchName
                    + QStringLiteral(" has some files copied from ") + source);
     if (mergeMarks.contains(mark)) {
@@ -152,7 +152,7 @@ Status FastImportRepository::Transaction::checkBranchCollision() const
 {
     // In name order: the same run names the same branch.
     const std::optional<QString> name =
-            repository->branches.collidingBranch(QString::fromUtf8(branch));
+            repository->m_branches.collidingBranch(QString::fromUtf8(branch));
     if (name)
         return Failure() << "Branch" << QString::fromUtf8(branch)
                          << "conflicts with already existing branch" << *name;
@@ -165,9 +165,9 @@ Result<QByteArray> FastImportRepository::Transaction::commitMessage(
     QByteArray text = message;
     if (!text.endsWith('\n'))
         text += '\n';
-    if (repository->options.addMetadata)
+    if (repository->m_options.addMetadata)
         text += "\n" + formatMetadata(svnPrefix, revision) + mergeMetadata;
-    return repository->messageFilter.filter(text);
+    return repository->m_messageFilter.filter(text);
 }
 
 // Records the commit in the branch's state and returns the mark of its parent,
@@ -175,19 +175,19 @@ Result<QByteArray> FastImportRepository::Transaction::commitMessage(
 int FastImportRepository::Transaction::chooseParent(int commitMark)
 {
     const QString branchName = QString::fromUtf8(branch);
-    const int parentMark = repository->branches.commitParent(branchName);
-    if (parentMark == 0 && revision > 1 && branchName != repository->defaultBranch)
+    const int parentMark = repository->m_branches.commitParent(branchName);
+    if (parentMark == 0 && revision > 1 && branchName != repository->m_defaultBranch)
         qWarning() << "WARN: Branch" << branchName << "in repository"
-                   << repository->repositoryName << "doesn't exist at revision" << revision
+                   << repository->m_repositoryName << "doesn't exist at revision" << revision
                    << "-- did you resume from the wrong revision?";
-    repository->branches.recordCommit(branchName, revision, commitMark);
+    repository->m_branches.recordCommit(branchName, revision, commitMark);
     return parentMark;
 }
 
 // Writes the merge lines and returns the marks for the progress comment.
 QList<int> FastImportRepository::Transaction::writeMergeParents(int parentMark)
 {
-    LoggingQProcess &process = repository->importProcess.channel();
+    LoggingQProcess &process = repository->m_importProcess.channel();
 
     if (!parentsFromMergeInfo && message.contains("This commit was manufactured by cvs2svn")
         && mergeMarks.size() > 1) {
@@ -223,7 +223,7 @@ QList<int> FastImportRepository::Transaction::writeMergeParents(int parentMark)
 
 void FastImportRepository::Transaction::writeDeletions()
 {
-    LoggingQProcess &process = repository->importProcess.channel();
+    LoggingQProcess &process = repository->m_importProcess.channel();
     if (removedPaths.contains(QString())) {
         process.writeMirrored("deleteall\n");
         return;
@@ -244,7 +244,7 @@ Status FastImportRepository::Transaction::writeCommit()
     const QString branchName = QString::fromUtf8(branch);
     MergeInfoParents fromMergeInfo;
     if (parentsFromMergeInfo) {
-        fromMergeInfo = mergeInfoParents(repository->branches.commitParent(branchName));
+        fromMergeInfo = mergeInfoParents(repository->m_branches.commitParent(branchName));
         mergeMarks = fromMergeInfo.parents;
     }
     const Result<QByteArray> filtered = commitMessage(fromMergeInfo.metadata);
@@ -255,7 +255,7 @@ Status FastImportRepository::Transaction::writeCommit()
 
     // No "from" line: the parent is what the branch ref points to inside the
     // process, set by earlier commits, resets and the announcements.
-    LoggingQProcess &process = repository->importProcess.channel();
+    LoggingQProcess &process = repository->m_importProcess.channel();
     process.writeMirrored("commit " + refFor(branch) + "\nmark :"
                           + QByteArray::number(commitMark) + "\ncommitter " + committer + " "
                           + QByteArray::number(commitTime) + " +0000\ndata "
@@ -265,8 +265,8 @@ Status FastImportRepository::Transaction::writeCommit()
     QByteArray mergeDescription;
     for (int mark : mergeParents)
         mergeDescription += " :" + QByteArray::number(mark);
-    if (repository->options.svnMergeinfo)
-        repository->ancestry.record(commitMark, revision, quint64(parentMark),
+    if (repository->m_options.svnMergeinfo)
+        repository->m_ancestry.record(commitMark, revision, quint64(parentMark),
                                     QList<quint64>(mergeParents.cbegin(), mergeParents.cend()));
     writeDeletions();
     process.writeMirrored(fileCommands);
@@ -279,10 +279,10 @@ Status FastImportRepository::Transaction::writeCommit()
 
     printf(" %d modifications from SVN %s to %s/%s",
            int(removedPaths.size() + fileCommands.count('\n')), svnPrefix.constData(),
-           qPrintable(repository->repositoryName), branch.constData());
+           qPrintable(repository->m_repositoryName), branch.constData());
     fflush(stdout);
 
-    if (repository->options.addMetadataNotes)
+    if (repository->m_options.addMetadataNotes)
         writeNote(formatMetadata(svnPrefix, revision) + fromMergeInfo.metadata, false);
 
     // A process that died takes the commits it was sent with it: the
@@ -327,7 +327,7 @@ bool FastImportRepository::Transaction::writeNote(const QByteArray &noteText, bo
                              + "\n" + text + "\n";
 
     repository->ensureImportRunning();
-    repository->importProcess.channel().writeMirrored(block);
+    repository->m_importProcess.channel().writeMirrored(block);
 
     if (commit.isEmpty())
         repository->setNoteForBranch(branchName, text);
