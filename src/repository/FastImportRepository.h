@@ -59,19 +59,19 @@ public:
         QList<int> writeMergeParents(int parentMark);
         void writeDeletions();
 
-        FastImportRepository *repository; // not owned
-        QByteArray branch;
-        QByteArray svnPrefix;
-        QByteArray committer;
-        QByteArray message;
-        uint commitTime = 0;
-        int revision;
-        QList<int> mergeMarks;
+        FastImportRepository *m_repository; // not owned
+        QByteArray m_branch;
+        QByteArray m_svnPrefix;
+        QByteArray m_committer;
+        QByteArray m_message;
+        uint m_commitTime = 0;
+        int m_revision;
+        QList<int> m_mergeMarks;
         // Set when the branch's mergeinfo changed: it alone gives the merge parents.
-        bool parentsFromMergeInfo = false;
-        MergeInfoChange mergeInfo;
-        QStringList removedPaths;
-        QByteArray fileCommands;
+        bool m_parentsFromMergeInfo = false;
+        MergeInfoChange m_mergeInfo;
+        QStringList m_removedPaths;
+        QByteArray m_fileCommands;
     };
 
     static constexpr quint64 notesCommitMark = 18446744073709551615ull;
