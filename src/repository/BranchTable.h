@@ -15,10 +15,10 @@
 class BranchTable
 {
 public:
-    bool contains(const QString &branch) const { return states.contains(branch); }
+    bool contains(const QString &branch) const { return m_states.contains(branch); }
     // Every branch with a record, in name order, so that every run writes
     // the same stream.
-    QStringList sortedNames() const { return names; }
+    QStringList sortedNames() const { return m_names; }
     // The first branch with a record, in name order, that cannot exist in
     // git beside the branch: one whose name is a directory prefix of the
     // branch's, or has the branch's name as one.
@@ -53,8 +53,8 @@ private:
     BranchState &recordOf(const QString &branch);
     void append(BranchState &state, int revision, int mark);
 
-    QHash<QString, BranchState> states;
+    QHash<QString, BranchState> m_states;
     // The keys of states in name order: commits look for collisions among
     // them, and a history has thousands of branches.
-    QStringList names;
+    QStringList m_names;
 };

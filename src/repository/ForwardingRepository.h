@@ -25,8 +25,8 @@ public:
                        const QByteArray &commit = QByteArray()) override;
 
     private:
-        std::unique_ptr<Repository::Transaction> inner;
-        QString prefix;
+        std::unique_ptr<Repository::Transaction> m_inner;
+        QString m_prefix;
     };
 
     ForwardingRepository(const QString &name, Repository *target, const QString &prefix);
@@ -53,7 +53,7 @@ public:
     Status stop() override { return Status(); }
 
 private:
-    QString repositoryName;
-    Repository *target; // not owned
-    QString prefix;
+    QString m_repositoryName;
+    Repository *m_target; // not owned
+    QString m_prefix;
 };

@@ -3,14 +3,14 @@
 #include "repository/GitCommand.h"
 
 GitObjectReader::GitObjectReader(const QString &gitDirectory)
-    : directory(gitDirectory)
+    : m_directory(gitDirectory)
 {
 }
 
 bool GitObjectReader::run(const QStringList &arguments, QByteArray *output,
                           const QByteArray &input) const
 {
-    const GitCommand git = GitCommand::run(arguments, directory, input);
+    const GitCommand git = GitCommand::run(arguments, m_directory, input);
     if (!git.succeeded())
         return false;
     *output = git.output();
