@@ -29,15 +29,15 @@ BranchState &BranchTable::recordOf(const QString &branch)
     return m_states[branch];
 }
 
-int BranchTable::markForRevision(const QString &branch, int revision,
-                                 QByteArray &description) const
+std::optional<int> BranchTable::markForRevision(const QString &branch, int revision,
+                                                QByteArray &description) const
 {
     const auto record = m_states.constFind(branch);
     if (record == m_states.constEnd())
-        return -1;
+        return std::nullopt;
     const BranchState &state = record.value();
     if (state.createdRevision == 0 || state.commitRevisions.isEmpty())
-        return -1;
+        return std::nullopt;
 
     if (revision == state.commitRevisions.last())
         return state.commitMarks.last();

@@ -24,10 +24,11 @@ public:
     // branch's, or has the branch's name as one.
     std::optional<QString> collidingBranch(const QString &branch) const;
 
-    // The mark the branch pointed to at the revision: -1 when the branch has
-    // no record or no commit at all, 0 when it had none then (or was deleted).
-    // A non-empty description gets " at rN" (and " => rM") appended.
-    int markForRevision(const QString &branch, int revision, QByteArray &description) const;
+    // The mark the branch pointed to at the revision: none when the branch
+    // has no record or no commit at all, 0 when it had none then (or was
+    // deleted). A non-empty description gets " at rN" (and " => rM") appended.
+    std::optional<int> markForRevision(const QString &branch, int revision,
+                                       QByteArray &description) const;
     // The mark the branch points to now: -1 when nothing was recorded for
     // it, 0 when it was deleted or has nothing to point to.
     int headMark(const QString &branch) const;

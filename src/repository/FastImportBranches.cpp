@@ -17,7 +17,7 @@ const QByteArray deletedObject(40, '0');
 
 } // namespace
 
-int FastImportRepository::markForRevision(const QString &branch, int revision,
+std::optional<int> FastImportRepository::markForRevision(const QString &branch, int revision,
                                           QByteArray &description) const
 {
     return m_branches.markForRevision(branch, revision, description);
@@ -35,14 +35,15 @@ Status FastImportRepository::makeBranch(const QString &branch, int revision,
     }
 
     QByteArray description = "from branch " + sourceBranch.toUtf8();
-    int mark = markForRevision(sourceBranch, sourceRevision, description);
+    const std::optional<int> sourceMark = markForRevision(sourceBranch, sourceRevision, description);
     // Without a source commit the files Subversion copied are nowhere in git:
     // going on would lose them.
-    if (mark == -1 && sourceHoldsFiles) {
+    if (!sourceMark && sourceHoldsFiles) {
         return Failure() << branch << "in repository" << m_repositoryName
                          << "is branching from branch" << sourceBranch
                          << "but the latter doesn't exist. Can't continue.";
     }
+    int mark = sourceMark.value_or(0);
     if (mark == 0 && sourceHoldsFiles) {
         return Failure() << branch << "in repository" << m_repositoryName
                          << "is branching from branch" << sourceBranch << "at revision"
@@ -52,7 +53,7 @@ Status FastImportRepository::makeBranch(const QString &branch, int revision,
     }
 
     QByteArray resetFrom = ":" + QByteArray::number(mark);
-    if (mark <= 0) {
+    if (mark == 0) {
         // A copy of a tree without files: the branch starts with no parent
         // and no files, and its first commit is a root commit. The all-zero
         // reset clears whatever the ref held before.

@@ -30,8 +30,8 @@ FastImportRepository::Transaction::mergeInfoParents(int head) const
         int tip = 0;
         if (!source.branch.isEmpty()) {
             QByteArray noDescription;
-            tip = std::max(0, m_repository->markForRevision(source.branch, source.added.last(),
-                                                          noDescription));
+            tip = m_repository->markForRevision(source.branch, source.added.last(), noDescription)
+                          .value_or(0);
         }
         if (tip > 0) {
             const MergeParents::Outcome outcome = MergeParents::judge(

@@ -119,10 +119,11 @@ public:
     QByteArray noteForBranch(const QString &branch) const;
     void setNoteForBranch(const QString &branch, const QByteArray &note);
 
-    // The mark the branch pointed to at the revision: -1 when the branch has
-    // no record or no commit at all, 0 when it had none then (or was deleted).
-    // A non-empty description gets " at rN" (and " => rM") appended.
-    int markForRevision(const QString &branch, int revision, QByteArray &description) const;
+    // The mark the branch pointed to at the revision: none when the branch
+    // has no record or no commit at all, 0 when it had none then (or was
+    // deleted). A non-empty description gets " at rN" (and " => rM") appended.
+    std::optional<int> markForRevision(const QString &branch, int revision,
+                                       QByteArray &description) const;
 
     // Marks the repository as most recently used and starts its process if
     // needed. False when the process died (or never started): it is reported

@@ -122,17 +122,19 @@ void FastImportRepository::Transaction::recordMergeSource(const QString &sourceB
     }
 
     QByteArray noDescription;
-    const int mark = m_repository->markForRevision(sourceBranch, sourceRevision, noDescription);
-    if (mark == 0) {
+    const std::optional<int> sourceMark =
+            m_repository->markForRevision(sourceBranch, sourceRevision, noDescription);
+    if (sourceMark == 0) {
         qWarning() << "WARN: Unknown revision r" << QString::number(sourceRevision)
                    << ".  Continuing, assuming the files exist.";
         return;
     }
-    if (mark == -1) {
+    if (!sourceMark) {
         qWarning() << "WARN:" << branchName << "is copying from branch" << sourceBranch
                    << "but the latter doesn't exist.  Continuing, assuming the files exist.";
         return;
     }
+    const int mark = *sourceMark;
 
     const QString source = sourceBranch + QLatin1Char('@') + QString::number(sourceRevision);
     qWarning() << (QStringLiteral("WARN: repository ") + m_repository->m_repositoryName

@@ -259,7 +259,7 @@ TEST_F(TransactionTest, CollidingBranchNamesAreRefused)
     // A mark lookup of a branch git never had leaves no record that could
     // refuse a valid branch later.
     QByteArray none;
-    EXPECT_EQ(repository.markForRevision(QStringLiteral("x/y"), 1, none), -1);
+    EXPECT_EQ(repository.markForRevision(QStringLiteral("x/y"), 1, none), std::nullopt);
     EXPECT_FALSE(repository.hasBranch(QStringLiteral("x/y")));
     EXPECT_EQ(read(QStringLiteral("gitlog-repo")), QByteArray());
     {
