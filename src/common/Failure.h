@@ -42,6 +42,19 @@ public:
         return failure;
     }
 
+    // Adds a failure of a step that ran after this one had failed: both are
+    // reported, one after the other, except one that was reported already.
+    Failure &then(const Failure &later)
+    {
+        if (m_reported) {
+            *this = later;
+        } else if (!later.m_reported) {
+            m_message = message() + QLatin1Char('\n') + later.message();
+            m_formatted = true;
+        }
+        return *this;
+    }
+
     template <typename Item>
     Failure &operator<<(const Item &item) &
     {
@@ -99,6 +112,16 @@ public:
     bool ok() const { return !m_failure; }
     explicit operator bool() const { return ok(); }
     const Failure &failure() const { return *m_failure; }
+
+    // The outcome of this step and of one that ran after it in any case.
+    Status &then(const Status &later)
+    {
+        if (!m_failure)
+            m_failure = later.m_failure;
+        else if (later.m_failure)
+            m_failure->then(*later.m_failure);
+        return *this;
+    }
 
 private:
     std::optional<Failure> m_failure;

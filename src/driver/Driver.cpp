@@ -5,7 +5,6 @@
 #include "driver/ConversionLock.h"
 #include "driver/FailureReport.h"
 #include "driver/OptionTable.h"
-#include "repository/FastImportRepository.h"
 #include "repository/MessageFilter.h"
 #include "repository/Repository.h"
 #include "rules/RulesFileSet.h"
@@ -29,76 +28,9 @@ CommandLineParser &options()
     return *CommandLineParser::instance();
 }
 
-// The option's value as a signed 32-bit number; fallback when absent, 0 when unusable.
-int integerOption(const char *name, const char *fallback = "0")
-{
-    bool ok = false;
-    const int value = options()
-                          .optionValue(QString::fromLatin1(name), QString::fromLatin1(fallback))
-                          .toInt(&ok, 10);
-    return ok ? value : 0;
-}
-
 void printUsage()
 {
     options().usage(QString(), QStringLiteral("[Path to subversion repo]"));
-}
-
-bool flagOption(const char *name)
-{
-    return options().contains(QString::fromLatin1(name));
-}
-
-QString stringOption(const char *name)
-{
-    return options().optionValue(QString::fromLatin1(name));
-}
-
-ExportOptions exportOptions()
-{
-    ExportOptions exportOptions;
-    exportOptions.debugRules = flagOption("debug-rules");
-    exportOptions.dryRun = flagOption("dry-run");
-    exportOptions.svnBranches = flagOption("svn-branches");
-    exportOptions.emptyDirs = flagOption("empty-dirs");
-    exportOptions.svnIgnore = flagOption("svn-ignore");
-    exportOptions.svnAttributes = flagOption("svn-attributes");
-    exportOptions.propcheck = flagOption("propcheck");
-    exportOptions.svnMergeinfo = flagOption("svn-mergeinfo");
-    return exportOptions;
-}
-
-RepositoryOptions repositoryOptions()
-{
-    RepositoryOptions repositoryOptions;
-    repositoryOptions.dryRun = flagOption("dry-run");
-    repositoryOptions.createDump = flagOption("create-dump");
-    repositoryOptions.debugRules = flagOption("debug-rules");
-    repositoryOptions.addMetadata = flagOption("add-metadata");
-    repositoryOptions.addMetadataNotes = flagOption("add-metadata-notes");
-    repositoryOptions.svnMergeinfo = flagOption("svn-mergeinfo");
-    repositoryOptions.commitInterval = integerOption("commit-interval", "10000");
-    repositoryOptions.fastImportTimeoutSeconds = integerOption("fast-import-timeout", "30");
-    if (flagOption("msg-filter"))
-        repositoryOptions.messageFilter = stringOption("msg-filter");
-    return repositoryOptions;
-}
-
-DriverOptions driverOptions()
-{
-    DriverOptions driverOptions;
-    driverOptions.sourcePath = options().arguments().constFirst();
-    driverOptions.rulesFile = stringOption("rules");
-    driverOptions.identityMapGiven = flagOption("identity-map");
-    driverOptions.identityMapFile = stringOption("identity-map");
-    driverOptions.identityDomainGiven = flagOption("identity-domain");
-    driverOptions.identityDomain = stringOption("identity-domain");
-    driverOptions.revisionsFile = stringOption("revisions-file");
-    driverOptions.resumeFrom = integerOption("resume-from");
-    driverOptions.maxRev = integerOption("max-rev");
-    driverOptions.exportOptions = exportOptions();
-    driverOptions.repositoryOptions = repositoryOptions();
-    return driverOptions;
 }
 
 } // namespace
@@ -192,7 +124,7 @@ int Driver::checkCommandLine()
         fprintf(stderr, "tallowmere failed: please specify the rules using the 'rules' argument\n");
         return 11;
     }
-    m_options = driverOptions();
+    m_options = driverOptionsFromCommandLine();
     warnAboutMissingIdentities();
     fflush(stdout);
     return -1;
@@ -297,16 +229,12 @@ Driver::PassResult Driver::createRepositoriesPass(int &cutoff, int &minRev)
 
         // The log could not be cut safely; going on would build on lines
         // that are no longer true.
-        const Result<int> resumed = repository->prepareResume(cutoff);
+        const Result<int> resumed = repository->prepareResume(cutoff, m_resumeFrom);
         if (!resumed) {
             reportFailure(resumed.failure());
             return PassResult::Failed;
         }
         const int next = resumed.value();
-        repository->loadAnnotatedTags();
-        repository->loadBranchNotes();
-        if (cutoff < m_resumeFrom && next == cutoff)
-            repository->recoverLogFile();
         if (cutoff < minRev)
             return PassResult::Repeat;
         minRev = std::max(minRev, next);
@@ -415,17 +343,14 @@ bool Driver::finishRepositories()
     bool importFailed = false;
     for (const QString &name : std::as_const(names)) {
         Repository *repository = m_repositories.value(name);
-        for (const Status &saved : {repository->writeAnnotatedTags(), repository->storeBranchNotes()}) {
-            if (!saved) {
-                reportFailure(saved.failure());
-                importFailed = true;
-            }
+        if (Status finished = repository->finish(); !finished) {
+            reportFailure(finished.failure());
+            importFailed = true;
         }
-        // Stops its fast-import before the next repository is finished.
-        if (auto *fastImport = dynamic_cast<FastImportRepository *>(repository)) {
-            if (!fastImport->finish())
-                importFailed = true;
-        }
+        // Stops its fast-import before the next repository is finished; an
+        // end that lost commits was reported when it happened.
+        if (!repository->stop())
+            importFailed = true;
         releaseRepository(repository);
     }
     m_repositories.clear();
@@ -438,10 +363,9 @@ bool Driver::finishRepositories()
 Status Driver::importStatus() const
 {
     for (const std::unique_ptr<Repository> &owned : m_ownedRepositories) {
-        const auto *fastImport = dynamic_cast<const FastImportRepository *>(owned.get());
-        if (!fastImport)
+        if (!owned)
             continue;
-        if (Status status = fastImport->importStatus(); !status)
+        if (Status status = owned->importStatus(); !status)
             return status;
     }
     return Status();

@@ -21,3 +21,6 @@ struct DriverOptions
     ExportOptions exportOptions;
     RepositoryOptions repositoryOptions;
 };
+
+// The options of the command line that CommandLineParser has read and checked.
+DriverOptions driverOptionsFromCommandLine();

@@ -7,14 +7,14 @@
 #include <algorithm>
 
 AnnotatedTagJournal::AnnotatedTagJournal(const QString &fileName)
-    : fileName(fileName)
+    : m_fileName(fileName)
 {
 }
 
 bool AnnotatedTagJournal::append(int revision, const QSet<QString> &names,
                                  const QHash<QString, AnnotatedTag> &table) const
 {
-    QFile file(fileName);
+    QFile file(m_fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return false;
     QDataStream stream(&file);
@@ -33,7 +33,7 @@ bool AnnotatedTagJournal::append(int revision, const QSet<QString> &names,
 
 bool AnnotatedTagJournal::replay(QHash<QString, AnnotatedTag> &table, int beforeRevision) const
 {
-    QFile file(fileName);
+    QFile file(m_fileName);
     if (!file.open(QIODevice::ReadOnly))
         return false;
     QDataStream stream(&file);
@@ -59,5 +59,5 @@ bool AnnotatedTagJournal::replay(QHash<QString, AnnotatedTag> &table, int before
 
 void AnnotatedTagJournal::remove() const
 {
-    QFile::remove(fileName);
+    QFile::remove(m_fileName);
 }

@@ -28,5 +28,5 @@ public:
     void remove() const;
 
 private:
-    QString fileName;
+    QString m_fileName;
 };

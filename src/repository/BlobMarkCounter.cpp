@@ -2,16 +2,16 @@
 
 void BlobMarkCounter::transactionOpened()
 {
-    ++openTransactions;
+    ++m_openTransactions;
 }
 
 void BlobMarkCounter::transactionClosed()
 {
-    if (--openTransactions == 0)
-        nextMark = firstMark;
+    if (--m_openTransactions == 0)
+        m_nextMark = firstMark;
 }
 
 quint64 BlobMarkCounter::takeMark()
 {
-    return nextMark--;
+    return m_nextMark--;
 }

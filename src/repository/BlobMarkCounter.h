@@ -16,6 +16,6 @@ public:
     quint64 takeMark();
 
 private:
-    quint64 nextMark = firstMark;
-    int openTransactions = 0;
+    quint64 m_nextMark = firstMark;
+    int m_openTransactions = 0;
 };

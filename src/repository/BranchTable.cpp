@@ -9,35 +9,35 @@ std::optional<QString> BranchTable::collidingBranch(const QString &branch) const
     for (qsizetype slash = branch.indexOf(QLatin1Char('/')); slash >= 0;
          slash = branch.indexOf(QLatin1Char('/'), slash + 1)) {
         const QString prefix = branch.left(slash);
-        if (states.contains(prefix))
+        if (m_states.contains(prefix))
             return prefix;
     }
     // The names inside the branch's directory follow one another.
     const QString directory = branch + QLatin1Char('/');
-    const auto inside = std::lower_bound(names.cbegin(), names.cend(), directory);
-    if (inside != names.cend() && inside->startsWith(directory))
+    const auto inside = std::lower_bound(m_names.cbegin(), m_names.cend(), directory);
+    if (inside != m_names.cend() && inside->startsWith(directory))
         return *inside;
     return std::nullopt;
 }
 
 BranchState &BranchTable::recordOf(const QString &branch)
 {
-    const auto found = states.find(branch);
-    if (found != states.end())
+    const auto found = m_states.find(branch);
+    if (found != m_states.end())
         return found.value();
-    names.insert(std::lower_bound(names.begin(), names.end(), branch) - names.begin(), branch);
-    return states[branch];
+    m_names.insert(std::lower_bound(m_names.begin(), m_names.end(), branch) - m_names.begin(), branch);
+    return m_states[branch];
 }
 
-int BranchTable::markForRevision(const QString &branch, int revision,
-                                 QByteArray &description) const
+std::optional<int> BranchTable::markForRevision(const QString &branch, int revision,
+                                                QByteArray &description) const
 {
-    const auto record = states.constFind(branch);
-    if (record == states.constEnd())
-        return -1;
+    const auto record = m_states.constFind(branch);
+    if (record == m_states.constEnd())
+        return std::nullopt;
     const BranchState &state = record.value();
     if (state.createdRevision == 0 || state.commitRevisions.isEmpty())
-        return -1;
+        return std::nullopt;
 
     if (revision == state.commitRevisions.last())
         return state.commitMarks.last();
@@ -59,15 +59,15 @@ int BranchTable::markForRevision(const QString &branch, int revision,
 
 int BranchTable::headMark(const QString &branch) const
 {
-    const auto record = states.constFind(branch);
-    if (record == states.constEnd() || record->commitMarks.isEmpty())
+    const auto record = m_states.constFind(branch);
+    if (record == m_states.constEnd() || record->commitMarks.isEmpty())
         return -1;
     return record->commitMarks.last();
 }
 
 int BranchTable::createdRevision(const QString &branch) const
 {
-    return states.value(branch).createdRevision;
+    return m_states.value(branch).createdRevision;
 }
 
 int BranchTable::commitParent(const QString &branch) const

@@ -15,19 +15,20 @@
 class BranchTable
 {
 public:
-    bool contains(const QString &branch) const { return states.contains(branch); }
+    bool contains(const QString &branch) const { return m_states.contains(branch); }
     // Every branch with a record, in name order, so that every run writes
     // the same stream.
-    QStringList sortedNames() const { return names; }
+    QStringList sortedNames() const { return m_names; }
     // The first branch with a record, in name order, that cannot exist in
     // git beside the branch: one whose name is a directory prefix of the
     // branch's, or has the branch's name as one.
     std::optional<QString> collidingBranch(const QString &branch) const;
 
-    // The mark the branch pointed to at the revision: -1 when the branch has
-    // no record or no commit at all, 0 when it had none then (or was deleted).
-    // A non-empty description gets " at rN" (and " => rM") appended.
-    int markForRevision(const QString &branch, int revision, QByteArray &description) const;
+    // The mark the branch pointed to at the revision: none when the branch
+    // has no record or no commit at all, 0 when it had none then (or was
+    // deleted). A non-empty description gets " at rN" (and " => rM") appended.
+    std::optional<int> markForRevision(const QString &branch, int revision,
+                                       QByteArray &description) const;
     // The mark the branch points to now: -1 when nothing was recorded for
     // it, 0 when it was deleted or has nothing to point to.
     int headMark(const QString &branch) const;
@@ -53,8 +54,8 @@ private:
     BranchState &recordOf(const QString &branch);
     void append(BranchState &state, int revision, int mark);
 
-    QHash<QString, BranchState> states;
+    QHash<QString, BranchState> m_states;
     // The keys of states in name order: commits look for collisions among
     // them, and a history has thousands of branches.
-    QStringList names;
+    QStringList m_names;
 };

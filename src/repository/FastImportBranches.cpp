@@ -3,12 +3,13 @@
 #include "repository/FastImportRepository.h"
 
 #include "repository/FastImportStream.h"
+#include "repository/GitNames.h"
 
 #include <QDebug>
 #include <QStringList>
 
 
-using FastImportStream::refFor;
+using GitNames::refFor;
 
 namespace {
 
@@ -16,10 +17,10 @@ const QByteArray deletedObject(40, '0');
 
 } // namespace
 
-int FastImportRepository::markForRevision(const QString &branch, int revision,
+std::optional<int> FastImportRepository::markForRevision(const QString &branch, int revision,
                                           QByteArray &description) const
 {
-    return branches.markForRevision(branch, revision, description);
+    return m_branches.markForRevision(branch, revision, description);
 }
 
 Status FastImportRepository::makeBranch(const QString &branch, int revision,
@@ -28,22 +29,23 @@ Status FastImportRepository::makeBranch(const QString &branch, int revision,
 {
     if (FastImportStream::containsLineFeed(branch)
         || FastImportStream::containsLineFeed(sourceBranch)) {
-        return Failure() << "Branch" << branch << "in repository" << repositoryName
+        return Failure() << "Branch" << branch << "in repository" << m_repositoryName
                          << "cannot be made from" << sourceBranch
                          << ": a branch name must not contain a line feed";
     }
 
     QByteArray description = "from branch " + sourceBranch.toUtf8();
-    int mark = markForRevision(sourceBranch, sourceRevision, description);
+    const std::optional<int> sourceMark = markForRevision(sourceBranch, sourceRevision, description);
     // Without a source commit the files Subversion copied are nowhere in git:
     // going on would lose them.
-    if (mark == -1 && sourceHoldsFiles) {
-        return Failure() << branch << "in repository" << repositoryName
+    if (!sourceMark && sourceHoldsFiles) {
+        return Failure() << branch << "in repository" << m_repositoryName
                          << "is branching from branch" << sourceBranch
                          << "but the latter doesn't exist. Can't continue.";
     }
+    int mark = sourceMark.value_or(0);
     if (mark == 0 && sourceHoldsFiles) {
-        return Failure() << branch << "in repository" << repositoryName
+        return Failure() << branch << "in repository" << m_repositoryName
                          << "is branching from branch" << sourceBranch << "at revision"
                          << sourceRevision
                          << "but the latter has no commit then, while Subversion holds files there."
@@ -51,11 +53,11 @@ Status FastImportRepository::makeBranch(const QString &branch, int revision,
     }
 
     QByteArray resetFrom = ":" + QByteArray::number(mark);
-    if (mark <= 0) {
+    if (mark == 0) {
         // A copy of a tree without files: the branch starts with no parent
         // and no files, and its first commit is a root commit. The all-zero
         // reset clears whatever the ref held before.
-        qWarning() << "WARN:" << branch << "in repository" << repositoryName
+        qWarning() << "WARN:" << branch << "in repository" << m_repositoryName
                    << "is branching but no exported commits exist in repository"
                    << "creating an empty branch.";
         resetFrom = deletedObject;
@@ -66,7 +68,7 @@ Status FastImportRepository::makeBranch(const QString &branch, int revision,
     qDebug() << "Creating branch:" << branch << "from" << sourceBranch << "(" << sourceRevision
              << description << ")";
 
-    branchNotes[branch] = branchNotes.value(sourceBranch);
+    m_branchNotes[branch] = m_branchNotes.value(sourceBranch);
     queueBranchReset(branch, revision, mark, resetFrom, description);
     return Status();
 }
@@ -74,7 +76,7 @@ Status FastImportRepository::makeBranch(const QString &branch, int revision,
 Status FastImportRepository::dropBranch(const QString &branch, int revision)
 {
     if (FastImportStream::containsLineFeed(branch)) {
-        return Failure() << "Branch" << branch << "in repository" << repositoryName
+        return Failure() << "Branch" << branch << "in repository" << m_repositoryName
                          << "cannot be deleted: a branch name must not contain a line feed";
     }
     queueBranchReset(branch, revision, 0, deletedObject, "delete");
@@ -88,16 +90,16 @@ void FastImportRepository::queueBranchReset(const QString &branch, int revision,
     // A process started later would be told the heads as changed here, and
     // the backup below would save the new head instead of the old one.
     ensureImportRunning();
-    pendingUpdatesRevision = revision;
+    m_pendingUpdatesRevision = revision;
 
     const QByteArray ref = refFor(branch);
     const bool deleting = comment == "delete";
-    const int createdRevision = branches.createdRevision(branch);
+    const int createdRevision = m_branches.createdRevision(branch);
 
     // A branch with a live head from an earlier revision is saved before it
     // is deleted or moved, so that no history becomes unreachable.
     QByteArray backup;
-    if (createdRevision != 0 && createdRevision != revision && branches.headMark(branch) > 0) {
+    if (createdRevision != 0 && createdRevision != revision && m_branches.headMark(branch) > 0) {
         QByteArray backupRef;
         if (deleting && ref.startsWith("refs/heads/"))
             backupRef = "refs/tags/backups/" + ref.mid(11) + "@" + QByteArray::number(revision);
@@ -108,20 +110,20 @@ void FastImportRepository::queueBranchReset(const QString &branch, int revision,
     }
 
     if (deleting)
-        branches.recordDeletion(branch, revision);
+        m_branches.recordDeletion(branch, revision);
     else
-        branches.recordReset(branch, revision, mark);
+        m_branches.recordReset(branch, revision, mark);
 
     const QByteArray command = "reset " + ref + "\nfrom " + resetFrom + "\n\nprogress SVN r"
                                + QByteArray::number(revision) + " branch " + branch.toUtf8()
                                + " = :" + QByteArray::number(mark) + " # " + comment + "\n\n";
 
     if (deleting) {
-        pendingDeletions += backup + command;
-        deletedRefs.insert(QString::fromUtf8(ref));
+        m_pendingDeletions += backup + command;
+        m_deletedRefs.insert(QString::fromUtf8(ref));
     } else {
-        pendingResets += backup + command;
-        resetRefs.insert(QString::fromUtf8(ref));
+        m_pendingResets += backup + command;
+        m_resetRefs.insert(QString::fromUtf8(ref));
     }
 }
 
@@ -131,19 +133,19 @@ Status FastImportRepository::flushPendingUpdates()
     removeTagsOfDeletedRefs();
     if (Status journalled = journalTagChanges(); !journalled)
         return journalled;
-    if (pendingDeletions.isEmpty() && pendingResets.isEmpty())
+    if (m_pendingDeletions.isEmpty() && m_pendingResets.isEmpty())
         return Status();
 
     ensureImportRunning();
-    revisionSentCommands = true;
+    m_revisionSentCommands = true;
     // Deletions first: a branch deleted and made again in one revision ends up made.
-    importProcess.channel().writeMirrored(pendingDeletions);
-    importProcess.channel().writeMirrored(pendingResets);
-    pendingDeletions.clear();
-    pendingResets.clear();
+    m_importProcess.channel().writeMirrored(m_pendingDeletions);
+    m_importProcess.channel().writeMirrored(m_pendingResets);
+    m_pendingDeletions.clear();
+    m_pendingResets.clear();
 
-    deletedRefs.clear();
-    resetRefs.clear();
+    m_deletedRefs.clear();
+    m_resetRefs.clear();
     return Status();
 }
 
@@ -152,26 +154,26 @@ Status FastImportRepository::flushPendingUpdates()
 // leaves a revision that the next run converts again (Resume reads it).
 void FastImportRepository::finishRevision(int revision)
 {
-    if (!revisionSentCommands)
+    if (!m_revisionSentCommands)
         return;
-    revisionSentCommands = false;
+    m_revisionSentCommands = false;
     // Without the line the revision is only converted again.
     if (!ensureImportRunning())
         return;
-    importProcess.channel().writeMirrored("progress SVN r" + QByteArray::number(revision) + " done\n\n");
+    m_importProcess.channel().writeMirrored("progress SVN r" + QByteArray::number(revision) + " done\n\n");
     passOnStream();
 }
 
 void FastImportRepository::announceBranches()
 {
     bool announcedAny = false;
-    for (const QString &branch : branches.sortedNames()) {
-        const int head = branches.headMark(branch);
+    for (const QString &branch : m_branches.sortedNames()) {
+        const int head = m_branches.headMark(branch);
         if (head <= 0)
             continue;
         const QByteArray ref = refFor(branch);
         ensureImportRunning();
-        importProcess.channel().writeMirrored("reset " + ref + "\nfrom :"
+        m_importProcess.channel().writeMirrored("reset " + ref + "\nfrom :"
                                     + QByteArray::number(head)
                                     + "\n\nprogress Branch " + ref + " reloaded\n");
         announcedAny = true;
@@ -182,11 +184,11 @@ void FastImportRepository::announceBranches()
     // also when no branch is live (all deleted in the last revision).
     // Without marks (dump and dry run) the notes commit of an earlier part of
     // the stream is assumed where branches are.
-    const bool withoutMarks = options.writesToFile();
-    if (options.addMetadataNotes
+    const bool withoutMarks = m_options.writesToFile();
+    if (m_options.addMetadataNotes
         && (withoutMarks ? announcedAny : notesCommitIsKnown())) {
         ensureImportRunning();
-        importProcess.channel().writeMirrored("reset refs/notes/commits\nfrom :"
+        m_importProcess.channel().writeMirrored("reset refs/notes/commits\nfrom :"
                                     + QByteArray::number(notesCommitMark) + "\n");
     }
 }

@@ -8,8 +8,8 @@
 
 void FastImportRepository::Transaction::recordMergeInfoChange(const MergeInfoChange &change)
 {
-    parentsFromMergeInfo = true;
-    mergeInfo.sources += change.sources;
+    m_parentsFromMergeInfo = true;
+    m_mergeInfo.sources += change.sources;
 }
 
 // Each source whose revisions grew: a parent when merged in full and not
@@ -18,25 +18,25 @@ void FastImportRepository::Transaction::recordMergeInfoChange(const MergeInfoCha
 FastImportRepository::Transaction::MergeInfoParents
 FastImportRepository::Transaction::mergeInfoParents(int head) const
 {
-    QList<MergeInfoChange::Source> sources = mergeInfo.sources;
+    QList<MergeInfoChange::Source> sources = m_mergeInfo.sources;
     std::stable_sort(sources.begin(), sources.end(),
                      [](const MergeInfoChange::Source &a, const MergeInfoChange::Source &b) {
                          return a.svnPath < b.svnPath;
                      });
-    const CommitGraph &graph = repository->ancestry;
+    const CommitGraph &graph = m_repository->m_ancestry;
     MergeInfoParents result;
     QList<quint64> candidates;
     for (const MergeInfoChange::Source &source : std::as_const(sources)) {
         int tip = 0;
         if (!source.branch.isEmpty()) {
             QByteArray noDescription;
-            tip = std::max(0, repository->markForRevision(source.branch, source.added.last(),
-                                                          noDescription));
+            tip = m_repository->markForRevision(source.branch, source.added.last(), noDescription)
+                          .value_or(0);
         }
         if (tip > 0) {
             const MergeParents::Outcome outcome = MergeParents::judge(
                     graph, quint64(std::max(head, 0)), quint64(tip), source.merged,
-                    repository->branches.createdRevision(source.branch));
+                    m_repository->m_branches.createdRevision(source.branch));
             if (outcome == MergeParents::Outcome::Parent)
                 candidates.append(quint64(tip));
             if (outcome != MergeParents::Outcome::Partial)

@@ -50,7 +50,7 @@ qint64 cpuTicksOf(qint64 pid)
 
 FastImportProcess::FastImportProcess(const QString &repositoryName,
                                      const RepositoryOptions &options)
-    : repositoryName(repositoryName), options(options), process(repositoryName, options.debugRules)
+    : m_repositoryName(repositoryName), m_options(options), m_process(repositoryName, options.debugRules)
 {
 }
 
@@ -61,7 +61,7 @@ FastImportProcess::~FastImportProcess()
 
 void FastImportProcess::setWorkingDirectory(const QString &directory)
 {
-    process.setWorkingDirectory(directory);
+    m_process.setWorkingDirectory(directory);
 }
 
 Status FastImportProcess::ensureRunning()
@@ -71,39 +71,39 @@ Status FastImportProcess::ensureRunning()
     // An end is noticed where the stream is passed on (passOn, drain); a
     // look at the process for every line written would cost more than the
     // line.
-    if (process.state() != QProcess::NotRunning)
-        return endReported ? status() : Status();
+    if (m_process.state() != QProcess::NotRunning)
+        return m_endReported ? status() : Status();
 
     // A process that ended while it was still being written to has lost what
     // it was sent; a new one would build on a history with a gap in it.
-    if (started)
+    if (m_started)
         return recordEnd(true);
-    started = true;
+    m_started = true;
     return start();
 }
 
 Status FastImportProcess::start()
 {
-    const QString marksFile = RepositoryFileNames::marksFileName(repositoryName);
+    const QString marksFile = RepositoryFileNames::marksFileName(m_repositoryName);
     const QStringList marksArguments = {QStringLiteral("--import-marks=") + marksFile,
                                         QStringLiteral("--export-marks=") + marksFile,
                                         QStringLiteral("--force")};
 
-    logSizeAtStart = QFileInfo(logFileName()).size();
-    process.setStandardOutputFile(logFileName(), QIODevice::Append);
-    process.setProcessChannelMode(QProcess::MergedChannels);
+    m_logSizeAtStart = QFileInfo(logFileName()).size();
+    m_process.setStandardOutputFile(logFileName(), QIODevice::Append);
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
 
-    if (!options.writesToFile())
-        process.start(QStringLiteral("git"),
+    if (!m_options.writesToFile())
+        m_process.start(QStringLiteral("git"),
                       QStringList(QStringLiteral("fast-import")) + marksArguments,
                       QIODevice::ReadWrite);
     else
-        process.start(QStringLiteral("cat"), QStringList(), QIODevice::ReadWrite);
-    if (!process.waitForStarted(-1))
+        m_process.start(QStringLiteral("cat"), QStringList(), QIODevice::ReadWrite);
+    if (!m_process.waitForStarted(-1))
         return recordEnd(true);
 
-    if (startAction)
-        startAction();
+    if (m_startAction)
+        m_startAction();
     return Status();
 }
 
@@ -111,17 +111,17 @@ Status FastImportProcess::checkStillRunning()
 {
     // Without an event loop the process object learns of the child's end only
     // while it waits; a zero wait lets it notice a child that died meanwhile.
-    if (process.state() == QProcess::Running)
-        process.waitForFinished(0);
-    if (process.state() != QProcess::NotRunning)
+    if (m_process.state() == QProcess::Running)
+        m_process.waitForFinished(0);
+    if (m_process.state() != QProcess::NotRunning)
         return Status();
     return recordEnd(true);
 }
 
 void FastImportProcess::stop()
 {
-    if (process.state() != QProcess::NotRunning) {
-        const int seconds = options.fastImportTimeoutSeconds;
+    if (m_process.state() != QProcess::NotRunning) {
+        const int seconds = m_options.fastImportTimeoutSeconds;
         int limit = -1;
         if (seconds != 0) {
             qDebug() << "Waiting" << seconds << "seconds for fast-import to finish.";
@@ -131,28 +131,28 @@ void FastImportProcess::stop()
             qDebug() << "Waiting forever for fast-import to finish.";
         }
 
-        process.writeMirrored("checkpoint\n");
-        while (process.bytesToWrite() > 0 && process.waitForBytesWritten(-1)) {
+        m_process.writeMirrored("checkpoint\n");
+        while (m_process.bytesToWrite() > 0 && m_process.waitForBytesWritten(-1)) {
         }
-        process.closeWriteChannel();
+        m_process.closeWriteChannel();
 
         waitToFinish(limit);
-        if (process.state() != QProcess::NotRunning) {
-            process.terminate();
-            if (!process.waitForFinished(200))
-                qWarning() << "WARN: git-fast-import for repository" << repositoryName
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(200))
+                qWarning() << "WARN: git-fast-import for repository" << m_repositoryName
                            << "did not die";
-            (void)record(Failure() << "git-fast-import for repository" << repositoryName
+            (void)record(Failure() << "git-fast-import for repository" << m_repositoryName
                                    << "did not finish in time and was terminated; commits may have been lost"
                                    << "(--fast-import-timeout 0 waits as long as it takes)");
         } else {
             (void)recordEnd(false);
         }
-    } else if (started) {
+    } else if (m_started) {
         (void)recordEnd(true);
     }
-    started = false;
-    endReported = false;
+    m_started = false;
+    m_endReported = false;
     ActiveProcessList::remove(this);
 }
 
@@ -161,15 +161,15 @@ void FastImportProcess::stop()
 // if it were stopped. Only a whole period without progress ends the wait.
 void FastImportProcess::waitToFinish(int periodMs)
 {
-    qint64 cpuTicks = cpuTicksOf(process.processId());
-    while (!process.waitForFinished(periodMs)) {
-        if (process.state() == QProcess::NotRunning)
+    qint64 cpuTicks = cpuTicksOf(m_process.processId());
+    while (!m_process.waitForFinished(periodMs)) {
+        if (m_process.state() == QProcess::NotRunning)
             return;
-        const qint64 nowTicks = cpuTicksOf(process.processId());
+        const qint64 nowTicks = cpuTicksOf(m_process.processId());
         if (nowTicks < 0 || nowTicks <= cpuTicks)
             return;
         cpuTicks = nowTicks;
-        qDebug() << "git-fast-import for repository" << repositoryName
+        qDebug() << "git-fast-import for repository" << m_repositoryName
                  << "is still working; waiting another" << periodMs / 1000 << "seconds";
     }
 }
@@ -179,26 +179,26 @@ void FastImportProcess::waitToFinish(int periodMs)
 // (its last lines when there are none), so that the run fails and says why.
 Status FastImportProcess::recordEnd(bool endedOnItsOwn)
 {
-    if (endReported)
+    if (m_endReported)
         return status();
     Failure end;
-    if (process.error() == QProcess::FailedToStart) {
-        end << "git-fast-import for repository" << repositoryName
-            << "could not be started:" << qPrintable(process.errorString());
-    } else if (process.exitStatus() == QProcess::CrashExit) {
-        end << "git-fast-import for repository" << repositoryName << "was ended by signal"
-            << process.exitCode() << "; commits may have been lost";
-    } else if (process.exitCode() != 0) {
-        end << "git-fast-import for repository" << repositoryName << "exited with status"
-            << process.exitCode() << "; commits may have been lost";
+    if (m_process.error() == QProcess::FailedToStart) {
+        end << "git-fast-import for repository" << m_repositoryName
+            << "could not be started:" << qPrintable(m_process.errorString());
+    } else if (m_process.exitStatus() == QProcess::CrashExit) {
+        end << "git-fast-import for repository" << m_repositoryName << "was ended by signal"
+            << m_process.exitCode() << "; commits may have been lost";
+    } else if (m_process.exitCode() != 0) {
+        end << "git-fast-import for repository" << m_repositoryName << "exited with status"
+            << m_process.exitCode() << "; commits may have been lost";
     } else if (endedOnItsOwn) {
-        end << "git-fast-import for repository" << repositoryName
+        end << "git-fast-import for repository" << m_repositoryName
             << "exited with status 0 before the end of its input"
             << "; commits may have been lost";
     } else {
         return Status();
     }
-    endReported = true;
+    m_endReported = true;
     const Status recorded = record(std::move(end));
 
     // The statistics fast-import writes at its end would hide the cause.
@@ -220,14 +220,14 @@ Status FastImportProcess::recordEnd(bool endedOnItsOwn)
 Status FastImportProcess::record(Failure end)
 {
     qCritical().noquote() << end.message();
-    if (!failure)
-        failure = end;
+    if (!m_failure)
+        m_failure = end;
     return end;
 }
 
 Status FastImportProcess::status() const
 {
-    return failure ? Status(*failure) : Status();
+    return m_failure ? Status(*m_failure) : Status();
 }
 
 // The last lines of the log that the current process wrote; earlier runs'
@@ -237,13 +237,13 @@ QByteArray FastImportProcess::logTail() const
     QFile log(logFileName());
     if (!log.open(QIODevice::ReadOnly))
         return QByteArray();
-    const qint64 start = std::max(logSizeAtStart, log.size() - logTailBytes);
+    const qint64 start = std::max(m_logSizeAtStart, log.size() - logTailBytes);
     if (start >= log.size() || !log.seek(start))
         return QByteArray();
     QList<QByteArray> lines = log.readAll().split('\n');
     if (!lines.isEmpty() && lines.constLast().isEmpty())
         lines.removeLast();
-    if (start > logSizeAtStart && !lines.isEmpty())
+    if (start > m_logSizeAtStart && !lines.isEmpty())
         lines.removeFirst(); // begins inside a line
     return lines.mid(std::max<qsizetype>(0, lines.size() - logTailLines)).join('\n');
 }
@@ -253,7 +253,7 @@ QByteArray FastImportProcess::logTail() const
 QByteArray FastImportProcess::logErrorLines() const
 {
     QFile log(logFileName());
-    if (!log.open(QIODevice::ReadOnly) || !log.seek(logSizeAtStart))
+    if (!log.open(QIODevice::ReadOnly) || !log.seek(m_logSizeAtStart))
         return QByteArray();
     QList<QByteArray> errors;
     while (!log.atEnd() && errors.size() < logTailLines) {
@@ -266,25 +266,25 @@ QByteArray FastImportProcess::logErrorLines() const
 
 QString FastImportProcess::logFileName() const
 {
-    return RepositoryFileNames::logFileNameFor(repositoryName, options.createDump);
+    return RepositoryFileNames::logFileNameFor(m_repositoryName, m_options.createDump);
 }
 
 Status FastImportProcess::drain(bool nameRepository)
 {
-    while (process.bytesToWrite() > 0) {
-        if (process.waitForBytesWritten(-1))
+    while (m_process.bytesToWrite() > 0) {
+        if (m_process.waitForBytesWritten(-1))
             continue;
         const QString text =
                 nameRepository ? QString::asprintf("Failed to write to process: %s for repository %s",
-                                                   qPrintable(process.errorString()),
-                                                   qPrintable(repositoryName))
+                                                   qPrintable(m_process.errorString()),
+                                                   qPrintable(m_repositoryName))
                                : QString::asprintf("Failed to write to process: %s",
-                                                   qPrintable(process.errorString()));
+                                                   qPrintable(m_process.errorString()));
         const Status failed = record(Failure() << qPrintable(text));
         // The process no longer reads its input, so it is ending: let it end
         // and say how, with what it wrote last.
-        process.closeWriteChannel();
-        if (process.waitForFinished(writeFailureGraceMs))
+        m_process.closeWriteChannel();
+        if (m_process.waitForFinished(writeFailureGraceMs))
             (void)recordEnd(true);
         return failed;
     }
@@ -293,7 +293,7 @@ Status FastImportProcess::drain(bool nameRepository)
 
 Status FastImportProcess::passOn()
 {
-    if (process.hasChunkToSend()) {
+    if (m_process.hasChunkToSend()) {
         if (Status drained = drain(true); !drained)
             return drained;
     }

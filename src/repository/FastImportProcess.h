@@ -24,7 +24,7 @@ public:
     ~FastImportProcess();
 
     // Runs once the process has started, before anything else is written to it.
-    void setStartAction(std::function<void()> action) { startAction = std::move(action); }
+    void setStartAction(std::function<void()> action) { m_startAction = std::move(action); }
     void setWorkingDirectory(const QString &directory);
 
     // Marks the process as most recently used and starts it if needed.
@@ -45,7 +45,7 @@ public:
     // reported when it happened.
     Status status() const;
 
-    LoggingQProcess &channel() { return process; }
+    LoggingQProcess &channel() { return m_process; }
 
 private:
     Status start();
@@ -56,12 +56,12 @@ private:
     QByteArray logErrorLines() const;
     QString logFileName() const;
 
-    const QString repositoryName;
-    const RepositoryOptions options;
-    LoggingQProcess process;
-    std::function<void()> startAction;
-    std::optional<Failure> failure;
-    bool started = false;
-    bool endReported = false;
-    qint64 logSizeAtStart = 0;
+    const QString m_repositoryName;
+    const RepositoryOptions m_options;
+    LoggingQProcess m_process;
+    std::function<void()> m_startAction;
+    std::optional<Failure> m_failure;
+    bool m_started = false;
+    bool m_endReported = false;
+    qint64 m_logSizeAtStart = 0;
 };

@@ -1,5 +1,6 @@
 #include "repository/FastImportRepository.h"
 
+#include "repository/GitCommand.h"
 #include "repository/RepositoryFileNames.h"
 
 #include <QDebug>
@@ -8,30 +9,15 @@
 
 namespace {
 
-// Runs a short git command and waits for it without time limit; its exit
-// status is not looked at.
-QByteArray runGit(const QStringList &arguments, const QString &workingDirectory = QString())
-{
-    QProcess git;
-    if (!workingDirectory.isEmpty())
-        git.setWorkingDirectory(workingDirectory);
-    git.start(QStringLiteral("git"), arguments);
-    git.waitForFinished(-1);
-    return git.readAllStandardOutput();
-}
-
 // Runs a git command that setting up a repository depends on; a git that
 // cannot start or that fails gives the repository's creation its failure.
 Status runGitChecked(const QString &repositoryName, const QStringList &arguments)
 {
-    QProcess git;
-    git.setWorkingDirectory(repositoryName);
-    git.start(QStringLiteral("git"), arguments);
-    const bool finished = git.waitForStarted(-1) && git.waitForFinished(-1);
-    if (finished && git.exitStatus() == QProcess::NormalExit && git.exitCode() == 0)
+    const GitCommand git = GitCommand::run(arguments, repositoryName);
+    if (git.succeeded())
         return Status();
-    const QString error = finished ? QString::fromLocal8Bit(git.readAllStandardError()).trimmed()
-                                   : git.errorString();
+    const QString error = git.ran() ? QString::fromLocal8Bit(git.errorOutput()).trimmed()
+                                    : git.errorString();
     return Failure() << "Cannot create repository" << repositoryName << ": git"
                      << qPrintable(arguments.join(QLatin1Char(' '))) << "failed:" << error;
 }
@@ -42,42 +28,40 @@ Status runGitChecked(const QString &repositoryName, const QStringList &arguments
 // in a few megabytes, and the objects are the same.
 const char bigFileThreshold[] = "64m";
 
-// Runs a short git command on the repository in directory and waits for it
-// without time limit. --git-dir keeps git from looking for a repository in
-// the directories above when the directory is none.
-int gitConfigExitCode(const QString &directory, const QStringList &arguments)
+// Whether "git config" with the arguments succeeds on the repository in
+// directory. --git-dir keeps git from looking for a repository in the
+// directories above when the directory is none.
+bool gitConfigSucceeds(const QString &directory, const QStringList &arguments)
 {
-    QProcess git;
-    git.setWorkingDirectory(directory);
-    git.start(QStringLiteral("git"),
-              QStringList{QStringLiteral("--git-dir=."), QStringLiteral("config")} + arguments);
-    if (!git.waitForFinished(-1) || git.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return git.exitCode();
+    return GitCommand::run(QStringList{QStringLiteral("--git-dir=."), QStringLiteral("config")}
+                                   + arguments,
+                           directory)
+            .succeeded();
 }
 
 } // namespace
 
 FastImportRepository::FastImportRepository(const RepositoryRule &rule,
                                            const RepositoryOptions &options)
-    : options(options), repositoryName(rule.name), importProcess(rule.name, options),
-      messageFilter(options.messageFilter)
+    : m_options(options), m_repositoryName(rule.name), m_importProcess(rule.name, options),
+      m_messageFilter(options.messageFilter)
 {
-    importProcess.setStartAction([this] { announceBranches(); });
+    m_importProcess.setStartAction([this] { announceBranches(); });
     for (const DeclaredBranch &branch : rule.branches)
-        branches.declare(branch.name);
+        m_branches.declare(branch.name);
 
-    defaultBranch = QString::fromUtf8(
-                        runGit({QStringLiteral("config"), QStringLiteral("init.defaultBranch")}))
+    m_defaultBranch = QString::fromUtf8(GitCommand::run({QStringLiteral("config"),
+                                                       QStringLiteral("init.defaultBranch")})
+                                          .output())
                         .trimmed();
-    if (defaultBranch.isEmpty())
-        defaultBranch = QStringLiteral("master");
-    branches.declare(defaultBranch);
+    if (m_defaultBranch.isEmpty())
+        m_defaultBranch = QStringLiteral("master");
+    m_branches.declare(m_defaultBranch);
 
-    if (!options.writesToFile()) {
-        importProcess.setWorkingDirectory(repositoryName);
-        if (!QDir(repositoryName).exists())
-            directorySetUp = createRepositoryDirectory(rule);
+    if (!m_options.writesToFile()) {
+        m_importProcess.setWorkingDirectory(m_repositoryName);
+        if (!QDir(m_repositoryName).exists())
+            m_directorySetUp = createRepositoryDirectory(rule);
         else
             boundBigFilesUnlessConfigured();
     }
@@ -87,20 +71,20 @@ Result<std::unique_ptr<FastImportRepository>>
 FastImportRepository::create(const RepositoryRule &rule, const RepositoryOptions &options)
 {
     auto repository = std::make_unique<FastImportRepository>(rule, options);
-    if (!repository->directorySetUp)
-        return repository->directorySetUp.failure();
+    if (!repository->m_directorySetUp)
+        return repository->m_directorySetUp.failure();
     return repository;
 }
 
 Status FastImportRepository::createRepositoryDirectory(const RepositoryRule &rule)
 {
-    qDebug() << "Creating new repository" << repositoryName;
-    if (!QDir().mkpath(repositoryName))
-        return Failure() << "Cannot create the directory of repository" << repositoryName;
-    if (Status status = runGitChecked(repositoryName, {QStringLiteral("--bare"), QStringLiteral("init")});
+    qDebug() << "Creating new repository" << m_repositoryName;
+    if (!QDir().mkpath(m_repositoryName))
+        return Failure() << "Cannot create the directory of repository" << m_repositoryName;
+    if (Status status = runGitChecked(m_repositoryName, {QStringLiteral("--bare"), QStringLiteral("init")});
         !status)
         return status;
-    if (Status status = runGitChecked(repositoryName, {QStringLiteral("config"),
+    if (Status status = runGitChecked(m_repositoryName, {QStringLiteral("config"),
                                                        QStringLiteral("core.ignorecase"),
                                                        QStringLiteral("false")});
         !status)
@@ -108,27 +92,26 @@ Status FastImportRepository::createRepositoryDirectory(const RepositoryRule &rul
     boundBigFiles();
 
     if (!rule.description.isEmpty()) {
-        QFile description(repositoryName + QStringLiteral("/description"));
+        QFile description(m_repositoryName + QStringLiteral("/description"));
         if (!description.open(QIODevice::WriteOnly | QIODevice::Truncate)
             || description.write(rule.description.toUtf8() + '\n') < 0)
-            return Failure() << "Cannot write the description of repository" << repositoryName
+            return Failure() << "Cannot write the description of repository" << m_repositoryName
                              << ":" << description.errorString();
     }
 
     // fast-import refuses to start when the file named by --import-marks is missing.
-    QFile marks(RepositoryFileNames::marksFilePath(repositoryName));
+    QFile marks(RepositoryFileNames::marksFilePath(m_repositoryName));
     if (!marks.open(QIODevice::WriteOnly))
         return Failure() << "Cannot create the marks file" << marks.fileName() << "of repository"
-                         << repositoryName << ":" << marks.errorString();
+                         << m_repositoryName << ":" << marks.errorString();
     return Status();
 }
 
 void FastImportRepository::boundBigFiles()
 {
-    if (gitConfigExitCode(repositoryName, {QStringLiteral("core.bigFileThreshold"),
-                                           QLatin1String(bigFileThreshold)})
-        != 0)
-        qWarning() << "WARN: could not set core.bigFileThreshold in repository" << repositoryName
+    if (!gitConfigSucceeds(m_repositoryName, {QStringLiteral("core.bigFileThreshold"),
+                                            QLatin1String(bigFileThreshold)}))
+        qWarning() << "WARN: could not set core.bigFileThreshold in repository" << m_repositoryName
                    << "(fast-import will hold each file below 512 MiB whole in memory)";
 }
 
@@ -136,8 +119,8 @@ void FastImportRepository::boundBigFiles()
 // on purpose is kept.
 void FastImportRepository::boundBigFilesUnlessConfigured()
 {
-    if (gitConfigExitCode(repositoryName, {QStringLiteral("--get"), QStringLiteral("core.bigFileThreshold")})
-        != 0)
+    if (!gitConfigSucceeds(m_repositoryName,
+                           {QStringLiteral("--get"), QStringLiteral("core.bigFileThreshold")}))
         boundBigFiles();
 }
 
@@ -148,20 +131,26 @@ FastImportRepository::~FastImportRepository()
 
 bool FastImportRepository::ensureImportRunning()
 {
-    return importProcess.ensureRunning().ok();
+    return m_importProcess.ensureRunning().ok();
 }
 
 bool FastImportRepository::passOnStream()
 {
-    return importProcess.passOn().ok();
+    return m_importProcess.passOn().ok();
 }
 
 void FastImportRepository::stopImportProcess()
 {
-    importProcess.stop();
+    m_importProcess.stop();
 }
 
 Status FastImportRepository::finish()
+{
+    Status finished = writeAnnotatedTags();
+    return finished.then(storeBranchNotes());
+}
+
+Status FastImportRepository::stop()
 {
     stopImportProcess();
     return importStatus();
@@ -169,34 +158,34 @@ Status FastImportRepository::finish()
 
 quint64 FastImportRepository::takeCommitMark()
 {
-    revisionSentCommands = true;
-    return ++highestCommitMark;
+    m_revisionSentCommands = true;
+    return ++m_highestCommitMark;
 }
 
 Status FastImportRepository::importStatus() const
 {
-    return importProcess.status();
+    return m_importProcess.status();
 }
 
 bool FastImportRepository::drainImportProcess(bool nameRepository)
 {
-    return importProcess.drain(nameRepository).ok();
+    return m_importProcess.drain(nameRepository).ok();
 }
 
 bool FastImportRepository::hasBranch(const QString &branch) const
 {
-    return branches.contains(branch);
+    return m_branches.contains(branch);
 }
 
 QByteArray FastImportRepository::noteForBranch(const QString &branch) const
 {
-    return branchNotes.value(branch);
+    return m_branchNotes.value(branch);
 }
 
 void FastImportRepository::setNoteForBranch(const QString &branch, const QByteArray &note)
 {
     if (hasBranch(branch))
-        branchNotes[branch] = note;
+        m_branchNotes[branch] = note;
 }
 
 bool FastImportRepository::usesPrefix() const
@@ -206,7 +195,7 @@ bool FastImportRepository::usesPrefix() const
 
 QString FastImportRepository::name() const
 {
-    return repositoryName;
+    return m_repositoryName;
 }
 
 Repository *FastImportRepository::targetRepository()

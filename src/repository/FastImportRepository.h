@@ -13,7 +13,6 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
-#include <QProcess>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -60,19 +59,19 @@ public:
         QList<int> writeMergeParents(int parentMark);
         void writeDeletions();
 
-        FastImportRepository *repository; // not owned
-        QByteArray branch;
-        QByteArray svnPrefix;
-        QByteArray committer;
-        QByteArray message;
-        uint commitTime = 0;
-        int revision;
-        QList<int> mergeMarks;
+        FastImportRepository *m_repository; // not owned
+        QByteArray m_branch;
+        QByteArray m_svnPrefix;
+        QByteArray m_committer;
+        QByteArray m_message;
+        uint m_commitTime = 0;
+        int m_revision;
+        QList<int> m_mergeMarks;
         // Set when the branch's mergeinfo changed: it alone gives the merge parents.
-        bool parentsFromMergeInfo = false;
-        MergeInfoChange mergeInfo;
-        QStringList removedPaths;
-        QByteArray fileCommands;
+        bool m_parentsFromMergeInfo = false;
+        MergeInfoChange m_mergeInfo;
+        QStringList m_removedPaths;
+        QByteArray m_fileCommands;
     };
 
     static constexpr quint64 notesCommitMark = 18446744073709551615ull;
@@ -84,36 +83,47 @@ public:
     static Result<std::unique_ptr<FastImportRepository>> create(const RepositoryRule &rule,
                                                                 const RepositoryOptions &options);
 
-    Result<int> prepareResume(int &cutoff) override;
-    void loadAnnotatedTags() override;
-    void loadBranchNotes() override;
-    void recoverLogFile() override;
     ~FastImportRepository() override;
-    void announceBranches() override;
+    Result<int> prepareResume(int &cutoff, int resumeFrom = 0) override;
     Status makeBranch(const QString &branch, int revision, const QString &sourceBranch,
                       int sourceRevision, bool sourceHoldsFiles = true) override;
     Status dropBranch(const QString &branch, int revision) override;
-    std::unique_ptr<Repository::Transaction> beginTransaction(const QString &branch,
-                                                              const QString &svnPrefix,
-                                                              int revision) override;
+    Result<std::unique_ptr<Repository::Transaction>> beginTransaction(const QString &branch,
+                                                                      const QString &svnPrefix,
+                                                                      int revision) override;
     void recordAnnotatedTag(const QString &branch, const QString &svnPrefix, int revision,
                             const QByteArray &author, uint epoch,
                             const QByteArray &logMessage) override;
-    Status writeAnnotatedTags() override;
-    Status storeBranchNotes() override;
     Status flushPendingUpdates() override;
     void finishRevision(int revision) override;
-    bool hasBranch(const QString &branch) const override;
-    QByteArray noteForBranch(const QString &branch) const override;
-    void setNoteForBranch(const QString &branch, const QByteArray &note) override;
     bool usesPrefix() const override;
     QString name() const override;
     Repository *targetRepository() override;
+    Status importStatus() const override;
+    Status finish() override;
+    // Stops the process: the first end of it that may have lost commits
+    // (failure status, signal, or termination after the time-out), which was
+    // reported when it happened.
+    Status stop() override;
 
-    // The mark the branch pointed to at the revision: -1 when the branch has
-    // no record or no commit at all, 0 when it had none then (or was deleted).
-    // A non-empty description gets " at rN" (and " => rM") appended.
-    int markForRevision(const QString &branch, int revision, QByteArray &description) const;
+    // The steps of prepareResume and finish, one by one.
+    void loadAnnotatedTags();
+    void loadBranchNotes();
+    void recoverLogFile();
+    Status writeAnnotatedTags();
+    Status storeBranchNotes();
+
+    // Sends the head of every branch to a newly started process.
+    void announceBranches();
+    bool hasBranch(const QString &branch) const;
+    QByteArray noteForBranch(const QString &branch) const;
+    void setNoteForBranch(const QString &branch, const QByteArray &note);
+
+    // The mark the branch pointed to at the revision: none when the branch
+    // has no record or no commit at all, 0 when it had none then (or was
+    // deleted). A non-empty description gets " at rN" (and " => rM") appended.
+    std::optional<int> markForRevision(const QString &branch, int revision,
+                                       QByteArray &description) const;
 
     // Marks the repository as most recently used and starts its process if
     // needed. False when the process died (or never started): it is reported
@@ -125,16 +135,9 @@ public:
     // Lets a running process finish (with a checkpoint) and forgets it.
     void stopImportProcess();
 
-    // The first end of the fast-import process that may have lost commits
-    // (failure status, signal, or termination after the time-out), which was
-    // reported when it happened; before it, a commit's failure that was not
-    // reported yet (a failing message filter, a fatal one).
-    Status importStatus() const;
-    // Stops the process and tells whether it ever failed.
-    Status finish();
 
     // The branch a new repository starts with ("master" unless git says otherwise).
-    QString defaultBranchName() const { return defaultBranch; }
+    QString defaultBranchName() const { return m_defaultBranch; }
 
 private:
     Status createRepositoryDirectory(const RepositoryRule &rule);
@@ -151,6 +154,7 @@ private:
     bool readLastValidMark(quint64 &lastValidMark) const;
     bool marksFileIsWellFormed() const;
     void setAsideDamagedMarksFile() const;
+    Result<int> resumeFromStateFiles(int &cutoff);
     Result<int> resumeFromLog(int &cutoff);
     ResumeScanner::LogScan scanLog(QFile &logFile, quint64 lastValidMark, int &cutoff);
     int firstRevisionWithoutNote(const ResumeScanner::LogScan &scan) const;
@@ -161,36 +165,37 @@ private:
     void dropTagsBeyondTheLog();
     void removeTagsOfDeletedRefs();
     Status journalTagChanges();
+    void writeAnnotatedTag(const QString &name, const AnnotatedTag &tag);
     Status saveAnnotatedTags();
     bool hasLiveHead(const QString &branch) const;
     void takeBranchNotesFromGit();
     Status cutLog(QFile &logFile, qint64 position, int cutoff);
 
-    const RepositoryOptions options;
-    Status directorySetUp; // of a directory the constructor created
-    QString defaultBranch;
-    BranchTable branches;
+    const RepositoryOptions m_options;
+    Status m_directorySetUp; // of a directory the constructor created
+    QString m_defaultBranch;
+    BranchTable m_branches;
     // Kept with the option for merge parents from mergeinfo only.
-    CommitAncestry ancestry;
-    QHash<QString, AnnotatedTag> annotatedTags;
-    QHash<QString, QByteArray> branchNotes;
-    QString repositoryName;
-    FastImportProcess importProcess;
-    int transactionsBegun = 0;
-    QByteArray pendingDeletions;
-    QByteArray pendingResets;
-    QSet<QString> deletedRefs;
-    QSet<QString> resetRefs;
-    MessageFilter messageFilter;
-    quint64 highestCommitMark = 0;
-    BlobMarkCounter blobMarks;
+    CommitAncestry m_ancestry;
+    QHash<QString, AnnotatedTag> m_annotatedTags;
+    QHash<QString, QByteArray> m_branchNotes;
+    QString m_repositoryName;
+    FastImportProcess m_importProcess;
+    int m_transactionsBegun = 0;
+    QByteArray m_pendingDeletions;
+    QByteArray m_pendingResets;
+    QSet<QString> m_deletedRefs;
+    QSet<QString> m_resetRefs;
+    MessageFilter m_messageFilter;
+    quint64 m_highestCommitMark = 0;
+    BlobMarkCounter m_blobMarks;
     // The revision from which the log lets the conversion go on; 0 until
     // prepareResume has read it.
-    int resumeRevision = 0;
+    int m_resumeRevision = 0;
     // Tags recorded or removed since the journal was last written, and the
     // revision that changed them.
-    QSet<QString> changedTags;
-    int tagChangeRevision = 0;
-    int pendingUpdatesRevision = 0; // of the branch updates queued last
-    bool revisionSentCommands = false; // since the last finishRevision
+    QSet<QString> m_changedTags;
+    int m_tagChangeRevision = 0;
+    int m_pendingUpdatesRevision = 0; // of the branch updates queued last
+    bool m_revisionSentCommands = false; // since the last finishRevision
 };

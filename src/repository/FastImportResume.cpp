@@ -15,20 +15,22 @@
 
 namespace {
 
-void reportMarksFault(const QString &marksFileName, const ResumeScanner::MarksScan &scan)
+// The conversion goes on without the faulty file (it is set aside), so the
+// fault is a warning, printed where it is found.
+void warnOfMarksFault(const QString &marksFileName, const ResumeScanner::MarksScan &scan)
 {
     switch (scan.fault) {
     case ResumeScanner::MarksFault::None:
         return;
     case ResumeScanner::MarksFault::Malformed:
-        qCritical() << marksFileName << "line" << scan.faultLine << "marks file corrupt?"
-                    << "mark " << 0;
+        qWarning() << marksFileName << "line" << scan.faultLine << "marks file corrupt?"
+                   << "mark " << 0;
         return;
     case ResumeScanner::MarksFault::Duplicate:
-        qCritical() << marksFileName << "line" << scan.faultLine << "marks file has duplicates";
+        qWarning() << marksFileName << "line" << scan.faultLine << "marks file has duplicates";
         return;
     case ResumeScanner::MarksFault::Unsorted:
-        qCritical() << marksFileName << "line" << scan.faultLine << "marks file not sorted";
+        qWarning() << marksFileName << "line" << scan.faultLine << "marks file not sorted";
         return;
     }
 }
@@ -41,14 +43,14 @@ void reportMarksFault(const QString &marksFileName, const ResumeScanner::MarksSc
 bool FastImportRepository::readLastValidMark(quint64 &lastValidMark) const
 {
     lastValidMark = 0;
-    const QString marksFileName = RepositoryFileNames::marksFilePath(repositoryName);
+    const QString marksFileName = RepositoryFileNames::marksFilePath(m_repositoryName);
     QFile marksFile(marksFileName);
     if (!marksFile.open(QIODevice::ReadOnly))
         return true;
 
     qDebug() << "marksfile " << marksFileName;
     const ResumeScanner::MarksScan scan = ResumeScanner::scanMarks(marksFile);
-    reportMarksFault(marksFileName, scan);
+    warnOfMarksFault(marksFileName, scan);
     lastValidMark = scan.lastValidMark;
     return scan.fault == ResumeScanner::MarksFault::None;
 }
@@ -56,7 +58,7 @@ bool FastImportRepository::readLastValidMark(quint64 &lastValidMark) const
 // Whether fast-import can import the marks file (a missing one needs no import).
 bool FastImportRepository::marksFileIsWellFormed() const
 {
-    QFile marksFile(RepositoryFileNames::marksFilePath(repositoryName));
+    QFile marksFile(RepositoryFileNames::marksFilePath(m_repositoryName));
     if (!marksFile.open(QIODevice::ReadOnly))
         return true;
     return ResumeScanner::marksAreWellFormed(marksFile);
@@ -67,7 +69,7 @@ bool FastImportRepository::marksFileIsWellFormed() const
 // it is kept aside for inspection and the conversion starts from no marks.
 void FastImportRepository::setAsideDamagedMarksFile() const
 {
-    const QString marksFileName = RepositoryFileNames::marksFilePath(repositoryName);
+    const QString marksFileName = RepositoryFileNames::marksFilePath(m_repositoryName);
     const QString damagedName = marksFileName + QStringLiteral(".damaged");
     QFile::remove(damagedName);
     if (!QFile::rename(marksFileName, damagedName))
@@ -75,29 +77,42 @@ void FastImportRepository::setAsideDamagedMarksFile() const
     // fast-import refuses to start without the file it is told to import.
     QFile marks(marksFileName);
     if (!marks.open(QIODevice::WriteOnly))
-        qWarning() << "WARN:" << repositoryName << "cannot make a new marks file" << marksFileName
+        qWarning() << "WARN:" << m_repositoryName << "cannot make a new marks file" << marksFileName
                    << ":" << qPrintable(marks.errorString());
-    qWarning() << "WARN:" << repositoryName << "the damaged marks file was kept as" << damagedName
+    qWarning() << "WARN:" << m_repositoryName << "the damaged marks file was kept as" << damagedName
                << "and its commits will be converted again";
 }
 
-Result<int> FastImportRepository::prepareResume(int &cutoff)
+Result<int> FastImportRepository::prepareResume(int &cutoff, int resumeFrom)
+{
+    Result<int> resumed = resumeFromStateFiles(cutoff);
+    if (!resumed)
+        return resumed;
+    loadAnnotatedTags();
+    loadBranchNotes();
+    if (cutoff < resumeFrom && resumed.value() == cutoff)
+        recoverLogFile();
+    return resumed;
+}
+
+Result<int> FastImportRepository::resumeFromStateFiles(int &cutoff)
 {
     // With a lock left in the repository, this run's fast-import could not
     // update the refs, and the commits of the whole run would be lost. The
     // wait names each lock that stays, one message per lock.
-    if (!options.writesToFile() && !RepositoryLocks::waitUntilUnlocked(repositoryName)) {
-        resumeRevision = -1;
-        return Failure::alreadyReported();
+    if (!m_options.writesToFile()) {
+        if (Status unlocked = RepositoryLocks::waitUntilUnlocked(m_repositoryName); !unlocked)
+            return unlocked.failure();
     }
     Result<int> resumed = resumeFromLog(cutoff);
-    resumeRevision = resumed ? resumed.value() : -1;
+    if (resumed)
+        m_resumeRevision = resumed.value();
     return resumed;
 }
 
 Result<int> FastImportRepository::resumeFromLog(int &cutoff)
 {
-    QFile logFile(RepositoryFileNames::logFileNameFor(repositoryName, options.createDump));
+    QFile logFile(RepositoryFileNames::logFileNameFor(m_repositoryName, m_options.createDump));
     if (!logFile.exists() || !logFile.open(QIODevice::ReadWrite)) {
         // Without a log nothing refers to the marks, but fast-import still
         // has to read the file.
@@ -106,7 +121,7 @@ Result<int> FastImportRepository::resumeFromLog(int &cutoff)
         return 1;
     }
 
-    const bool dump = options.createDump;
+    const bool dump = m_options.createDump;
     quint64 lastValidMark = 0;
     bool dumpCut = false;
     if (dump) {
@@ -122,19 +137,19 @@ Result<int> FastImportRepository::resumeFromLog(int &cutoff)
         setAsideDamagedMarksFile();
     }
 
-    const BranchTable preparedBranches = branches;
-    const quint64 preparedHighestMark = highestCommitMark;
+    const BranchTable preparedBranches = m_branches;
+    const quint64 preparedHighestMark = m_highestCommitMark;
     ResumeScanner::LogScan scan = scanLog(logFile, lastValidMark, cutoff);
     const int withoutNote = scan.unknownMarkFound || dump ? 0 : firstRevisionWithoutNote(scan);
     if (scan.unfinishedRevision > 0 && (withoutNote == 0 || scan.unfinishedRevision < withoutNote)) {
         // A run died between two commands of the revision. Converting it
         // again gives the same commits, and those that are missing.
-        qWarning() << "WARN:" << repositoryName << "revision" << scan.unfinishedRevision
+        qWarning() << "WARN:" << m_repositoryName << "revision" << scan.unfinishedRevision
                    << "was not finished: converting it again";
         cutoff = scan.unfinishedRevision;
-        branches = preparedBranches;
-        ancestry.clear();
-        highestCommitMark = preparedHighestMark;
+        m_branches = preparedBranches;
+        m_ancestry.clear();
+        m_highestCommitMark = preparedHighestMark;
         logFile.seek(0);
         scan = scanLog(logFile, lastValidMark, cutoff);
     } else if (withoutNote > 0) {
@@ -142,13 +157,13 @@ Result<int> FastImportRepository::resumeFromLog(int &cutoff)
         // run that died in between left a commit without its note; a
         // conversion that had notes off has none at all. Doing the revisions
         // again from there rebuilds the very same commits, with their notes.
-        qWarning() << "WARN:" << repositoryName << "the note of the commit of revision"
+        qWarning() << "WARN:" << m_repositoryName << "the note of the commit of revision"
                    << withoutNote << "is missing: rewinding;"
                    << scan.nextRevision - withoutNote << "revisions will be converted again";
         cutoff = withoutNote;
-        branches = preparedBranches;
-        ancestry.clear();
-        highestCommitMark = preparedHighestMark;
+        m_branches = preparedBranches;
+        m_ancestry.clear();
+        m_highestCommitMark = preparedHighestMark;
         logFile.seek(0);
         scan = scanLog(logFile, lastValidMark, cutoff);
     }
@@ -169,25 +184,25 @@ ResumeScanner::LogScan FastImportRepository::scanLog(QFile &logFile, quint64 las
                                                      int &cutoff)
 {
     const ResumeScanner::LogScan scan =
-        ResumeScanner::scanLog(logFile, lastValidMark, cutoff, options.createDump);
+        ResumeScanner::scanLog(logFile, lastValidMark, cutoff, m_options.createDump);
     for (const auto &[earlier, later] : scan.revisionsOutOfOrder)
-        qWarning() << "WARN:" << repositoryName << "revision numbers are not monotonic: "
+        qWarning() << "WARN:" << m_repositoryName << "revision numbers are not monotonic: "
                    << "got" << QString::number(earlier) << "and then" << QString::number(later);
     if (scan.incompleteLineAt >= 0) {
-        qWarning() << "WARN:" << repositoryName << "the log ends in an incomplete line:"
+        qWarning() << "WARN:" << m_repositoryName << "the log ends in an incomplete line:"
                    << "removed";
         logFile.resize(scan.incompleteLineAt);
     }
     if (scan.unknownMarkFound)
-        qWarning() << "WARN:" << repositoryName
+        qWarning() << "WARN:" << m_repositoryName
                    << "unknown commit mark found: rewinding -- did you hit Ctrl-C?";
     cutoff = scan.cutoff;
     for (const ResumeScanner::BranchRecord &record : scan.branchRecords) {
-        highestCommitMark = std::max(highestCommitMark, record.mark);
-        if (options.svnMergeinfo && record.commit)
-            ancestry.record(record.mark, record.revision,
-                            quint64(branches.commitParent(record.branch)), record.mergeParents);
-        branches.recordLogged(record.branch, record.revision, int(record.mark), record.commit);
+        m_highestCommitMark = std::max(m_highestCommitMark, record.mark);
+        if (m_options.svnMergeinfo && record.commit)
+            m_ancestry.record(record.mark, record.revision,
+                            quint64(m_branches.commitParent(record.branch)), record.mergeParents);
+        m_branches.recordLogged(record.branch, record.revision, int(record.mark), record.commit);
     }
     return scan;
 }
@@ -198,7 +213,7 @@ ResumeScanner::LogScan FastImportRepository::scanLog(QFile &logFile, quint64 las
 int FastImportRepository::firstRevisionWithoutNote(const ResumeScanner::LogScan &scan) const
 {
     if (scan.commits.isEmpty()
-        || !options.addMetadataNotes)
+        || !m_options.addMetadataNotes)
         return 0;
     const QHash<quint64, QByteArray> objects = marksFileObjects();
     const QHash<QByteArray, QByteArray> notes = notesInGit(objects);
@@ -217,7 +232,7 @@ QHash<QByteArray, QByteArray> FastImportRepository::notesInGit(const QHash<quint
     const QByteArray notesCommit = marks.value(notesCommitMark);
     if (notesCommit.isEmpty())
         return QHash<QByteArray, QByteArray>();
-    return GitObjectReader(repositoryName).notesOf(notesCommit);
+    return GitObjectReader(m_repositoryName).notesOf(notesCommit);
 }
 
 // Whether the marks file names a notes commit, which fast-import then knows.
@@ -229,7 +244,7 @@ bool FastImportRepository::notesCommitIsKnown() const
 // Mark to object name, as the marks file lists them; empty when it cannot be read.
 QHash<quint64, QByteArray> FastImportRepository::marksFileObjects() const
 {
-    QFile marksFile(RepositoryFileNames::marksFilePath(repositoryName));
+    QFile marksFile(RepositoryFileNames::marksFilePath(m_repositoryName));
     if (!marksFile.open(QIODevice::ReadOnly))
         return QHash<quint64, QByteArray>();
     return ResumeScanner::markObjects(marksFile);
@@ -249,18 +264,18 @@ Status FastImportRepository::cutLog(QFile &logFile, qint64 position, int cutoff)
     if (!copied || !(QFile::remove(savedLog) || !QFile::exists(savedLog))
         || !QFile::rename(newCopy, savedLog)) {
         QFile::remove(newCopy);
-        return Failure() << repositoryName << "cannot save the log" << logFile.fileName()
+        return Failure() << m_repositoryName << "cannot save the log" << logFile.fileName()
                          << "as" << savedLog << "before cutting it to revision" << cutoff
                          << ": the log is left as it was";
     }
-    qDebug() << repositoryName << "truncating history to revision" << cutoff;
+    qDebug() << m_repositoryName << "truncating history to revision" << cutoff;
     logFile.resize(position);
     return Status();
 }
 
 void FastImportRepository::recoverLogFile()
 {
-    const QString logFileName = RepositoryFileNames::logFileNameFor(repositoryName, options.createDump);
+    const QString logFileName = RepositoryFileNames::logFileNameFor(m_repositoryName, m_options.createDump);
     const QString savedLog = logFileName + QStringLiteral(".old");
     if (!QFile::exists(savedLog))
         return;

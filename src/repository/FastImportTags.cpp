@@ -1,20 +1,20 @@
-// Annotated tags and the persisted branch notes of FastImportRepository.
+// Annotated tags of FastImportRepository, with their file and journal.
 #include "repository/FastImportRepository.h"
 
 #include "repository/AnnotatedTagJournal.h"
-
 #include "repository/FastImportStream.h"
+#include "repository/GitNames.h"
 #include "repository/GitObjectReader.h"
 #include "repository/Metadata.h"
 #include "repository/PersistedTable.h"
 #include "repository/RepositoryFileNames.h"
+#include "repository/TagObject.h"
 
 #include <QDebug>
 #include <QFile>
 
 #include <algorithm>
 #include <climits>
-
 #include <cstdio>
 #include <memory>
 
@@ -28,68 +28,6 @@ QString tagNameFor(const QString &branch)
     return branch;
 }
 
-// The parts of a tag object as git stores it.
-struct TagObject
-{
-    QByteArray taggedObject;
-    QByteArray tagger; // name and address, without the date
-    uint epoch = 0;
-    QByteArray message;
-    bool valid = false;
-};
-
-TagObject parseTagObject(const QByteArray &content)
-{
-    TagObject tag;
-    const qsizetype headerEnd = content.indexOf("\n\n");
-    if (headerEnd < 0)
-        return tag;
-    tag.message = content.mid(headerEnd + 2);
-    for (const QByteArray &line : content.left(headerEnd).split('\n')) {
-        if (line.startsWith("object "))
-            tag.taggedObject = line.mid(7);
-        if (!line.startsWith("tagger "))
-            continue;
-        // "tagger NAME <ADDRESS> EPOCH +0000"
-        const qsizetype zone = line.lastIndexOf(' ');
-        const qsizetype date = line.lastIndexOf(' ', zone - 1);
-        if (date <= 7)
-            return tag;
-        bool isNumber = false;
-        tag.epoch = line.mid(date + 1, zone - date - 1).toUInt(&isNumber);
-        tag.tagger = line.mid(7, date - 7);
-        tag.valid = isNumber && !tag.taggedObject.isEmpty();
-    }
-    return tag;
-}
-
-// Reads "svn path=P; revision=R; tag=T" back into P and R.
-bool parseTagMetadata(const QByteArray &line, const QByteArray &tagName, QByteArray *svnPrefix,
-                      int *revision)
-{
-    const QByteArray start = "svn path=";
-    const QByteArray end = "; tag=" + tagName;
-    const qsizetype revisionAt = line.lastIndexOf("; revision=");
-    if (!line.startsWith(start) || !line.endsWith(end) || revisionAt < start.size())
-        return false;
-    bool isNumber = false;
-    const qsizetype numberAt = revisionAt + 11;
-    *revision = line.mid(numberAt, line.size() - end.size() - numberAt).toInt(&isNumber);
-    *svnPrefix = line.mid(start.size(), revisionAt - start.size());
-    return isNumber;
-}
-
-// The metadata line of the tag among the lines of a text (a note), if any.
-bool findTagMetadata(const QByteArray &text, const QByteArray &tagName, QByteArray *svnPrefix,
-                     int *revision)
-{
-    for (const QByteArray &line : text.split('\n')) {
-        if (parseTagMetadata(line, tagName, svnPrefix, revision))
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 void FastImportRepository::recordAnnotatedTag(const QString &branch, const QString &svnPrefix,
@@ -99,22 +37,22 @@ void FastImportRepository::recordAnnotatedTag(const QString &branch, const QStri
     const QString tagName = tagNameFor(branch);
     // The tag name and ref end up on command lines of their own.
     if (FastImportStream::containsLineFeed(branch)) {
-        qWarning() << "WARN: annotated tag" << tagName << "in repository" << repositoryName
+        qWarning() << "WARN: annotated tag" << tagName << "in repository" << m_repositoryName
                    << "is not recorded: a tag name must not contain a line feed";
         return;
     }
 
-    if (annotatedTags.contains(tagName))
+    if (m_annotatedTags.contains(tagName))
         printf("\nRe-creating annotated tag %s for %s\n", qPrintable(tagName),
-               qPrintable(repositoryName));
+               qPrintable(m_repositoryName));
     else
         printf("\nCreating annotated tag %s (%s) for %s\n", qPrintable(tagName),
-               qPrintable(branch), qPrintable(repositoryName));
+               qPrintable(branch), qPrintable(m_repositoryName));
     fflush(stdout);
 
-    changedTags.insert(tagName);
-    tagChangeRevision = revision;
-    AnnotatedTag &tag = annotatedTags[tagName];
+    m_changedTags.insert(tagName);
+    m_tagChangeRevision = revision;
+    AnnotatedTag &tag = m_annotatedTags[tagName];
     tag.taggedRef = branch;
     tag.svnPrefix = svnPrefix.toUtf8();
     tag.revision = revision;
@@ -125,20 +63,20 @@ void FastImportRepository::recordAnnotatedTag(const QString &branch, const QStri
 
 void FastImportRepository::loadAnnotatedTags()
 {
-    const QString fileName = RepositoryFileNames::annotatedTagsFilePath(repositoryName, options.createDump);
-    if (PersistedTable::load(fileName, annotatedTags) == PersistedTable::LoadResult::Damaged) {
-        qWarning() << "WARN:" << repositoryName << "the annotated tags file" << fileName
+    const QString fileName = RepositoryFileNames::annotatedTagsFilePath(m_repositoryName, m_options.createDump);
+    if (PersistedTable::load(fileName, m_annotatedTags) == PersistedTable::LoadResult::Damaged) {
+        qWarning() << "WARN:" << m_repositoryName << "the annotated tags file" << fileName
                    << "is damaged: taking the tags from git";
         recoverAnnotatedTagsFromGit();
     }
     const AnnotatedTagJournal journal(
-        RepositoryFileNames::annotatedTagChangesFilePath(repositoryName, options.createDump));
-    const qsizetype loaded = annotatedTags.size();
-    const bool journalFound = journal.replay(annotatedTags, resumeRevision > 0 ? resumeRevision : INT_MAX);
+        RepositoryFileNames::annotatedTagChangesFilePath(m_repositoryName, m_options.createDump));
+    const qsizetype loaded = m_annotatedTags.size();
+    const bool journalFound = journal.replay(m_annotatedTags, m_resumeRevision > 0 ? m_resumeRevision : INT_MAX);
     dropTagsBeyondTheLog();
     // Folded into the tags file, so that the records of revisions that will
     // be converted again do not stay in the journal before their new ones.
-    if (journalFound || annotatedTags.size() != loaded) {
+    if (journalFound || m_annotatedTags.size() != loaded) {
         // Unsaved, the file and the journal stay as they were: nothing is lost.
         if (Status saved = saveAnnotatedTags(); !saved)
             qWarning().noquote() << "WARN:" << saved.failure().message();
@@ -150,22 +88,22 @@ void FastImportRepository::loadAnnotatedTags()
 // that fast-import does not have, which kills it.
 void FastImportRepository::dropTagsBeyondTheLog()
 {
-    if (resumeRevision == 0)
+    if (m_resumeRevision == 0)
         return;
-    QStringList names = annotatedTags.keys();
+    QStringList names = m_annotatedTags.keys();
     std::sort(names.begin(), names.end());
     for (const QString &name : std::as_const(names)) {
-        const AnnotatedTag &tag = annotatedTags[name];
-        if (tag.revision < resumeRevision && hasLiveHead(tag.taggedRef))
+        const AnnotatedTag tag = m_annotatedTags.value(name);
+        if (tag.revision < m_resumeRevision && hasLiveHead(tag.taggedRef))
             continue;
-        qDebug() << "Removing annotated tag" << name << "for" << repositoryName;
-        annotatedTags.remove(name);
+        qDebug() << "Removing annotated tag" << name << "for" << m_repositoryName;
+        m_annotatedTags.remove(name);
     }
 }
 
 bool FastImportRepository::hasLiveHead(const QString &branch) const
 {
-    return branches.headMark(branch) > 0;
+    return m_branches.headMark(branch) > 0;
 }
 
 // Before the commands of a revision reach fast-import, which stores every
@@ -174,16 +112,16 @@ bool FastImportRepository::hasLiveHead(const QString &branch) const
 // keeps this cheap on histories with thousands of tags.
 Status FastImportRepository::journalTagChanges()
 {
-    if (changedTags.isEmpty())
+    if (m_changedTags.isEmpty())
         return Status();
     const QString fileName =
-        RepositoryFileNames::annotatedTagChangesFilePath(repositoryName, options.createDump);
-    if (!AnnotatedTagJournal(fileName).append(tagChangeRevision, changedTags, annotatedTags)
-        && !options.dryRun)
+        RepositoryFileNames::annotatedTagChangesFilePath(m_repositoryName, m_options.createDump);
+    if (!AnnotatedTagJournal(fileName).append(m_tagChangeRevision, m_changedTags, m_annotatedTags)
+        && !m_options.dryRun)
         return Failure() << "Cannot write the annotated tag journal" << fileName
-                         << "of repository" << repositoryName
-                         << ": a killed run would lose the tags of revision" << tagChangeRevision;
-    changedTags.clear();
+                         << "of repository" << m_repositoryName
+                         << ": a killed run would lose the tags of revision" << m_tagChangeRevision;
+    m_changedTags.clear();
     return Status();
 }
 
@@ -194,17 +132,17 @@ Status FastImportRepository::journalTagChanges()
 // failure there, here and in the journal and the branch notes.
 Status FastImportRepository::saveAnnotatedTags()
 {
-    const QString fileName = RepositoryFileNames::annotatedTagsFilePath(repositoryName, options.createDump);
-    if (annotatedTags.isEmpty()) {
+    const QString fileName = RepositoryFileNames::annotatedTagsFilePath(m_repositoryName, m_options.createDump);
+    if (m_annotatedTags.isEmpty()) {
         if (QFile::exists(fileName) && !QFile::remove(fileName))
             return Failure() << "Cannot remove the emptied annotated tags file" << fileName
-                             << "of repository" << repositoryName;
-    } else if (!PersistedTable::store(fileName, annotatedTags) && !options.dryRun) {
-        return Failure() << "Cannot save the annotated tags of repository" << repositoryName
+                             << "of repository" << m_repositoryName;
+    } else if (!PersistedTable::store(fileName, m_annotatedTags) && !m_options.dryRun) {
+        return Failure() << "Cannot save the annotated tags of repository" << m_repositoryName
                          << "to" << fileName;
     }
-    AnnotatedTagJournal(RepositoryFileNames::annotatedTagChangesFilePath(repositoryName, options.createDump)).remove();
-    changedTags.clear();
+    AnnotatedTagJournal(RepositoryFileNames::annotatedTagChangesFilePath(m_repositoryName, m_options.createDump)).remove();
+    m_changedTags.clear();
     return Status();
 }
 
@@ -212,10 +150,10 @@ Status FastImportRepository::saveAnnotatedTags()
 // recorded from a ref under "refs/tags/" or from a plain branch name.
 void FastImportRepository::removeTagsOfDeletedRefs()
 {
-    QStringList refs = deletedRefs.values();
+    QStringList refs = m_deletedRefs.values();
     std::sort(refs.begin(), refs.end());
     for (const QString &ref : std::as_const(refs)) {
-        if (resetRefs.contains(ref))
+        if (m_resetRefs.contains(ref))
             continue;
         QStringList names{ref};
         for (const QLatin1String prefix : {QLatin1String("refs/tags/"), QLatin1String("refs/heads/")}) {
@@ -223,19 +161,19 @@ void FastImportRepository::removeTagsOfDeletedRefs()
                 names.append(ref.mid(prefix.size()));
         }
         for (const QString &name : std::as_const(names)) {
-            const auto tag = annotatedTags.constFind(name);
-            if (tag == annotatedTags.constEnd()
-                || FastImportStream::refFor(tag->taggedRef) != ref.toUtf8())
+            const auto tag = m_annotatedTags.constFind(name);
+            if (tag == m_annotatedTags.constEnd()
+                || GitNames::refFor(tag->taggedRef) != ref.toUtf8())
                 continue;
             // Written by an earlier run, the tag object of a plain branch
             // has a ref of its own, which must go with the branch.
             const QByteArray tagRef = "refs/tags/" + name.toUtf8();
             if (tagRef != ref.toUtf8())
-                pendingDeletions += "reset " + tagRef + "\nfrom " + QByteArray(40, '0') + "\n\n";
-            annotatedTags.erase(tag);
-            changedTags.insert(name);
-            tagChangeRevision = pendingUpdatesRevision;
-            qDebug() << "Removing annotated tag" << name << "for" << repositoryName;
+                m_pendingDeletions += "reset " + tagRef + "\nfrom " + QByteArray(40, '0') + "\n\n";
+            m_annotatedTags.erase(tag);
+            m_changedTags.insert(name);
+            m_tagChangeRevision = m_pendingUpdatesRevision;
+            qDebug() << "Removing annotated tag" << name << "for" << m_repositoryName;
         }
     }
 }
@@ -247,19 +185,19 @@ void FastImportRepository::removeTagsOfDeletedRefs()
 // the path and revision in the metadata of the message or of the note.
 void FastImportRepository::recoverAnnotatedTagsFromGit()
 {
-    const GitObjectReader git(repositoryName);
+    const GitObjectReader git(m_repositoryName);
     const QHash<QByteArray, QByteArray> notes = notesInGit(marksFileObjects());
     const bool metadataInMessage =
-        options.addMetadata;
+        m_options.addMetadata;
 
     for (const QString &name : git.annotatedTagNames()) {
         const QString taggedRef = hasBranch(QStringLiteral("refs/tags/") + name)
                                       ? QStringLiteral("refs/tags/") + name
                                       : name;
         const TagObject object =
-            parseTagObject(git.objectContent("tag", "refs/tags/" + name.toUtf8()));
+            TagObject::parse(git.objectContent("tag", "refs/tags/" + name.toUtf8()));
         if (!object.valid || !hasBranch(taggedRef)) {
-            qWarning() << "WARN:" << repositoryName << "annotated tag" << name
+            qWarning() << "WARN:" << m_repositoryName << "annotated tag" << name
                        << "cannot be taken from git";
             continue;
         }
@@ -282,7 +220,7 @@ void FastImportRepository::recoverAnnotatedTagsFromGit()
             findTagMetadata(git.objectContent("blob", notes.value(object.taggedObject)), tagName,
                             &tag.svnPrefix, &tag.revision);
         }
-        annotatedTags.insert(name, tag);
+        m_annotatedTags.insert(name, tag);
     }
 }
 
@@ -290,16 +228,16 @@ Status FastImportRepository::writeAnnotatedTags()
 {
     // Saved before anything is sent, so the tags survive a failing process.
     const bool stateKept =
-        QFile::exists(RepositoryFileNames::annotatedTagsFilePath(repositoryName, options.createDump))
-        || QFile::exists(RepositoryFileNames::annotatedTagChangesFilePath(repositoryName, options.createDump));
-    if (!annotatedTags.isEmpty() || stateKept) {
+        QFile::exists(RepositoryFileNames::annotatedTagsFilePath(m_repositoryName, m_options.createDump))
+        || QFile::exists(RepositoryFileNames::annotatedTagChangesFilePath(m_repositoryName, m_options.createDump));
+    if (!m_annotatedTags.isEmpty() || stateKept) {
         if (Status saved = saveAnnotatedTags(); !saved)
             return saved;
     }
-    if (annotatedTags.isEmpty())
+    if (m_annotatedTags.isEmpty())
         return Status();
 
-    printf("Finalising annotated tags for %s...", qPrintable(repositoryName));
+    printf("Finalising annotated tags for %s...", qPrintable(m_repositoryName));
     fflush(stdout);
     // A process that died has been reported; the tags wait in their file.
     if (!ensureImportRunning()) {
@@ -308,131 +246,70 @@ Status FastImportRepository::writeAnnotatedTags()
         return Status();
     }
 
-    const bool addMetadata = options.addMetadata;
-    const bool addMetadataNotes = options.addMetadataNotes;
-
     // A dump that is resumed loses these tags and their notes, and gets them
     // again at the end of the next run: the notes kept for it are those
     // without them.
-    const QHash<QString, QByteArray> notesBeforeTags = branchNotes;
-    const bool updatesNeverSent = !pendingResets.isEmpty() || !pendingDeletions.isEmpty();
+    const QHash<QString, QByteArray> notesBeforeTags = m_branchNotes;
+    const bool updatesNeverSent = !m_pendingResets.isEmpty() || !m_pendingDeletions.isEmpty();
     // In name order, so that every run writes the same stream.
-    QStringList tagNames = annotatedTags.keys();
+    QStringList tagNames = m_annotatedTags.keys();
     std::sort(tagNames.begin(), tagNames.end());
     for (const QString &name : std::as_const(tagNames)) {
-        const auto it = annotatedTags.constFind(name);
-        const QByteArray tagName = it.key().toUtf8();
-        const AnnotatedTag &tag = it.value();
-
+        const AnnotatedTag tag = m_annotatedTags.value(name);
         // A revision that failed before its branch updates reached
         // fast-import leaves its tags without the refs they name; they are
         // recorded again when the revision is converted again.
-        if (updatesNeverSent && tag.revision == tagChangeRevision) {
-            qDebug() << "Not writing annotated tag" << it.key() << "of the unfinished revision"
+        if (updatesNeverSent && tag.revision == m_tagChangeRevision) {
+            qDebug() << "Not writing annotated tag" << name << "of the unfinished revision"
                      << tag.revision;
             continue;
         }
         // A tag copied from a tree without files has no commit to point to;
         // it stays pending until its branch gets one.
-        if (branches.headMark(tag.taggedRef) == 0) {
-            qWarning() << "WARN: annotated tag" << it.key() << "in repository" << repositoryName
+        if (m_branches.headMark(tag.taggedRef) == 0) {
+            qWarning() << "WARN: annotated tag" << name << "in repository" << m_repositoryName
                        << "is not written: its branch" << tag.taggedRef << "has no commit";
             continue;
         }
-
-        const QByteArray message = messageWithMetadata(
-                tag.logMessage,
-                addMetadata ? formatMetadata(tag.svnPrefix, tag.revision, tagName) : QByteArray());
-
-        const QByteArray ref = FastImportStream::refFor(tag.taggedRef);
-        importProcess.channel().writeMirrored("progress Creating annotated tag " + tagName + " from ref "
-                                    + ref + "\ntag " + tagName + "\nfrom " + ref + "\ntagger "
-                                    + tag.author + " " + QByteArray::number(tag.epoch)
-                                    + " +0000\ndata " + QByteArray::number(message.size()) + "\n"
-                                    + message + "\n");
-        drainImportProcess(false);
-
-        if (addMetadataNotes) {
-            const std::unique_ptr<Repository::Transaction> transaction = beginTransaction(
-                tag.taggedRef, QString::fromUtf8(tag.svnPrefix), tag.revision);
-            if (transaction) {
-                transaction->setCommitter(tag.author);
-                transaction->setCommitTime(tag.epoch);
-                if (transaction->writeNote(formatMetadata(tag.svnPrefix, tag.revision, tagName),
-                                           true))
-                    drainImportProcess(false);
-            }
-        }
-
-        printf(" %s", it.key().toLocal8Bit().constData());
+        writeAnnotatedTag(name, tag);
+        printf(" %s", name.toLocal8Bit().constData());
         fflush(stdout);
     }
 
     drainImportProcess(false);
     printf("\n");
     fflush(stdout);
-    if (options.createDump)
-        branchNotes = notesBeforeTags;
+    if (m_options.createDump)
+        m_branchNotes = notesBeforeTags;
     return Status();
 }
 
-void FastImportRepository::loadBranchNotes()
+// The tag object, and the tag's metadata in the note of the tagged commit.
+void FastImportRepository::writeAnnotatedTag(const QString &name, const AnnotatedTag &tag)
 {
-    const QString fileName = RepositoryFileNames::branchNotesFilePath(repositoryName, options.createDump);
-    const PersistedTable::LoadResult result = PersistedTable::load(fileName, branchNotes);
-    if (result == PersistedTable::LoadResult::Damaged)
-        qWarning() << "WARN:" << repositoryName << "the branch notes file" << fileName
-                   << "is damaged: taking the notes from git";
-    if (result == PersistedTable::LoadResult::Damaged
-        || options.addMetadataNotes)
-        takeBranchNotesFromGit();
-}
+    const QByteArray tagName = name.toUtf8();
+    const QByteArray message = messageWithMetadata(
+            tag.logMessage,
+            m_options.addMetadata ? formatMetadata(tag.svnPrefix, tag.revision, tagName)
+                                  : QByteArray());
 
-// A tag's metadata is appended to the note of its branch's head. The table
-// saved by the last run can be behind git (the run died before saving it) or
-// ahead of it (its fast-import failed after the notes were sent); appending
-// to either would lose a note. git has the note of every branch head that the
-// log knows: an entry is kept only where git's note begins with it (as when a
-// tag of the same commit appended to it), and taken from git otherwise.
-void FastImportRepository::takeBranchNotesFromGit()
-{
-    const QHash<quint64, QByteArray> objects = marksFileObjects();
-    const QHash<QByteArray, QByteArray> notes = notesInGit(objects);
-    if (notes.isEmpty() && branchNotes.isEmpty())
+    const QByteArray ref = GitNames::refFor(tag.taggedRef);
+    m_importProcess.channel().writeMirrored("progress Creating annotated tag " + tagName + " from ref "
+                                + ref + "\ntag " + tagName + "\nfrom " + ref + "\ntagger "
+                                + tag.author + " " + QByteArray::number(tag.epoch)
+                                + " +0000\ndata " + QByteArray::number(message.size()) + "\n"
+                                + message + "\n");
+    drainImportProcess(false);
+    if (!m_options.addMetadataNotes)
         return;
-    const GitObjectReader git(repositoryName);
-
-    QHash<QString, QByteArray> headNotes; // branch to note blob, empty for none
-    for (const QString &branch : branches.sortedNames()) {
-        const int head = branches.headMark(branch);
-        if (head <= 0)
-            continue;
-        const QByteArray commit = objects.value(quint64(head));
-        if (!commit.isEmpty())
-            headNotes.insert(branch, notes.value(commit));
-    }
-    QList<QByteArray> blobs = headNotes.values();
-    blobs.removeAll(QByteArray());
-    const QHash<QByteArray, QByteArray> contents = git.blobContents(blobs);
-    for (auto it = headNotes.constBegin(); it != headNotes.constEnd(); ++it) {
-        const QByteArray inGit = contents.value(it.value());
-        const QByteArray saved = branchNotes.value(it.key());
-        if (!saved.isEmpty() && inGit.startsWith(saved))
-            continue;
-        if (inGit.isEmpty())
-            branchNotes.remove(it.key());
-        else
-            branchNotes.insert(it.key(), inGit);
-    }
-}
-
-Status FastImportRepository::storeBranchNotes()
-{
-    if (branchNotes.isEmpty())
-        return Status();
-    const QString fileName = RepositoryFileNames::branchNotesFilePath(repositoryName, options.createDump);
-    if (!PersistedTable::store(fileName, branchNotes) && !options.dryRun)
-        return Failure() << "Cannot save the branch notes of repository" << repositoryName
-                         << "to" << fileName;
-    return Status();
+    // Tags with a line feed in their ref are never recorded, so the
+    // transaction opens.
+    Result<std::unique_ptr<Repository::Transaction>> transaction =
+            beginTransaction(tag.taggedRef, QString::fromUtf8(tag.svnPrefix), tag.revision);
+    if (!transaction)
+        return;
+    transaction.value()->setCommitter(tag.author);
+    transaction.value()->setCommitTime(tag.epoch);
+    if (transaction.value()->writeNote(formatMetadata(tag.svnPrefix, tag.revision, tagName), true))
+        drainImportProcess(false);
 }

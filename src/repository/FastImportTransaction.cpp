@@ -2,6 +2,7 @@
 #include "repository/FastImportRepository.h"
 
 #include "repository/FastImportStream.h"
+#include "repository/GitNames.h"
 #include "repository/Metadata.h"
 
 #include <QDebug>
@@ -9,7 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 
-using FastImportStream::refFor;
+using GitNames::refFor;
 
 namespace {
 
@@ -17,33 +18,32 @@ constexpr int maximumParents = 16;
 
 } // namespace
 
-std::unique_ptr<Repository::Transaction>
+Result<std::unique_ptr<Repository::Transaction>>
 FastImportRepository::beginTransaction(const QString &branch, const QString &svnPrefix,
                                        int revision)
 {
     // A line feed in a ref would end the command early and turn the rest of
     // the name into a stream command of its own.
-    if (FastImportStream::containsLineFeed(branch)) {
-        qCritical() << "Branch" << branch << "in repository" << repositoryName
-                    << "cannot be written: a branch name must not contain a line feed";
-        return nullptr;
-    }
+    if (FastImportStream::containsLineFeed(branch))
+        return Failure() << "Branch" << branch << "in repository" << m_repositoryName
+                         << "cannot be written: a branch name must not contain a line feed";
 
     if (!hasBranch(branch))
         qWarning() << "WARN: Transaction:" << branch << "is not a known branch in repository"
-                   << repositoryName << "\n"
+                   << m_repositoryName << "\n"
                    << "Going to create it automatically";
 
-    auto transaction = std::make_unique<Transaction>(this, branch, svnPrefix, revision);
+    std::unique_ptr<Repository::Transaction> transaction =
+            std::make_unique<Transaction>(this, branch, svnPrefix, revision);
 
-    ++transactionsBegun;
-    int interval = options.commitInterval;
+    ++m_transactionsBegun;
+    int interval = m_options.commitInterval;
     if (interval < 0)
         interval = -interval;
     // An interval of 0 (or one that is not a number) means no periodic checkpoints.
-    if (interval != 0 && transactionsBegun % interval == 0) {
+    if (interval != 0 && m_transactionsBegun % interval == 0) {
         ensureImportRunning();
-        importProcess.channel().writeMirrored("checkpoint\n");
+        m_importProcess.channel().writeMirrored("checkpoint\n");
         qDebug() << "checkpoint!, marks file truncated";
     }
 
@@ -53,96 +53,98 @@ FastImportRepository::beginTransaction(const QString &branch, const QString &svn
 FastImportRepository::Transaction::Transaction(FastImportRepository *repository,
                                                const QString &branch, const QString &svnPrefix,
                                                int revision)
-    : repository(repository),
-      branch(branch.toUtf8()),
-      svnPrefix(svnPrefix.toUtf8()),
-      revision(revision)
+    : m_repository(repository),
+      m_branch(branch.toUtf8()),
+      m_svnPrefix(svnPrefix.toUtf8()),
+      m_revision(revision)
 {
-    repository->blobMarks.transactionOpened();
+    m_repository->m_blobMarks.transactionOpened();
 }
 
 FastImportRepository::Transaction::~Transaction()
 {
-    repository->blobMarks.transactionClosed();
+    m_repository->m_blobMarks.transactionClosed();
 }
 
 void FastImportRepository::Transaction::setCommitter(const QByteArray &identity)
 {
-    committer = identity;
+    m_committer = identity;
 }
 
 void FastImportRepository::Transaction::setCommitTime(uint seconds)
 {
-    commitTime = seconds;
+    m_commitTime = seconds;
 }
 
 void FastImportRepository::Transaction::setMessage(const QByteArray &text)
 {
-    message = text;
+    m_message = text;
 }
 
 void FastImportRepository::Transaction::removePath(const QString &path)
 {
-    QString removed = FastImportStream::normalisedPath(path);
+    QString removed = GitNames::normalisedPath(path);
     if (removed.endsWith(QLatin1Char('/')))
         removed.chop(1);
-    removedPaths.append(removed);
+    m_removedPaths.append(removed);
 }
 
 Result<QIODevice *> FastImportRepository::Transaction::openFile(const QString &path, int mode,
                                                                 qint64 length)
 {
-    const quint64 blobMark = repository->blobMarks.takeMark();
+    const quint64 blobMark = m_repository->m_blobMarks.takeMark();
 
-    if (fileCommands.isEmpty())
-        fileCommands.reserve(2048);
-    fileCommands += "M " + QByteArray::number(mode, 8) + " :" + QByteArray::number(blobMark)
-                    + " " + FastImportStream::pathFor(FastImportStream::normalisedPath(path))
+    if (m_fileCommands.isEmpty())
+        m_fileCommands.reserve(2048);
+    m_fileCommands += "M " + QByteArray::number(mode, 8) + " :" + QByteArray::number(blobMark)
+                    + " " + FastImportStream::pathFor(GitNames::normalisedPath(path))
                     + "\n";
 
-    if (!repository->ensureImportRunning())
+    if (!m_repository->ensureImportRunning())
         return Failure::alreadyReported();
-    if (repository->options.dryRun)
-        return static_cast<QIODevice *>(&repository->importProcess.channel());
+    if (m_repository->m_options.dryRun)
+        return static_cast<QIODevice *>(&m_repository->m_importProcess.channel());
 
     // The blob goes out at once and is not mirrored: the mirror file holds the
     // stream without file contents.
-    repository->importProcess.channel().write("blob\nmark :" + QByteArray::number(blobMark) + "\ndata "
+    m_repository->m_importProcess.channel().write("blob\nmark :" + QByteArray::number(blobMark) + "\ndata "
                                     + QByteArray::number(length) + "\n");
-    return static_cast<QIODevice *>(&repository->importProcess.channel());
+    return static_cast<QIODevice *>(&m_repository->m_importProcess.channel());
 }
 
 void FastImportRepository::Transaction::recordMergeSource(const QString &sourceBranch,
                                                           int sourceRevision)
 {
-    const QString branchName = QString::fromUtf8(branch);
+    const QString branchName = QString::fromUtf8(m_branch);
     if (sourceBranch == branchName) {
         qWarning() << "WARN: Cannot merge inside a branch";
         return;
     }
 
     QByteArray noDescription;
-    const int mark = repository->markForRevision(sourceBranch, sourceRevision, noDescription);
-    if (mark == 0) {
+    const std::optional<int> sourceMark =
+            m_repository->markForRevision(sourceBranch, sourceRevision, noDescription);
+    if (sourceMark == 0) {
         qWarning() << "WARN: Unknown revision r" << QString::number(sourceRevision)
                    << ".  Continuing, assuming the files exist.";
         return;
     }
-    if (mark == -1) {
+    if (!sourceMark) {
         qWarning() << "WARN:" << branchName << "is copying from branch" << sourceBranch
                    << "but the latter doesn't exist.  Continuing, assuming the files exist.";
         return;
     }
+    const int mark = *sourceMark;
 
     const QString source = sourceBranch + QLatin1Char('@') + QString::number(sourceRevision);
-    qWarning() << (QStringLiteral("WARN: repository ") + repository->repositoryName
+    qWarning() << (QStringLiteral("WARN: repository ") + m_repository->m_repositoryName
                    + QStringLiteral(" branch ") + branchName
                    + QStringLiteral(" has some files copied from ") + source);
-    if (mergeMarks.contains(mark)) {
+    if (m_mergeMarks.contains(mark)) {
         qDebug() << "merge point already recorded";
         return;
     }
-    mergeMarks.append(mark);
+    m_mergeMarks.append(mark);
     qDebug() << "adding" << source << ":" << mark << "as a merge point";
 }
 
@@ -152,9 +154,9 @@ Status FastImportRepository::Transaction::checkBranchCollision() const
 {
     // In name order: the same run names the same branch.
     const std::optional<QString> name =
-            repository->branches.collidingBranch(QString::fromUtf8(branch));
+            m_repository->m_branches.collidingBranch(QString::fromUtf8(m_branch));
     if (name)
-        return Failure() << "Branch" << QString::fromUtf8(branch)
+        return Failure() << "Branch" << QString::fromUtf8(m_branch)
                          << "conflicts with already existing branch" << *name;
     return Status();
 }
@@ -162,9 +164,9 @@ Status FastImportRepository::Transaction::checkBranchCollision() const
 Result<QByteArray> FastImportRepository::Transaction::commitMessage(
         const QByteArray &mergeMetadata) const
 {
-    return repository->messageFilter.filter(messageWithMetadata(
-            message, repository->options.addMetadata
-                    ? formatMetadata(svnPrefix, revision) + mergeMetadata
+    return m_repository->m_messageFilter.filter(messageWithMetadata(
+            m_message, m_repository->m_options.addMetadata
+                    ? formatMetadata(m_svnPrefix, m_revision) + mergeMetadata
                     : QByteArray()));
 }
 
@@ -172,26 +174,26 @@ Result<QByteArray> FastImportRepository::Transaction::commitMessage(
 // 0 when the commit starts (or restarts) the branch.
 int FastImportRepository::Transaction::chooseParent(int commitMark)
 {
-    const QString branchName = QString::fromUtf8(branch);
-    const int parentMark = repository->branches.commitParent(branchName);
-    if (parentMark == 0 && revision > 1 && branchName != repository->defaultBranch)
+    const QString branchName = QString::fromUtf8(m_branch);
+    const int parentMark = m_repository->m_branches.commitParent(branchName);
+    if (parentMark == 0 && m_revision > 1 && branchName != m_repository->m_defaultBranch)
         qWarning() << "WARN: Branch" << branchName << "in repository"
-                   << repository->repositoryName << "doesn't exist at revision" << revision
+                   << m_repository->m_repositoryName << "doesn't exist at revision" << m_revision
                    << "-- did you resume from the wrong revision?";
-    repository->branches.recordCommit(branchName, revision, commitMark);
+    m_repository->m_branches.recordCommit(branchName, m_revision, commitMark);
     return parentMark;
 }
 
 // Writes the merge lines and returns the marks for the progress comment.
 QList<int> FastImportRepository::Transaction::writeMergeParents(int parentMark)
 {
-    LoggingQProcess &process = repository->importProcess.channel();
+    LoggingQProcess &process = m_repository->m_importProcess.channel();
 
-    if (!parentsFromMergeInfo && message.contains("This commit was manufactured by cvs2svn")
-        && mergeMarks.size() > 1) {
+    if (!m_parentsFromMergeInfo && m_message.contains("This commit was manufactured by cvs2svn")
+        && m_mergeMarks.size() > 1) {
         // cvs2svn records every file's origin as a merge source; only the
         // newest one is a real parent.
-        QList<int> marks = mergeMarks;
+        QList<int> marks = m_mergeMarks;
         std::sort(marks.begin(), marks.end());
         process.writeMirrored("merge :" + QByteArray::number(marks.last()) + "\n");
         marks.removeLast();
@@ -203,7 +205,7 @@ QList<int> FastImportRepository::Transaction::writeMergeParents(int parentMark)
 
     QList<int> written;
     int parents = parentMark != 0 ? 1 : 0;
-    for (int mark : std::as_const(mergeMarks)) {
+    for (int mark : std::as_const(m_mergeMarks)) {
         if (mark == parentMark) {
             qDebug() << "Skipping marking" << parentMark
                      << "as a merge point as it matches the parent";
@@ -221,12 +223,12 @@ QList<int> FastImportRepository::Transaction::writeMergeParents(int parentMark)
 
 void FastImportRepository::Transaction::writeDeletions()
 {
-    LoggingQProcess &process = repository->importProcess.channel();
-    if (removedPaths.contains(QString())) {
+    LoggingQProcess &process = m_repository->m_importProcess.channel();
+    if (m_removedPaths.contains(QString())) {
         process.writeMirrored("deleteall\n");
         return;
     }
-    for (const QString &path : std::as_const(removedPaths))
+    for (const QString &path : std::as_const(m_removedPaths))
         process.writeMirrored("D " + FastImportStream::pathFor(path) + "\n");
 }
 
@@ -236,14 +238,14 @@ Status FastImportRepository::Transaction::writeCommit()
     if (Status collision = checkBranchCollision(); !collision)
         return collision;
 
-    if (!repository->ensureImportRunning())
+    if (!m_repository->ensureImportRunning())
         return Failure::alreadyReported();
-    const quint64 commitMark = repository->takeCommitMark();
-    const QString branchName = QString::fromUtf8(branch);
+    const quint64 commitMark = m_repository->takeCommitMark();
+    const QString branchName = QString::fromUtf8(m_branch);
     MergeInfoParents fromMergeInfo;
-    if (parentsFromMergeInfo) {
-        fromMergeInfo = mergeInfoParents(repository->branches.commitParent(branchName));
-        mergeMarks = fromMergeInfo.parents;
+    if (m_parentsFromMergeInfo) {
+        fromMergeInfo = mergeInfoParents(m_repository->m_branches.commitParent(branchName));
+        m_mergeMarks = fromMergeInfo.parents;
     }
     const Result<QByteArray> filtered = commitMessage(fromMergeInfo.metadata);
     if (!filtered)
@@ -253,41 +255,41 @@ Status FastImportRepository::Transaction::writeCommit()
 
     // No "from" line: the parent is what the branch ref points to inside the
     // process, set by earlier commits, resets and the announcements.
-    LoggingQProcess &process = repository->importProcess.channel();
-    process.writeMirrored("commit " + refFor(branch) + "\nmark :"
-                          + QByteArray::number(commitMark) + "\ncommitter " + committer + " "
-                          + QByteArray::number(commitTime) + " +0000\ndata "
+    LoggingQProcess &process = m_repository->m_importProcess.channel();
+    process.writeMirrored("commit " + refFor(m_branch) + "\nmark :"
+                          + QByteArray::number(commitMark) + "\ncommitter " + m_committer + " "
+                          + QByteArray::number(m_commitTime) + " +0000\ndata "
                           + QByteArray::number(text.size()) + "\n" + text + "\n");
 
     const QList<int> mergeParents = writeMergeParents(parentMark);
     QByteArray mergeDescription;
     for (int mark : mergeParents)
         mergeDescription += " :" + QByteArray::number(mark);
-    if (repository->options.svnMergeinfo)
-        repository->ancestry.record(commitMark, revision, quint64(parentMark),
+    if (m_repository->m_options.svnMergeinfo)
+        m_repository->m_ancestry.record(commitMark, m_revision, quint64(parentMark),
                                     QList<quint64>(mergeParents.cbegin(), mergeParents.cend()));
     writeDeletions();
-    process.writeMirrored(fileCommands);
+    process.writeMirrored(m_fileCommands);
 
-    QByteArray progress = "\nprogress SVN r" + QByteArray::number(revision) + " branch " + branch
+    QByteArray progress = "\nprogress SVN r" + QByteArray::number(m_revision) + " branch " + m_branch
                           + " = :" + QByteArray::number(commitMark);
     if (!mergeDescription.isEmpty())
         progress += " # merge from" + mergeDescription;
     process.writeMirrored(progress + "\n\n");
 
     printf(" %d modifications from SVN %s to %s/%s",
-           int(removedPaths.size() + fileCommands.count('\n')), svnPrefix.constData(),
-           qPrintable(repository->repositoryName), branch.constData());
+           int(m_removedPaths.size() + m_fileCommands.count('\n')), m_svnPrefix.constData(),
+           qPrintable(m_repository->m_repositoryName), m_branch.constData());
     fflush(stdout);
 
-    if (repository->options.addMetadataNotes)
-        writeNote(formatMetadata(svnPrefix, revision) + fromMergeInfo.metadata, false);
+    if (m_repository->m_options.addMetadataNotes)
+        writeNote(formatMetadata(m_svnPrefix, m_revision) + fromMergeInfo.metadata, false);
 
     // A process that died takes the commits it was sent with it: the
     // revision fails rather than report them done. The commit itself may
     // wait in the stream's last chunk: a run that dies with it unsent has
     // no progress line for it in the log, so the next run converts it again.
-    if (!repository->passOnStream())
+    if (!m_repository->passOnStream())
         return Failure::alreadyReported();
     return Status();
 }
@@ -295,7 +297,7 @@ Status FastImportRepository::Transaction::writeCommit()
 bool FastImportRepository::Transaction::writeNote(const QByteArray &noteText, bool append,
                                                   const QByteArray &commit)
 {
-    const QByteArray ref = refFor(branch);
+    const QByteArray ref = refFor(m_branch);
     const QByteArray target = commit.isEmpty() ? ref : commit;
     QByteArray commitText = "Adding Git note for current " + target + "\n";
 
@@ -303,12 +305,12 @@ bool FastImportRepository::Transaction::writeNote(const QByteArray &noteText, bo
     if (!text.endsWith('\n'))
         text += '\n';
 
-    const QString branchName = QString::fromUtf8(branch);
-    QByteArray existingNote = repository->noteForBranch(branchName);
+    const QString branchName = QString::fromUtf8(m_branch);
+    QByteArray existingNote = m_repository->noteForBranch(branchName);
     if (!existingNote.isEmpty() && !existingNote.endsWith('\n'))
         existingNote += '\n';
 
-    if (append && commit.isEmpty() && repository->hasBranch(branchName)
+    if (append && commit.isEmpty() && m_repository->hasBranch(branchName)
         && !existingNote.isEmpty()) {
         const qsizetype found = existingNote.indexOf(text);
         if (found == 0 || (found > 0 && existingNote.at(found - 1) == '\n'))
@@ -318,16 +320,16 @@ bool FastImportRepository::Transaction::writeNote(const QByteArray &noteText, bo
     }
 
     const QByteArray block = "commit refs/notes/commits\nmark :"
-                             + QByteArray::number(notesCommitMark) + "\ncommitter " + committer
-                             + " " + QByteArray::number(commitTime) + " +0000\ndata "
+                             + QByteArray::number(notesCommitMark) + "\ncommitter " + m_committer
+                             + " " + QByteArray::number(m_commitTime) + " +0000\ndata "
                              + QByteArray::number(commitText.size()) + "\n" + commitText
                              + "\nN inline " + target + "\ndata " + QByteArray::number(text.size())
                              + "\n" + text + "\n";
 
-    repository->ensureImportRunning();
-    repository->importProcess.channel().writeMirrored(block);
+    m_repository->ensureImportRunning();
+    m_repository->m_importProcess.channel().writeMirrored(block);
 
     if (commit.isEmpty())
-        repository->setNoteForBranch(branchName, text);
+        m_repository->setNoteForBranch(branchName, text);
     return true;
 }

@@ -2,7 +2,7 @@
 
 ForwardingRepository::ForwardingRepository(const QString &name, Repository *target,
                                            const QString &prefix)
-    : repositoryName(name), target(target), prefix(prefix)
+    : m_repositoryName(name), m_target(target), m_prefix(prefix)
 {
 }
 
@@ -10,95 +10,70 @@ ForwardingRepository::~ForwardingRepository() = default;
 
 // The target negotiates its own resume point; a forwarding repository has
 // nothing of its own to offer.
-Result<int> ForwardingRepository::prepareResume(int &)
+Result<int> ForwardingRepository::prepareResume(int &, int)
 {
     return 1;
-}
-
-void ForwardingRepository::loadAnnotatedTags() {}
-void ForwardingRepository::loadBranchNotes() {}
-void ForwardingRepository::recoverLogFile() {}
-Status ForwardingRepository::writeAnnotatedTags() { return Status(); }
-Status ForwardingRepository::storeBranchNotes() { return Status(); }
-
-void ForwardingRepository::announceBranches()
-{
-    target->announceBranches();
 }
 
 Status ForwardingRepository::makeBranch(const QString &branch, int revision,
                                         const QString &sourceBranch, int sourceRevision,
                                         bool sourceHoldsFiles)
 {
-    return target->makeBranch(branch, revision, sourceBranch, sourceRevision, sourceHoldsFiles);
+    return m_target->makeBranch(branch, revision, sourceBranch, sourceRevision, sourceHoldsFiles);
 }
 
 Status ForwardingRepository::dropBranch(const QString &branch, int revision)
 {
-    return target->dropBranch(branch, revision);
+    return m_target->dropBranch(branch, revision);
 }
 
-std::unique_ptr<Repository::Transaction>
+Result<std::unique_ptr<Repository::Transaction>>
 ForwardingRepository::beginTransaction(const QString &branch, const QString &svnPrefix,
                                        int revision)
 {
-    std::unique_ptr<Repository::Transaction> inner =
-            target->beginTransaction(branch, svnPrefix, revision);
-    if (!inner)
-        return nullptr;
-    return std::make_unique<Transaction>(std::move(inner), prefix);
+    Result<std::unique_ptr<Repository::Transaction>> m_inner =
+            m_target->beginTransaction(branch, svnPrefix, revision);
+    if (!m_inner)
+        return m_inner.failure();
+    return std::unique_ptr<Repository::Transaction>(
+            std::make_unique<Transaction>(m_inner.takeValue(), m_prefix));
 }
 
 void ForwardingRepository::recordAnnotatedTag(const QString &branch, const QString &svnPrefix,
                                               int revision, const QByteArray &author, uint epoch,
                                               const QByteArray &logMessage)
 {
-    target->recordAnnotatedTag(branch, svnPrefix, revision, author, epoch, logMessage);
+    m_target->recordAnnotatedTag(branch, svnPrefix, revision, author, epoch, logMessage);
 }
 
 Status ForwardingRepository::flushPendingUpdates()
 {
-    return target->flushPendingUpdates();
-}
-
-bool ForwardingRepository::hasBranch(const QString &branch) const
-{
-    return target->hasBranch(branch);
-}
-
-QByteArray ForwardingRepository::noteForBranch(const QString &branch) const
-{
-    return target->noteForBranch(branch);
-}
-
-void ForwardingRepository::setNoteForBranch(const QString &branch, const QByteArray &note)
-{
-    target->setNoteForBranch(branch, note);
+    return m_target->flushPendingUpdates();
 }
 
 void ForwardingRepository::finishRevision(int revision)
 {
-    target->finishRevision(revision);
+    m_target->finishRevision(revision);
 }
 
 bool ForwardingRepository::usesPrefix() const
 {
-    return !prefix.isEmpty() || target->usesPrefix();
+    return !m_prefix.isEmpty() || m_target->usesPrefix();
 }
 
 QString ForwardingRepository::name() const
 {
-    return repositoryName;
+    return m_repositoryName;
 }
 
 Repository *ForwardingRepository::targetRepository()
 {
-    return target->targetRepository();
+    return m_target->targetRepository();
 }
 
 ForwardingRepository::Transaction::Transaction(std::unique_ptr<Repository::Transaction> inner,
                                                const QString &prefix)
-    : inner(std::move(inner)), prefix(prefix)
+    : m_inner(std::move(inner)), m_prefix(prefix)
 {
 }
 
@@ -106,49 +81,49 @@ ForwardingRepository::Transaction::~Transaction() = default;
 
 Status ForwardingRepository::Transaction::writeCommit()
 {
-    return inner->writeCommit();
+    return m_inner->writeCommit();
 }
 
 void ForwardingRepository::Transaction::setCommitter(const QByteArray &identity)
 {
-    inner->setCommitter(identity);
+    m_inner->setCommitter(identity);
 }
 
 void ForwardingRepository::Transaction::setCommitTime(uint seconds)
 {
-    inner->setCommitTime(seconds);
+    m_inner->setCommitTime(seconds);
 }
 
 void ForwardingRepository::Transaction::setMessage(const QByteArray &message)
 {
-    inner->setMessage(message);
+    m_inner->setMessage(message);
 }
 
 void ForwardingRepository::Transaction::recordMergeSource(const QString &sourceBranch,
                                                           int sourceRevision)
 {
-    inner->recordMergeSource(sourceBranch, sourceRevision);
+    m_inner->recordMergeSource(sourceBranch, sourceRevision);
 }
 
 void ForwardingRepository::Transaction::recordMergeInfoChange(const MergeInfoChange &change)
 {
-    inner->recordMergeInfoChange(change);
+    m_inner->recordMergeInfoChange(change);
 }
 
 // Prefixing is plain concatenation: "sub" and "a/b" give "suba/b".
 void ForwardingRepository::Transaction::removePath(const QString &path)
 {
-    inner->removePath(prefix + path);
+    m_inner->removePath(m_prefix + path);
 }
 
 Result<QIODevice *> ForwardingRepository::Transaction::openFile(const QString &path, int mode,
                                                                 qint64 length)
 {
-    return inner->openFile(prefix + path, mode, length);
+    return m_inner->openFile(m_prefix + path, mode, length);
 }
 
 bool ForwardingRepository::Transaction::writeNote(const QByteArray &noteText, bool append,
                                                   const QByteArray &commit)
 {
-    return inner->writeNote(noteText, append, commit);
+    return m_inner->writeNote(noteText, append, commit);
 }

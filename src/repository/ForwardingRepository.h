@@ -25,40 +25,35 @@ public:
                        const QByteArray &commit = QByteArray()) override;
 
     private:
-        std::unique_ptr<Repository::Transaction> inner;
-        QString prefix;
+        std::unique_ptr<Repository::Transaction> m_inner;
+        QString m_prefix;
     };
 
     ForwardingRepository(const QString &name, Repository *target, const QString &prefix);
 
-    Result<int> prepareResume(int &cutoff) override;
-    void loadAnnotatedTags() override;
-    void loadBranchNotes() override;
-    void recoverLogFile() override;
     ~ForwardingRepository() override;
-    void announceBranches() override;
+    Result<int> prepareResume(int &cutoff, int resumeFrom = 0) override;
     Status makeBranch(const QString &branch, int revision, const QString &sourceBranch,
                       int sourceRevision, bool sourceHoldsFiles = true) override;
     Status dropBranch(const QString &branch, int revision) override;
-    std::unique_ptr<Repository::Transaction> beginTransaction(const QString &branch,
-                                                              const QString &svnPrefix,
-                                                              int revision) override;
+    Result<std::unique_ptr<Repository::Transaction>> beginTransaction(const QString &branch,
+                                                                      const QString &svnPrefix,
+                                                                      int revision) override;
     void recordAnnotatedTag(const QString &branch, const QString &svnPrefix, int revision,
                             const QByteArray &author, uint epoch,
                             const QByteArray &logMessage) override;
-    Status writeAnnotatedTags() override;
-    Status storeBranchNotes() override;
     Status flushPendingUpdates() override;
     void finishRevision(int revision) override;
-    bool hasBranch(const QString &branch) const override;
-    QByteArray noteForBranch(const QString &branch) const override;
-    void setNoteForBranch(const QString &branch, const QByteArray &note) override;
     bool usesPrefix() const override;
     QString name() const override;
     Repository *targetRepository() override;
+    // The target is finished and stopped on its own.
+    Status importStatus() const override { return Status(); }
+    Status finish() override { return Status(); }
+    Status stop() override { return Status(); }
 
 private:
-    QString repositoryName;
-    Repository *target; // not owned
-    QString prefix;
+    QString m_repositoryName;
+    Repository *m_target; // not owned
+    QString m_prefix;
 };

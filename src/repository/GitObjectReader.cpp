@@ -1,28 +1,19 @@
 #include "repository/GitObjectReader.h"
 
-#include <QProcess>
+#include "repository/GitCommand.h"
 
 GitObjectReader::GitObjectReader(const QString &gitDirectory)
-    : directory(gitDirectory)
+    : m_directory(gitDirectory)
 {
 }
 
 bool GitObjectReader::run(const QStringList &arguments, QByteArray *output,
                           const QByteArray &input) const
 {
-    QProcess git;
-    git.setWorkingDirectory(directory);
-    git.setStandardErrorFile(QProcess::nullDevice());
-    if (input.isEmpty())
-        git.setStandardInputFile(QProcess::nullDevice());
-    git.start(QStringLiteral("git"), arguments);
-    if (!input.isEmpty()) {
-        git.write(input);
-        git.closeWriteChannel();
-    }
-    if (!git.waitForFinished(-1) || git.exitStatus() != QProcess::NormalExit || git.exitCode() != 0)
+    const GitCommand git = GitCommand::run(arguments, m_directory, input);
+    if (!git.succeeded())
         return false;
-    *output = git.readAllStandardOutput();
+    *output = git.output();
     return true;
 }
 

@@ -28,5 +28,5 @@ private:
     bool run(const QStringList &arguments, QByteArray *output,
              const QByteArray &input = QByteArray()) const;
 
-    QString directory;
+    QString m_directory;
 };

@@ -41,37 +41,40 @@ public:
                                const QByteArray &commit = QByteArray()) = 0;
     };
 
-    // The revision to go on from, or why the state files cannot be brought
-    // into a state to resume from.
-    virtual Result<int> prepareResume(int &cutoff) = 0;
-    virtual void loadAnnotatedTags() = 0;
-    virtual void loadBranchNotes() = 0;
-    virtual void recoverLogFile() = 0;
     virtual ~Repository() = default;
-    virtual void announceBranches() = 0;
+
+    // Brings the state files into a state to resume from and loads what they
+    // keep: the revision to go on from, or why that cannot be done. A cut-off
+    // lowered below resumeFrom to the revision to go on from puts back the
+    // log that an earlier pass saved before cutting it.
+    virtual Result<int> prepareResume(int &cutoff, int resumeFrom = 0) = 0;
     // sourceHoldsFiles tells whether the copied Subversion tree holds files at
     // sourceRevision: a source without a commit then means the rules lost
     // them, while an empty source gives an empty branch.
     virtual Status makeBranch(const QString &branch, int revision, const QString &sourceBranch,
                               int sourceRevision, bool sourceHoldsFiles = true) = 0;
     virtual Status dropBranch(const QString &branch, int revision) = 0;
-    // Null on failure (the reason has been reported).
-    virtual std::unique_ptr<Transaction> beginTransaction(const QString &branch, const QString &svnPrefix,
-                                          int revision) = 0;
+    virtual Result<std::unique_ptr<Transaction>> beginTransaction(const QString &branch,
+                                                                  const QString &svnPrefix,
+                                                                  int revision) = 0;
     virtual void recordAnnotatedTag(const QString &branch, const QString &svnPrefix, int revision,
                                     const QByteArray &author, uint epoch,
                                     const QByteArray &logMessage) = 0;
-    virtual Status writeAnnotatedTags() = 0;
-    virtual Status storeBranchNotes() = 0;
     virtual Status flushPendingUpdates() = 0;
     // After the last commit of a revision: the revision is complete in git.
     virtual void finishRevision(int revision) = 0;
-    virtual bool hasBranch(const QString &branch) const = 0;
-    virtual QByteArray noteForBranch(const QString &branch) const = 0;
-    virtual void setNoteForBranch(const QString &branch, const QByteArray &note) = 0;
     virtual bool usesPrefix() const = 0;
     virtual QString name() const = 0;
     virtual Repository *targetRepository() = 0;
+
+    // The first failure that keeps the conversion from going on: an output
+    // that ended in a way that may have lost commits, or a commit that failed.
+    virtual Status importStatus() const = 0;
+    // After the last revision: writes what is kept for the end of the run
+    // (annotated tags, branch notes).
+    virtual Status finish() = 0;
+    // Then: ends the output, and tells whether it ever failed (see importStatus).
+    virtual Status stop() = 0;
 };
 
 // Makes the repository a rule describes: a fast-import repository, or a

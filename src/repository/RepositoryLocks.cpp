@@ -1,6 +1,5 @@
 #include "repository/RepositoryLocks.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -36,7 +35,7 @@ QStringList lockFilesIn(const QString &repositoryDirectory)
     return locks + refLocks;
 }
 
-bool waitUntilUnlocked(const QString &repositoryDirectory)
+Status waitUntilUnlocked(const QString &repositoryDirectory)
 {
     QElapsedTimer clock;
     clock.start();
@@ -44,7 +43,7 @@ bool waitUntilUnlocked(const QString &repositoryDirectory)
     for (;;) {
         const QStringList locks = lockFilesIn(repositoryDirectory);
         if (locks.isEmpty())
-            return true;
+            return Status();
         QHash<QString, qint64> stillThere;
         QStringList stale;
         for (const QString &lock : locks) {
@@ -54,13 +53,14 @@ bool waitUntilUnlocked(const QString &repositoryDirectory)
                 stale << lock;
         }
         firstSeen = stillThere;
+        Status unlocked;
         for (const QString &lock : stale)
-            qCritical() << "Repository" << repositoryDirectory << "is locked by" << lock
-                        << ": another git process works in it, or one was killed and left the lock"
-                        << "behind. Nothing was converted; if no other conversion or git command"
-                        << "runs in the repository, remove the file and run again";
-        if (!stale.isEmpty())
-            return false;
+            unlocked.then(Failure() << "Repository" << repositoryDirectory << "is locked by" << lock
+                          << ": another git process works in it, or one was killed and left the lock"
+                          << "behind. Nothing was converted; if no other conversion or git command"
+                          << "runs in the repository, remove the file and run again");
+        if (!unlocked)
+            return unlocked;
         QThread::msleep(lockPollMs);
     }
 }

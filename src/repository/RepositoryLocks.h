@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Failure.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -13,8 +15,8 @@ namespace RepositoryLocks {
 QStringList lockFilesIn(const QString &repositoryDirectory);
 
 // Waits a short while for the lock files to go (a fast-import of a run that
-// was just stopped may still be finishing); false, with a message naming
+// was just stopped may still be finishing); a failure, with a line naming
 // each one that stays, when some are left.
-bool waitUntilUnlocked(const QString &repositoryDirectory);
+Status waitUntilUnlocked(const QString &repositoryDirectory);
 
 } // namespace RepositoryLocks

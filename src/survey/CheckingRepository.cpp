@@ -48,14 +48,14 @@ Status CheckingRepository::dropBranch(const QString &branch, int)
     return Status();
 }
 
-std::unique_ptr<Repository::Transaction>
+Result<std::unique_ptr<Repository::Transaction>>
 CheckingRepository::beginTransaction(const QString &branch, const QString &, int)
 {
     if (m_target)
         m_target->m_branches.insert(branch);
     else
         m_branches.insert(branch);
-    return std::make_unique<DiscardedTransaction>();
+    return std::unique_ptr<Repository::Transaction>(std::make_unique<DiscardedTransaction>());
 }
 
 bool CheckingRepository::hasBranch(const QString &branch) const

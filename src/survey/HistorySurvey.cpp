@@ -1,7 +1,7 @@
 #include "survey/HistorySurvey.h"
 #include "survey/SurveyProgress.h"
 
-#include "repository/FastImportStream.h"
+#include "repository/GitNames.h"
 
 #include <QSet>
 
@@ -352,7 +352,7 @@ QList<HistorySurvey::BranchCandidate> HistorySurvey::refusedNames() const
     QList<BranchCandidate> refused;
     for (const BranchCandidate &candidate : m_candidates) {
         if ((candidate.kind == BranchKind::Branch || candidate.kind == BranchKind::Tag)
-            && !FastImportStream::isValidRefName(refNameOf(candidate)))
+            && !GitNames::isValidRefName(refNameOf(candidate)))
             refused.append(candidate);
     }
     return refused;

@@ -1,6 +1,6 @@
 #include "survey/StarterRules.h"
 
-#include "repository/FastImportStream.h"
+#include "repository/GitNames.h"
 #include "rules/Substitution.h"
 #include "survey/HistorySurvey.h"
 
@@ -54,7 +54,7 @@ QStringList repairsFor(const QList<HistorySurvey::BranchCandidate> &refused, Bra
         QString repaired = name;
         for (const QString &repair : qAsConst(wanted))
             repaired = parseSubstitution(repair).apply(repaired);
-        if (!FastImportStream::isValidRefName(repaired))
+        if (!GitNames::isValidRefName(repaired))
             unrepaired->append(name);
     }
     return wanted;
@@ -100,7 +100,7 @@ QString uniqueName(const QString &wanted, QSet<QString> *taken)
 QString repairedName(QString name)
 {
     for (const char *repair : nameRepairs) {
-        if (FastImportStream::isValidRefName(name))
+        if (GitNames::isValidRefName(name))
             break;
         name = parseSubstitution(QString::fromLatin1(repair)).apply(name);
     }

@@ -3,7 +3,7 @@
 
 #include "svn/RevisionExporter.h"
 
-#include "repository/FastImportStream.h"
+#include "repository/GitNames.h"
 #include "svn/MergeInfo.h"
 #include "svn/MergeInfoReader.h"
 #include "svn/PathRouting.h"
@@ -49,7 +49,7 @@ Status RevisionExporter::routeMergeInfoChange(const QByteArray &path, const Merg
         Repository *repository = m_repositories.value(target.repository);
         // A branch name git refuses fails the revision where the branch's
         // content is exported; a commit of mergeinfo alone is not made for it.
-        if (!repository || !FastImportStream::isValidRefName(target.branch))
+        if (!repository || !GitNames::isValidRefName(target.branch))
             continue;
         const bool branchRoot = matchedPath == target.svnPrefix && target.pathInBranch.isEmpty();
         if (!branchRoot) {

@@ -3,7 +3,7 @@
 #include "svn/RevisionExporter.h"
 
 #include "rules/MatchCounter.h"
-#include "repository/FastImportStream.h"
+#include "repository/GitNames.h"
 #include "svn/PathRouting.h"
 #include "svn/IgnoreRules.h"
 #include "svn/ScopedPool.h"
@@ -60,12 +60,11 @@ Result<Repository::Transaction *> RevisionExporter::transactionFor(const RuleTar
     const auto open = m_transactions.find(key);
     if (open != m_transactions.end())
         return open->second.get();
-    std::unique_ptr<Repository::Transaction> transaction =
+    Result<std::unique_ptr<Repository::Transaction>> transaction =
             repository->beginTransaction(target.branch, target.svnPrefix, m_revision);
-    // The repository prints why it refuses a transaction.
     if (!transaction)
-        return Failure::alreadyReported();
-    return m_transactions.emplace(key, std::move(transaction)).first->second.get();
+        return transaction.failure();
+    return m_transactions.emplace(key, transaction.takeValue()).first->second.get();
 }
 
 Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const MatchRule &rule,
@@ -95,7 +94,7 @@ Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const Mat
 
     // Every ref this path can make (the branch, its tag, its backups) derives
     // from the branch name; one git refuses would kill fast-import.
-    if (!FastImportStream::isValidRefName(target.branch)) {
+    if (!GitNames::isValidRefName(target.branch)) {
         if (m_observer) {
             m_observer->refusedRefName(m_revision, matchedPath, target.branch, rule);
             return Status();
@@ -112,7 +111,7 @@ Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const Mat
     // non-directory"), taking every ref of the run with it. A forwarding
     // prefix puts the file into a directory.
     if (!deletion && !matchedPath.endsWith(QLatin1Char('/'))
-        && FastImportStream::normalisedPath(target.pathInBranch).isEmpty()
+        && GitNames::normalisedPath(target.pathInBranch).isEmpty()
         && !repository->usesPrefix()) {
         return Failure() << "File" << matchedPath << "matches rule" << rule.summary()
                          << "as a whole, but a file cannot be the root of a branch:"

@@ -40,7 +40,7 @@ TEST_F(BranchOperationsTest, MarkLookupFindsTheCommitOfARevision)
     EXPECT_EQ(empty, QByteArray());
 
     EXPECT_FALSE(repository.hasBranch(QStringLiteral("ghost")));
-    EXPECT_EQ(repository.markForRevision(QStringLiteral("ghost"), 5, empty), -1);
+    EXPECT_EQ(repository.markForRevision(QStringLiteral("ghost"), 5, empty), std::nullopt);
     EXPECT_FALSE(repository.hasBranch(QStringLiteral("ghost")));
 
     // Notes are kept only for known branches.

@@ -102,7 +102,7 @@ TEST_F(FastImportProcessTest, DryRunSendsTheStreamWithoutBlobsToTheLogFile)
     {
         FastImportRepository repository(rule(QStringLiteral("dry")), options);
         std::unique_ptr<Repository::Transaction> transaction(
-            repository.beginTransaction(QStringLiteral("master"), QStringLiteral("/trunk/"), 1));
+            repository.beginTransaction(QStringLiteral("master"), QStringLiteral("/trunk/"), 1).takeValue());
         ASSERT_TRUE(transaction->openFile(QStringLiteral("file"), 0100644, 3).ok());
         transaction->setCommitter("A <a@b>");
         transaction->setCommitTime(5);
@@ -131,7 +131,7 @@ TEST_F(FastImportProcessTest, TimeoutOptionMessages)
         {
             FastImportRepository repository(rule(QStringLiteral("t")), options);
             repository.ensureImportRunning();
-            EXPECT_TRUE(repository.finish().ok());
+            EXPECT_TRUE(repository.stop().ok());
         }
         EXPECT_TRUE(capture.containsText(testCase.second)) << testCase.second.toStdString();
     }
@@ -151,8 +151,8 @@ TEST_F(FastImportProcessTest, EvictedProcessIsRestartedWithBranchAnnouncements)
     // a's process was checkpointed and stopped; its marks are on disk.
     EXPECT_TRUE(read(QStringLiteral("a/marks-a")).startsWith(":1 "));
     commitFiles(*a, QStringLiteral("master"), 2, {{QStringLiteral("two"), "2"}});
-    EXPECT_TRUE(a->finish().ok());
-    EXPECT_TRUE(b->finish().ok());
+    EXPECT_TRUE(a->stop().ok());
+    EXPECT_TRUE(b->stop().ok());
     a.reset();
     b.reset();
 
@@ -184,7 +184,7 @@ TEST_F(FastImportProcessTest, FailingFastImportMakesTheRunFail)
         EXPECT_TRUE(repository->flushPendingUpdates().ok());
         EXPECT_TRUE(repository->importStatus().ok());
         MessageCapture capture;
-        const Status finished = repository->finish();
+        const Status finished = repository->stop();
         repository.reset();
         bool named = false;
         for (const QString &message : capture.texts())
@@ -224,7 +224,7 @@ TEST_F(FastImportProcessTest, FastImportIsTerminatedOnlyWhenItMakesNoProgress)
         auto repository = makeRepository(QStringLiteral("busy"));
         repository->ensureImportRunning();
         MessageCapture capture;
-        EXPECT_TRUE(repository->finish().ok());
+        EXPECT_TRUE(repository->stop().ok());
         repository.reset();
         EXPECT_TRUE(capture.containsText(QStringLiteral(
             "git-fast-import for repository \"busy\" is still working; waiting another 1 seconds")))
@@ -239,7 +239,7 @@ TEST_F(FastImportProcessTest, FastImportIsTerminatedOnlyWhenItMakesNoProgress)
         auto repository = makeRepository(QStringLiteral("slow"));
         repository->ensureImportRunning();
         MessageCapture capture;
-        EXPECT_FALSE(repository->finish().ok());
+        EXPECT_FALSE(repository->stop().ok());
         repository.reset();
         EXPECT_TRUE(capture.containsText(QStringLiteral(
             "git-fast-import for repository \"slow\" did not finish in time and was terminated; "
@@ -267,7 +267,7 @@ TEST_F(FastImportProcessTest, FastImportThatDiedMidRunFailsTheCommit)
     for (int attempt = 0; attempt < 100 && result.ok(); ++attempt) {
         QThread::msleep(50);
         std::unique_ptr<Repository::Transaction> transaction(repository->beginTransaction(
-            QStringLiteral("master"), QStringLiteral("/trunk/"), 2 + attempt));
+            QStringLiteral("master"), QStringLiteral("/trunk/"), 2 + attempt).takeValue());
         transaction->setMessage("m");
         result = transaction->writeCommit();
     }
@@ -285,7 +285,7 @@ TEST_F(FastImportProcessTest, FastImportThatDiedMidRunFailsTheCommit)
 
     // Reported once; nothing more is sent.
     std::unique_ptr<Repository::Transaction> transaction(
-        repository->beginTransaction(QStringLiteral("master"), QStringLiteral("/trunk/"), 200));
+        repository->beginTransaction(QStringLiteral("master"), QStringLiteral("/trunk/"), 200).takeValue());
     EXPECT_FALSE(transaction->openFile(QStringLiteral("x"), 0100644, 1).ok());
     EXPECT_FALSE(transaction->writeCommit().ok());
     transaction.reset();

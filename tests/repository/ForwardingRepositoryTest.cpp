@@ -64,12 +64,6 @@ TEST_F(ForwardingRepositoryTest, FactoryRejectsUnknownTargetAndAnswersForTheTarg
     int cutoff = 42;
     EXPECT_EQ(b->prepareResume(cutoff).value(), 1);
     EXPECT_EQ(cutoff, 42);
-
-    // Branch questions go to the target unchanged.
-    EXPECT_TRUE(b->hasBranch(QStringLiteral("master")));
-    EXPECT_FALSE(b->hasBranch(QStringLiteral("lib/master")));
-    b->setNoteForBranch(QStringLiteral("master"), "note\n");
-    EXPECT_EQ(a->noteForBranch(QStringLiteral("master")), QByteArray("note\n"));
 }
 
 TEST_F(ForwardingRepositoryTest, ChainOfPrefixesWritesIntoTheLastRepository)
@@ -129,12 +123,12 @@ TEST_F(ForwardingRepositoryTest, DeletingAForwardingTransactionEndsTheInnerOneOn
 
     {
         std::unique_ptr<Repository::Transaction> first(
-            b->beginTransaction(QStringLiteral("master"), QStringLiteral("/b/"), 1));
+            b->beginTransaction(QStringLiteral("master"), QStringLiteral("/b/"), 1).takeValue());
         first->openFile(QStringLiteral("one"), 0100644, 0).value()->write("\n");
     }
     // No transaction is open any more, so blob marks start again at the top.
     std::unique_ptr<Repository::Transaction> second(
-        a->beginTransaction(QStringLiteral("master"), QStringLiteral("/a/"), 1));
+        a->beginTransaction(QStringLiteral("master"), QStringLiteral("/a/"), 1).takeValue());
     second->openFile(QStringLiteral("two"), 0100644, 0).value()->write("\n");
     second.reset();
     b.reset();

@@ -21,7 +21,7 @@ protected:
         {
             FastImportRepository repository(rule(QStringLiteral("repo")), options);
             std::unique_ptr<Repository::Transaction> transaction(repository.beginTransaction(
-                QStringLiteral("master"), QStringLiteral("/trunk/"), 3));
+                QStringLiteral("master"), QStringLiteral("/trunk/"), 3).takeValue());
             transaction->setCommitter("A <a@b>");
             transaction->setCommitTime(1);
             transaction->setMessage(message);
@@ -107,7 +107,7 @@ TEST_F(MessageFilterTest, FailingFiltersAreFatal)
     options.messageFilter = QStringLiteral("false");
     FastImportRepository repository(rule(QStringLiteral("repo")), options);
     std::unique_ptr<Repository::Transaction> transaction(repository.beginTransaction(
-        QStringLiteral("master"), QStringLiteral("/trunk/"), 3));
+        QStringLiteral("master"), QStringLiteral("/trunk/"), 3).takeValue());
     transaction->setMessage("m");
     const Status status = transaction->writeCommit();
     ASSERT_FALSE(status.ok());

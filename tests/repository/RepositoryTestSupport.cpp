@@ -130,7 +130,7 @@ void commitFiles(Repository &repository, const QString &branch, int revision,
                  const QString &svnPrefix)
 {
     std::unique_ptr<Repository::Transaction> transaction(
-        repository.beginTransaction(branch, svnPrefix, revision));
+        repository.beginTransaction(branch, svnPrefix, revision).takeValue());
     ASSERT_TRUE(transaction);
     for (const QString &removal : removals)
         transaction->removePath(removal);

@@ -228,8 +228,6 @@ TEST_F(TagsAndNotesTest, NotesOnCommitsAndTagMetadataAppendedOnce)
         FastImportRepository repository(rule(QStringLiteral("repo")), options);
         int cutoff = INT_MAX;
         EXPECT_EQ(repository.prepareResume(cutoff).value(), 3);
-        repository.loadAnnotatedTags();
-        repository.loadBranchNotes();
         StdoutCapture quiet;
         EXPECT_TRUE(repository.writeAnnotatedTags().ok());
         EXPECT_TRUE(repository.storeBranchNotes().ok());
@@ -250,7 +248,7 @@ TEST_F(TagsAndNotesTest, WriteNoteAppendingRules)
     QDir().mkpath(path(QStringLiteral("repo")));
     FastImportRepository repository(rule(QStringLiteral("repo")), options);
     std::unique_ptr<Repository::Transaction> transaction(
-        repository.beginTransaction(QStringLiteral("master"), QStringLiteral("/t/"), 1));
+        repository.beginTransaction(QStringLiteral("master"), QStringLiteral("/t/"), 1).takeValue());
     transaction->setCommitter("A <a@b>");
     transaction->setCommitTime(9);
 
@@ -275,7 +273,7 @@ TEST_F(TagsAndNotesTest, WriteNoteAppendingRules)
     repository.setNoteForBranch(QStringLiteral("ghost"), "x\n");
     MessageCapture quiet;
     std::unique_ptr<Repository::Transaction> unknown(
-        repository.beginTransaction(QStringLiteral("ghost"), QStringLiteral("/g/"), 1));
+        repository.beginTransaction(QStringLiteral("ghost"), QStringLiteral("/g/"), 1).takeValue());
     unknown->setCommitter("A <a@b>");
     unknown->setCommitTime(9);
     EXPECT_TRUE(unknown->writeNote("g", true));

@@ -1,5 +1,5 @@
 #include "RepositoryTestSupport.h"
-#include "repository/FastImportStream.h"
+#include "repository/GitNames.h"
 
 #include "TestSupport.h"
 
@@ -40,7 +40,7 @@ TEST_F(TransactionTest, CommitStreamText)
         StdoutCapture output;
         {
             std::unique_ptr<Repository::Transaction> transaction(repository.beginTransaction(
-                QStringLiteral("master"), QStringLiteral("/trunk/"), 1));
+                QStringLiteral("master"), QStringLiteral("/trunk/"), 1).takeValue());
             addFile(*transaction, QStringLiteral("a.txt"), "hello");
             addFile(*transaction, QStringLiteral("bin/run"), "#!", 0100755);
             finish(*transaction, "fix");
@@ -48,7 +48,7 @@ TEST_F(TransactionTest, CommitStreamText)
         MessageCapture capture;
         {
             std::unique_ptr<Repository::Transaction> transaction(repository.beginTransaction(
-                QStringLiteral("feature"), QStringLiteral("/branches/feature/"), 2));
+                QStringLiteral("feature"), QStringLiteral("/branches/feature/"), 2).takeValue());
             EXPECT_TRUE(capture.containsText(QStringLiteral(
                 "WARN: Transaction: \"feature\" is not a known branch in repository \"repo\" \n "
                 "Going to create it automatically")))
@@ -63,7 +63,7 @@ TEST_F(TransactionTest, CommitStreamText)
         }
         {
             std::unique_ptr<Repository::Transaction> transaction(repository.beginTransaction(
-                QStringLiteral("master"), QStringLiteral("/trunk/"), 3));
+                QStringLiteral("master"), QStringLiteral("/trunk/"), 3).takeValue());
             transaction->recordMergeSource(QStringLiteral("feature"), 2);
             transaction->recordMergeSource(QStringLiteral("master"), 2);
             transaction->removePath(QStringLiteral("x"));
@@ -176,7 +176,7 @@ TEST_F(TransactionTest, MergeChoicesAndTheCvs2svnWorkaround)
     MessageCapture capture;
     {
         std::unique_ptr<Repository::Transaction> transaction(
-            repository.beginTransaction(QStringLiteral("p"), QStringLiteral("/p/"), 3));
+            repository.beginTransaction(QStringLiteral("p"), QStringLiteral("/p/"), 3).takeValue());
         transaction->recordMergeSource(QStringLiteral("x"), 1);
         transaction->recordMergeSource(QStringLiteral("y"), 1);
         transaction->recordMergeSource(QStringLiteral("x"), 1);
@@ -194,7 +194,7 @@ TEST_F(TransactionTest, MergeChoicesAndTheCvs2svnWorkaround)
         "Continuing, assuming the files exist.")));
     {
         std::unique_ptr<Repository::Transaction> transaction(
-            repository.beginTransaction(QStringLiteral("y"), QStringLiteral("/y/"), 4));
+            repository.beginTransaction(QStringLiteral("y"), QStringLiteral("/y/"), 4).takeValue());
         transaction->recordMergeSource(QStringLiteral("c5"), 1);
         transaction->recordMergeSource(QStringLiteral("c9"), 1);
         transaction->recordMergeSource(QStringLiteral("c2"), 1);
@@ -205,7 +205,7 @@ TEST_F(TransactionTest, MergeChoicesAndTheCvs2svnWorkaround)
         "branch/tag Discarded marks: QList(2, 5)")));
     {
         std::unique_ptr<Repository::Transaction> transaction(
-            repository.beginTransaction(QStringLiteral("c9"), QStringLiteral("/c9/"), 5));
+            repository.beginTransaction(QStringLiteral("c9"), QStringLiteral("/c9/"), 5).takeValue());
         for (int i = 1; i <= 20; ++i)
             transaction->recordMergeSource(QStringLiteral("m") + QString::number(i), 2);
         finish(*transaction, "many");
@@ -249,7 +249,7 @@ TEST_F(TransactionTest, CollidingBranchNamesAreRefused)
     MessageCapture capture;
     {
         std::unique_ptr<Repository::Transaction> transaction(
-            repository.beginTransaction(QStringLiteral("a/b"), QStringLiteral("/a/b/"), 1));
+            repository.beginTransaction(QStringLiteral("a/b"), QStringLiteral("/a/b/"), 1).takeValue());
         transaction->setMessage("m");
         const Status refused = transaction->writeCommit();
         ASSERT_FALSE(refused.ok());
@@ -259,12 +259,12 @@ TEST_F(TransactionTest, CollidingBranchNamesAreRefused)
     // A mark lookup of a branch git never had leaves no record that could
     // refuse a valid branch later.
     QByteArray none;
-    EXPECT_EQ(repository.markForRevision(QStringLiteral("x/y"), 1, none), -1);
+    EXPECT_EQ(repository.markForRevision(QStringLiteral("x/y"), 1, none), std::nullopt);
     EXPECT_FALSE(repository.hasBranch(QStringLiteral("x/y")));
     EXPECT_EQ(read(QStringLiteral("gitlog-repo")), QByteArray());
     {
         std::unique_ptr<Repository::Transaction> transaction(
-            repository.beginTransaction(QStringLiteral("ab"), QStringLiteral("/ab/"), 1));
+            repository.beginTransaction(QStringLiteral("ab"), QStringLiteral("/ab/"), 1).takeValue());
         finish(*transaction, "m");
     }
     // No mark was used by the refused commits.
@@ -279,10 +279,10 @@ TEST_F(TransactionTest, CheckpointsAndBlobMarks)
         FastImportRepository repository(rule(QStringLiteral("repo")), options);
         MessageCapture capture;
         std::unique_ptr<Repository::Transaction> first(
-            repository.beginTransaction(QStringLiteral("master"), QStringLiteral("/m/"), 1));
+            repository.beginTransaction(QStringLiteral("master"), QStringLiteral("/m/"), 1).takeValue());
         EXPECT_FALSE(capture.containsText(QStringLiteral("checkpoint!, marks file truncated")));
         std::unique_ptr<Repository::Transaction> second(
-            repository.beginTransaction(QStringLiteral("other"), QStringLiteral("/o/"), 1));
+            repository.beginTransaction(QStringLiteral("other"), QStringLiteral("/o/"), 1).takeValue());
         EXPECT_TRUE(capture.containsText(QStringLiteral("checkpoint!, marks file truncated")));
         addFile(*first, QStringLiteral("f1"), "");
         addFile(*second, QStringLiteral("f2"), "");
@@ -291,7 +291,7 @@ TEST_F(TransactionTest, CheckpointsAndBlobMarks)
         addFile(*second, QStringLiteral("f4"), "");
         second.reset();
         std::unique_ptr<Repository::Transaction> third(
-            repository.beginTransaction(QStringLiteral("master"), QStringLiteral("/m/"), 2));
+            repository.beginTransaction(QStringLiteral("master"), QStringLiteral("/m/"), 2).takeValue());
         addFile(*third, QStringLiteral("f5"), "");
     }
     EXPECT_EQ(read(QStringLiteral("repo.fi")),
@@ -310,7 +310,7 @@ TEST_F(TransactionTest, MetadataInMessagesAndQuotedPaths)
     {
         FastImportRepository repository(rule(QStringLiteral("repo")), options);
         std::unique_ptr<Repository::Transaction> transaction(
-            repository.beginTransaction(QStringLiteral("master"), QStringLiteral("/trunk/"), 7));
+            repository.beginTransaction(QStringLiteral("master"), QStringLiteral("/trunk/"), 7).takeValue());
         transaction->removePath(QStringLiteral("gone\nline"));
         transaction->removePath(QStringLiteral("\"starts"));
         transaction->removePath(QStringLiteral("in\"side and \\ back"));
@@ -355,7 +355,7 @@ TEST_F(TransactionTest, BranchNamesWithALineFeedAreRefused)
     setOptions({&RepositoryOptions::dryRun, &RepositoryOptions::debugRules});
     FastImportRepository repository(rule(QStringLiteral("repo")), options);
     MessageCapture capture;
-    EXPECT_EQ(repository.beginTransaction(QStringLiteral("bad\nname"), QStringLiteral("/x/"), 1),
+    EXPECT_EQ(repository.beginTransaction(QStringLiteral("bad\nname"), QStringLiteral("/x/"), 1).takeValue(),
               nullptr);
     EXPECT_FALSE(repository.makeBranch(QStringLiteral("bad\nname"), 1, QStringLiteral("master"), 1).ok());
     EXPECT_FALSE(repository.dropBranch(QStringLiteral("bad\nname"), 1).ok());
@@ -383,10 +383,10 @@ TEST(RefNames, AgreeWithGitCheckRefFormat)
     for (const QString &name : names) {
         const auto git = TestSupport::run(QStringLiteral("git"),
                                           {QStringLiteral("check-ref-format"),
-                                           QString::fromUtf8(FastImportStream::refFor(name))});
+                                           QString::fromUtf8(GitNames::refFor(name))});
         ASSERT_FALSE(git.crashed);
-        EXPECT_EQ(FastImportStream::isValidRefName(name), git.exitCode == 0) << name.toStdString();
+        EXPECT_EQ(GitNames::isValidRefName(name), git.exitCode == 0) << name.toStdString();
     }
     // git takes refs/heads/@ as a ref, but "@" means HEAD to it as a branch name.
-    EXPECT_FALSE(FastImportStream::isValidRefName(QStringLiteral("@")));
+    EXPECT_FALSE(GitNames::isValidRefName(QStringLiteral("@")));
 }

@@ -74,7 +74,7 @@ QList<RecordingRepository::TransactionRecord *> RecordingRepository::transaction
     return found;
 }
 
-Result<int> RecordingRepository::prepareResume(int &)
+Result<int> RecordingRepository::prepareResume(int &, int)
 {
     return 1;
 }
@@ -98,7 +98,7 @@ Status RecordingRepository::dropBranch(const QString &branch, int revision)
     return Status();
 }
 
-std::unique_ptr<Repository::Transaction>
+Result<std::unique_ptr<Repository::Transaction>>
 RecordingRepository::beginTransaction(const QString &branch, const QString &svnPrefix,
                                       int revision)
 {
@@ -109,7 +109,7 @@ RecordingRepository::beginTransaction(const QString &branch, const QString &svnP
     transactionRecord->revision = revision;
     TransactionRecord *raw = transactionRecord.get();
     transactions.push_back(std::move(transactionRecord));
-    return std::make_unique<RecordingTransaction>(this, raw);
+    return std::unique_ptr<Repository::Transaction>(std::make_unique<RecordingTransaction>(this, raw));
 }
 
 void RecordingRepository::recordAnnotatedTag(const QString &branch, const QString &svnPrefix,

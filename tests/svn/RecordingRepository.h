@@ -48,29 +48,23 @@ public:
     // The records of transactions begun for a revision.
     QList<TransactionRecord *> transactionsOf(int revision) const;
 
-    Result<int> prepareResume(int &cutoff) override;
-    void loadAnnotatedTags() override {}
-    void loadBranchNotes() override {}
-    void recoverLogFile() override {}
-    void announceBranches() override {}
+    Result<int> prepareResume(int &cutoff, int resumeFrom = 0) override;
     Status makeBranch(const QString &branch, int revision, const QString &sourceBranch,
                       int sourceRevision, bool sourceHoldsFiles = true) override;
     Status dropBranch(const QString &branch, int revision) override;
-    std::unique_ptr<Transaction> beginTransaction(const QString &branch, const QString &svnPrefix,
+    Result<std::unique_ptr<Transaction>> beginTransaction(const QString &branch, const QString &svnPrefix,
                                                   int revision) override;
     void recordAnnotatedTag(const QString &branch, const QString &svnPrefix, int revision,
                             const QByteArray &author, uint epoch,
                             const QByteArray &logMessage) override;
-    Status writeAnnotatedTags() override { return Status(); }
-    Status storeBranchNotes() override { return Status(); }
     Status flushPendingUpdates() override;
     void finishRevision(int) override {}
-    bool hasBranch(const QString &) const override { return true; }
-    QByteArray noteForBranch(const QString &) const override { return QByteArray(); }
-    void setNoteForBranch(const QString &, const QByteArray &) override {}
     bool usesPrefix() const override { return prefixInUse; }
     QString name() const override { return m_name; }
     Repository *targetRepository() override { return target ? target : this; }
+    Status importStatus() const override { return Status(); }
+    Status finish() override { return Status(); }
+    Status stop() override { return Status(); }
 
     void record(const QString &line) { m_log->append(m_name + QLatin1String(": ") + line); }
 
