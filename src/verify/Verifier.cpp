@@ -281,6 +281,7 @@ Status Verifier::checkStates(const QStringList &repositories, const Logs &logs,
                              BranchTrees &branchTrees, MetadataCheck *metadata)
 {
     StateCheck check(repositories, branchTrees, metadata);
+    check.setEmptyDirs(m_options.emptyDirs);
     RecordedStates states(logs, m_options.headsOnly, m_options.sample);
     ProgressLine progress(states.total());
     QList<RecordedStates::Item> group;

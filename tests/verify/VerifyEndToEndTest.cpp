@@ -179,6 +179,28 @@ TEST(VerifyEndToEnd, StandardLayoutEqualThenEachFaultNamed)
     TestSupport::shell(QStringLiteral("git --git-dir=proj tag -f -a -m moved v1 refs/heads/dev~1"),
                        bench.outputDirectory());
     expectDifference(bench, rules, R"(r4 proj refs/tags/v1 "refs/tags/v1": tag)");
+
+    // Converted again with --empty-dirs and --svn-ignore: trunk empty at r1,
+    // a branch made empty keeps its placeholder when a file comes, one
+    // emptied by removals has none, as has a copy of the empty trunk.
+    ASSERT_EQ(bench.commit({"mkdir", "trunk/empty", "mkdir", "trunk/ign", "propset",
+                            "svn:ignore", "*.o", "trunk/ign", "mkdir", "branches/bare", "cp",
+                            "1", "trunk", "branches/void"}),
+              5);
+    ASSERT_EQ(bench.commit({"put", "@f", "branches/bare/f.txt", "rm", "branches/dev/a.txt", "rm",
+                            "branches/dev/run.sh", "rm", "branches/dev/b.txt", "put", "@x",
+                            "trunk/empty/x.txt"}),
+              6);
+    ASSERT_EQ(bench.commit({"rm", "trunk/empty/x.txt"}), 7);
+    ASSERT_TRUE(QDir(bench.outputDirectory()).removeRecursively());
+    ASSERT_TRUE(QDir().mkpath(bench.outputDirectory()));
+    const QStringList placeholders{"--empty-dirs", "--svn-ignore"};
+    ASSERT_EQ(bench.convert(QStringList{"--rules", rules} + placeholders).exitCode, 0);
+    EXPECT_EQ(bench.tree("proj", "bare"), QStringList({".gitignore 100644", "f.txt 100644"}));
+    const auto withPlaceholders = verify(bench, rules, placeholders);
+    EXPECT_EQ(withPlaceholders.exitCode, 0) << withPlaceholders.standardOutput.constData();
+    EXPECT_TRUE(withPlaceholders.standardOutput.endsWith(": all equal\n"))
+            << withPlaceholders.standardOutput.constData();
 }
 
 // Two repositories, a forwarding one with a prefix, a rule prefix with a
