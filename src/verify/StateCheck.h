@@ -38,8 +38,8 @@ public:
     // its revision. Fails when Subversion cannot be read or the message
     // filter fails.
     Status check(int index, QList<Difference> *out);
-    // With --empty-dirs: the converter's placeholder at the top of a branch
-    // is taken as no difference.
+    // With --empty-dirs: the converter's placeholder in a directory that a
+    // rule matched is taken as no difference.
     void setEmptyDirs(bool emptyDirs) { m_emptyDirs = emptyDirs; }
 
 private:
@@ -49,8 +49,10 @@ private:
                      const GitObjectReader &reader, const Difference &where,
                      QList<Difference> *out);
 
-    bool withoutTopPlaceholder(const QByteArray &gitTree, const GitObjectReader &reader,
-                               QByteArray *stripped) const;
+    bool withoutMatchedPlaceholders(const QByteArray &gitTree, const GitObjectReader &reader,
+                                    const Difference &where, QByteArray *stripped) const;
+    static bool withoutPlaceholder(const QByteArray &tree, const GitObjectReader &reader,
+                                   const QList<QByteArray> &path, QByteArray *stripped);
 
     QStringList m_repositories;
     bool m_emptyDirs = false;

@@ -83,9 +83,10 @@ void rewriteRecordedCommit(E2eBench &bench, int mark, const QString &indexEdit,
     ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
 }
 
-void expectDifference(E2eBench &bench, const QString &rules, const QString &line)
+void expectDifference(E2eBench &bench, const QString &rules, const QString &line,
+                      const QStringList &options = {})
 {
-    const auto result = verify(bench, rules);
+    const auto result = verify(bench, rules, options);
     EXPECT_EQ(result.exitCode, 1) << result.standardOutput.constData();
     EXPECT_TRUE(result.standardOutput.contains(line.toUtf8()))
             << "wanted: " << line.toStdString() << "\ngot: " << result.standardOutput.constData();
@@ -204,7 +205,8 @@ TEST(VerifyEndToEnd, StandardLayoutEqualThenEachFaultNamed)
 }
 
 // Two repositories, a forwarding one with a prefix, a rule prefix with a
-// back-reference and a recurse rule that a directory copy goes through.
+// back-reference and a recurse rule that a directory copy goes through; with
+// --empty-dirs, the directories made empty at r1 get placeholders.
 TEST(VerifyEndToEnd, RecursePrefixesAndTwoRepositoriesEqualThenFaultNamed)
 {
     E2eBench bench;
@@ -264,7 +266,8 @@ match /other/
   branch master
 end match
 )");
-    ASSERT_EQ(bench.convert({QStringLiteral("--rules"), rules}).exitCode, 0);
+    const QStringList emptyDirs{QStringLiteral("--empty-dirs")};
+    ASSERT_EQ(bench.convert(QStringList{QStringLiteral("--rules"), rules} + emptyDirs).exitCode, 0);
     const int mainStates = recordedStates(bench, QStringLiteral("main"));
     const int sideStates = recordedStates(bench, QStringLiteral("side"));
     ASSERT_GE(mainStates, 4); // r2 to r5, r4 by the copy through the recurse rule
@@ -277,7 +280,7 @@ end match
     // A resumed run records the revisions it did again once more.
     TestSupport::shell(QStringLiteral("grep -E '^progress SVN r[78] ' log-side >>log-side"),
                        bench.outputDirectory());
-    const auto result = verify(bench, rules);
+    const auto result = verify(bench, rules, emptyDirs);
     EXPECT_EQ(result.exitCode, 0) << result.standardOutput.constData()
                                    << result.standardError.constData();
     EXPECT_EQ(result.standardOutput,
@@ -292,7 +295,7 @@ end match
                           "printf '100644 %s\\ts.txt\\n' $(echo changed | git hash-object -w "
                           "--stdin) | git update-index --index-info",
                           QStringLiteral("side"));
-    expectDifference(bench, rules, R"(r4 side stable "s.txt": content)");
+    expectDifference(bench, rules, R"(r4 side stable "s.txt": content)", emptyDirs);
     // The branch made again holding what it held before it was deleted.
     rewriteRecordedCommit(bench, recordedMark(bench, QStringLiteral("side"), 7,
                                               QStringLiteral("stable")),
@@ -300,11 +303,13 @@ end match
                           "git hash-object -w --stdin) $(printf s | git hash-object -w --stdin) "
                           "| git update-index --index-info",
                           QStringLiteral("side"));
-    expectDifference(bench, rules, R"(r7 side stable "s.txt": extra)");
+    expectDifference(bench, rules, R"(r7 side stable "s.txt": extra)", emptyDirs);
     // The branch deleted at r6 was saved under a backup ref.
     TestSupport::shell(QStringLiteral("git --git-dir=side update-ref -d refs/tags/backups/stable@6"),
                        bench.outputDirectory());
-    expectDifference(bench, rules, R"(r6 side stable "refs/tags/backups/stable@6": backup (missing in git))");
+    expectDifference(bench, rules,
+                     R"(r6 side stable "refs/tags/backups/stable@6": backup (missing in git))",
+                     emptyDirs);
 }
 
 // With --svn-mergeinfo the parents are checked too: a conversion made
