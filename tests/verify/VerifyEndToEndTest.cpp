@@ -183,10 +183,11 @@ TEST(VerifyEndToEnd, StandardLayoutEqualThenEachFaultNamed)
 
     // Converted again with --empty-dirs and --svn-ignore: trunk empty at r1,
     // a branch made empty keeps its placeholder when a file comes, one
-    // emptied by removals has none, as has a copy of the empty trunk.
+    // emptied by removals has none, as has a copy of the empty trunk; a tag
+    // made empty is no annotated tag.
     ASSERT_EQ(bench.commit({"mkdir", "trunk/empty", "mkdir", "trunk/ign", "propset",
                             "svn:ignore", "*.o", "trunk/ign", "mkdir", "branches/bare", "cp",
-                            "1", "trunk", "branches/void"}),
+                            "1", "trunk", "branches/void", "mkdir", "tags/made"}),
               5);
     ASSERT_EQ(bench.commit({"put", "@f", "branches/bare/f.txt", "rm", "branches/dev/a.txt", "rm",
                             "branches/dev/run.sh", "rm", "branches/dev/b.txt", "put", "@x",
