@@ -6,6 +6,8 @@
 #include "verify/MetadataCheck.h"
 #include "verify/RefCheck.h"
 
+#include <QCryptographicHash>
+
 Status AnnotatedTagCheck::check(const QString &repository, ConversionLog &log,
                                 const RefCheck &refs, QList<Difference> *out)
 {
@@ -22,6 +24,8 @@ Status AnnotatedTagCheck::check(const QString &repository, ConversionLog &log,
         Difference where{state.revision, repository, state.branch, ref, QStringLiteral("tag"),
                          QString()};
         const QByteArray object = refs.tagObject(ref);
+        if (object.isEmpty() && m_emptyDirs && onlyPlaceholder(reader, refs.refs().value(ref)))
+            continue;
         if (object.isEmpty()) {
             where.detail = refs.refs().contains(ref)
                     ? QStringLiteral("a plain ref, the rule makes an annotated tag")
@@ -36,4 +40,19 @@ Status AnnotatedTagCheck::check(const QString &repository, ConversionLog &log,
             return checked;
     }
     return Status();
+}
+
+// Whether commit's tree holds nothing but an empty .gitignore.
+bool AnnotatedTagCheck::onlyPlaceholder(const GitObjectReader &reader,
+                                        const QByteArray &commit) const
+{
+    if (commit.isEmpty())
+        return false;
+    const QByteArray entry = QByteArray("100644 .gitignore") + '\0'
+            + QByteArray::fromHex("e69de29bb2d1d6434b8b29ae775ad8c2e48c5391");
+    const QByteArray tree =
+            QCryptographicHash::hash("tree " + QByteArray::number(entry.size()) + '\0' + entry,
+                                     QCryptographicHash::Sha1);
+    const QByteArray content = reader.contentsOfType("commit", {commit}).value(commit);
+    return content.startsWith("tree " + tree.toHex() + '\n');
 }

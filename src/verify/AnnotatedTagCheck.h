@@ -3,10 +3,12 @@
 #include "common/Failure.h"
 #include "verify/Difference.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
 class BranchTrees;
+class GitObjectReader;
 class ConversionLog;
 class MetadataCheck;
 class RefCheck;
@@ -25,8 +27,14 @@ public:
 
     Status check(const QString &repository, ConversionLog &log, const RefCheck &refs,
                  QList<Difference> *out);
+    // With --empty-dirs a tag made as an empty directory, which holds only
+    // its placeholder, is a plain ref.
+    void setEmptyDirs(bool emptyDirs) { m_emptyDirs = emptyDirs; }
 
 private:
+    bool onlyPlaceholder(const GitObjectReader &reader, const QByteArray &commit) const;
+
     BranchTrees &m_branchTrees;
     MetadataCheck &m_metadata;
+    bool m_emptyDirs = false;
 };

@@ -245,6 +245,18 @@ const SvnTreeRouter::Fragment *BranchTrees::firstFragment(const QString &reposit
     return &m_fragments.constFind(first).value();
 }
 
+QList<QByteArray> BranchTrees::matchedDirectories(const QString &repository,
+                                                  const QString &branch) const
+{
+    QList<QByteArray> paths;
+    for (const QByteArray &key : m_fragmentsOfBranch.value(branchKey(repository, branch))) {
+        const Fragment &fragment = m_fragments.constFind(key).value();
+        if (fragment.entry.isTree() && QString::fromUtf8(fragment.source + '/') == fragment.svnPrefix)
+            paths.append(fragment.path);
+    }
+    return paths;
+}
+
 QList<QPair<QString, QString>> BranchTrees::branches() const
 {
     QList<QPair<QString, QString>> result;

@@ -44,6 +44,10 @@ public:
     const SvnTreeRouter::Fragment *firstFragment(const QString &repository,
                                                  const QString &branch) const;
 
+    // Where the pieces of a branch that are the directory their rule matched
+    // go in git: "" for the top, or a path ending in "/".
+    QList<QByteArray> matchedDirectories(const QString &repository, const QString &branch) const;
+
     // Every branch some path is routed to at the current revision, as
     // (repository, branch).
     QList<QPair<QString, QString>> branches() const;

@@ -5,6 +5,7 @@
 #include "verify/GitTreeComparer.h"
 #include "verify/MetadataCheck.h"
 
+#include <QCryptographicHash>
 #include <QMap>
 
 namespace {
@@ -16,6 +17,8 @@ QByteArray treeOfCommit(const QByteArray &commit)
         return QByteArray();
     return QByteArray::fromHex(commit.mid(5, 40));
 }
+
+const QByteArray emptyTree = QByteArray::fromHex("4b825dc642cb6eb9a060e54bf8d69288fbee4904");
 
 Failure cannotRead(int revision)
 {
@@ -138,9 +141,11 @@ bool StateCheck::compareTree(const TreeNodePointer &expected, const QByteArray &
                              QList<Difference> *out)
 {
     const QByteArray expectedTree = expected ? expected->treeId() : QByteArray();
-    static const QByteArray emptyTree =
-            QByteArray::fromHex("4b825dc642cb6eb9a060e54bf8d69288fbee4904");
     if (gitTree == expectedTree || (expectedTree.isEmpty() && gitTree == emptyTree))
+        return true;
+    QByteArray stripped;
+    if (m_emptyDirs && withoutMatchedPlaceholders(gitTree, reader, where, &stripped)
+        && (stripped == expectedTree || (expectedTree.isEmpty() && stripped == emptyTree)))
         return true;
     TreeNodePointer full;
     if (!m_branchTrees.fullTree(where.repository, where.branch, &full))
@@ -148,4 +153,58 @@ bool StateCheck::compareTree(const TreeNodePointer &expected, const QByteArray &
     GitTreeComparer(reader).compare(full, gitTree == emptyTree ? QByteArray() : gitTree, where,
                                     out);
     return true;
+}
+
+// The converter's placeholder in a directory that a rule matched: a branch
+// emptied by removing what it held has none, one made as an empty directory
+// keeps it when files come (unless named trunk, branches or tags: then it
+// never had one). The name of gitTree without these; false when it has none.
+bool StateCheck::withoutMatchedPlaceholders(const QByteArray &gitTree,
+                                            const GitObjectReader &reader,
+                                            const Difference &where, QByteArray *stripped) const
+{
+    *stripped = gitTree;
+    for (const QByteArray &path :
+         m_branchTrees.matchedDirectories(where.repository, where.branch)) {
+        QList<QByteArray> names = path.split('/');
+        names.removeLast();
+        withoutPlaceholder(QByteArray(*stripped), reader, names, stripped);
+    }
+    return *stripped != gitTree;
+}
+
+// The name of tree without the empty .gitignore of the directory at path
+// below it; false when there is none.
+bool StateCheck::withoutPlaceholder(const QByteArray &tree, const GitObjectReader &reader,
+                                    const QList<QByteArray> &path, QByteArray *stripped)
+{
+    static const QByteArray placeholder = QByteArray("100644 .gitignore") + '\0'
+            + QByteArray::fromHex("e69de29bb2d1d6434b8b29ae775ad8c2e48c5391");
+    const QByteArray directory = path.isEmpty() ? QByteArray() : "40000 " + path.first() + '\0';
+    QByteArray content = reader.objectContent("tree", tree.toHex());
+    for (int at = 0; at < content.size();) {
+        const int end = int(content.indexOf('\0', at)) + 21;
+        if (end < 21 || end > content.size())
+            return false;
+        const QByteArray entry = content.mid(at, end - at);
+        if (path.isEmpty() && entry == placeholder) {
+            content.remove(at, end - at);
+        } else if (!path.isEmpty() && entry.startsWith(directory)) {
+            QByteArray below;
+            if (!withoutPlaceholder(entry.right(20), reader, path.mid(1), &below))
+                return false;
+            if (below == emptyTree)
+                content.remove(at, end - at); // git holds no empty directory
+            else
+                content.replace(end - 20, 20, below);
+        } else {
+            at = end;
+            continue;
+        }
+        *stripped = QCryptographicHash::hash(
+                "tree " + QByteArray::number(content.size()) + '\0' + content,
+                QCryptographicHash::Sha1);
+        return true;
+    }
+    return false;
 }

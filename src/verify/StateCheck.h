@@ -38,6 +38,9 @@ public:
     // its revision. Fails when Subversion cannot be read or the message
     // filter fails.
     Status check(int index, QList<Difference> *out);
+    // With --empty-dirs: the converter's placeholder in a directory that a
+    // rule matched is taken as no difference.
+    void setEmptyDirs(bool emptyDirs) { m_emptyDirs = emptyDirs; }
 
 private:
     Status checkCommit(const RecordedStates::Item &item, const Difference &where,
@@ -46,7 +49,13 @@ private:
                      const GitObjectReader &reader, const Difference &where,
                      QList<Difference> *out);
 
+    bool withoutMatchedPlaceholders(const QByteArray &gitTree, const GitObjectReader &reader,
+                                    const Difference &where, QByteArray *stripped) const;
+    static bool withoutPlaceholder(const QByteArray &tree, const GitObjectReader &reader,
+                                   const QList<QByteArray> &path, QByteArray *stripped);
+
     QStringList m_repositories;
+    bool m_emptyDirs = false;
     BranchTrees &m_branchTrees;
     MetadataCheck *m_metadata;
     QList<GitObjectReader> m_readers;

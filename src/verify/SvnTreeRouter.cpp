@@ -242,7 +242,10 @@ bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray
             node->entries.insert(node->entries.cend(), it.key(), it->entry);
         result.subtree.elsewhere += it->elsewhere;
     }
-    if (!addGeneratedFiles(path, result.children.isEmpty(), node.get(), pool))
+    // The converter's placeholder in the directory a rule matched depends on
+    // how it came to be empty, not on the tree: it is left out here.
+    const bool matched = pathText(path, true) == context.svnPrefix;
+    if (!addGeneratedFiles(path, result.children.isEmpty() && !matched, node.get(), pool))
         return false;
     result.subtree.node = context.full ? TreeNodePointer(node) : TreeNode::opaque(node->treeId());
     *out = result.subtree;

@@ -227,6 +227,7 @@ Status Verifier::checkTagsAndRefs(const QStringList &repositories, const Logs &l
 {
     ConversionLog none;
     AnnotatedTagCheck tags(branchTrees, metadata);
+    tags.setEmptyDirs(m_options.emptyDirs);
     for (int index = 0; index < repositories.size(); ++index) {
         ConversionLog *log = logs.at(size_t(index)).get();
         const RefCheck refs(repositories.at(index));
@@ -281,6 +282,7 @@ Status Verifier::checkStates(const QStringList &repositories, const Logs &logs,
                              BranchTrees &branchTrees, MetadataCheck *metadata)
 {
     StateCheck check(repositories, branchTrees, metadata);
+    check.setEmptyDirs(m_options.emptyDirs);
     RecordedStates states(logs, m_options.headsOnly, m_options.sample);
     ProgressLine progress(states.total());
     QList<RecordedStates::Item> group;

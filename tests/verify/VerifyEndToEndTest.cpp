@@ -83,9 +83,10 @@ void rewriteRecordedCommit(E2eBench &bench, int mark, const QString &indexEdit,
     ASSERT_EQ(result.exitCode, 0) << result.standardError.constData();
 }
 
-void expectDifference(E2eBench &bench, const QString &rules, const QString &line)
+void expectDifference(E2eBench &bench, const QString &rules, const QString &line,
+                      const QStringList &options = {})
 {
-    const auto result = verify(bench, rules);
+    const auto result = verify(bench, rules, options);
     EXPECT_EQ(result.exitCode, 1) << result.standardOutput.constData();
     EXPECT_TRUE(result.standardOutput.contains(line.toUtf8()))
             << "wanted: " << line.toStdString() << "\ngot: " << result.standardOutput.constData();
@@ -179,10 +180,29 @@ TEST(VerifyEndToEnd, StandardLayoutEqualThenEachFaultNamed)
     TestSupport::shell(QStringLiteral("git --git-dir=proj tag -f -a -m moved v1 refs/heads/dev~1"),
                        bench.outputDirectory());
     expectDifference(bench, rules, R"(r4 proj refs/tags/v1 "refs/tags/v1": tag)");
+
+    // With --empty-dirs: trunk empty at r1, a branch made empty (keeps its placeholder), one
+    // emptied by removals, a copy of the empty trunk, a tag made empty (no annotated tag).
+    ASSERT_EQ(bench.commit({"mkdir", "trunk/empty", "mkdir", "trunk/ign", "propset", "svn:ignore",
+                            "*.o", "trunk/ign", "mkdir", "branches/bare", "cp", "1", "trunk",
+                            "branches/void", "mkdir", "tags/made"}), 5);
+    ASSERT_EQ(bench.commit({"put", "@f", "branches/bare/f.txt", "rm", "branches/dev/a.txt", "rm",
+                            "branches/dev/run.sh", "rm", "branches/dev/b.txt", "put", "@x",
+                            "trunk/empty/x.txt"}), 6);
+    ASSERT_EQ(bench.commit({"rm", "trunk/empty/x.txt"}), 7);
+    ASSERT_TRUE(QDir(bench.outputDirectory()).removeRecursively()
+                && QDir().mkpath(bench.outputDirectory()));
+    const QStringList placeholders{"--empty-dirs", "--svn-ignore"};
+    ASSERT_EQ(bench.convert(QStringList{"--rules", rules} + placeholders).exitCode, 0);
+    EXPECT_EQ(bench.tree("proj", "bare"), QStringList({".gitignore 100644", "f.txt 100644"}));
+    const auto placed = verify(bench, rules, placeholders);
+    EXPECT_TRUE(placed.exitCode == 0 && placed.standardOutput.endsWith(": all equal\n"))
+            << placed.standardOutput.constData();
 }
 
 // Two repositories, a forwarding one with a prefix, a rule prefix with a
-// back-reference and a recurse rule that a directory copy goes through.
+// back-reference and a recurse rule that a directory copy goes through; with
+// --empty-dirs, the directories made empty at r1 get placeholders.
 TEST(VerifyEndToEnd, RecursePrefixesAndTwoRepositoriesEqualThenFaultNamed)
 {
     E2eBench bench;
@@ -242,7 +262,8 @@ match /other/
   branch master
 end match
 )");
-    ASSERT_EQ(bench.convert({QStringLiteral("--rules"), rules}).exitCode, 0);
+    const QStringList emptyDirs{QStringLiteral("--empty-dirs")};
+    ASSERT_EQ(bench.convert(QStringList{QStringLiteral("--rules"), rules} + emptyDirs).exitCode, 0);
     const int mainStates = recordedStates(bench, QStringLiteral("main"));
     const int sideStates = recordedStates(bench, QStringLiteral("side"));
     ASSERT_GE(mainStates, 4); // r2 to r5, r4 by the copy through the recurse rule
@@ -255,7 +276,7 @@ end match
     // A resumed run records the revisions it did again once more.
     TestSupport::shell(QStringLiteral("grep -E '^progress SVN r[78] ' log-side >>log-side"),
                        bench.outputDirectory());
-    const auto result = verify(bench, rules);
+    const auto result = verify(bench, rules, emptyDirs);
     EXPECT_EQ(result.exitCode, 0) << result.standardOutput.constData()
                                    << result.standardError.constData();
     EXPECT_EQ(result.standardOutput,
@@ -270,7 +291,7 @@ end match
                           "printf '100644 %s\\ts.txt\\n' $(echo changed | git hash-object -w "
                           "--stdin) | git update-index --index-info",
                           QStringLiteral("side"));
-    expectDifference(bench, rules, R"(r4 side stable "s.txt": content)");
+    expectDifference(bench, rules, R"(r4 side stable "s.txt": content)", emptyDirs);
     // The branch made again holding what it held before it was deleted.
     rewriteRecordedCommit(bench, recordedMark(bench, QStringLiteral("side"), 7,
                                               QStringLiteral("stable")),
@@ -278,11 +299,11 @@ end match
                           "git hash-object -w --stdin) $(printf s | git hash-object -w --stdin) "
                           "| git update-index --index-info",
                           QStringLiteral("side"));
-    expectDifference(bench, rules, R"(r7 side stable "s.txt": extra)");
+    expectDifference(bench, rules, R"(r7 side stable "s.txt": extra)", emptyDirs);
     // The branch deleted at r6 was saved under a backup ref.
     TestSupport::shell(QStringLiteral("git --git-dir=side update-ref -d refs/tags/backups/stable@6"),
                        bench.outputDirectory());
-    expectDifference(bench, rules, R"(r6 side stable "refs/tags/backups/stable@6": backup (missing in git))");
+    expectDifference(bench, rules, R"(r6 side stable "refs/tags/backups/stable@6": backup (missing in git))", emptyDirs);
 }
 
 // With --svn-mergeinfo the parents are checked too: a conversion made
