@@ -8,12 +8,14 @@
 #include <apr_hash.h>
 #include <svn_pools.h>
 
+#include <cstring>
+
 namespace {
 
 const int regularFileMode = 0100644;
 const int treeMode = 040000;
 
-// The bound of the directory entries remembered (each about 200 bytes, twice
+// The bound of the directory entries remembered (each about 150 bytes, twice
 // over). Past it the least used directories are read again from Subversion.
 const qint64 rememberedDirectoryEntries = 30000;
 
@@ -43,6 +45,41 @@ QMap<QByteArray, const svn_fs_dirent_t *> sortedEntries(apr_hash_t *entries, apr
 }
 
 } // namespace
+
+TreeEntry SvnTreeRouter::Child::entry() const
+{
+    TreeEntry entry;
+    entry.mode = mode;
+    const QByteArray name = named ? QByteArray(id.data(), int(id.size())) : QByteArray();
+    if (!entry.isTree())
+        entry.blobId = name;
+    else if (extra && extra->tree)
+        entry.tree = extra->tree;
+    else
+        entry.tree = TreeNode::opaque(name);
+    return entry;
+}
+
+void SvnTreeRouter::Child::setEntry(const TreeEntry &entry, bool keepTree)
+{
+    mode = entry.mode;
+    const QByteArray name = entry.isTree() ? (entry.tree ? entry.tree->treeId() : QByteArray())
+                                           : entry.blobId;
+    named = name.size() == int(id.size());
+    if (named)
+        std::memcpy(id.data(), name.constData(), id.size());
+    if (keepTree && entry.isTree() && entry.tree) {
+        auto more = std::make_shared<ChildExtra>(extra ? *extra : ChildExtra());
+        more->tree = entry.tree;
+        extra = more;
+    }
+}
+
+const SvnTreeRouter::Fragments &SvnTreeRouter::Child::elsewhere() const
+{
+    static const Fragments none;
+    return extra ? extra->elsewhere : none;
+}
 
 SvnTreeRouter::SvnTreeRouter(svn_fs_t *fs, const Settings &settings)
     : m_fs(fs)
@@ -251,8 +288,8 @@ bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray
     auto node = std::make_shared<TreeNode>();
     for (auto it = result.children.cbegin(); it != result.children.cend(); ++it) {
         if (it->inSubtree)
-            node->entries.insert(node->entries.cend(), it.key(), it->entry);
-        result.subtree.elsewhere += it->elsewhere;
+            node->entries.insert(node->entries.cend(), it.key(), it->entry());
+        result.subtree.elsewhere += it->elsewhere();
     }
     if (!addGeneratedFiles(path, result.children.isEmpty(), node.get(), pool))
         return false;
@@ -300,11 +337,12 @@ bool SvnTreeRouter::updateChildren(const SubtreeContext &context, const QByteArr
             continue;
         }
         const QByteArray childId = nodeIdOf(childPath, entryPool);
+        const quint64 childKey = FileEntryReader::nodeKeyOf(childId);
         Child &child = (*children)[name];
-        if (!childId.isEmpty() && child.nodeId == childId)
+        if (childKey != 0 && child.nodeKey == childKey)
             continue;
         child = Child();
-        child.nodeId = childId;
+        child.nodeKey = childKey;
         if (!buildChild(context, childPath, kind == svn_node_dir, childId, &child, entryPool))
             return false;
     }
@@ -323,10 +361,11 @@ bool SvnTreeRouter::readChildren(const SubtreeContext &context, const QByteArray
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
         entryPool.clear();
         const QByteArray childId = unparsedId(it.value()->id, entryPool);
+        const quint64 childKey = FileEntryReader::nodeKeyOf(childId);
         Child child = before.value(it.key());
-        if (child.nodeId.isEmpty() || child.nodeId != childId) {
+        if (childKey == 0 || child.nodeKey != childKey) {
             child = Child();
-            child.nodeId = childId;
+            child.nodeKey = childKey;
             if (!buildChild(context, path + '/' + it.key(), it.value()->kind == svn_node_dir,
                             childId, &child, entryPool))
                 return false;
@@ -344,16 +383,32 @@ bool SvnTreeRouter::buildChild(const SubtreeContext &context, const QByteArray &
     const MatchRule *found = ruleFor(context.listIndex, path, directory);
     child->inSubtree = found == context.rule
             && text.left(context.rule->pattern.matchedLength()) == context.svnPrefix;
-    if (!child->inSubtree)
-        return routeEntry(context.listIndex, path, directory, &child->elsewhere, pool);
-    if (!directory)
-        return m_fileEntries.read(m_root, path, nodeId, &child->entry, pool);
+    if (!child->inSubtree) {
+        auto extra = std::make_shared<ChildExtra>();
+        if (!routeEntry(context.listIndex, path, directory, &extra->elsewhere, pool))
+            return false;
+        if (!extra->elsewhere.isEmpty())
+            child->extra = extra;
+        return true;
+    }
+    TreeEntry entry;
+    if (!directory) {
+        if (!m_fileEntries.read(m_root, path, nodeId, &entry, pool))
+            return false;
+        child->setEntry(entry, false);
+        return true;
+    }
     Subtree below;
     if (!buildSubtree(context, path, nodeId, &below, pool))
         return false;
-    child->entry.mode = treeMode;
-    child->entry.tree = below.node;
-    child->elsewhere = below.elsewhere;
+    entry.mode = treeMode;
+    entry.tree = below.node;
+    if (!below.elsewhere.isEmpty()) {
+        auto extra = std::make_shared<ChildExtra>();
+        extra->elsewhere = below.elsewhere;
+        child->extra = extra;
+    }
+    child->setEntry(entry, context.full);
     return true;
 }
 

@@ -14,6 +14,9 @@
 #include <QString>
 #include <QVector>
 
+#include <array>
+#include <memory>
+
 #include <apr_pools.h>
 #include <svn_fs.h>
 
@@ -95,12 +98,27 @@ private:
         // Paths below that the rules send elsewhere.
         Fragments elsewhere;
     };
+    // What the rules send elsewhere from below an entry, and with full
+    // trees the entry's tree with its entries; most entries have neither.
+    struct ChildExtra
+    {
+        Fragments elsewhere;
+        TreeNodePointer tree;
+    };
+    // An entry of a directory, kept small: a directory's memo holds one for
+    // each of its entries.
     struct Child
     {
-        QByteArray nodeId;
+        quint64 nodeKey = 0; // the node revision; 0 when unknown
+        int mode = 0;
         bool inSubtree = false;
-        TreeEntry entry;
-        Fragments elsewhere;
+        bool named = false; // a tree without any blob below has no git name
+        std::array<char, 20> id{};
+        std::shared_ptr<const ChildExtra> extra;
+
+        TreeEntry entry() const;
+        void setEntry(const TreeEntry &entry, bool keepTree);
+        const Fragments &elsewhere() const;
     };
     struct DirectoryMemo
     {
