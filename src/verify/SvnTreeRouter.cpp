@@ -18,6 +18,9 @@ const int treeMode = 040000;
 // The bound of the directory entries remembered (each about 150 bytes, twice
 // over). Past it the least used directories are read again from Subversion.
 const qint64 rememberedDirectoryEntries = 30000;
+// The bound of the directories whose git name alone is remembered (about
+// 150 bytes each, twice over): those of some thousand branches.
+const qint64 rememberedTreeNames = 15000;
 
 QString pathText(const QByteArray &path, bool directory)
 {
@@ -86,6 +89,7 @@ SvnTreeRouter::SvnTreeRouter(svn_fs_t *fs, const Settings &settings)
     , m_settings(settings)
     , m_pool(svn_pool_create(nullptr))
     , m_directories(rememberedDirectoryEntries)
+    , m_treeNames(rememberedTreeNames)
     , m_fileEntries(settings.svnAttributes)
 {
 }
@@ -142,6 +146,7 @@ bool SvnTreeRouter::setRevision(int revision, bool *rulesChanged)
     if (*rulesChanged) {
         m_rulesInForce = rulesInForce;
         m_directories.clear();
+        m_treeNames.clear();
     }
     return true;
 }
@@ -262,13 +267,22 @@ bool SvnTreeRouter::exportEntry(int listIndex, const MatchRule &rule, const QByt
 bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray &path,
                                  const QByteArray &nodeId, Subtree *out, apr_pool_t *pool)
 {
+    // The rules live as long as the router: a rule is named by its address.
     const QByteArray key = QByteArray::number(context.listIndex) + '\n'
-            + QByteArray::number(context.rule->lineNumber) + ' ' + context.rule->rulesFile.toUtf8()
-            + '\n' + context.svnPrefix.toUtf8() + '\n' + path;
+            + QByteArray::number(quintptr(context.rule), 16) + '\n' + context.svnPrefix.toUtf8()
+            + '\n' + path;
     const DirectoryMemo *known = context.full || nodeId.isEmpty() ? nullptr
                                                                   : m_directories.find(key);
     if (known && known->nodeId == nodeId) {
         *out = known->subtree;
+        return true;
+    }
+    // An unchanged directory whose entries were forgotten: its git name is enough.
+    const quint64 nodeKey = FileEntryReader::nodeKeyOf(nodeId);
+    const TreeName *name = known || context.full || nodeKey == 0 ? nullptr : m_treeNames.find(key);
+    if (name && name->nodeKey == nodeKey) {
+        out->node = TreeNode::opaque(name->named ? QByteArray(name->id.data(), 20) : QByteArray());
+        out->elsewhere.clear();
         return true;
     }
     std::optional<DirectoryMemo> memo;
@@ -296,10 +310,23 @@ bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray
     result.subtree.node = context.full ? TreeNodePointer(node) : TreeNode::opaque(node->treeId());
     *out = result.subtree;
     if (!context.full && !nodeId.isEmpty()) {
+        if (nodeKey != 0 && result.subtree.elsewhere.isEmpty())
+            rememberTreeName(key, nodeKey, result.subtree.node->treeId());
         result.nodeId = nodeId;
         m_directories.insert(key, std::move(result));
     }
     return true;
+}
+
+void SvnTreeRouter::rememberTreeName(const QByteArray &key, quint64 nodeKey,
+                                     const QByteArray &treeId)
+{
+    TreeName name;
+    name.nodeKey = nodeKey;
+    name.named = treeId.size() == int(name.id.size());
+    if (name.named)
+        std::memcpy(name.id.data(), treeId.constData(), name.id.size());
+    m_treeNames.insert(key, name);
 }
 
 // Whether what is remembered of the directory at path, and the changes of

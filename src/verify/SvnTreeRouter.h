@@ -127,6 +127,14 @@ private:
         Subtree subtree;
         qint64 weight() const { return children.size() + 1; }
     };
+    // The git name of a directory that the rules send nowhere else from.
+    struct TreeName
+    {
+        quint64 nodeKey = 0;
+        bool named = false;
+        std::array<char, 20> id{};
+        qint64 weight() const { return 1; }
+    };
     struct SubtreeContext
     {
         int listIndex;
@@ -149,6 +157,7 @@ private:
                       const QMap<QByteArray, Child> &before, QMap<QByteArray, Child> *children,
                       apr_pool_t *pool);
     bool followsChanges(const QByteArray &path) const;
+    void rememberTreeName(const QByteArray &key, quint64 nodeKey, const QByteArray &treeId);
     bool buildChild(const SubtreeContext &context, const QByteArray &path, bool directory,
                     const QByteArray &nodeId, Child *child, apr_pool_t *pool);
     bool addGeneratedFiles(const QByteArray &path, bool empty, TreeNode *node,
@@ -173,5 +182,7 @@ private:
     Changes m_changes;
     bool m_changesKnown = false;
     BoundedCache<QByteArray, DirectoryMemo> m_directories;
+    // Outlives the directory's memo, for when a directory around it changes.
+    BoundedCache<QByteArray, TreeName> m_treeNames;
     FileEntryReader m_fileEntries;
 };
