@@ -23,7 +23,7 @@ With --scale N it is instead a long history of N revisions, all of them
 small: 300 small text files imported into trunk, then revisions that edit one
 to three files on trunk or on a live branch; every 50th revision starts a
 branch from trunk, every 100th tags trunk or a branch, every 500th deletes a
-branch.
+branch; --merge-every N makes merges there as well.
 
 A summary (revisions, file content bytes written, files) goes to the file
 named by --summary as "key value" lines.
@@ -404,7 +404,8 @@ def generate_scale(dump, rng, args):
     # Live branches in the order made, so that picking one stays cheap.
     live = ["trunk"]
     branches = {"trunk": trunk}
-    made = tags = 0
+    made = tags = merges = 0
+    tracker = MergeTracker()
     for revision in range(3, args.scale + 1):
         author = AUTHORS[revision % 4]
         if revision % 500 == 0 and len(live) > 1:
@@ -424,8 +425,16 @@ def generate_scale(dump, rng, args):
             dump.node("branches/" + name, "add", "dir", copy_from=("trunk", revision - 1))
             branches[name] = trunk.copy("branches/" + name)
             live.append(name)
+            tracker.branch_made(name, revision)
         else:
+            if args.merge_every and revision % args.merge_every == 0:
+                merged = write_merge(dump, rng, tracker, branches, revision, merges, version)
+                if merged is not None:
+                    version = merged
+                    merges += 1
+                    continue
             name = "trunk" if rng.random() < 0.5 else rng.choice(live)
+            tracker.changed(name, revision)
             branch = branches[name]
             dump.begin_revision(revision, author, "Work on %s in r%d" % (name, revision))
             for relative in rng.sample(branch.paths, rng.randint(1, 3)):

@@ -13,11 +13,20 @@ const int regularFileMode = 0100644;
 const int executableFileMode = 0100755;
 const int symbolicLinkMode = 0120000;
 
-// The bounds of what is remembered (each about 200 bytes, twice over). Files
-// are remembered mostly for copies of the directories they are in, which
-// copy what changed lately.
-const qint64 rememberedFiles = 30000;
-const qint64 rememberedContents = 30000;
+// The bounds of what is remembered, per generation: about 50 bytes a file,
+// 100 a content. Files are remembered for the directories they are in, which
+// are read again when they change after their own memo was dropped; so the
+// bound holds the files of some hundreds of live branches.
+const qint64 rememberedFiles = 40000;
+const qint64 rememberedContents = 20000;
+
+FileEntryReader::ContentKey contentKeyOf(const svn_checksum_t *checksum, bool lf)
+{
+    FileEntryReader::ContentKey key;
+    std::memcpy(key.bytes.data(), checksum->digest, 20);
+    key.bytes[20] = lf ? 1 : 0;
+    return key;
+}
 
 } // namespace
 
@@ -28,20 +37,49 @@ FileEntryReader::FileEntryReader(bool lineEndsToLf)
 {
 }
 
+quint64 FileEntryReader::nodeKeyOf(const QByteArray &nodeId)
+{
+    const int r = nodeId.lastIndexOf(".r");
+    const int slash = nodeId.lastIndexOf('/');
+    if (r < 0 || slash < r)
+        return 0;
+    bool revisionOk = false;
+    bool placeOk = false;
+    const quint64 revision = nodeId.mid(r + 2, slash - r - 2).toULongLong(&revisionOk);
+    const quint64 place = nodeId.mid(slash + 1).toULongLong(&placeOk);
+    if (!revisionOk || !placeOk || revision >= (quint64(1) << 31) || place >= (quint64(1) << 32))
+        return 0;
+    return (revision + 1) << 32 | place;
+}
+
 bool FileEntryReader::read(svn_fs_root_t *root, const QByteArray &path, const QByteArray &nodeId,
                            TreeEntry *entry, apr_pool_t *pool)
 {
-    if (!nodeId.isEmpty()) {
-        if (const FileMemo *known = m_files.find(nodeId)) {
-            *entry = known->entry;
+    const quint64 key = nodeKeyOf(nodeId);
+    if (key != 0) {
+        if (const FileMemo *known = m_files.find(key)) {
+            entry->mode = known->mode;
+            entry->blobId = QByteArray(known->blob.data(), int(known->blob.size()));
+            entry->tree.reset();
             return true;
         }
     }
     if (!hashFile(root, path, entry, pool))
         return false;
-    if (!nodeId.isEmpty())
-        m_files.insert(nodeId, FileMemo{*entry});
+    if (key != 0 && entry->blobId.size() == 20) {
+        FileMemo memo;
+        memo.mode = entry->mode;
+        std::memcpy(memo.blob.data(), entry->blobId.constData(), 20);
+        m_files.insert(key, memo);
+    }
     return true;
+}
+
+void FileEntryReader::rememberBlob(const ContentKey &key, const QByteArray &blobId)
+{
+    BlobMemo memo;
+    std::memcpy(memo.blob.data(), blobId.constData(), 20);
+    m_blobIds.insert(key, memo);
 }
 
 bool FileEntryReader::hashFile(svn_fs_root_t *root, const QByteArray &path, TreeEntry *entry,
@@ -59,7 +97,6 @@ bool FileEntryReader::hashFile(svn_fs_root_t *root, const QByteArray &path, Tree
     if (svn_error_t *error = svn_fs_file_checksum(&checksum, svn_checksum_sha1, root, svnPath,
                                                   TRUE, pool))
         return printSvnError(error);
-    const QByteArray contentKey(reinterpret_cast<const char *>(checksum->digest), 20);
 
     entry->mode = executable ? executableFileMode : regularFileMode;
     if (m_lineEndsToLf && !special) {
@@ -68,11 +105,13 @@ bool FileEntryReader::hashFile(svn_fs_root_t *root, const QByteArray &path, Tree
                     AttributeTranslation::normalisesLineEnds(&normalises, root, svnPath, pool)))
             return false;
         if (normalises)
-            return hashLfFile(root, svnPath, contentKey, entry, pool);
+            return hashLfFile(root, svnPath, contentKeyOf(checksum, true), entry, pool);
     }
-    const BlobMemo *known = m_blobIds.find(contentKey);
-    if (known && !special) {
-        entry->blobId = known->blobId;
+    const ContentKey key = contentKeyOf(checksum, false);
+    const BlobMemo *found = m_blobIds.find(key);
+    const QByteArray known = found ? QByteArray(found->blob.data(), 20) : QByteArray();
+    if (found && !special) {
+        entry->blobId = known;
         return true;
     }
 
@@ -93,8 +132,8 @@ bool FileEntryReader::hashFile(svn_fs_root_t *root, const QByteArray &path, Tree
         entry->mode = symbolicLinkMode;
         skip = 5;
     }
-    if (known && skip == 0) {
-        entry->blobId = known->blobId;
+    if (found && skip == 0) {
+        entry->blobId = known;
         return true;
     }
     QCryptographicHash hash(QCryptographicHash::Sha1);
@@ -109,18 +148,16 @@ bool FileEntryReader::hashFile(svn_fs_root_t *root, const QByteArray &path, Tree
     entry->blobId = hash.result();
     // Links are few; only whole contents are remembered.
     if (skip == 0)
-        m_blobIds.insert(contentKey, BlobMemo{entry->blobId});
+        rememberBlob(key, entry->blobId);
     return true;
 }
 
-bool FileEntryReader::hashLfFile(svn_fs_root_t *root, const char *svnPath,
-                                 const QByteArray &contentKey, TreeEntry *entry,
-                                 apr_pool_t *pool)
+// The key is kept apart from that of the same contents stored as they are.
+bool FileEntryReader::hashLfFile(svn_fs_root_t *root, const char *svnPath, ContentKey key,
+                                 TreeEntry *entry, apr_pool_t *pool)
 {
-    // Kept apart from the same contents stored as they are.
-    const QByteArray key = contentKey + "\n";
     if (const BlobMemo *known = m_blobIds.find(key)) {
-        entry->blobId = known->blobId;
+        entry->blobId = QByteArray(known->blob.data(), 20);
         return true;
     }
     svn_stream_t *contents = nullptr;
@@ -139,6 +176,6 @@ bool FileEntryReader::hashLfFile(svn_fs_root_t *root, const char *svnPath,
     }
     svn_error_clear(svn_stream_close(contents));
     entry->blobId = hash.result();
-    m_blobIds.insert(key, BlobMemo{entry->blobId});
+    rememberBlob(key, entry->blobId);
     return true;
 }

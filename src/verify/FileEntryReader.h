@@ -4,6 +4,10 @@
 #include "verify/ExpectedTree.h"
 
 #include <QByteArray>
+#include <QHashFunctions>
+
+#include <array>
+#include <cstring>
 
 #include <apr_pools.h>
 #include <svn_fs.h>
@@ -11,7 +15,9 @@
 // The git entry (mode and blob name) of a Subversion file. An entry is
 // remembered by the file's node revision, which stays the same across
 // copies, and a blob name by Subversion's checksum of the contents, so a
-// content is read and hashed about once; both in bounded caches.
+// content is read and hashed about once; both in bounded caches of a few
+// dozen bytes an entry, so that they hold the files of every live branch
+// of a long history and stop growing early.
 class FileEntryReader
 {
 public:
@@ -24,26 +30,46 @@ public:
     bool read(svn_fs_root_t *root, const QByteArray &path, const QByteArray &nodeId,
               TreeEntry *entry, apr_pool_t *pool);
 
+    // A node revision as a number: the revision and the place in it that
+    // Subversion's id ends with ("...rREV/PLACE"); 0 for an id of another form.
+    static quint64 nodeKeyOf(const QByteArray &nodeId);
+
+    // 20 raw bytes of a SHA-1, and whether the contents it names are read
+    // with LF line ends.
+    struct ContentKey
+    {
+        std::array<char, 21> bytes{};
+        bool operator==(const ContentKey &other) const { return bytes == other.bytes; }
+    };
+
 private:
+    using Digest = std::array<char, 20>;
     struct FileMemo
     {
-        TreeEntry entry;
+        int mode = 0;
+        Digest blob{};
         qint64 weight() const { return 1; }
     };
     struct BlobMemo
     {
-        QByteArray blobId;
+        Digest blob{};
         qint64 weight() const { return 1; }
     };
 
     bool hashFile(svn_fs_root_t *root, const QByteArray &path, TreeEntry *entry,
                   apr_pool_t *pool);
-    bool hashLfFile(svn_fs_root_t *root, const char *svnPath, const QByteArray &contentKey,
+    bool hashLfFile(svn_fs_root_t *root, const char *svnPath, ContentKey key,
                     TreeEntry *entry, apr_pool_t *pool);
+    void rememberBlob(const ContentKey &key, const QByteArray &blobId);
 
     bool m_lineEndsToLf;
 
-    BoundedCache<QByteArray, FileMemo> m_files;
+    BoundedCache<quint64, FileMemo> m_files;
     // Subversion's SHA-1 of a file's contents to the git blob name.
-    BoundedCache<QByteArray, BlobMemo> m_blobIds;
+    BoundedCache<ContentKey, BlobMemo> m_blobIds;
 };
+
+inline size_t qHash(const FileEntryReader::ContentKey &key, size_t seed = 0)
+{
+    return qHashBits(key.bytes.data(), key.bytes.size(), seed);
+}

@@ -15,9 +15,12 @@ namespace {
 const int regularFileMode = 0100644;
 const int treeMode = 040000;
 
-// The bound of the directory entries remembered (each about 200 bytes, twice
+// The bound of the directory entries remembered (each about 150 bytes, twice
 // over). Past it the least used directories are read again from Subversion.
 const qint64 rememberedDirectoryEntries = 30000;
+// The bound of the directories whose git name alone is remembered (about
+// 150 bytes each, twice over): those of some thousand branches.
+const qint64 rememberedTreeNames = 15000;
 
 QString pathText(const QByteArray &path, bool directory)
 {
@@ -37,6 +40,7 @@ SvnTreeRouter::SvnTreeRouter(svn_fs_t *fs, const Settings &settings)
     , m_settings(settings)
     , m_pool(svn_pool_create(nullptr))
     , m_directories(rememberedDirectoryEntries)
+    , m_treeNames(rememberedTreeNames)
     , m_fileEntries(settings.svnAttributes)
 {
 }
@@ -93,6 +97,7 @@ bool SvnTreeRouter::setRevision(int revision, bool *rulesChanged)
     if (*rulesChanged) {
         m_rulesInForce = rulesInForce;
         m_directories.clear();
+        m_treeNames.clear();
     }
     return true;
 }
@@ -213,13 +218,22 @@ bool SvnTreeRouter::exportEntry(int listIndex, const MatchRule &rule, const QByt
 bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray &path,
                                  const QByteArray &nodeId, Subtree *out, apr_pool_t *pool)
 {
+    // The rules live as long as the router: a rule is named by its address.
     const QByteArray key = QByteArray::number(context.listIndex) + '\n'
-            + QByteArray::number(context.rule->lineNumber) + ' ' + context.rule->rulesFile.toUtf8()
-            + '\n' + context.svnPrefix.toUtf8() + '\n' + path;
+            + QByteArray::number(quintptr(context.rule), 16) + '\n' + context.svnPrefix.toUtf8()
+            + '\n' + path;
     const DirectoryMemo *known = context.full || nodeId.isEmpty() ? nullptr
                                                                   : m_directories.find(key);
     if (known && known->nodeId == nodeId) {
         *out = known->subtree;
+        return true;
+    }
+    // An unchanged directory whose entries were forgotten: its git name is enough.
+    const quint64 nodeKey = FileEntryReader::nodeKeyOf(nodeId);
+    const TreeName *name = known || context.full || nodeKey == 0 ? nullptr : m_treeNames.find(key);
+    if (name && name->nodeKey == nodeKey) {
+        out->node = TreeNode::opaque(name->named ? QByteArray(name->id.data(), 20) : QByteArray());
+        out->elsewhere.clear();
         return true;
     }
     std::optional<DirectoryMemo> memo;
@@ -239,8 +253,8 @@ bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray
     auto node = std::make_shared<TreeNode>();
     for (auto it = result.children.cbegin(); it != result.children.cend(); ++it) {
         if (it->inSubtree)
-            node->entries.insert(node->entries.cend(), it.key(), it->entry);
-        result.subtree.elsewhere += it->elsewhere;
+            node->entries.insert(node->entries.cend(), it.key(), it->entry());
+        result.subtree.elsewhere += it->elsewhere();
     }
     // The converter's placeholder in the directory a rule matched depends on
     // how it came to be empty, not on the tree: it is left out here.
@@ -250,6 +264,8 @@ bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray
     result.subtree.node = context.full ? TreeNodePointer(node) : TreeNode::opaque(node->treeId());
     *out = result.subtree;
     if (!context.full && !nodeId.isEmpty()) {
+        if (nodeKey != 0 && result.subtree.elsewhere.isEmpty())
+            rememberTreeName(key, nodeKey, result.subtree.node->treeId());
         result.nodeId = nodeId;
         m_directories.insert(key, std::move(result));
     }
@@ -291,11 +307,12 @@ bool SvnTreeRouter::updateChildren(const SubtreeContext &context, const QByteArr
             continue;
         }
         const QByteArray childId = nodeIdOf(childPath, entryPool);
+        const quint64 childKey = FileEntryReader::nodeKeyOf(childId);
         Child &child = (*children)[name];
-        if (!childId.isEmpty() && child.nodeId == childId)
+        if (childKey != 0 && child.nodeKey == childKey)
             continue;
         child = Child();
-        child.nodeId = childId;
+        child.nodeKey = childKey;
         if (!buildChild(context, childPath, kind == svn_node_dir, childId, &child, entryPool))
             return false;
     }
@@ -314,10 +331,11 @@ bool SvnTreeRouter::readChildren(const SubtreeContext &context, const QByteArray
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
         entryPool.clear();
         const QByteArray childId = unparsedId(it.value()->id, entryPool);
+        const quint64 childKey = FileEntryReader::nodeKeyOf(childId);
         Child child = before.value(it.key());
-        if (child.nodeId.isEmpty() || child.nodeId != childId) {
+        if (childKey == 0 || child.nodeKey != childKey) {
             child = Child();
-            child.nodeId = childId;
+            child.nodeKey = childKey;
             if (!buildChild(context, path + '/' + it.key(), it.value()->kind == svn_node_dir,
                             childId, &child, entryPool))
                 return false;
@@ -335,16 +353,32 @@ bool SvnTreeRouter::buildChild(const SubtreeContext &context, const QByteArray &
     const MatchRule *found = ruleFor(context.listIndex, path, directory);
     child->inSubtree = found == context.rule
             && text.left(context.rule->pattern.matchedLength()) == context.svnPrefix;
-    if (!child->inSubtree)
-        return routeEntry(context.listIndex, path, directory, &child->elsewhere, pool);
-    if (!directory)
-        return m_fileEntries.read(m_root, path, nodeId, &child->entry, pool);
+    if (!child->inSubtree) {
+        auto extra = std::make_shared<ChildExtra>();
+        if (!routeEntry(context.listIndex, path, directory, &extra->elsewhere, pool))
+            return false;
+        if (!extra->elsewhere.isEmpty())
+            child->extra = extra;
+        return true;
+    }
+    TreeEntry entry;
+    if (!directory) {
+        if (!m_fileEntries.read(m_root, path, nodeId, &entry, pool))
+            return false;
+        child->setEntry(entry, false);
+        return true;
+    }
     Subtree below;
     if (!buildSubtree(context, path, nodeId, &below, pool))
         return false;
-    child->entry.mode = treeMode;
-    child->entry.tree = below.node;
-    child->elsewhere = below.elsewhere;
+    entry.mode = treeMode;
+    entry.tree = below.node;
+    if (!below.elsewhere.isEmpty()) {
+        auto extra = std::make_shared<ChildExtra>();
+        extra->elsewhere = below.elsewhere;
+        child->extra = extra;
+    }
+    child->setEntry(entry, context.full);
     return true;
 }
 

@@ -14,6 +14,9 @@
 #include <QString>
 #include <QVector>
 
+#include <array>
+#include <memory>
+
 #include <apr_pools.h>
 #include <svn_fs.h>
 
@@ -95,12 +98,27 @@ private:
         // Paths below that the rules send elsewhere.
         Fragments elsewhere;
     };
+    // What the rules send elsewhere from below an entry, and with full
+    // trees the entry's tree with its entries; most entries have neither.
+    struct ChildExtra
+    {
+        Fragments elsewhere;
+        TreeNodePointer tree;
+    };
+    // An entry of a directory, kept small: a directory's memo holds one for
+    // each of its entries.
     struct Child
     {
-        QByteArray nodeId;
+        quint64 nodeKey = 0; // the node revision; 0 when unknown
+        int mode = 0;
         bool inSubtree = false;
-        TreeEntry entry;
-        Fragments elsewhere;
+        bool named = false; // a tree without any blob below has no git name
+        std::array<char, 20> id{};
+        std::shared_ptr<const ChildExtra> extra;
+
+        TreeEntry entry() const;
+        void setEntry(const TreeEntry &entry, bool keepTree);
+        const Fragments &elsewhere() const;
     };
     struct DirectoryMemo
     {
@@ -108,6 +126,14 @@ private:
         QMap<QByteArray, Child> children;
         Subtree subtree;
         qint64 weight() const { return children.size() + 1; }
+    };
+    // The git name of a directory that the rules send nowhere else from.
+    struct TreeName
+    {
+        quint64 nodeKey = 0;
+        bool named = false;
+        std::array<char, 20> id{};
+        qint64 weight() const { return 1; }
     };
     struct SubtreeContext
     {
@@ -131,6 +157,7 @@ private:
                       const QMap<QByteArray, Child> &before, QMap<QByteArray, Child> *children,
                       apr_pool_t *pool);
     bool followsChanges(const QByteArray &path) const;
+    void rememberTreeName(const QByteArray &key, quint64 nodeKey, const QByteArray &treeId);
     bool buildChild(const SubtreeContext &context, const QByteArray &path, bool directory,
                     const QByteArray &nodeId, Child *child, apr_pool_t *pool);
     bool addGeneratedFiles(const QByteArray &path, bool empty, TreeNode *node,
@@ -155,5 +182,7 @@ private:
     Changes m_changes;
     bool m_changesKnown = false;
     BoundedCache<QByteArray, DirectoryMemo> m_directories;
+    // Outlives the directory's memo, for when a directory around it changes.
+    BoundedCache<QByteArray, TreeName> m_treeNames;
     FileEntryReader m_fileEntries;
 };
