@@ -13,16 +13,22 @@ void VerifyReport::countState(const QString &repository, const QString &branch)
             .insert(repository + QLatin1Char('\n') + branch);
 }
 
+namespace {
+
+QString counted(qsizetype count, const char *one, const char *many)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
+
+} // namespace
+
 QString VerifyReport::counts() const
 {
-    return QStringLiteral("checked %1 branch states in %2 %3 (%4 branches, %5 tags), "
-                          "r1\u2013r%6 of %7, trees, history and metadata")
-            .arg(m_states)
-            .arg(m_repositories)
-            .arg(m_repositories == 1 ? QStringLiteral("repository")
-                                     : QStringLiteral("repositories"))
-            .arg(m_branches.size())
-            .arg(m_tags.size())
+    return QStringLiteral("checked %1 in %2 (%3, %4), r1\u2013r%5 of %6, trees, history and metadata")
+            .arg(counted(m_states, "branch state", "branch states"),
+                 counted(m_repositories, "repository", "repositories"),
+                 counted(m_branches.size(), "branch", "branches"),
+                 counted(m_tags.size(), "tag", "tags"))
             .arg(m_lastRevision)
             .arg(m_youngest);
 }

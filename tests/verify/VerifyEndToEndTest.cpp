@@ -111,7 +111,7 @@ TEST(VerifyEndToEnd, StandardLayoutEqualThenEachFaultNamed)
     const auto equal = verify(bench, rules);
     EXPECT_EQ(equal.exitCode, 0) << equal.standardOutput.constData();
     EXPECT_EQ(equal.standardOutput,
-              QStringLiteral("checked %1 branch states in 1 repository (2 branches, 1 tags), "
+              QStringLiteral("checked %1 branch states in 1 repository (2 branches, 1 tag), "
                              "r1\u2013r4 of 4, trees, history and metadata: "
                              "all equal\n")
                       .arg(recordedStates(bench, QStringLiteral("proj")))
