@@ -45,6 +45,17 @@ public:
         return *this;
     }
 
+    // This failure with the context its caller adds in front of it: what was
+    // being done, and to what, which the source did not know.
+    //     return stored.failure().within(Failure() << "Cannot save the tags of" << name);
+    Failure within(Failure context) const
+    {
+        context.m_message = context.message() + QLatin1Char(' ') + message();
+        context.m_formatted = true;
+        context.m_severity = m_severity;
+        return context;
+    }
+
     template <typename Item>
     Failure &operator<<(const Item &item) &
     {
