@@ -109,7 +109,9 @@ public:
     // The steps of prepareResume and finish, one by one.
     void loadAnnotatedTags();
     void loadBranchNotes();
-    void recoverLogFile();
+    // Puts back the log saved before it was cut; a log that cannot be put
+    // back fails the resume.
+    Status recoverLogFile();
     Status writeAnnotatedTags();
     Status storeBranchNotes();
 

@@ -90,8 +90,10 @@ Result<int> FastImportRepository::prepareResume(int &cutoff, int resumeFrom)
         return resumed;
     loadAnnotatedTags();
     loadBranchNotes();
-    if (cutoff < resumeFrom && resumed.value() == cutoff)
-        recoverLogFile();
+    if (cutoff < resumeFrom && resumed.value() == cutoff) {
+        if (Status recovered = recoverLogFile(); !recovered)
+            return recovered.failure();
+    }
     return resumed;
 }
 
@@ -273,12 +275,15 @@ Status FastImportRepository::cutLog(QFile &logFile, qint64 position, int cutoff)
     return Status();
 }
 
-void FastImportRepository::recoverLogFile()
+Status FastImportRepository::recoverLogFile()
 {
     const QString logFileName = RepositoryFileNames::logFileNameFor(m_repositoryName, m_options.createDump);
     const QString savedLog = logFileName + QStringLiteral(".old");
     if (!QFile::exists(savedLog))
-        return;
+        return Status();
     QFile::remove(logFileName);
-    QFile::rename(savedLog, logFileName);
+    if (!QFile::rename(savedLog, logFileName))
+        return Failure() << m_repositoryName << "cannot restore the log" << logFileName << "from"
+                         << savedLog;
+    return Status();
 }
