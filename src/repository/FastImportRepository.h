@@ -155,7 +155,7 @@ private:
     bool drainImportProcess(bool nameRepository);
     bool readLastValidMark(quint64 &lastValidMark) const;
     bool marksFileIsWellFormed() const;
-    void setAsideDamagedMarksFile() const;
+    Status setAsideDamagedMarksFile() const;
     Result<int> resumeFromStateFiles(int &cutoff);
     Result<int> resumeFromLog(int &cutoff);
     ResumeScanner::LogScan scanLog(QFile &logFile, quint64 lastValidMark, int &cutoff);
