@@ -32,16 +32,6 @@ public:
         return failure;
     }
 
-    // A failure whose cause has been printed where it happened (Subversion
-    // errors go out through the Subversion error printer, which writes
-    // several lines of its own): the driver only ends the run.
-    static Failure alreadyReported()
-    {
-        Failure failure;
-        failure.m_reported = true;
-        return failure;
-    }
-
     // Adds a failure of a step that ran after this one had failed: both are
     // reported, one after the other, except one that was reported already.
     Failure &then(const Failure &later)
@@ -53,6 +43,17 @@ public:
             m_formatted = true;
         }
         return *this;
+    }
+
+    // This failure with the context its caller adds in front of it: what was
+    // being done, and to what, which the source did not know.
+    //     return stored.failure().within(Failure() << "Cannot save the tags of" << name);
+    Failure within(Failure context) const
+    {
+        context.m_message = context.message() + QLatin1Char(' ') + message();
+        context.m_formatted = true;
+        context.m_severity = m_severity;
+        return context;
     }
 
     template <typename Item>
@@ -75,6 +76,8 @@ public:
 
     Severity severity() const { return m_severity; }
     bool isFatal() const { return m_severity == Severity::Fatal; }
+    // Reported where it happened, through a FailureReporter: the driver only
+    // ends the run.
     bool wasReported() const { return m_reported; }
     QString message() const
     {
@@ -85,6 +88,8 @@ public:
     }
 
 private:
+    friend class FailureReporter;
+
     template <typename Item>
     void append(const Item &item)
     {

@@ -125,6 +125,7 @@ int Driver::checkCommandLine()
         return 11;
     }
     m_options = driverOptionsFromCommandLine();
+    m_options.repositoryOptions.failureReporter = &m_failureReporter;
     warnAboutMissingIdentities();
     fflush(stdout);
     return -1;

@@ -2,6 +2,7 @@
 
 #include "common/Failure.h"
 #include "driver/DriverOptions.h"
+#include "driver/FailureReport.h"
 #include "svn/IdentityMapFile.h"
 #include "svn/RevisionList.h"
 #include "driver/RuleStatistics.h"
@@ -59,6 +60,7 @@ private:
     int &m_argc;
     char **m_argv;
     DriverOptions m_options;
+    StandardErrorReporter m_failureReporter;
     std::unique_ptr<QCoreApplication> m_application;
     // Held until every repository is finished (members go in reverse order).
     std::unique_ptr<ConversionLock> m_lock;

@@ -11,12 +11,12 @@ AnnotatedTagJournal::AnnotatedTagJournal(const QString &fileName)
 {
 }
 
-bool AnnotatedTagJournal::append(int revision, const QSet<QString> &names,
-                                 const QHash<QString, AnnotatedTag> &table) const
+Status AnnotatedTagJournal::append(int revision, const QSet<QString> &names,
+                                   const QHash<QString, AnnotatedTag> &table) const
 {
     QFile file(m_fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
+        return cannotWrite();
     QDataStream stream(&file);
     QStringList sortedNames = names.values();
     std::sort(sortedNames.begin(), sortedNames.end());
@@ -28,7 +28,14 @@ bool AnnotatedTagJournal::append(int revision, const QSet<QString> &names,
             stream << entry.value();
     }
     file.close();
-    return stream.status() == QDataStream::Ok && file.error() == QFile::NoError;
+    if (stream.status() != QDataStream::Ok || file.error() != QFile::NoError)
+        return cannotWrite();
+    return Status();
+}
+
+Failure AnnotatedTagJournal::cannotWrite() const
+{
+    return Failure() << "Cannot write the annotated tag journal" << m_fileName;
 }
 
 bool AnnotatedTagJournal::replay(QHash<QString, AnnotatedTag> &table, int beforeRevision) const

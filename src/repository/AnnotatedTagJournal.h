@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Failure.h"
 #include "repository/AnnotatedTag.h"
 
 #include <QHash>
@@ -18,9 +19,10 @@ public:
     explicit AnnotatedTagJournal(const QString &fileName);
 
     // Records the current state of each named tag: its entry or its removal.
-    // False when the journal could not be written.
-    [[nodiscard]] bool append(int revision, const QSet<QString> &names,
-                              const QHash<QString, AnnotatedTag> &table) const;
+    // A journal that could not be written fails naming its file; the caller
+    // adds whose it is and what is at stake.
+    Status append(int revision, const QSet<QString> &names,
+                  const QHash<QString, AnnotatedTag> &table) const;
     // Applies to the table, in order, the records of revisions before
     // beforeRevision; a record cut short by a dying run ends the replay.
     // False when there is no journal.
@@ -28,5 +30,7 @@ public:
     void remove() const;
 
 private:
+    Failure cannotWrite() const;
+
     QString m_fileName;
 };

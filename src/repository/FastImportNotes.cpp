@@ -63,8 +63,8 @@ Status FastImportRepository::storeBranchNotes()
     if (m_branchNotes.isEmpty())
         return Status();
     const QString fileName = RepositoryFileNames::branchNotesFilePath(m_repositoryName, m_options.createDump);
-    if (!PersistedTable::store(fileName, m_branchNotes) && !m_options.dryRun)
-        return Failure() << "Cannot save the branch notes of repository" << m_repositoryName
-                         << "to" << fileName;
+    if (Status stored = PersistedTable::store(fileName, m_branchNotes); !stored && !m_options.dryRun)
+        return stored.failure().within(Failure() << "Cannot save the branch notes of repository"
+                                                 << m_repositoryName);
     return Status();
 }

@@ -1,5 +1,6 @@
 #include "repository/FastImportProcess.h"
 
+#include "common/FailureReporter.h"
 #include "repository/ActiveProcessList.h"
 #include "repository/RepositoryFileNames.h"
 
@@ -204,14 +205,14 @@ Status FastImportProcess::recordEnd(bool endedOnItsOwn)
     // The statistics fast-import writes at its end would hide the cause.
     const QByteArray errors = logErrorLines();
     if (!errors.isEmpty()) {
-        qCritical() << "Errors that git-fast-import wrote to" << logFileName()
-                    << (":\n" + errors).constData();
+        reportNow(Failure() << "Errors that git-fast-import wrote to" << logFileName()
+                            << (":\n" + errors).constData());
         return recorded;
     }
     const QByteArray tail = logTail();
     if (!tail.isEmpty())
-        qCritical() << "Last lines that git-fast-import wrote to" << logFileName()
-                    << (":\n" + tail).constData();
+        reportNow(Failure() << "Last lines that git-fast-import wrote to" << logFileName()
+                            << (":\n" + tail).constData());
     return recorded;
 }
 
@@ -219,10 +220,17 @@ Status FastImportProcess::recordEnd(bool endedOnItsOwn)
 // keeps the first one for the end of the run.
 Status FastImportProcess::record(Failure end)
 {
-    qCritical().noquote() << end.message();
+    end = reportNow(std::move(end));
     if (!m_failure)
         m_failure = end;
     return end;
+}
+
+Failure FastImportProcess::reportNow(Failure failure) const
+{
+    if (!m_options.failureReporter)
+        return failure;
+    return m_options.failureReporter->reportNow(std::move(failure));
 }
 
 Status FastImportProcess::status() const

@@ -15,7 +15,8 @@
 // stopping it, and telling how it ended.
 //
 // An end that may have lost commits the log already claims is reported once,
-// with the errors the process wrote (its last lines when it wrote none), and kept: a process that died is
+// at once through the options' failure reporter, with the errors the process
+// wrote (its last lines when it wrote none), and kept: a process that died is
 // not started again, since what it was sent is lost, and the run fails.
 class FastImportProcess
 {
@@ -52,6 +53,7 @@ private:
     void waitToFinish(int periodMs);
     Status recordEnd(bool endedOnItsOwn);
     Status record(Failure failure);
+    Failure reportNow(Failure failure) const;
     QByteArray logTail() const;
     QByteArray logErrorLines() const;
     QString logFileName() const;

@@ -109,7 +109,9 @@ public:
     // The steps of prepareResume and finish, one by one.
     void loadAnnotatedTags();
     void loadBranchNotes();
-    void recoverLogFile();
+    // Puts back the log saved before it was cut; a log that cannot be put
+    // back fails the resume.
+    Status recoverLogFile();
     Status writeAnnotatedTags();
     Status storeBranchNotes();
 
@@ -153,7 +155,7 @@ private:
     bool drainImportProcess(bool nameRepository);
     bool readLastValidMark(quint64 &lastValidMark) const;
     bool marksFileIsWellFormed() const;
-    void setAsideDamagedMarksFile() const;
+    Status setAsideDamagedMarksFile() const;
     Result<int> resumeFromStateFiles(int &cutoff);
     Result<int> resumeFromLog(int &cutoff);
     ResumeScanner::LogScan scanLog(QFile &logFile, quint64 lastValidMark, int &cutoff);

@@ -67,13 +67,15 @@ bool FastImportRepository::marksFileIsWellFormed() const
 // A faulty marks file would stop every fast-import that is given it. Nothing
 // in it is used any more (the log was rewound to before its first commit), so
 // it is kept aside for inspection and the conversion starts from no marks.
-void FastImportRepository::setAsideDamagedMarksFile() const
+// One that cannot be set aside fails the resume: fast-import would stop on it.
+Status FastImportRepository::setAsideDamagedMarksFile() const
 {
     const QString marksFileName = RepositoryFileNames::marksFilePath(m_repositoryName);
     const QString damagedName = marksFileName + QStringLiteral(".damaged");
     QFile::remove(damagedName);
     if (!QFile::rename(marksFileName, damagedName))
-        return;
+        return Failure() << m_repositoryName << "cannot set aside the damaged marks file"
+                         << marksFileName << "as" << damagedName;
     // fast-import refuses to start without the file it is told to import.
     QFile marks(marksFileName);
     if (!marks.open(QIODevice::WriteOnly))
@@ -81,6 +83,7 @@ void FastImportRepository::setAsideDamagedMarksFile() const
                    << ":" << qPrintable(marks.errorString());
     qWarning() << "WARN:" << m_repositoryName << "the damaged marks file was kept as" << damagedName
                << "and its commits will be converted again";
+    return Status();
 }
 
 Result<int> FastImportRepository::prepareResume(int &cutoff, int resumeFrom)
@@ -90,8 +93,10 @@ Result<int> FastImportRepository::prepareResume(int &cutoff, int resumeFrom)
         return resumed;
     loadAnnotatedTags();
     loadBranchNotes();
-    if (cutoff < resumeFrom && resumed.value() == cutoff)
-        recoverLogFile();
+    if (cutoff < resumeFrom && resumed.value() == cutoff) {
+        if (Status recovered = recoverLogFile(); !recovered)
+            return recovered.failure();
+    }
     return resumed;
 }
 
@@ -116,8 +121,10 @@ Result<int> FastImportRepository::resumeFromLog(int &cutoff)
     if (!logFile.exists() || !logFile.open(QIODevice::ReadWrite)) {
         // Without a log nothing refers to the marks, but fast-import still
         // has to read the file.
-        if (!marksFileIsWellFormed())
-            setAsideDamagedMarksFile();
+        if (!marksFileIsWellFormed()) {
+            if (Status setAside = setAsideDamagedMarksFile(); !setAside)
+                return setAside.failure();
+        }
         return 1;
     }
 
@@ -134,7 +141,8 @@ Result<int> FastImportRepository::resumeFromLog(int &cutoff)
         lastValidMark = ~quint64(0);
         logFile.seek(0);
     } else if (!readLastValidMark(lastValidMark)) {
-        setAsideDamagedMarksFile();
+        if (Status setAside = setAsideDamagedMarksFile(); !setAside)
+            return setAside.failure();
     }
 
     const BranchTable preparedBranches = m_branches;
@@ -273,12 +281,15 @@ Status FastImportRepository::cutLog(QFile &logFile, qint64 position, int cutoff)
     return Status();
 }
 
-void FastImportRepository::recoverLogFile()
+Status FastImportRepository::recoverLogFile()
 {
     const QString logFileName = RepositoryFileNames::logFileNameFor(m_repositoryName, m_options.createDump);
     const QString savedLog = logFileName + QStringLiteral(".old");
     if (!QFile::exists(savedLog))
-        return;
+        return Status();
     QFile::remove(logFileName);
-    QFile::rename(savedLog, logFileName);
+    if (!QFile::rename(savedLog, logFileName))
+        return Failure() << m_repositoryName << "cannot restore the log" << logFileName << "from"
+                         << savedLog;
+    return Status();
 }

@@ -116,11 +116,12 @@ Status FastImportRepository::journalTagChanges()
         return Status();
     const QString fileName =
         RepositoryFileNames::annotatedTagChangesFilePath(m_repositoryName, m_options.createDump);
-    if (!AnnotatedTagJournal(fileName).append(m_tagChangeRevision, m_changedTags, m_annotatedTags)
-        && !m_options.dryRun)
-        return Failure() << "Cannot write the annotated tag journal" << fileName
-                         << "of repository" << m_repositoryName
-                         << ": a killed run would lose the tags of revision" << m_tagChangeRevision;
+    const Status appended =
+        AnnotatedTagJournal(fileName).append(m_tagChangeRevision, m_changedTags, m_annotatedTags);
+    if (!appended && !m_options.dryRun)
+        return Failure(appended.failure())
+               << "of repository" << m_repositoryName
+               << ": a killed run would lose the tags of revision" << m_tagChangeRevision;
     m_changedTags.clear();
     return Status();
 }
@@ -137,9 +138,10 @@ Status FastImportRepository::saveAnnotatedTags()
         if (QFile::exists(fileName) && !QFile::remove(fileName))
             return Failure() << "Cannot remove the emptied annotated tags file" << fileName
                              << "of repository" << m_repositoryName;
-    } else if (!PersistedTable::store(fileName, m_annotatedTags) && !m_options.dryRun) {
-        return Failure() << "Cannot save the annotated tags of repository" << m_repositoryName
-                         << "to" << fileName;
+    } else if (Status stored = PersistedTable::store(fileName, m_annotatedTags);
+               !stored && !m_options.dryRun) {
+        return stored.failure().within(Failure() << "Cannot save the annotated tags of repository"
+                                                 << m_repositoryName);
     }
     AnnotatedTagJournal(RepositoryFileNames::annotatedTagChangesFilePath(m_repositoryName, m_options.createDump)).remove();
     m_changedTags.clear();

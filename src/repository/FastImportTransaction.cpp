@@ -100,8 +100,8 @@ Result<QIODevice *> FastImportRepository::Transaction::openFile(const QString &p
                     + " " + FastImportStream::pathFor(GitNames::normalisedPath(path))
                     + "\n";
 
-    if (!m_repository->ensureImportRunning())
-        return Failure::alreadyReported();
+    if (Status running = m_repository->m_importProcess.ensureRunning(); !running)
+        return running.failure();
     if (m_repository->m_options.dryRun)
         return static_cast<QIODevice *>(&m_repository->m_importProcess.channel());
 
@@ -232,14 +232,15 @@ void FastImportRepository::Transaction::writeDeletions()
         process.writeMirrored("D " + FastImportStream::pathFor(path) + "\n");
 }
 
-// A process that failed has reported why where it failed.
+// A process that failed has reported why where it failed, through the
+// options' failure reporter.
 Status FastImportRepository::Transaction::writeCommit()
 {
     if (Status collision = checkBranchCollision(); !collision)
         return collision;
 
-    if (!m_repository->ensureImportRunning())
-        return Failure::alreadyReported();
+    if (Status running = m_repository->m_importProcess.ensureRunning(); !running)
+        return running;
     const quint64 commitMark = m_repository->takeCommitMark();
     const QString branchName = QString::fromUtf8(m_branch);
     MergeInfoParents fromMergeInfo;
@@ -289,9 +290,7 @@ Status FastImportRepository::Transaction::writeCommit()
     // revision fails rather than report them done. The commit itself may
     // wait in the stream's last chunk: a run that dies with it unsent has
     // no progress line for it in the log, so the next run converts it again.
-    if (!m_repository->passOnStream())
-        return Failure::alreadyReported();
-    return Status();
+    return m_repository->m_importProcess.passOn();
 }
 
 bool FastImportRepository::Transaction::writeNote(const QByteArray &noteText, bool append,

@@ -7,23 +7,22 @@ GitObjectReader::GitObjectReader(const QString &gitDirectory)
 {
 }
 
-bool GitObjectReader::run(const QStringList &arguments, QByteArray *output,
-                          const QByteArray &input) const
+Result<QByteArray> GitObjectReader::run(const QStringList &arguments, const QByteArray &input) const
 {
     const GitCommand git = GitCommand::run(arguments, m_directory, input);
     if (!git.succeeded())
-        return false;
-    *output = git.output();
-    return true;
+        return Failure() << "git" << arguments.join(QLatin1Char(' ')) << "failed in" << m_directory;
+    return git.output();
 }
 
 QStringList GitObjectReader::annotatedTagNames() const
 {
-    QByteArray output;
-    if (!run({QStringLiteral("for-each-ref"), QStringLiteral("--format=%(objecttype) %(refname)"),
-              QStringLiteral("refs/tags/")},
-             &output))
+    const Result<QByteArray> listed =
+            run({QStringLiteral("for-each-ref"), QStringLiteral("--format=%(objecttype) %(refname)"),
+                 QStringLiteral("refs/tags/")});
+    if (!listed)
         return QStringList();
+    const QByteArray &output = listed.value();
     QStringList names;
     const QByteArray prefix = "tag refs/tags/";
     for (const QByteArray &line : output.split('\n')) {
@@ -35,18 +34,19 @@ QStringList GitObjectReader::annotatedTagNames() const
 
 QByteArray GitObjectReader::objectContent(const QByteArray &type, const QByteArray &object) const
 {
-    QByteArray output;
-    if (!run({QStringLiteral("cat-file"), QString::fromLatin1(type), QString::fromUtf8(object)}, &output))
-        return QByteArray();
-    return output;
+    const Result<QByteArray> content =
+            run({QStringLiteral("cat-file"), QString::fromLatin1(type), QString::fromUtf8(object)});
+    return content ? content.value() : QByteArray();
 }
 
 QHash<QByteArray, QByteArray> GitObjectReader::notesOf(const QByteArray &notesCommit) const
 {
     QHash<QByteArray, QByteArray> notes;
-    QByteArray output;
-    if (!run({QStringLiteral("ls-tree"), QStringLiteral("-r"), QString::fromLatin1(notesCommit)}, &output))
+    const Result<QByteArray> tree =
+            run({QStringLiteral("ls-tree"), QStringLiteral("-r"), QString::fromLatin1(notesCommit)});
+    if (!tree)
         return notes;
+    const QByteArray &output = tree.value();
     // "<mode> blob <object>\t<path>"; a large notes tree fans out into
     // directories named by the first digits of the commit.
     for (const QByteArray &line : output.split('\n')) {
@@ -72,9 +72,11 @@ QHash<QByteArray, QByteArray> GitObjectReader::contentsOfType(const QByteArray &
     QHash<QByteArray, QByteArray> contents;
     if (blobs.isEmpty())
         return contents;
-    QByteArray output;
-    if (!run({QStringLiteral("cat-file"), QStringLiteral("--batch")}, &output, blobs.join('\n') + '\n'))
+    const Result<QByteArray> batch =
+            run({QStringLiteral("cat-file"), QStringLiteral("--batch")}, blobs.join('\n') + '\n');
+    if (!batch)
         return contents;
+    const QByteArray &output = batch.value();
     // Per object "<name> blob <size>\n<content>\n", or "<name> missing\n".
     qsizetype position = 0;
     while (position < output.size()) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Failure.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QString>
@@ -25,8 +27,8 @@ public:
                                                  const QList<QByteArray> &objects) const;
 
 private:
-    bool run(const QStringList &arguments, QByteArray *output,
-             const QByteArray &input = QByteArray()) const;
+    // Git's standard output, or why it failed.
+    Result<QByteArray> run(const QStringList &arguments, const QByteArray &input = QByteArray()) const;
 
     QString m_directory;
 };

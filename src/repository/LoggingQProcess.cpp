@@ -48,17 +48,17 @@ int inputPipeSize()
 LoggingQProcess::LoggingQProcess(const QString &repositoryName, bool mirror)
 {
     if (mirror) {
-        mirrorEnabled = true;
-        mirrorFile.setFileName(RepositoryFileNames::mirrorFileName(repositoryName));
-        if (!mirrorFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            qWarning() << "WARN: cannot write the copy of the stream" << mirrorFile.fileName()
-                       << ":" << qPrintable(mirrorFile.errorString());
+        m_mirrorEnabled = true;
+        m_mirrorFile.setFileName(RepositoryFileNames::mirrorFileName(repositoryName));
+        if (!m_mirrorFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            qWarning() << "WARN: cannot write the copy of the stream" << m_mirrorFile.fileName()
+                       << ":" << qPrintable(m_mirrorFile.errorString());
     }
 
 #ifdef F_SETPIPE_SZ
     if (largeInputPipesInUse < largeInputPipesAllowed) {
         ++largeInputPipesInUse;
-        largeInputPipe = true;
+        m_largeInputPipe = true;
         // Runs in the child between fork and exec, where standard input
         // already is the read end of the pipe; the size belongs to the pipe,
         // so the write end gains it too. A refusal keeps the default size.
@@ -70,31 +70,31 @@ LoggingQProcess::LoggingQProcess(const QString &repositoryName, bool mirror)
 
 LoggingQProcess::~LoggingQProcess()
 {
-    if (mirrorEnabled)
-        mirrorFile.close();
-    if (largeInputPipe)
+    if (m_mirrorEnabled)
+        m_mirrorFile.close();
+    if (m_largeInputPipe)
         --largeInputPipesInUse;
 }
 
 qint64 LoggingQProcess::writeMirrored(const QByteArray &bytes)
 {
-    if (mirrorEnabled) {
-        mirrorFile.write(bytes);
+    if (m_mirrorEnabled) {
+        m_mirrorFile.write(bytes);
         // The mirror is a debugging aid: keep it complete even if the program
         // ends through a fatal message.
-        mirrorFile.flush();
+        m_mirrorFile.flush();
     }
     return write(bytes);
 }
 
 qint64 LoggingQProcess::writeData(const char *data, qint64 length)
 {
-    if (gathered.capacity() < chunkBytes)
-        gathered.reserve(chunkBytes);
-    if (gathered.isEmpty())
-        gatheredSince = std::chrono::steady_clock::now();
-    gathered.append(data, length);
-    if (gathered.size() >= chunkBytes)
+    if (m_gathered.capacity() < chunkBytes)
+        m_gathered.reserve(chunkBytes);
+    if (m_gathered.isEmpty())
+        m_gatheredSince = std::chrono::steady_clock::now();
+    m_gathered.append(data, length);
+    if (m_gathered.size() >= chunkBytes)
         handOverGathered();
     return length;
 }
@@ -102,15 +102,15 @@ qint64 LoggingQProcess::writeData(const char *data, qint64 length)
 // QProcess keeps what it is given until the next wait, which writes it.
 void LoggingQProcess::handOverGathered()
 {
-    if (gathered.isEmpty())
+    if (m_gathered.isEmpty())
         return;
-    QProcess::writeData(gathered.constData(), gathered.size());
-    gathered.resize(0);
+    QProcess::writeData(m_gathered.constData(), m_gathered.size());
+    m_gathered.resize(0);
 }
 
 qint64 LoggingQProcess::bytesToWrite() const
 {
-    return gathered.size() + QProcess::bytesToWrite();
+    return m_gathered.size() + QProcess::bytesToWrite();
 }
 
 bool LoggingQProcess::waitForBytesWritten(int msecs)
@@ -121,7 +121,7 @@ bool LoggingQProcess::waitForBytesWritten(int msecs)
 
 bool LoggingQProcess::hasChunkToSend() const
 {
-    return QProcess::bytesToWrite() > 0 || gathered.size() >= chunkBytes
-           || (!gathered.isEmpty()
-               && std::chrono::steady_clock::now() - gatheredSince >= longestGathering);
+    return QProcess::bytesToWrite() > 0 || m_gathered.size() >= chunkBytes
+           || (!m_gathered.isEmpty()
+               && std::chrono::steady_clock::now() - m_gatheredSince >= longestGathering);
 }

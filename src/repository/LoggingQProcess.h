@@ -43,9 +43,9 @@ protected:
 private:
     void handOverGathered();
 
-    QFile mirrorFile;
-    QByteArray gathered;
-    std::chrono::steady_clock::time_point gatheredSince;
-    bool mirrorEnabled = false;
-    bool largeInputPipe = false;
+    QFile m_mirrorFile;
+    QByteArray m_gathered;
+    std::chrono::steady_clock::time_point m_gatheredSince;
+    bool m_mirrorEnabled = false;
+    bool m_largeInputPipe = false;
 };

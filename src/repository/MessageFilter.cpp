@@ -113,35 +113,35 @@ Status MessageFilter::checkCanStart(const QString &command)
 
 Result<QByteArray> MessageFilter::filter(const QByteArray &message, int timeoutMs)
 {
-    if (!command)
+    if (!m_command)
         return message;
 
-    if (process.state() != QProcess::NotRunning)
+    if (m_process.state() != QProcess::NotRunning)
         return Failure::fatal(QStringLiteral("filter process already running?"));
 
-    startCommand(process, *command);
-    if (!process.waitForStarted(-1))
+    startCommand(m_process, *m_command);
+    if (!m_process.waitForStarted(-1))
         return Failure::fatal(QString::asprintf("Failed to Start Filter %d %s", 880,
-                                                qPrintable(process.errorString())));
+                                                qPrintable(m_process.errorString())));
 
-    process.write(message);
-    process.closeWriteChannel();
+    m_process.write(message);
+    m_process.closeWriteChannel();
 
     // What a filter printed before it was stopped is only part of a message.
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished(-1);
+    if (!m_process.waitForFinished(timeoutMs)) {
+        m_process.kill();
+        m_process.waitForFinished(-1);
         return Failure::fatal(QString::asprintf("Filter %s did not finish within %d seconds",
-                                                qPrintable(*command), timeoutMs / 1000));
+                                                qPrintable(*m_command), timeoutMs / 1000));
     }
 
     // A filter that failed has most likely not written the message it meant
     // to; committing its output would silently lose the log message.
-    if (process.exitStatus() == QProcess::CrashExit)
+    if (m_process.exitStatus() == QProcess::CrashExit)
         return Failure::fatal(QString::asprintf("Filter %s was ended by signal %d",
-                                                qPrintable(*command), process.exitCode()));
-    if (process.exitCode() != 0)
+                                                qPrintable(*m_command), m_process.exitCode()));
+    if (m_process.exitCode() != 0)
         return Failure::fatal(QString::asprintf("Filter %s exited with status %d",
-                                                qPrintable(*command), process.exitCode()));
-    return process.readAllStandardOutput();
+                                                qPrintable(*m_command), m_process.exitCode()));
+    return m_process.readAllStandardOutput();
 }

@@ -19,7 +19,7 @@
 class MessageFilter
 {
 public:
-    explicit MessageFilter(std::optional<QString> command) : command(std::move(command)) {}
+    explicit MessageFilter(std::optional<QString> command) : m_command(std::move(command)) {}
 
     // Why command cannot be started, found without running it: a program
     // that does not exist or cannot be executed, a command the shell cannot
@@ -33,6 +33,6 @@ public:
     Result<QByteArray> filter(const QByteArray &message, int timeoutMs = 30000);
 
 private:
-    const std::optional<QString> command;
-    QProcess process;
+    const std::optional<QString> m_command;
+    QProcess m_process;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Failure.h"
+
 #include <QDataStream>
 #include <QFile>
 #include <QHash>
@@ -76,16 +78,22 @@ LoadResult load(const QString &fileName, QHash<QString, Value> &table)
 }
 
 // The new file replaces the old one only once it is complete, so a run that
-// dies while saving leaves the previous table. False when it could not be saved.
+// dies while saving leaves the previous table. A table that could not be
+// saved fails with the file it was to go to ("to" and the file name), for
+// the caller to say whose table it was.
 template <typename Value>
-[[nodiscard]] bool store(const QString &fileName, const QHash<QString, Value> &table)
+Status store(const QString &fileName, const QHash<QString, Value> &table)
 {
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QDataStream stream(&file);
-    write(stream, table);
-    return stream.status() == QDataStream::Ok && file.commit();
+    bool saved = file.open(QIODevice::WriteOnly);
+    if (saved) {
+        QDataStream stream(&file);
+        write(stream, table);
+        saved = stream.status() == QDataStream::Ok && file.commit();
+    }
+    if (!saved)
+        return Failure() << "to" << fileName;
+    return Status();
 }
 
 } // namespace PersistedTable

@@ -4,6 +4,8 @@
 
 #include <optional>
 
+class FailureReporter;
+
 // The command-line switches that change what the repositories write and
 // where. The driver reads them once from the command line; the repository
 // side only ever sees this value.
@@ -23,6 +25,9 @@ struct RepositoryOptions
     int fastImportTimeoutSeconds = 30;
     // The program every commit message is passed through, when one is given.
     std::optional<QString> messageFilter;
+    // Where the end of a fast-import that may have lost commits is reported
+    // at once; without one it is only returned.
+    FailureReporter *failureReporter = nullptr;
 
     // The stream is written into a file by "cat" instead of a git repository.
     bool writesToFile() const { return dryRun || createDump; }

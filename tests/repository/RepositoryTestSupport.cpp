@@ -1,6 +1,7 @@
 #include "RepositoryTestSupport.h"
 
 #include "TestSupport.h"
+#include "common/FailureReporter.h"
 #include "repository/ActiveProcessList.h"
 
 #include <QCoreApplication>
@@ -56,9 +57,23 @@ void RepositoryTest::TearDown()
     QDir::setCurrent(previousDirectory);
 }
 
+namespace {
+
+// Failures the repositories report at once go to the logger, where the tests'
+// message capture sees them.
+class LoggerReporter : public FailureReporter
+{
+protected:
+    void print(const Failure &failure) override { qCritical().noquote() << failure.message(); }
+};
+
+} // namespace
+
 void RepositoryTest::setOptions(std::initializer_list<OptionSwitch> switches)
 {
+    static LoggerReporter reporter;
     options = RepositoryOptions();
+    options.failureReporter = &reporter;
     for (const OptionSwitch option : switches)
         options.*option = true;
 }

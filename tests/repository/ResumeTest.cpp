@@ -211,13 +211,13 @@ TEST_F(ResumeTest, ResumeRevisionCutsTheLog)
     // recoverLogFile puts the saved copy back; without one it changes nothing.
     {
         FastImportRepository repository(rule(QStringLiteral("repo")), options);
-        repository.recoverLogFile();
+        EXPECT_TRUE(repository.recoverLogFile().ok());
     }
     EXPECT_EQ(read(QStringLiteral("log-repo")), countingLog(3));
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("log-repo.old"))));
     {
         FastImportRepository repository(rule(QStringLiteral("repo")), options);
-        repository.recoverLogFile();
+        EXPECT_TRUE(repository.recoverLogFile().ok());
     }
     EXPECT_EQ(read(QStringLiteral("log-repo")), countingLog(3));
 }
