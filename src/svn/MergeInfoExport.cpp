@@ -7,6 +7,7 @@
 #include "svn/MergeInfo.h"
 #include "svn/MergeInfoReader.h"
 #include "svn/PathRouting.h"
+#include "svn/RevisionQueries.h"
 #include "svn/ScopedPool.h"
 
 Status RevisionExporter::exportMergeInfoChanges(const ChangedPathTable &changes)
@@ -37,7 +38,7 @@ Status RevisionExporter::routeMergeInfoChange(const QByteArray &path, const Merg
                                               const MergeInfo &before, apr_pool_t *pool)
 {
     QString matchedPath = QString::fromUtf8(path);
-    if (isDirectoryInRevision(m_fs, m_revision, path.constData(), pool))
+    if (RevisionQueries::isDirectoryInRevision(m_fs, m_revision, path.constData(), pool))
         matchedPath += QLatin1Char('/');
     for (const QList<MatchRule> &ruleList : std::as_const(m_matchRuleLists)) {
         const MatchRule *rule = PathRouting::firstMatchingRule(ruleList, matchedPath, m_revision);
@@ -88,7 +89,7 @@ QString RevisionExporter::mergeSourceBranch(const QList<MatchRule> &ruleList,
                                             const RuleTarget &target, apr_pool_t *pool) const
 {
     QString matchedPath = QString::fromUtf8(sourcePath);
-    if (revision <= m_revision && isDirectoryInRevision(m_fs, revision, sourcePath.constData(), pool))
+    if (revision <= m_revision && RevisionQueries::isDirectoryInRevision(m_fs, revision, sourcePath.constData(), pool))
         matchedPath += QLatin1Char('/');
     const std::optional<RuleTarget> source = PathRouting::branchRoot(
             ruleList, matchedPath, revision,

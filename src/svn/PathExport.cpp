@@ -6,6 +6,7 @@
 #include "repository/GitNames.h"
 #include "svn/PathRouting.h"
 #include "svn/IgnoreRules.h"
+#include "svn/RevisionQueries.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
@@ -143,7 +144,7 @@ bool RevisionExporter::findCopySource(MatchedPath &context)
 
     QString &sourcePath = context.sourcePath;
     sourcePath = QString::fromUtf8(copyFromPath);
-    if (isDirectoryInRevision(m_fs, copyFromRevision, copyFromPath, context.pool))
+    if (RevisionQueries::isDirectoryInRevision(m_fs, copyFromRevision, copyFromPath, context.pool))
         sourcePath += QLatin1Char('/');
     int sourceMatchLength = 0;
     const MatchRule *sourceRule = findCopySourceRule(context.ruleList, sourcePath,
@@ -228,7 +229,7 @@ Status RevisionExporter::writeMatchedPath(const MatchedPath &context)
                      << target.pathInBranch << ")";
         // Contents that cannot be read fail the revision: committing without
         // them would lose the file.
-        if (Status status = writeFileContents(dumpTarget, pool); !status)
+        if (Status status = m_fileWriter.write(dumpTarget, pool); !status)
             return status;
         removeEmptyDirPlaceholder(dumpTarget, pool);
         updateGitattributes(dumpTarget, changed.change, pool);

@@ -1,13 +1,12 @@
 #include "svn/RevisionExporter.h"
 
 #include "svn/AuthorIdentity.h"
+#include "svn/RevisionQueries.h"
 #include "svn/SvnError.h"
 
 #include <QStringList>
 
 #include <algorithm>
-#include <cstring>
-#include <ctime>
 
 #include <apr_hash.h>
 #include <svn_pools.h>
@@ -16,6 +15,7 @@
 RevisionExporter::RevisionExporter(int revision, svn_fs_t *fs, apr_pool_t *parentPool,
                                    const ExportOptions &options)
     : m_options(options)
+    , m_fileWriter(options.dryRun, options.svnAttributes)
     , m_pool(parentPool)
     , m_fs(fs)
     , m_revision(revision)
@@ -66,22 +66,9 @@ Status RevisionExporter::readRevisionProperties()
     m_logMessage = logValue ? QByteArray(logValue->data) : QByteArray();
     const QByteArray userName = authorValue ? QByteArray(authorValue->data) : QByteArray();
     m_author = AuthorIdentity::ofAuthor(userName, m_identities, m_identityDomain);
-    m_epoch = dateValue ? parseSvnDate(dateValue->data) : 0;
+    m_epoch = dateValue ? RevisionQueries::parseSvnDate(dateValue->data) : 0;
     m_propertiesRead = true;
     return Status();
-}
-
-uint RevisionExporter::parseSvnDate(const char *text)
-{
-    // The fraction of a second and the "Z" (8 characters) are dropped.
-    QByteArray dateTime(text);
-    dateTime.chop(8);
-    struct tm brokenDown;
-    std::memset(&brokenDown, 0, sizeof brokenDown);
-    strptime(dateTime.constData(), "%Y-%m-%dT%H:%M:%S", &brokenDown);
-    const time_t seconds = timegm(&brokenDown);
-    // A broken date must not wrap round into a time far in the future.
-    return seconds < 0 ? 0 : uint(seconds);
 }
 
 Status RevisionExporter::commitTransactions()

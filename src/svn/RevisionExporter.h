@@ -4,8 +4,10 @@
 #include "repository/Repository.h"
 #include "rules/MatchRule.h"
 #include "svn/DispatchObserver.h"
+#include "svn/DumpTarget.h"
 #include "svn/ExportOptions.h"
 #include "svn/ExportProgress.h"
+#include "svn/FileContentsWriter.h"
 #include "svn/IdentityMap.h"
 #include "svn/RuleTarget.h"
 #include "svn/ScopedPool.h"
@@ -26,7 +28,6 @@
 
 class MatchCounter;
 class MergeInfo;
-class QIODevice;
 
 // Converts one Subversion revision: collects and dispatches its changed
 // paths, exports the matched ones into transactions and commits them.
@@ -75,18 +76,6 @@ public:
     QByteArray logMessage() const { return m_logMessage; }
     uint epoch() const { return m_epoch; }
 
-    // Seconds since 1970 of a Subversion date such as 2009-02-13T23:31:30.000000Z.
-    static uint parseSvnDate(const char *text);
-
-    // The first rule of the list that covers matchedPath at revision; counted
-    // with counter, when there is one. Null when no rule covers it.
-    static const MatchRule *findMatchingRule(const QList<MatchRule> &ruleList,
-                                             const QString &matchedPath, int revision,
-                                             MatchCounter *counter);
-    static bool isDirectoryInRevision(svn_fs_t *fs, int revision, const char *path,
-                                      apr_pool_t *pool);
-
-
 private:
     enum class CopyMode { Plain, IgnoredCopy, Copy };
 
@@ -125,17 +114,6 @@ private:
         // Of a copy whose source a rule covers.
         QString sourcePath;
         RuleTarget sourceTarget;
-    };
-
-    // A node of a Subversion tree and the place in a transaction it is
-    // written to.
-    struct DumpTarget
-    {
-        svn_fs_root_t *root = nullptr;
-        QByteArray svnPath;
-        // The path in the branch; a directory's ends with "/".
-        QString gitPath;
-        Repository::Transaction *transaction = nullptr;
     };
 
     // Change dispatch.
@@ -182,24 +160,13 @@ private:
     // Gives every empty directory below the directory a placeholder.
     void addPlaceholdersForEmptySubdirs(const DumpTarget &directory, apr_pool_t *pool);
 
-    // Tree dump and file contents.
+    // Tree dump.
     // Writes the tree at target into its transaction: the files, the
     // .gitignore files (unless the top one is written already) and the
     // subdirectories that rule's repository exports.
     Status recursiveDumpDir(const DumpTarget &target, const MatchRule &rule,
                             const QList<MatchRule> &ruleList, bool ignoreRulesWritten,
                             apr_pool_t *pool);
-    Status writeFileContents(const DumpTarget &file, apr_pool_t *pool);
-    // With --svn-attributes, a file that git holds as text gets its contents
-    // with LF line ends, and their length; others keep theirs.
-    static Status normaliseLineEnds(const DumpTarget &file, svn_stream_t **contents,
-                                    svn_filesize_t *length, apr_pool_t *pool);
-    static Status copyFileContents(svn_stream_t *contents, QIODevice *device, qint64 length,
-                                svn_fs_root_t *root, const char *path, apr_pool_t *pool);
-    static Status fillBlob(QIODevice *device, qint64 missing);
-    // Writes into the device and waits while more than 32768 bytes are not
-    // yet taken by the process; false when the process refuses them.
-    static Status writeToDevice(QIODevice *device, const char *data, qint64 length);
 
     // Merge tracking: the branches whose mergeinfo changed in the revision.
     Status exportMergeInfoChanges(const ChangedPathTable &changes);
@@ -244,6 +211,7 @@ private:
     bool firstWarningFor(const QByteArray &path);
 
     ExportOptions m_options;
+    FileContentsWriter m_fileWriter;
     // Declared before the transactions, so that they go first.
     ScopedPool m_pool;
     std::map<QString, std::unique_ptr<Repository::Transaction>> m_transactions;
