@@ -63,7 +63,8 @@ Status RevisionExporter::exportWholeBranchCopy(const MatchedPath &context)
 
     const bool emptyDirs = m_options.emptyDirs;
     if (emptyDirs) {
-        Result<Repository::Transaction *> opened = transactionFor(target, repository);
+        Result<Repository::Transaction *> opened =
+                m_transactions.open(target, repository, m_revision);
         if (!opened)
             return opened.status();
         Repository::Transaction *transaction = opened.value();
@@ -81,7 +82,8 @@ Status RevisionExporter::exportWholeBranchCopy(const MatchedPath &context)
     }
 
     if (m_options.svnBranches) {
-        Result<Repository::Transaction *> opened = transactionFor(target, repository);
+        Result<Repository::Transaction *> opened =
+                m_transactions.open(target, repository, m_revision);
         if (!opened)
             return opened.status();
         Repository::Transaction *transaction = opened.value();

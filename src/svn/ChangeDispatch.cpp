@@ -4,6 +4,7 @@
 
 #include "svn/DirectoryEntries.h"
 #include "rules/MatchCounter.h"
+#include "svn/MergeInfoExporter.h"
 #include "svn/PathRouting.h"
 #include "svn/RevisionQueries.h"
 #include "svn/ScopedPool.h"
@@ -54,9 +55,12 @@ Status RevisionExporter::collectChangedPaths()
         if (Status status = handleChangedPath(it.key(), it.value(), changes); !status)
             return status;
     }
-    if (m_options.svnMergeinfo)
-        return exportMergeInfoChanges(changes);
-    return Status();
+    if (!m_options.svnMergeinfo)
+        return Status();
+    MergeInfoExporter mergeInfo(m_fsRoot, m_matchRuleLists, m_repositories,
+                                [this](const QString &name) { return effectiveRepository(name); },
+                                m_transactions);
+    return mergeInfo.exportChanges(changes, m_pool, &m_needCommit);
 }
 
 Status RevisionExporter::handleChangedPath(const QByteArray &path, const PathChange &change,
@@ -84,7 +88,8 @@ Status RevisionExporter::handleChangedPath(const QByteArray &path, const PathCha
         if (!matters || !matters.value())
             return matters.status();
     } else if (change.kind == svn_fs_path_change_delete) {
-        directory = RevisionQueries::isDirectoryInRevision(m_fs, m_revision - 1, path.constData(), pool);
+        directory = RevisionQueries::isDirectoryInRevision(m_fs, m_revision - 1,
+                                                           path.constData(), pool);
     }
     if (directory)
         changed.matchedPath += QLatin1Char('/');
@@ -135,7 +140,8 @@ Status RevisionExporter::routeChangedPath(const ChangedPath &changed, bool isDir
     const bool deletedDirectory = wasOrIsDirectory && deletion;
     bool handled = false;
     for (const QList<MatchRule> &ruleList : qAsConst(m_matchRuleLists)) {
-        const MatchRule *rule = RevisionQueries::findMatchingRule(ruleList, matchedPath, m_revision, m_matchCounter);
+        const MatchRule *rule = RevisionQueries::findMatchingRule(ruleList, matchedPath,
+                                                                  m_revision, m_matchCounter);
         if (rule) {
             if (Status status = applyRuleAction(changed, *rule, ruleList, changes, pool); !status)
                 return status;
@@ -264,7 +270,8 @@ Status RevisionExporter::descendIntoDirectory(const ChangedPath &changed,
 
         Status result;
         if (const MatchRule *rule =
-                    RevisionQueries::findMatchingRule(ruleList, entry.matchedPath, m_revision, m_matchCounter)) {
+                    RevisionQueries::findMatchingRule(ruleList, entry.matchedPath, m_revision,
+                                                      m_matchCounter)) {
             result = applyRuleAction(entry, *rule, ruleList, changes, entryPool);
         } else if (isDirectory) {
             qDebug() << entry.matchedPath << "rev" << m_revision

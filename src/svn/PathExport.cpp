@@ -51,23 +51,6 @@ const MatchRule *RevisionExporter::findCopySourceRule(const QList<MatchRule> &ru
     return nullptr;
 }
 
-Result<Repository::Transaction *> RevisionExporter::transactionFor(const RuleTarget &target,
-                                                          Repository *repository)
-{
-    // A line feed between the two, which no repository name can hold: joined
-    // directly, repository "a" with branch "bmaster" and repository "ab" with
-    // branch "master" would share one transaction.
-    const QString key = target.repository + QLatin1Char('\n') + target.branch;
-    const auto open = m_transactions.find(key);
-    if (open != m_transactions.end())
-        return open->second.get();
-    Result<std::unique_ptr<Repository::Transaction>> transaction =
-            repository->beginTransaction(target.branch, target.svnPrefix, m_revision);
-    if (!transaction)
-        return transaction.failure();
-    return m_transactions.emplace(key, transaction.takeValue()).first->second.get();
-}
-
 Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const MatchRule &rule,
                                            const QList<MatchRule> &ruleList)
 {
@@ -194,7 +177,8 @@ Status RevisionExporter::writeMatchedPath(const MatchedPath &context)
     const RuleTarget &sourceTarget = context.sourceTarget;
     apr_pool_t *pool = context.pool;
 
-    Result<Repository::Transaction *> opened = transactionFor(target, context.repository);
+    Result<Repository::Transaction *> opened =
+            m_transactions.open(target, context.repository, m_revision);
     if (!opened)
         return opened.status();
     Repository::Transaction *transaction = opened.value();

@@ -83,15 +83,9 @@ Status RevisionExporter::commitTransactions()
             return flushed;
     }
 
-    for (auto it = m_transactions.begin(); it != m_transactions.end();) {
-        Repository::Transaction &transaction = *it->second;
-        transaction.setCommitter(m_author);
-        transaction.setCommitTime(m_epoch);
-        transaction.setMessage(m_logMessage);
-        if (Status committed = transaction.writeCommit(); !committed)
-            return committed;
-        it = m_transactions.erase(it);
-    }
+    if (Status committed = m_transactions.commitAll(m_author, m_epoch, m_logMessage);
+        !committed)
+        return committed;
     for (const QString &name : std::as_const(names))
         m_repositories.value(name)->finishRevision(m_revision);
     return Status();

@@ -3,6 +3,7 @@
 #include "common/Failure.h"
 #include "repository/Repository.h"
 #include "rules/MatchRule.h"
+#include "svn/ChangedPathTable.h"
 #include "svn/DispatchObserver.h"
 #include "svn/DumpTarget.h"
 #include "svn/ExportOptions.h"
@@ -11,6 +12,7 @@
 #include "svn/IdentityMap.h"
 #include "svn/RuleTarget.h"
 #include "svn/ScopedPool.h"
+#include "svn/TransactionSet.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -27,25 +29,13 @@
 #include <svn_fs.h>
 
 class MatchCounter;
-class MergeInfo;
 
 // Converts one Subversion revision: collects and dispatches its changed
 // paths, exports the matched ones into transactions and commits them.
 // Lives for one revision; owns the revision's pool and open transactions.
-// Transactions are kept and committed in key order (repository name, line
-// feed, branch name), so that every run writes the same stream.
 class RevisionExporter
 {
 public:
-    // What the dispatch needs to know of one changed path.
-    struct PathChange
-    {
-        svn_fs_path_change_kind_t kind = svn_fs_path_change_modify;
-        bool propertiesModified = false;
-    };
-    // Every changed path of the revision, ordered byte-wise by path.
-    using ChangedPathTable = QMap<QByteArray, PathChange>;
-
     RevisionExporter(int revision, svn_fs_t *fs, apr_pool_t *parentPool,
                      const ExportOptions &options);
     ~RevisionExporter();
@@ -152,8 +142,6 @@ private:
                                  int matchLength) const;
     // The repository that receives what the rules send to the named one.
     QString effectiveRepository(const QString &name) const;
-    Result<Repository::Transaction *> transactionFor(const RuleTarget &target,
-                                                     Repository *repository);
     static const MatchRule *findCopySourceRule(const QList<MatchRule> &ruleList,
                                                const QString &sourcePath, int copyFromRevision,
                                                int *matchLength, MatchCounter *counter);
@@ -167,14 +155,6 @@ private:
     Status recursiveDumpDir(const DumpTarget &target, const MatchRule &rule,
                             const QList<MatchRule> &ruleList, bool ignoreRulesWritten,
                             apr_pool_t *pool);
-
-    // Merge tracking: the branches whose mergeinfo changed in the revision.
-    Status exportMergeInfoChanges(const ChangedPathTable &changes);
-    Status routeMergeInfoChange(const QByteArray &path, const MergeInfo &now,
-                                const MergeInfo &before, apr_pool_t *pool);
-    Repository::Transaction *openTransaction(const RuleTarget &target) const;
-    QString mergeSourceBranch(const QList<MatchRule> &ruleList, const QByteArray &sourcePath,
-                              int revision, const RuleTarget &target, apr_pool_t *pool) const;
 
     // Ignore properties, empty directories and property check.
     // Writes the directory's .gitignore with content or, when content is
@@ -214,7 +194,7 @@ private:
     FileContentsWriter m_fileWriter;
     // Declared before the transactions, so that they go first.
     ScopedPool m_pool;
-    std::map<QString, std::unique_ptr<Repository::Transaction>> m_transactions;
+    TransactionSet m_transactions;
     QList<QList<MatchRule>> m_matchRuleLists;
     QHash<QString, Repository *> m_repositories;
     IdentityMap m_identities;

@@ -50,7 +50,8 @@ Status RevisionExporter::recursiveDumpDir(const DumpTarget &target, const MatchR
             entry.gitPath += QLatin1Char('/');
             const QString matchedPath = QString::fromUtf8(entry.svnPath + '/');
             const MatchRule *found =
-                    RevisionQueries::findMatchingRule(ruleList, matchedPath, m_revision, m_matchCounter);
+                    RevisionQueries::findMatchingRule(ruleList, matchedPath, m_revision,
+                                                      m_matchCounter);
             if (!found)
                 continue;
             // Only directories that stay in the starting rule's repository
