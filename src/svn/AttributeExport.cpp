@@ -32,7 +32,8 @@ void RevisionExporter::writeGitattributes(const DumpTarget &directory, bool fres
     // Every answer comes from the revision's final tree, so one per
     // directory and branch is enough.
     const QPair<Repository::Transaction *, QString> key(
-            directory.transaction, directoryFilePath(directory.gitPath, attributesFileName));
+            directory.transaction,
+            DirectoryFileWriter::directoryFilePath(directory.gitPath, attributesFileName));
     if (m_attributesWritten.contains(key))
         return;
     m_attributesWritten.insert(key);
@@ -56,7 +57,7 @@ void RevisionExporter::writeGitattributes(const DumpTarget &directory, bool fres
         return;
     }
     if (!attributes.text.isEmpty())
-        writeDirectoryFile(directory, attributesFileName, attributes.text);
+        m_directoryFiles.writeDirectoryFile(directory, attributesFileName, attributes.text);
     else if (!fresh)
         directory.transaction->removePath(key.second);
 }

@@ -92,7 +92,7 @@ Status RevisionExporter::exportWholeBranchCopy(const MatchedPath &context)
                      << target.pathInBranch << ")";
         const DumpTarget branch{m_fsRoot, QByteArray(path), target.pathInBranch, transaction};
         transaction->removePath(target.pathInBranch);
-        addEmptyDirPlaceholder(branch, pool);
+        m_directoryFiles.addEmptyDirPlaceholder(branch, pool);
         if (Status status = recursiveDumpDir(branch, rule, ruleList, false, pool); !status)
             return status;
         if (emptyDirs)
@@ -155,7 +155,7 @@ void RevisionExporter::addPlaceholdersForEmptySubdirs(const DumpTarget &director
                 directory.root, directory.svnPath + '/' + it.key(),
                 directory.gitPath + QString::fromUtf8(it.key()) + QLatin1Char('/'),
                 directory.transaction};
-        if (!writeGitignore(subdirectory, nullptr, entryPool))
+        if (!m_directoryFiles.writeGitignore(subdirectory, nullptr, entryPool))
             addPlaceholdersForEmptySubdirs(subdirectory, entryPool);
     }
 }

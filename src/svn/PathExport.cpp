@@ -13,7 +13,33 @@
 #include <QDebug>
 #include <QRegExp>
 
+#include <cstring>
+
 #include <apr_hash.h>
+
+namespace {
+
+// Warns of the properties of path that git cannot carry.
+Status warnUnknownProperties(apr_pool_t *pool, const char *path, svn_fs_root_t *root)
+{
+    apr_hash_t *properties = nullptr;
+    if (svn_error_t *error = svn_fs_node_proplist(&properties, root, path, pool))
+        return svnFailure(error);
+    for (apr_hash_index_t *it = apr_hash_first(pool, properties); it; it = apr_hash_next(it)) {
+        const void *key = nullptr;
+        void *value = nullptr;
+        apr_hash_this(it, &key, nullptr, &value);
+        const char *name = static_cast<const char *>(key);
+        if (std::strcmp(name, "svn:ignore") == 0 || std::strcmp(name, "svn:global-ignores") == 0
+            || std::strcmp(name, "svn:mergeinfo") == 0)
+            continue;
+        qWarning() << "WARN: Unknown svn-property" << name << "set to"
+                   << static_cast<const svn_string_t *>(value)->data << "for" << path;
+    }
+    return Status();
+}
+
+} // namespace
 
 RuleTarget RevisionExporter::computeRuleTarget(const MatchRule &rule, const QString &path,
                                                int matchLength) const
@@ -197,14 +223,14 @@ Status RevisionExporter::writeMatchedPath(const MatchedPath &context)
             qDebug() << "replaced with empty path (" << target.branch << target.pathInBranch
                      << ")";
         transaction->removePath(target.pathInBranch);
-        addEmptyDirPlaceholder(dumpTarget, pool);
+        m_directoryFiles.addEmptyDirPlaceholder(dumpTarget, pool);
     }
 
     if (changed.change.kind == svn_fs_path_change_delete) {
         if (m_options.debugRules)
             qDebug() << "delete (" << target.branch << target.pathInBranch << ")";
         transaction->removePath(target.pathInBranch);
-        addEmptyDirPlaceholder(dumpTarget, pool);
+        m_directoryFiles.addEmptyDirPlaceholder(dumpTarget, pool);
         if (!matchedPath.endsWith(QLatin1Char('/')))
             updateGitattributes(dumpTarget, changed.change, pool);
     } else if (!matchedPath.endsWith(QLatin1Char('/'))) {
@@ -215,7 +241,7 @@ Status RevisionExporter::writeMatchedPath(const MatchedPath &context)
         // them would lose the file.
         if (Status status = m_fileWriter.write(dumpTarget, pool); !status)
             return status;
-        removeEmptyDirPlaceholder(dumpTarget, pool);
+        m_directoryFiles.removeEmptyDirPlaceholder(dumpTarget, pool);
         updateGitattributes(dumpTarget, changed.change, pool);
     } else {
         bool placeholderWritten = false;
@@ -255,12 +281,12 @@ Status RevisionExporter::exportDirectory(const MatchedPath &context,
     const bool redump = mode != CopyMode::Plain || change.kind > svn_fs_path_change_replace;
     if (redump) {
         transaction->removePath(target.pathInBranch);
-        addEmptyDirPlaceholder(directory, pool);
+        m_directoryFiles.addEmptyDirPlaceholder(directory, pool);
     }
     if (change.kind == svn_fs_path_change_replace)
         updateGitattributes(directory, change, pool);
 
-    removeEmptyDirPlaceholder(directory, pool);
+    m_directoryFiles.removeEmptyDirPlaceholder(directory, pool);
 
     bool ignoreRulesWritten = false;
     if (propertiesChanged && m_options.svnIgnore) {
@@ -268,14 +294,16 @@ Status RevisionExporter::exportDirectory(const MatchedPath &context,
         if (!succeededOrWarned(IgnoreRules::read(ignoreText, pool, path, m_fsRoot))) {
             qWarning() << "Error fetching svn-properties (" << path << ")";
         } else if (ignoreText.isNull()) {
-            transaction->removePath(directoryFilePath(target.pathInBranch, ".gitignore"));
+            transaction->removePath(
+                    DirectoryFileWriter::directoryFilePath(target.pathInBranch, ".gitignore"));
         } else {
-            writeGitignore(directory, ignoreText.toUtf8().constData(), pool);
+            m_directoryFiles.writeGitignore(directory, ignoreText.toUtf8().constData(), pool);
             ignoreRulesWritten = true;
         }
     }
 
-    if (!ignoreRulesWritten && m_options.emptyDirs && writeGitignore(directory, nullptr, pool)) {
+    if (!ignoreRulesWritten && m_options.emptyDirs
+        && m_directoryFiles.writeGitignore(directory, nullptr, pool)) {
         *placeholderWritten = true;
         return Status();
     }

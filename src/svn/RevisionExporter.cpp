@@ -16,6 +16,7 @@ RevisionExporter::RevisionExporter(int revision, svn_fs_t *fs, apr_pool_t *paren
                                    const ExportOptions &options)
     : m_options(options)
     , m_fileWriter(options.dryRun, options.svnAttributes)
+    , m_directoryFiles(fs, revision, options)
     , m_pool(parentPool)
     , m_fs(fs)
     , m_revision(revision)

@@ -4,6 +4,7 @@
 #include "repository/Repository.h"
 #include "rules/MatchRule.h"
 #include "svn/ChangedPathTable.h"
+#include "svn/DirectoryFileWriter.h"
 #include "svn/DispatchObserver.h"
 #include "svn/DumpTarget.h"
 #include "svn/ExportOptions.h"
@@ -156,25 +157,6 @@ private:
                             const QList<MatchRule> &ruleList, bool ignoreRulesWritten,
                             apr_pool_t *pool);
 
-    // Ignore properties, empty directories and property check.
-    // Writes the directory's .gitignore with content or, when content is
-    // null, a placeholder if the directory is empty and has no ignore rules.
-    // Whether a file was written; an unreadable directory gets none.
-    bool writeGitignore(const DumpTarget &directory, const char *content, apr_pool_t *pool);
-    // After target went away: a placeholder for its parent if that is empty
-    // now. Whether one was written.
-    bool addEmptyDirPlaceholder(const DumpTarget &target, apr_pool_t *pool);
-    // After target came: the placeholder of its parent removed if the parent
-    // was empty in the previous revision. Whether one was removed.
-    bool removeEmptyDirPlaceholder(const DumpTarget &target, apr_pool_t *pool);
-    static Status warnUnknownProperties(apr_pool_t *pool, const char *path, svn_fs_root_t *root);
-    void writePlaceholder(Repository::Transaction *transaction, const QString &path);
-    // Writes a generated file of the directory (.gitignore, .gitattributes).
-    void writeDirectoryFile(const DumpTarget &directory, const char *name,
-                            const QByteArray &content);
-    // The git path of a file of the directory with that git path.
-    static QString directoryFilePath(const QString &directoryGitPath, const char *name);
-
     // Line-end and binary attributes.
     // Writes the directory's generated .gitattributes, or removes it when no
     // file needs a line (unless the directory was just written afresh).
@@ -192,6 +174,7 @@ private:
 
     ExportOptions m_options;
     FileContentsWriter m_fileWriter;
+    DirectoryFileWriter m_directoryFiles;
     // Declared before the transactions, so that they go first.
     ScopedPool m_pool;
     TransactionSet m_transactions;

@@ -24,7 +24,7 @@ Status RevisionExporter::recursiveDumpDir(const DumpTarget &target, const MatchR
                     IgnoreRules::read(ignoreText, pool, path.constData(), target.root))) {
             qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(path) << ")";
         } else if (!ignoreText.isNull()) {
-            writeGitignore(target, ignoreText.toUtf8().constData(), pool);
+            m_directoryFiles.writeGitignore(target, ignoreText.toUtf8().constData(), pool);
         }
     }
     writeGitattributes(target, true, pool);
