@@ -232,7 +232,7 @@ Status RevisionExporter::writeMatchedPath(const MatchedPath &context)
         transaction->removePath(target.pathInBranch);
         m_directoryFiles.addEmptyDirPlaceholder(dumpTarget, pool);
         if (!matchedPath.endsWith(QLatin1Char('/')))
-            updateGitattributes(dumpTarget, changed.change, pool);
+            m_attributes.updateGitattributes(dumpTarget, changed.change, pool);
     } else if (!matchedPath.endsWith(QLatin1Char('/'))) {
         if (m_options.debugRules)
             qDebug() << "add/change file (" << path << "->" << target.branch
@@ -242,7 +242,7 @@ Status RevisionExporter::writeMatchedPath(const MatchedPath &context)
         if (Status status = m_fileWriter.write(dumpTarget, pool); !status)
             return status;
         m_directoryFiles.removeEmptyDirPlaceholder(dumpTarget, pool);
-        updateGitattributes(dumpTarget, changed.change, pool);
+        m_attributes.updateGitattributes(dumpTarget, changed.change, pool);
     } else {
         bool placeholderWritten = false;
         if (Status status = exportDirectory(context, transaction, &placeholderWritten); !status)
@@ -284,7 +284,7 @@ Status RevisionExporter::exportDirectory(const MatchedPath &context,
         m_directoryFiles.addEmptyDirPlaceholder(directory, pool);
     }
     if (change.kind == svn_fs_path_change_replace)
-        updateGitattributes(directory, change, pool);
+        m_attributes.updateGitattributes(directory, change, pool);
 
     m_directoryFiles.removeEmptyDirPlaceholder(directory, pool);
 

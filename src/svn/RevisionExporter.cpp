@@ -18,6 +18,7 @@ RevisionExporter::RevisionExporter(int revision, svn_fs_t *fs, apr_pool_t *paren
     , m_fileWriter(options.dryRun, options.svnAttributes)
     , m_directoryFiles(fs, revision, options)
     , m_pool(parentPool)
+    , m_attributes(options.svnAttributes, fs, revision, m_pool, m_directoryFiles)
     , m_fs(fs)
     , m_revision(revision)
 {
@@ -44,6 +45,7 @@ Status RevisionExporter::openRevisionRoot()
 {
     if (svn_error_t *error = svn_fs_revision_root(&m_fsRoot, m_fs, m_revision, m_pool))
         return svnFailure(error);
+    m_attributes.setRevisionRoot(m_fsRoot);
     return Status();
 }
 

@@ -4,6 +4,7 @@
 #include "repository/Repository.h"
 #include "rules/MatchRule.h"
 #include "svn/ChangedPathTable.h"
+#include "svn/AttributeFileWriter.h"
 #include "svn/DirectoryFileWriter.h"
 #include "svn/DispatchObserver.h"
 #include "svn/DumpTarget.h"
@@ -53,7 +54,7 @@ public:
     void setDispatchObserver(DispatchObserver *observer) { m_observer = observer; }
     // The paths already warned about over the whole run, so that each
     // warning comes once; without it every revision warns anew.
-    void setWarnedPaths(QSet<QByteArray> *warned) { m_warnedPaths = warned; }
+    void setWarnedPaths(QSet<QByteArray> *warned) { m_attributes.setWarnedPaths(warned); }
     // Where progress marks go; without one there are none.
     void setProgress(ExportProgress *progress) { m_progress = progress; }
 
@@ -157,27 +158,13 @@ private:
                             const QList<MatchRule> &ruleList, bool ignoreRulesWritten,
                             apr_pool_t *pool);
 
-    // Line-end and binary attributes.
-    // Writes the directory's generated .gitattributes, or removes it when no
-    // file needs a line (unless the directory was just written afresh).
-    void writeGitattributes(const DumpTarget &directory, bool fresh, apr_pool_t *pool);
-    // After the file at target was added, changed or removed (or replaced
-    // by a directory): its directory's .gitattributes, if the file's line
-    // changed.
-    void updateGitattributes(const DumpTarget &file, const PathChange &change,
-                             apr_pool_t *pool);
-    // Whether the attributes of the file at path may differ from those it
-    // had in git before this change. False when they cannot be read.
-    bool fileLineChanged(const QByteArray &path, svn_fs_path_change_kind_t change,
-                         apr_pool_t *pool);
-    bool firstWarningFor(const QByteArray &path);
-
     ExportOptions m_options;
     FileContentsWriter m_fileWriter;
     DirectoryFileWriter m_directoryFiles;
     // Declared before the transactions, so that they go first.
     ScopedPool m_pool;
     TransactionSet m_transactions;
+    AttributeFileWriter m_attributes;
     QList<QList<MatchRule>> m_matchRuleLists;
     QHash<QString, Repository *> m_repositories;
     IdentityMap m_identities;
@@ -194,9 +181,5 @@ private:
     // Set when a rule gave a branch name git refuses; it fails the revision.
     bool m_refNameRefused = false;
     DispatchObserver *m_observer = nullptr;
-    QSet<QByteArray> *m_warnedPaths = nullptr;
     ExportProgress *m_progress = nullptr;
-    // The directories whose .gitattributes this revision has settled.
-    QSet<QPair<Repository::Transaction *, QString>> m_attributesWritten;
-    svn_fs_root_t *m_previousRoot = nullptr;
 };

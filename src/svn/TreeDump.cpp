@@ -27,7 +27,7 @@ Status RevisionExporter::recursiveDumpDir(const DumpTarget &target, const MatchR
             m_directoryFiles.writeGitignore(target, ignoreText.toUtf8().constData(), pool);
         }
     }
-    writeGitattributes(target, true, pool);
+    m_attributes.writeGitattributes(target, true, pool);
 
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, target.root, path.constData(), pool))
