@@ -93,7 +93,7 @@ Status RevisionExporter::exportWholeBranchCopy(const MatchedPath &context)
         const DumpTarget branch{m_fsRoot, QByteArray(path), target.pathInBranch, transaction};
         transaction->removePath(target.pathInBranch);
         m_directoryFiles.addEmptyDirPlaceholder(branch, pool);
-        if (Status status = recursiveDumpDir(branch, rule, ruleList, false, pool); !status)
+        if (Status status = treeWriter().write(branch, rule, ruleList, false, pool); !status)
             return status;
         if (emptyDirs)
             addPlaceholdersForEmptySubdirs(branch, pool);

@@ -309,7 +309,7 @@ Status RevisionExporter::exportDirectory(const MatchedPath &context,
     }
 
     if (redump) {
-        if (Status status = recursiveDumpDir(directory, rule, ruleList, ignoreRulesWritten, pool);
+        if (Status status = treeWriter().write(directory, rule, ruleList, ignoreRulesWritten, pool);
             !status)
             return status;
         if (m_options.emptyDirs)

@@ -49,6 +49,18 @@ Status RevisionExporter::openRevisionRoot()
     return Status();
 }
 
+TreeWriter RevisionExporter::treeWriter()
+{
+    TreeWriter::Settings settings;
+    settings.fs = m_fs;
+    settings.revision = m_revision;
+    settings.svnIgnore = m_options.svnIgnore;
+    settings.debugRules = m_options.debugRules;
+    settings.progress = m_progress;
+    settings.counter = m_matchCounter;
+    return TreeWriter(settings, {m_fileWriter, m_directoryFiles, m_attributes});
+}
+
 Status RevisionExporter::readRevisionProperties()
 {
     if (m_propertiesRead)

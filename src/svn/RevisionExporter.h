@@ -15,6 +15,7 @@
 #include "svn/RuleTarget.h"
 #include "svn/ScopedPool.h"
 #include "svn/TransactionSet.h"
+#include "svn/TreeWriter.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -150,13 +151,8 @@ private:
     // Gives every empty directory below the directory a placeholder.
     void addPlaceholdersForEmptySubdirs(const DumpTarget &directory, apr_pool_t *pool);
 
-    // Tree dump.
-    // Writes the tree at target into its transaction: the files, the
-    // .gitignore files (unless the top one is written already) and the
-    // subdirectories that rule's repository exports.
-    Status recursiveDumpDir(const DumpTarget &target, const MatchRule &rule,
-                            const QList<MatchRule> &ruleList, bool ignoreRulesWritten,
-                            apr_pool_t *pool);
+    // A writer of whole trees of this revision.
+    TreeWriter treeWriter();
 
     ExportOptions m_options;
     FileContentsWriter m_fileWriter;
