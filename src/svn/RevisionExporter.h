@@ -3,8 +3,8 @@
 #include "common/Failure.h"
 #include "repository/Repository.h"
 #include "rules/MatchRule.h"
-#include "svn/ChangedPathTable.h"
 #include "svn/AttributeFileWriter.h"
+#include "svn/ChangedPathTable.h"
 #include "svn/DirectoryFileWriter.h"
 #include "svn/DispatchObserver.h"
 #include "svn/DumpTarget.h"
@@ -20,13 +20,8 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
-#include <QMap>
-#include <QPair>
 #include <QSet>
 #include <QString>
-
-#include <map>
-#include <memory>
 
 #include <apr_pools.h>
 #include <svn_fs.h>
