@@ -1,6 +1,6 @@
 #include "survey/SharedRefs.h"
 
-#include "svn/RevisionExporter.h"
+#include "svn/RevisionQueries.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ bool SharedRefs::stillWrites(svn_fs_t *fs, apr_pool_t *pool, int revision, const
     QByteArray directory = path.toUtf8();
     if (directory.endsWith('/'))
         directory.chop(1);
-    if (!RevisionExporter::isDirectoryInRevision(fs, revision, directory.constData(), pool))
+    if (!RevisionQueries::isDirectoryInRevision(fs, revision, directory.constData(), pool))
         return false;
     for (const QList<MatchRule> &ruleList : m_ruleLists) {
         const MatchRule *rule = PathRouting::firstMatchingRule(ruleList, path, revision);

@@ -63,7 +63,8 @@ Status RevisionExporter::exportWholeBranchCopy(const MatchedPath &context)
 
     const bool emptyDirs = m_options.emptyDirs;
     if (emptyDirs) {
-        Result<Repository::Transaction *> opened = transactionFor(target, repository);
+        Result<Repository::Transaction *> opened =
+                m_transactions.open(target, repository, m_revision);
         if (!opened)
             return opened.status();
         Repository::Transaction *transaction = opened.value();
@@ -81,7 +82,8 @@ Status RevisionExporter::exportWholeBranchCopy(const MatchedPath &context)
     }
 
     if (m_options.svnBranches) {
-        Result<Repository::Transaction *> opened = transactionFor(target, repository);
+        Result<Repository::Transaction *> opened =
+                m_transactions.open(target, repository, m_revision);
         if (!opened)
             return opened.status();
         Repository::Transaction *transaction = opened.value();
@@ -90,8 +92,8 @@ Status RevisionExporter::exportWholeBranchCopy(const MatchedPath &context)
                      << target.pathInBranch << ")";
         const DumpTarget branch{m_fsRoot, QByteArray(path), target.pathInBranch, transaction};
         transaction->removePath(target.pathInBranch);
-        addEmptyDirPlaceholder(branch, pool);
-        if (Status status = recursiveDumpDir(branch, rule, ruleList, false, pool); !status)
+        m_directoryFiles.addEmptyDirPlaceholder(branch, pool);
+        if (Status status = treeWriter().write(branch, rule, ruleList, false, pool); !status)
             return status;
         if (emptyDirs)
             addPlaceholdersForEmptySubdirs(branch, pool);
@@ -153,7 +155,7 @@ void RevisionExporter::addPlaceholdersForEmptySubdirs(const DumpTarget &director
                 directory.root, directory.svnPath + '/' + it.key(),
                 directory.gitPath + QString::fromUtf8(it.key()) + QLatin1Char('/'),
                 directory.transaction};
-        if (!writeGitignore(subdirectory, nullptr, entryPool))
+        if (!m_directoryFiles.writeGitignore(subdirectory, nullptr, entryPool))
             addPlaceholdersForEmptySubdirs(subdirectory, entryPool);
     }
 }

@@ -4,7 +4,9 @@
 
 #include "svn/DirectoryEntries.h"
 #include "rules/MatchCounter.h"
+#include "svn/MergeInfoExporter.h"
 #include "svn/PathRouting.h"
+#include "svn/RevisionQueries.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
@@ -53,9 +55,12 @@ Status RevisionExporter::collectChangedPaths()
         if (Status status = handleChangedPath(it.key(), it.value(), changes); !status)
             return status;
     }
-    if (m_options.svnMergeinfo)
-        return exportMergeInfoChanges(changes);
-    return Status();
+    if (!m_options.svnMergeinfo)
+        return Status();
+    MergeInfoExporter mergeInfo(m_fsRoot, m_matchRuleLists, m_repositories,
+                                [this](const QString &name) { return effectiveRepository(name); },
+                                m_transactions);
+    return mergeInfo.exportChanges(changes, m_pool, &m_needCommit);
 }
 
 Status RevisionExporter::handleChangedPath(const QByteArray &path, const PathChange &change,
@@ -83,7 +88,8 @@ Status RevisionExporter::handleChangedPath(const QByteArray &path, const PathCha
         if (!matters || !matters.value())
             return matters.status();
     } else if (change.kind == svn_fs_path_change_delete) {
-        directory = isDirectoryInRevision(m_fs, m_revision - 1, path.constData(), pool);
+        directory = RevisionQueries::isDirectoryInRevision(m_fs, m_revision - 1,
+                                                           path.constData(), pool);
     }
     if (directory)
         changed.matchedPath += QLatin1Char('/');
@@ -134,7 +140,8 @@ Status RevisionExporter::routeChangedPath(const ChangedPath &changed, bool isDir
     const bool deletedDirectory = wasOrIsDirectory && deletion;
     bool handled = false;
     for (const QList<MatchRule> &ruleList : qAsConst(m_matchRuleLists)) {
-        const MatchRule *rule = findMatchingRule(ruleList, matchedPath, m_revision, m_matchCounter);
+        const MatchRule *rule = RevisionQueries::findMatchingRule(ruleList, matchedPath,
+                                                                  m_revision, m_matchCounter);
         if (rule) {
             if (Status status = applyRuleAction(changed, *rule, ruleList, changes, pool); !status)
                 return status;
@@ -156,7 +163,7 @@ Status RevisionExporter::routeChangedPath(const ChangedPath &changed, bool isDir
     if (handled)
         return Status();
 
-    if (isDirectoryInRevision(m_fs, m_revision - 1, changed.path, pool)) {
+    if (RevisionQueries::isDirectoryInRevision(m_fs, m_revision - 1, changed.path, pool)) {
         qDebug() << matchedPath << "was a directory; ignoring";
         return Status();
     }
@@ -169,16 +176,6 @@ Status RevisionExporter::routeChangedPath(const ChangedPath &changed, bool isDir
         return Status();
     }
     return Failure() << matchedPath << "did not match any rules; cannot continue";
-}
-
-const MatchRule *RevisionExporter::findMatchingRule(const QList<MatchRule> &ruleList,
-                                                    const QString &matchedPath, int revision,
-                                                    MatchCounter *counter)
-{
-    const MatchRule *rule = PathRouting::firstMatchingRule(ruleList, matchedPath, revision);
-    if (rule && counter)
-        counter->countMatch(*rule);
-    return rule;
 }
 
 void RevisionExporter::printRuleDebug(const QString &matchedPath, const MatchRule &rule,
@@ -273,7 +270,8 @@ Status RevisionExporter::descendIntoDirectory(const ChangedPath &changed,
 
         Status result;
         if (const MatchRule *rule =
-                    findMatchingRule(ruleList, entry.matchedPath, m_revision, m_matchCounter)) {
+                    RevisionQueries::findMatchingRule(ruleList, entry.matchedPath, m_revision,
+                                                      m_matchCounter)) {
             result = applyRuleAction(entry, *rule, ruleList, changes, entryPool);
         } else if (isDirectory) {
             qDebug() << entry.matchedPath << "rev" << m_revision
@@ -284,21 +282,4 @@ Status RevisionExporter::descendIntoDirectory(const ChangedPath &changed,
             return result;
     }
     return Status();
-}
-
-bool RevisionExporter::isDirectoryInRevision(svn_fs_t *fs, int revision, const char *path,
-                                             apr_pool_t *pool)
-{
-    ScopedPool subPool(pool);
-    svn_fs_root_t *root = nullptr;
-    if (svn_error_t *error = svn_fs_revision_root(&root, fs, revision, subPool)) {
-        svn_error_clear(error);
-        return false;
-    }
-    svn_boolean_t isDirectory = FALSE;
-    if (svn_error_t *error = svn_fs_is_dir(&isDirectory, root, path, subPool)) {
-        svn_error_clear(error);
-        return false;
-    }
-    return isDirectory;
 }

@@ -6,13 +6,40 @@
 #include "repository/GitNames.h"
 #include "svn/PathRouting.h"
 #include "svn/IgnoreRules.h"
+#include "svn/RevisionQueries.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
 #include <QDebug>
 #include <QRegExp>
 
+#include <cstring>
+
 #include <apr_hash.h>
+
+namespace {
+
+// Warns of the properties of path that git cannot carry.
+Status warnUnknownProperties(apr_pool_t *pool, const char *path, svn_fs_root_t *root)
+{
+    apr_hash_t *properties = nullptr;
+    if (svn_error_t *error = svn_fs_node_proplist(&properties, root, path, pool))
+        return svnFailure(error);
+    for (apr_hash_index_t *it = apr_hash_first(pool, properties); it; it = apr_hash_next(it)) {
+        const void *key = nullptr;
+        void *value = nullptr;
+        apr_hash_this(it, &key, nullptr, &value);
+        const char *name = static_cast<const char *>(key);
+        if (std::strcmp(name, "svn:ignore") == 0 || std::strcmp(name, "svn:global-ignores") == 0
+            || std::strcmp(name, "svn:mergeinfo") == 0)
+            continue;
+        qWarning() << "WARN: Unknown svn-property" << name << "set to"
+                   << static_cast<const svn_string_t *>(value)->data << "for" << path;
+    }
+    return Status();
+}
+
+} // namespace
 
 RuleTarget RevisionExporter::computeRuleTarget(const MatchRule &rule, const QString &path,
                                                int matchLength) const
@@ -48,23 +75,6 @@ const MatchRule *RevisionExporter::findCopySourceRule(const QList<MatchRule> &ru
         return &rule;
     }
     return nullptr;
-}
-
-Result<Repository::Transaction *> RevisionExporter::transactionFor(const RuleTarget &target,
-                                                          Repository *repository)
-{
-    // A line feed between the two, which no repository name can hold: joined
-    // directly, repository "a" with branch "bmaster" and repository "ab" with
-    // branch "master" would share one transaction.
-    const QString key = target.repository + QLatin1Char('\n') + target.branch;
-    const auto open = m_transactions.find(key);
-    if (open != m_transactions.end())
-        return open->second.get();
-    Result<std::unique_ptr<Repository::Transaction>> transaction =
-            repository->beginTransaction(target.branch, target.svnPrefix, m_revision);
-    if (!transaction)
-        return transaction.failure();
-    return m_transactions.emplace(key, transaction.takeValue()).first->second.get();
 }
 
 Status RevisionExporter::exportMatchedPath(const ChangedPath &changed, const MatchRule &rule,
@@ -143,7 +153,7 @@ bool RevisionExporter::findCopySource(MatchedPath &context)
 
     QString &sourcePath = context.sourcePath;
     sourcePath = QString::fromUtf8(copyFromPath);
-    if (isDirectoryInRevision(m_fs, copyFromRevision, copyFromPath, context.pool))
+    if (RevisionQueries::isDirectoryInRevision(m_fs, copyFromRevision, copyFromPath, context.pool))
         sourcePath += QLatin1Char('/');
     int sourceMatchLength = 0;
     const MatchRule *sourceRule = findCopySourceRule(context.ruleList, sourcePath,
@@ -193,7 +203,8 @@ Status RevisionExporter::writeMatchedPath(const MatchedPath &context)
     const RuleTarget &sourceTarget = context.sourceTarget;
     apr_pool_t *pool = context.pool;
 
-    Result<Repository::Transaction *> opened = transactionFor(target, context.repository);
+    Result<Repository::Transaction *> opened =
+            m_transactions.open(target, context.repository, m_revision);
     if (!opened)
         return opened.status();
     Repository::Transaction *transaction = opened.value();
@@ -212,26 +223,26 @@ Status RevisionExporter::writeMatchedPath(const MatchedPath &context)
             qDebug() << "replaced with empty path (" << target.branch << target.pathInBranch
                      << ")";
         transaction->removePath(target.pathInBranch);
-        addEmptyDirPlaceholder(dumpTarget, pool);
+        m_directoryFiles.addEmptyDirPlaceholder(dumpTarget, pool);
     }
 
     if (changed.change.kind == svn_fs_path_change_delete) {
         if (m_options.debugRules)
             qDebug() << "delete (" << target.branch << target.pathInBranch << ")";
         transaction->removePath(target.pathInBranch);
-        addEmptyDirPlaceholder(dumpTarget, pool);
+        m_directoryFiles.addEmptyDirPlaceholder(dumpTarget, pool);
         if (!matchedPath.endsWith(QLatin1Char('/')))
-            updateGitattributes(dumpTarget, changed.change, pool);
+            m_attributes.updateGitattributes(dumpTarget, changed.change, pool);
     } else if (!matchedPath.endsWith(QLatin1Char('/'))) {
         if (m_options.debugRules)
             qDebug() << "add/change file (" << path << "->" << target.branch
                      << target.pathInBranch << ")";
         // Contents that cannot be read fail the revision: committing without
         // them would lose the file.
-        if (Status status = writeFileContents(dumpTarget, pool); !status)
+        if (Status status = m_fileWriter.write(dumpTarget, pool); !status)
             return status;
-        removeEmptyDirPlaceholder(dumpTarget, pool);
-        updateGitattributes(dumpTarget, changed.change, pool);
+        m_directoryFiles.removeEmptyDirPlaceholder(dumpTarget, pool);
+        m_attributes.updateGitattributes(dumpTarget, changed.change, pool);
     } else {
         bool placeholderWritten = false;
         if (Status status = exportDirectory(context, transaction, &placeholderWritten); !status)
@@ -270,12 +281,12 @@ Status RevisionExporter::exportDirectory(const MatchedPath &context,
     const bool redump = mode != CopyMode::Plain || change.kind > svn_fs_path_change_replace;
     if (redump) {
         transaction->removePath(target.pathInBranch);
-        addEmptyDirPlaceholder(directory, pool);
+        m_directoryFiles.addEmptyDirPlaceholder(directory, pool);
     }
     if (change.kind == svn_fs_path_change_replace)
-        updateGitattributes(directory, change, pool);
+        m_attributes.updateGitattributes(directory, change, pool);
 
-    removeEmptyDirPlaceholder(directory, pool);
+    m_directoryFiles.removeEmptyDirPlaceholder(directory, pool);
 
     bool ignoreRulesWritten = false;
     if (propertiesChanged && m_options.svnIgnore) {
@@ -283,20 +294,22 @@ Status RevisionExporter::exportDirectory(const MatchedPath &context,
         if (!succeededOrWarned(IgnoreRules::read(ignoreText, pool, path, m_fsRoot))) {
             qWarning() << "Error fetching svn-properties (" << path << ")";
         } else if (ignoreText.isNull()) {
-            transaction->removePath(directoryFilePath(target.pathInBranch, ".gitignore"));
+            transaction->removePath(
+                    DirectoryFileWriter::directoryFilePath(target.pathInBranch, ".gitignore"));
         } else {
-            writeGitignore(directory, ignoreText.toUtf8().constData(), pool);
+            m_directoryFiles.writeGitignore(directory, ignoreText.toUtf8().constData(), pool);
             ignoreRulesWritten = true;
         }
     }
 
-    if (!ignoreRulesWritten && m_options.emptyDirs && writeGitignore(directory, nullptr, pool)) {
+    if (!ignoreRulesWritten && m_options.emptyDirs
+        && m_directoryFiles.writeGitignore(directory, nullptr, pool)) {
         *placeholderWritten = true;
         return Status();
     }
 
     if (redump) {
-        if (Status status = recursiveDumpDir(directory, rule, ruleList, ignoreRulesWritten, pool);
+        if (Status status = treeWriter().write(directory, rule, ruleList, ignoreRulesWritten, pool);
             !status)
             return status;
         if (m_options.emptyDirs)

@@ -1,13 +1,12 @@
 #include "svn/RevisionExporter.h"
 
 #include "svn/AuthorIdentity.h"
+#include "svn/RevisionQueries.h"
 #include "svn/SvnError.h"
 
 #include <QStringList>
 
 #include <algorithm>
-#include <cstring>
-#include <ctime>
 
 #include <apr_hash.h>
 #include <svn_pools.h>
@@ -16,7 +15,10 @@
 RevisionExporter::RevisionExporter(int revision, svn_fs_t *fs, apr_pool_t *parentPool,
                                    const ExportOptions &options)
     : m_options(options)
+    , m_fileWriter(options.dryRun, options.svnAttributes)
+    , m_directoryFiles(fs, revision, options)
     , m_pool(parentPool)
+    , m_attributes(options.svnAttributes, fs, revision, m_pool, m_directoryFiles)
     , m_fs(fs)
     , m_revision(revision)
 {
@@ -43,7 +45,20 @@ Status RevisionExporter::openRevisionRoot()
 {
     if (svn_error_t *error = svn_fs_revision_root(&m_fsRoot, m_fs, m_revision, m_pool))
         return svnFailure(error);
+    m_attributes.setRevisionRoot(m_fsRoot);
     return Status();
+}
+
+TreeWriter RevisionExporter::treeWriter()
+{
+    TreeWriter::Settings settings;
+    settings.fs = m_fs;
+    settings.revision = m_revision;
+    settings.svnIgnore = m_options.svnIgnore;
+    settings.debugRules = m_options.debugRules;
+    settings.progress = m_progress;
+    settings.counter = m_matchCounter;
+    return TreeWriter(settings, {m_fileWriter, m_directoryFiles, m_attributes});
 }
 
 Status RevisionExporter::readRevisionProperties()
@@ -66,22 +81,9 @@ Status RevisionExporter::readRevisionProperties()
     m_logMessage = logValue ? QByteArray(logValue->data) : QByteArray();
     const QByteArray userName = authorValue ? QByteArray(authorValue->data) : QByteArray();
     m_author = AuthorIdentity::ofAuthor(userName, m_identities, m_identityDomain);
-    m_epoch = dateValue ? parseSvnDate(dateValue->data) : 0;
+    m_epoch = dateValue ? RevisionQueries::parseSvnDate(dateValue->data) : 0;
     m_propertiesRead = true;
     return Status();
-}
-
-uint RevisionExporter::parseSvnDate(const char *text)
-{
-    // The fraction of a second and the "Z" (8 characters) are dropped.
-    QByteArray dateTime(text);
-    dateTime.chop(8);
-    struct tm brokenDown;
-    std::memset(&brokenDown, 0, sizeof brokenDown);
-    strptime(dateTime.constData(), "%Y-%m-%dT%H:%M:%S", &brokenDown);
-    const time_t seconds = timegm(&brokenDown);
-    // A broken date must not wrap round into a time far in the future.
-    return seconds < 0 ? 0 : uint(seconds);
 }
 
 Status RevisionExporter::commitTransactions()
@@ -96,15 +98,9 @@ Status RevisionExporter::commitTransactions()
             return flushed;
     }
 
-    for (auto it = m_transactions.begin(); it != m_transactions.end();) {
-        Repository::Transaction &transaction = *it->second;
-        transaction.setCommitter(m_author);
-        transaction.setCommitTime(m_epoch);
-        transaction.setMessage(m_logMessage);
-        if (Status committed = transaction.writeCommit(); !committed)
-            return committed;
-        it = m_transactions.erase(it);
-    }
+    if (Status committed = m_transactions.commitAll(m_author, m_epoch, m_logMessage);
+        !committed)
+        return committed;
     for (const QString &name : std::as_const(names))
         m_repositories.value(name)->finishRevision(m_revision);
     return Status();

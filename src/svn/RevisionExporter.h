@@ -3,48 +3,37 @@
 #include "common/Failure.h"
 #include "repository/Repository.h"
 #include "rules/MatchRule.h"
+#include "svn/AttributeFileWriter.h"
+#include "svn/ChangedPathTable.h"
+#include "svn/DirectoryFileWriter.h"
 #include "svn/DispatchObserver.h"
+#include "svn/DumpTarget.h"
 #include "svn/ExportOptions.h"
 #include "svn/ExportProgress.h"
+#include "svn/FileContentsWriter.h"
 #include "svn/IdentityMap.h"
 #include "svn/RuleTarget.h"
 #include "svn/ScopedPool.h"
+#include "svn/TransactionSet.h"
+#include "svn/TreeWriter.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QList>
-#include <QMap>
-#include <QPair>
 #include <QSet>
 #include <QString>
-
-#include <map>
-#include <memory>
 
 #include <apr_pools.h>
 #include <svn_fs.h>
 
 class MatchCounter;
-class MergeInfo;
-class QIODevice;
 
 // Converts one Subversion revision: collects and dispatches its changed
 // paths, exports the matched ones into transactions and commits them.
 // Lives for one revision; owns the revision's pool and open transactions.
-// Transactions are kept and committed in key order (repository name, line
-// feed, branch name), so that every run writes the same stream.
 class RevisionExporter
 {
 public:
-    // What the dispatch needs to know of one changed path.
-    struct PathChange
-    {
-        svn_fs_path_change_kind_t kind = svn_fs_path_change_modify;
-        bool propertiesModified = false;
-    };
-    // Every changed path of the revision, ordered byte-wise by path.
-    using ChangedPathTable = QMap<QByteArray, PathChange>;
-
     RevisionExporter(int revision, svn_fs_t *fs, apr_pool_t *parentPool,
                      const ExportOptions &options);
     ~RevisionExporter();
@@ -61,7 +50,7 @@ public:
     void setDispatchObserver(DispatchObserver *observer) { m_observer = observer; }
     // The paths already warned about over the whole run, so that each
     // warning comes once; without it every revision warns anew.
-    void setWarnedPaths(QSet<QByteArray> *warned) { m_warnedPaths = warned; }
+    void setWarnedPaths(QSet<QByteArray> *warned) { m_attributes.setWarnedPaths(warned); }
     // Where progress marks go; without one there are none.
     void setProgress(ExportProgress *progress) { m_progress = progress; }
 
@@ -74,18 +63,6 @@ public:
     QByteArray author() const { return m_author; }
     QByteArray logMessage() const { return m_logMessage; }
     uint epoch() const { return m_epoch; }
-
-    // Seconds since 1970 of a Subversion date such as 2009-02-13T23:31:30.000000Z.
-    static uint parseSvnDate(const char *text);
-
-    // The first rule of the list that covers matchedPath at revision; counted
-    // with counter, when there is one. Null when no rule covers it.
-    static const MatchRule *findMatchingRule(const QList<MatchRule> &ruleList,
-                                             const QString &matchedPath, int revision,
-                                             MatchCounter *counter);
-    static bool isDirectoryInRevision(svn_fs_t *fs, int revision, const char *path,
-                                      apr_pool_t *pool);
-
 
 private:
     enum class CopyMode { Plain, IgnoredCopy, Copy };
@@ -127,17 +104,6 @@ private:
         RuleTarget sourceTarget;
     };
 
-    // A node of a Subversion tree and the place in a transaction it is
-    // written to.
-    struct DumpTarget
-    {
-        svn_fs_root_t *root = nullptr;
-        QByteArray svnPath;
-        // The path in the branch; a directory's ends with "/".
-        QString gitPath;
-        Repository::Transaction *transaction = nullptr;
-    };
-
     // Change dispatch.
     Status handleChangedPath(const QByteArray &path, const PathChange &change,
                              const ChangedPathTable &changes);
@@ -174,79 +140,22 @@ private:
                                  int matchLength) const;
     // The repository that receives what the rules send to the named one.
     QString effectiveRepository(const QString &name) const;
-    Result<Repository::Transaction *> transactionFor(const RuleTarget &target,
-                                                     Repository *repository);
     static const MatchRule *findCopySourceRule(const QList<MatchRule> &ruleList,
                                                const QString &sourcePath, int copyFromRevision,
                                                int *matchLength, MatchCounter *counter);
     // Gives every empty directory below the directory a placeholder.
     void addPlaceholdersForEmptySubdirs(const DumpTarget &directory, apr_pool_t *pool);
 
-    // Tree dump and file contents.
-    // Writes the tree at target into its transaction: the files, the
-    // .gitignore files (unless the top one is written already) and the
-    // subdirectories that rule's repository exports.
-    Status recursiveDumpDir(const DumpTarget &target, const MatchRule &rule,
-                            const QList<MatchRule> &ruleList, bool ignoreRulesWritten,
-                            apr_pool_t *pool);
-    Status writeFileContents(const DumpTarget &file, apr_pool_t *pool);
-    // With --svn-attributes, a file that git holds as text gets its contents
-    // with LF line ends, and their length; others keep theirs.
-    static Status normaliseLineEnds(const DumpTarget &file, svn_stream_t **contents,
-                                    svn_filesize_t *length, apr_pool_t *pool);
-    static Status copyFileContents(svn_stream_t *contents, QIODevice *device, qint64 length,
-                                svn_fs_root_t *root, const char *path, apr_pool_t *pool);
-    static Status fillBlob(QIODevice *device, qint64 missing);
-    // Writes into the device and waits while more than 32768 bytes are not
-    // yet taken by the process; false when the process refuses them.
-    static Status writeToDevice(QIODevice *device, const char *data, qint64 length);
-
-    // Merge tracking: the branches whose mergeinfo changed in the revision.
-    Status exportMergeInfoChanges(const ChangedPathTable &changes);
-    Status routeMergeInfoChange(const QByteArray &path, const MergeInfo &now,
-                                const MergeInfo &before, apr_pool_t *pool);
-    Repository::Transaction *openTransaction(const RuleTarget &target) const;
-    QString mergeSourceBranch(const QList<MatchRule> &ruleList, const QByteArray &sourcePath,
-                              int revision, const RuleTarget &target, apr_pool_t *pool) const;
-
-    // Ignore properties, empty directories and property check.
-    // Writes the directory's .gitignore with content or, when content is
-    // null, a placeholder if the directory is empty and has no ignore rules.
-    // Whether a file was written; an unreadable directory gets none.
-    bool writeGitignore(const DumpTarget &directory, const char *content, apr_pool_t *pool);
-    // After target went away: a placeholder for its parent if that is empty
-    // now. Whether one was written.
-    bool addEmptyDirPlaceholder(const DumpTarget &target, apr_pool_t *pool);
-    // After target came: the placeholder of its parent removed if the parent
-    // was empty in the previous revision. Whether one was removed.
-    bool removeEmptyDirPlaceholder(const DumpTarget &target, apr_pool_t *pool);
-    static Status warnUnknownProperties(apr_pool_t *pool, const char *path, svn_fs_root_t *root);
-    void writePlaceholder(Repository::Transaction *transaction, const QString &path);
-    // Writes a generated file of the directory (.gitignore, .gitattributes).
-    void writeDirectoryFile(const DumpTarget &directory, const char *name,
-                            const QByteArray &content);
-    // The git path of a file of the directory with that git path.
-    static QString directoryFilePath(const QString &directoryGitPath, const char *name);
-
-    // Line-end and binary attributes.
-    // Writes the directory's generated .gitattributes, or removes it when no
-    // file needs a line (unless the directory was just written afresh).
-    void writeGitattributes(const DumpTarget &directory, bool fresh, apr_pool_t *pool);
-    // After the file at target was added, changed or removed (or replaced
-    // by a directory): its directory's .gitattributes, if the file's line
-    // changed.
-    void updateGitattributes(const DumpTarget &file, const PathChange &change,
-                             apr_pool_t *pool);
-    // Whether the attributes of the file at path may differ from those it
-    // had in git before this change. False when they cannot be read.
-    bool fileLineChanged(const QByteArray &path, svn_fs_path_change_kind_t change,
-                         apr_pool_t *pool);
-    bool firstWarningFor(const QByteArray &path);
+    // A writer of whole trees of this revision.
+    TreeWriter treeWriter();
 
     ExportOptions m_options;
+    FileContentsWriter m_fileWriter;
+    DirectoryFileWriter m_directoryFiles;
     // Declared before the transactions, so that they go first.
     ScopedPool m_pool;
-    std::map<QString, std::unique_ptr<Repository::Transaction>> m_transactions;
+    TransactionSet m_transactions;
+    AttributeFileWriter m_attributes;
     QList<QList<MatchRule>> m_matchRuleLists;
     QHash<QString, Repository *> m_repositories;
     IdentityMap m_identities;
@@ -263,9 +172,5 @@ private:
     // Set when a rule gave a branch name git refuses; it fails the revision.
     bool m_refNameRefused = false;
     DispatchObserver *m_observer = nullptr;
-    QSet<QByteArray> *m_warnedPaths = nullptr;
     ExportProgress *m_progress = nullptr;
-    // The directories whose .gitattributes this revision has settled.
-    QSet<QPair<Repository::Transaction *, QString>> m_attributesWritten;
-    svn_fs_root_t *m_previousRoot = nullptr;
 };

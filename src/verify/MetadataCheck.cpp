@@ -2,7 +2,7 @@
 
 #include "repository/Metadata.h"
 #include "svn/AuthorIdentity.h"
-#include "svn/RevisionExporter.h"
+#include "svn/RevisionQueries.h"
 #include "svn/SvnError.h"
 
 #include <svn_props.h>
@@ -74,7 +74,7 @@ Status MetadataCheck::readRevision(int revision)
     const QByteArray date = property(SVN_PROP_REVISION_DATE);
     m_identity = AuthorIdentity::ofAuthor(property(SVN_PROP_REVISION_AUTHOR),
                                           m_options.identities, m_options.identityDomain);
-    m_epoch = date.isEmpty() ? 0 : RevisionExporter::parseSvnDate(date.constData());
+    m_epoch = date.isEmpty() ? 0 : RevisionQueries::parseSvnDate(date.constData());
     m_log = property(SVN_PROP_REVISION_LOG);
     m_revision = revision;
     return Status();

@@ -1,7 +1,6 @@
 #include "verify/SvnTreeRouter.h"
 
 #include "svn/PathRouting.h"
-#include "svn/RevisionExporter.h"
 #include "svn/DirectoryEntries.h"
 #include "svn/IgnoreRules.h"
 #include "svn/ScopedPool.h"

@@ -1,6 +1,6 @@
 #include "RecordingRepository.h"
 #include "SvnTestBench.h"
-#include "svn/RevisionExporter.h"
+#include "svn/RevisionQueries.h"
 #include "svn/SvnSource.h"
 
 #include <gtest/gtest.h>
@@ -22,13 +22,13 @@ end match
 
 TEST(SvnRevisionConversion, ParsesSubversionDatesAsUtcSeconds)
 {
-    EXPECT_EQ(RevisionExporter::parseSvnDate("2009-02-13T23:31:30.000000Z"), 1234567890u);
+    EXPECT_EQ(RevisionQueries::parseSvnDate("2009-02-13T23:31:30.000000Z"), 1234567890u);
     // Fractions are dropped, not rounded.
-    EXPECT_EQ(RevisionExporter::parseSvnDate("2009-02-13T23:31:30.999999Z"), 1234567890u);
-    EXPECT_EQ(RevisionExporter::parseSvnDate("1970-01-01T00:00:00.000000Z"), 0u);
-    EXPECT_EQ(RevisionExporter::parseSvnDate("2004-05-01T12:34:56.123456Z"), 1083414896u);
+    EXPECT_EQ(RevisionQueries::parseSvnDate("2009-02-13T23:31:30.999999Z"), 1234567890u);
+    EXPECT_EQ(RevisionQueries::parseSvnDate("1970-01-01T00:00:00.000000Z"), 0u);
+    EXPECT_EQ(RevisionQueries::parseSvnDate("2004-05-01T12:34:56.123456Z"), 1083414896u);
     // A date that cannot be read does not wrap round into the far future.
-    EXPECT_EQ(RevisionExporter::parseSvnDate("garbage"), 0u);
+    EXPECT_EQ(RevisionQueries::parseSvnDate("garbage"), 0u);
 }
 
 TEST(SvnRevisionConversion, IdentitiesDatesAndMessagesReachTheCommits)

@@ -1,22 +1,17 @@
-// Writing whole directory trees and single files into a transaction.
+// Writing one file, with its mode and its contents, into a transaction.
 
-#include "svn/RevisionExporter.h"
+#include "svn/FileContentsWriter.h"
 
-#include "svn/DirectoryEntries.h"
 #include "svn/AttributeTranslation.h"
-#include "svn/IgnoreRules.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
-#include <QDebug>
 #include <QIODevice>
 
 #include <algorithm>
 
 #include <cstdio>
 #include <cstring>
-
-#include <svn_io.h>
 
 namespace {
 
@@ -32,70 +27,12 @@ const int symbolicLinkMode = 0120000;
 
 } // namespace
 
-Status RevisionExporter::recursiveDumpDir(const DumpTarget &target, const MatchRule &rule,
-                                          const QList<MatchRule> &ruleList,
-                                          bool ignoreRulesWritten, apr_pool_t *pool)
-{
-    const QByteArray &path = target.svnPath;
-    if (!isDirectoryInRevision(m_fs, m_revision, path.constData(), pool))
-        return writeFileContents(target, pool);
-
-    if (!ignoreRulesWritten && m_options.svnIgnore) {
-        QString ignoreText;
-        if (!succeededOrWarned(
-                    IgnoreRules::read(ignoreText, pool, path.constData(), target.root))) {
-            qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(path) << ")";
-        } else if (!ignoreText.isNull()) {
-            writeGitignore(target, ignoreText.toUtf8().constData(), pool);
-        }
-    }
-    writeGitattributes(target, true, pool);
-
-    apr_hash_t *entries = nullptr;
-    if (svn_error_t *error = svn_fs_dir_entries(&entries, target.root, path.constData(), pool))
-        return svnFailure(error);
-    const QMap<QByteArray, const svn_fs_dirent_t *> sorted = sortedEntries(entries, pool);
-
-    ScopedPool entryPool(pool);
-    for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
-        entryPool.clear();
-        DumpTarget entry = target;
-        entry.svnPath = path + '/' + it.key();
-        entry.gitPath = target.gitPath + QString::fromUtf8(it.key());
-
-        if (it.value()->kind == svn_node_file) {
-            if (m_progress)
-                m_progress->fileWritten();
-            if (Status status = writeFileContents(entry, entryPool); !status)
-                return status;
-        } else if (it.value()->kind == svn_node_dir) {
-            entry.gitPath += QLatin1Char('/');
-            const QString matchedPath = QString::fromUtf8(entry.svnPath + '/');
-            const MatchRule *found =
-                    findMatchingRule(ruleList, matchedPath, m_revision, m_matchCounter);
-            if (!found)
-                continue;
-            // Only directories that stay in the starting rule's repository
-            // belong to this dump.
-            if (found->action == RuleAction::Export && found->repository == rule.repository) {
-                if (Status status = recursiveDumpDir(entry, rule, ruleList, false, entryPool);
-                    !status)
-                    return status;
-            } else if (m_options.debugRules) {
-                qDebug() << "recursiveDumpDir:" << matchedPath
-                         << "skip entry for different/ignored repository";
-            }
-        }
-    }
-    return Status();
-}
-
-Status RevisionExporter::writeFileContents(const DumpTarget &file, apr_pool_t *pool)
+Status FileContentsWriter::write(const DumpTarget &file, apr_pool_t *pool) const
 {
     svn_fs_root_t *root = file.root;
     const char *path = file.svnPath.constData();
     ScopedPool filePool(pool);
-    const bool dryRun = m_options.dryRun;
+    const bool dryRun = m_dryRun;
 
     int mode = regularFileMode;
     svn_string_t *executable = nullptr;
@@ -136,7 +73,7 @@ Status RevisionExporter::writeFileContents(const DumpTarget &file, apr_pool_t *p
         }
     }
 
-    if (m_options.svnAttributes && !special && !dryRun) {
+    if (m_svnAttributes && !special && !dryRun) {
         if (Status status = normaliseLineEnds(file, &contents, &length, filePool); !status)
             return status;
     }
@@ -148,11 +85,11 @@ Status RevisionExporter::writeFileContents(const DumpTarget &file, apr_pool_t *p
         svn_error_clear(svn_stream_close(contents));
         return device.status();
     }
-    return copyFileContents(contents, device.value(), length, root, path, filePool);
+    return copyContents(contents, device.value(), length, root, path, filePool);
 }
 
-Status RevisionExporter::normaliseLineEnds(const DumpTarget &file, svn_stream_t **contents,
-                                           svn_filesize_t *length, apr_pool_t *pool)
+Status FileContentsWriter::normaliseLineEnds(const DumpTarget &file, svn_stream_t **contents,
+                                             svn_filesize_t *length, apr_pool_t *pool)
 {
     const char *path = file.svnPath.constData();
     bool normalises = false;
@@ -175,8 +112,8 @@ Status RevisionExporter::normaliseLineEnds(const DumpTarget &file, svn_stream_t 
 // filled up to its announced length, so that the stream stays well formed,
 // and the revision fails before any commit names the blob: the damaged
 // contents never become part of a history.
-Status RevisionExporter::copyFileContents(svn_stream_t *contents, QIODevice *device, qint64 length,
-                                       svn_fs_root_t *root, const char *path, apr_pool_t *pool)
+Status FileContentsWriter::copyContents(svn_stream_t *contents, QIODevice *device, qint64 length,
+                                        svn_fs_root_t *root, const char *path, apr_pool_t *pool)
 {
     char *buffer = static_cast<char *>(apr_palloc(pool, copyChunkSize));
     qint64 remaining = length;
@@ -236,7 +173,7 @@ Status RevisionExporter::copyFileContents(svn_stream_t *contents, QIODevice *dev
 }
 
 // Completes a blob whose contents could not be read with zero bytes.
-Status RevisionExporter::fillBlob(QIODevice *device, qint64 missing)
+Status FileContentsWriter::fillBlob(QIODevice *device, qint64 missing)
 {
     static const char zeros[copyChunkSize] = {};
     while (missing > 0) {
@@ -249,7 +186,7 @@ Status RevisionExporter::fillBlob(QIODevice *device, qint64 missing)
     return Status();
 }
 
-Status RevisionExporter::writeToDevice(QIODevice *device, const char *data, qint64 length)
+Status FileContentsWriter::writeToDevice(QIODevice *device, const char *data, qint64 length)
 {
     device->write(data, length);
     while (device->bytesToWrite() > maximumPendingBytes) {

@@ -1,9 +1,10 @@
 // Keeping the generated .gitattributes of every directory in step with the
 // line-end and mime-type properties of its files.
 
-#include "svn/RevisionExporter.h"
+#include "svn/AttributeFileWriter.h"
 
 #include "svn/AttributeTranslation.h"
+#include "svn/DirectoryFileWriter.h"
 #include "svn/SvnError.h"
 
 #include <QDebug>
@@ -14,7 +15,7 @@ const char attributesFileName[] = ".gitattributes";
 
 } // namespace
 
-bool RevisionExporter::firstWarningFor(const QByteArray &path)
+bool AttributeFileWriter::firstWarningFor(const QByteArray &path)
 {
     if (!m_warnedPaths)
         return true;
@@ -24,18 +25,19 @@ bool RevisionExporter::firstWarningFor(const QByteArray &path)
     return true;
 }
 
-void RevisionExporter::writeGitattributes(const DumpTarget &directory, bool fresh,
-                                          apr_pool_t *pool)
+void AttributeFileWriter::writeGitattributes(const DumpTarget &directory, bool fresh,
+                                             apr_pool_t *pool)
 {
-    if (!m_options.svnAttributes)
+    if (!m_enabled)
         return;
     // Every answer comes from the revision's final tree, so one per
     // directory and branch is enough.
     const QPair<Repository::Transaction *, QString> key(
-            directory.transaction, directoryFilePath(directory.gitPath, attributesFileName));
-    if (m_attributesWritten.contains(key))
+            directory.transaction,
+            DirectoryFileWriter::directoryFilePath(directory.gitPath, attributesFileName));
+    if (m_written.contains(key))
         return;
-    m_attributesWritten.insert(key);
+    m_written.insert(key);
 
     const QByteArray &path = directory.svnPath;
     AttributeTranslation::DirectoryAttributes attributes;
@@ -56,15 +58,15 @@ void RevisionExporter::writeGitattributes(const DumpTarget &directory, bool fres
         return;
     }
     if (!attributes.text.isEmpty())
-        writeDirectoryFile(directory, attributesFileName, attributes.text);
+        m_directoryFiles.writeDirectoryFile(directory, attributesFileName, attributes.text);
     else if (!fresh)
         directory.transaction->removePath(key.second);
 }
 
-void RevisionExporter::updateGitattributes(const DumpTarget &file, const PathChange &change,
-                                           apr_pool_t *pool)
+void AttributeFileWriter::updateGitattributes(const DumpTarget &file, const PathChange &change,
+                                              apr_pool_t *pool)
 {
-    if (!m_options.svnAttributes)
+    if (!m_enabled)
         return;
     // New contents alone change no line.
     if (change.kind == svn_fs_path_change_modify && !change.propertiesModified)
@@ -90,8 +92,8 @@ void RevisionExporter::updateGitattributes(const DumpTarget &file, const PathCha
     writeGitattributes(directory, false, pool);
 }
 
-bool RevisionExporter::fileLineChanged(const QByteArray &path,
-                                       svn_fs_path_change_kind_t change, apr_pool_t *pool)
+bool AttributeFileWriter::fileLineChanged(const QByteArray &path,
+                                          svn_fs_path_change_kind_t change, apr_pool_t *pool)
 {
     QByteArray now;
     QByteArray before;
@@ -99,13 +101,13 @@ bool RevisionExporter::fileLineChanged(const QByteArray &path,
     bool crBefore = false;
     // An added path was not there before; a deleted one is not there now.
     if (change != svn_fs_path_change_delete
-        && !succeededOrWarned(AttributeTranslation::fileAttributes(&now, &crNow, m_fsRoot,
+        && !succeededOrWarned(AttributeTranslation::fileAttributes(&now, &crNow, m_root,
                                                                    path.constData(), pool)))
         return false;
     if (change != svn_fs_path_change_add) {
         if (!m_previousRoot) {
-            if (svn_error_t *error =
-                        svn_fs_revision_root(&m_previousRoot, m_fs, m_revision - 1, m_pool)) {
+            if (svn_error_t *error = svn_fs_revision_root(&m_previousRoot, m_fs, m_revision - 1,
+                                                          m_revisionPool)) {
                 svn_error_clear(error);
                 m_previousRoot = nullptr;
             }

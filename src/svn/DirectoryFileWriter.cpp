@@ -1,7 +1,6 @@
-// Writing .gitignore files and the placeholders of empty directories, and
-// the check for properties that git cannot carry.
+// Writing .gitignore files and the placeholders of empty directories.
 
-#include "svn/RevisionExporter.h"
+#include "svn/DirectoryFileWriter.h"
 
 #include "svn/IgnoreRules.h"
 #include "svn/ScopedPool.h"
@@ -9,8 +8,6 @@
 
 #include <QDebug>
 #include <QIODevice>
-
-#include <cstring>
 
 #include <apr_hash.h>
 
@@ -44,17 +41,17 @@ bool parentOf(const QString &path, QString *parent)
 
 } // namespace
 
-void RevisionExporter::writePlaceholder(Repository::Transaction *transaction,
-                                        const QString &path)
+void DirectoryFileWriter::writePlaceholder(Repository::Transaction *transaction,
+                                           const QString &path) const
 {
     // A process that failed fails the commit; the placeholder is lost with it.
     const Result<QIODevice *> device = transaction->openFile(path, placeholderMode, 0);
-    if (device && device.value() && !m_options.dryRun)
+    if (device && device.value() && !m_dryRun)
         device.value()->putChar('\n');
 }
 
-bool RevisionExporter::writeGitignore(const DumpTarget &directory, const char *content,
-                                      apr_pool_t *pool)
+bool DirectoryFileWriter::writeGitignore(const DumpTarget &directory, const char *content,
+                                         apr_pool_t *pool) const
 {
     const char *path = directory.svnPath.constData();
     if (!content) {
@@ -65,7 +62,7 @@ bool RevisionExporter::writeGitignore(const DumpTarget &directory, const char *c
         }
         if (apr_hash_count(entries) > 0)
             return false;
-        if (m_options.svnIgnore) {
+        if (m_svnIgnore) {
             QString ignoreText;
             if (!succeededOrWarned(IgnoreRules::read(ignoreText, pool, path, directory.root))) {
                 qWarning() << "Error fetching svn-properties (" << path << ")";
@@ -88,30 +85,47 @@ bool RevisionExporter::writeGitignore(const DumpTarget &directory, const char *c
     return true;
 }
 
-QString RevisionExporter::directoryFilePath(const QString &directoryGitPath, const char *name)
+QString DirectoryFileWriter::directoryFilePath(const QString &directoryGitPath, const char *name)
 {
     if (directoryGitPath == QLatin1String("/"))
         return QString::fromLatin1(name);
     return directoryGitPath + QLatin1String(name);
 }
 
-void RevisionExporter::writeDirectoryFile(const DumpTarget &directory, const char *name,
-                                          const QByteArray &content)
+void DirectoryFileWriter::writeDirectoryFile(const DumpTarget &directory, const char *name,
+                                             const QByteArray &content) const
 {
     const Result<QIODevice *> device = directory.transaction->openFile(
             directoryFilePath(directory.gitPath, name), placeholderMode, content.size());
-    if (device && device.value() && !m_options.dryRun) {
+    if (device && device.value() && !m_dryRun) {
         device.value()->write(content);
         device.value()->putChar('\n');
     }
 }
 
-bool RevisionExporter::addEmptyDirPlaceholder(const DumpTarget &target, apr_pool_t *pool)
+bool DirectoryFileWriter::parentTakesPlaceholder(svn_fs_root_t *root, const QByteArray &svnParent,
+                                                 apr_hash_t *entries, const QString &gitPath,
+                                                 QString *gitParent, apr_pool_t *pool) const
 {
-    if (!m_options.emptyDirs)
+    if (apr_hash_count(entries) > 0)
         return false;
+    if (!parentOf(gitPath, gitParent))
+        return false;
+    if (!m_svnIgnore)
+        return true;
+    QString ignoreText;
+    if (!succeededOrWarned(IgnoreRules::read(ignoreText, pool, svnParent.constData(), root))) {
+        qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(svnParent) << ")";
+        return false;
+    }
+    return ignoreText.isNull();
+}
+
+bool DirectoryFileWriter::addEmptyDirPlaceholder(const DumpTarget &target,
+                                                 apr_pool_t *pool) const
+{
     QByteArray svnParent;
-    if (!parentOf(target.svnPath.constData(), &svnParent))
+    if (!m_emptyDirs || !parentOf(target.svnPath.constData(), &svnParent))
         return false;
 
     apr_hash_t *entries = nullptr;
@@ -120,35 +134,20 @@ bool RevisionExporter::addEmptyDirPlaceholder(const DumpTarget &target, apr_pool
         warnSvnError(error);
         return false;
     }
-    if (apr_hash_count(entries) > 0)
-        return false;
-
     QString gitParent;
-    if (!parentOf(target.gitPath, &gitParent))
+    if (!parentTakesPlaceholder(target.root, svnParent, entries, target.gitPath, &gitParent,
+                                pool))
         return false;
-
-    if (m_options.svnIgnore) {
-        QString ignoreText;
-        if (!succeededOrWarned(
-                    IgnoreRules::read(ignoreText, pool, svnParent.constData(), target.root))) {
-            qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(svnParent)
-                       << ")";
-            return false;
-        }
-        if (!ignoreText.isNull())
-            return false;
-    }
 
     writePlaceholder(target.transaction, gitParent + QLatin1String("/.gitignore"));
     return true;
 }
 
-bool RevisionExporter::removeEmptyDirPlaceholder(const DumpTarget &target, apr_pool_t *pool)
+bool DirectoryFileWriter::removeEmptyDirPlaceholder(const DumpTarget &target,
+                                                    apr_pool_t *pool) const
 {
-    if (!m_options.emptyDirs)
-        return false;
     QByteArray svnParent;
-    if (!parentOf(target.svnPath.constData(), &svnParent))
+    if (!m_emptyDirs || !parentOf(target.svnPath.constData(), &svnParent))
         return false;
 
     // Whether the parent had a placeholder is read from the previous revision.
@@ -165,45 +164,11 @@ bool RevisionExporter::removeEmptyDirPlaceholder(const DumpTarget &target, apr_p
         svn_error_clear(error);
         return false;
     }
-    if (apr_hash_count(entries) > 0)
-        return false;
-
     QString gitParent;
-    if (!parentOf(target.gitPath, &gitParent))
+    if (!parentTakesPlaceholder(previousRoot, svnParent, entries, target.gitPath, &gitParent,
+                                previousPool))
         return false;
-
-    if (m_options.svnIgnore) {
-        QString ignoreText;
-        if (!succeededOrWarned(IgnoreRules::read(ignoreText, previousPool,
-                                                 svnParent.constData(), previousRoot))) {
-            qWarning() << "Error fetching svn-properties (" << QString::fromUtf8(svnParent)
-                       << ")";
-            return false;
-        }
-        if (!ignoreText.isNull())
-            return false;
-    }
 
     target.transaction->removePath(gitParent + QLatin1String("/.gitignore"));
     return true;
-}
-
-Status RevisionExporter::warnUnknownProperties(apr_pool_t *pool, const char *path,
-                                               svn_fs_root_t *root)
-{
-    apr_hash_t *properties = nullptr;
-    if (svn_error_t *error = svn_fs_node_proplist(&properties, root, path, pool))
-        return svnFailure(error);
-    for (apr_hash_index_t *it = apr_hash_first(pool, properties); it; it = apr_hash_next(it)) {
-        const void *key = nullptr;
-        void *value = nullptr;
-        apr_hash_this(it, &key, nullptr, &value);
-        const char *name = static_cast<const char *>(key);
-        if (std::strcmp(name, "svn:ignore") == 0 || std::strcmp(name, "svn:global-ignores") == 0
-            || std::strcmp(name, "svn:mergeinfo") == 0)
-            continue;
-        qWarning() << "WARN: Unknown svn-property" << name << "set to"
-                   << static_cast<const svn_string_t *>(value)->data << "for" << path;
-    }
-    return Status();
 }
