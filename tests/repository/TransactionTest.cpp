@@ -355,8 +355,7 @@ TEST_F(TransactionTest, BranchNamesWithALineFeedAreRefused)
     setOptions({&RepositoryOptions::dryRun, &RepositoryOptions::debugRules});
     FastImportRepository repository(rule(QStringLiteral("repo")), options);
     MessageCapture capture;
-    EXPECT_EQ(repository.beginTransaction(QStringLiteral("bad\nname"), QStringLiteral("/x/"), 1).takeValue(),
-              nullptr);
+    EXPECT_FALSE(repository.beginTransaction(QStringLiteral("bad\nname"), QStringLiteral("/x/"), 1).ok());
     EXPECT_FALSE(repository.makeBranch(QStringLiteral("bad\nname"), 1, QStringLiteral("master"), 1).ok());
     EXPECT_FALSE(repository.dropBranch(QStringLiteral("bad\nname"), 1).ok());
     {
