@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 const ProgressLine::Style ProgressLine::erasing = {"\r\033[K", "\r\033[K"};
+const ProgressLine::Style ProgressLine::overwriting = {
+        "\r", "\r                                                            \r"};
 
 ProgressLine::ProgressLine(Style style)
     : m_style(style)

@@ -17,6 +17,9 @@ public:
     };
     // Each text erases the line before it.
     static const Style erasing;
+    // Each text is written over the line before it, which it is never
+    // shorter than; the line is wiped with 60 blanks.
+    static const Style overwriting;
 
     explicit ProgressLine(Style style = erasing);
     ~ProgressLine();

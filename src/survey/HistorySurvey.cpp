@@ -11,10 +11,6 @@
 
 namespace {
 
-// The progress line is written over, never longer than these blanks.
-const ProgressLine::Style revisionLine = {
-        "\r", "\r                                                            \r"};
-
 const int exampleLimit = 50;
 
 bool isContainerName(const QString &component)
@@ -36,7 +32,7 @@ Status HistorySurvey::run(ChangedPathsReader &reader)
 {
     m_latestRevision = reader.latestRevision();
     // "Reading revision N of LATEST" every hundred revisions and at the last.
-    ProgressLine progress(revisionLine);
+    ProgressLine progress(ProgressLine::overwriting);
     for (int revision = 1; revision <= m_latestRevision; ++revision) {
         if (revision % 100 == 0 || revision == m_latestRevision)
             progress.show("Reading revision " + QByteArray::number(revision) + " of "
