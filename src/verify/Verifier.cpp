@@ -35,19 +35,17 @@ QString logFileOf(const QString &repository)
     return QStringLiteral("log-") + RepositoryFileNames::flattenedName(repository);
 }
 
-Failure cannotRead(int revision, const Status &why)
-{
-    Failure failure = Failure::fatal(QStringLiteral("cannot read revision %1").arg(revision));
-    failure.setCause(why.failure().cause());
-    return failure;
-}
-
 // The failure with its message in other words, after the same cause.
 Failure reworded(const Failure &failure, const QString &message)
 {
     Failure result = Failure::fatal(message);
     result.setCause(failure.cause());
     return result;
+}
+
+Failure cannotRead(int revision, const Status &why)
+{
+    return reworded(why.failure(), QStringLiteral("cannot read revision %1").arg(revision));
 }
 
 // "checked N of TOTAL branch states, about S left", every half second.
@@ -163,7 +161,10 @@ Status Verifier::checkAlive(const QStringList &repositories, const Logs &logs,
 {
     if (!m_options.revisionsFile.isEmpty())
         return Status();
-    for (const auto &[repository, branch] : branchTrees.branches()) {
+    // In the order of their names, so that the report is the same on every run.
+    QList<QPair<QString, QString>> branches = branchTrees.branches();
+    std::sort(branches.begin(), branches.end());
+    for (const auto &[repository, branch] : std::as_const(branches)) {
         const int index = int(repositories.indexOf(repository));
         TreeNodePointer tree;
         if (index < 0)
