@@ -209,7 +209,7 @@ Status BranchTrees::tree(const QString &repository, const QString &branch, TreeN
 }
 
 Status BranchTrees::fullTree(const QString &repository, const QString &branch,
-                           TreeNodePointer *out)
+                             TreeNodePointer *out)
 {
     return assemble(branchKey(repository, branch), true, out);
 }

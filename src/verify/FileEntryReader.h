@@ -29,7 +29,7 @@ public:
     // The entry of the file at path in root, whose node revision is nodeId
     // (empty when unknown).
     Status read(svn_fs_root_t *root, const QByteArray &path, const QByteArray &nodeId,
-              TreeEntry *entry, apr_pool_t *pool);
+                TreeEntry *entry, apr_pool_t *pool);
 
     // A node revision as a number: the revision and the place in it that
     // Subversion's id ends with ("...rREV/PLACE"); 0 for an id of another form.

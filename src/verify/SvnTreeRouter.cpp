@@ -78,7 +78,7 @@ const MatchRule *SvnTreeRouter::ruleFor(int listIndex, const QByteArray &path,
 }
 
 Status SvnTreeRouter::route(int listIndex, const QByteArray &path, bool directory, Fragments *out,
-                          apr_pool_t *pool)
+                            apr_pool_t *pool)
 {
     if (path.isEmpty())
         return routeDirectory(listIndex, path, out, pool);
@@ -112,7 +112,7 @@ QByteArray SvnTreeRouter::nodeIdOf(const QByteArray &path, apr_pool_t *pool) con
 // Routes the entries of a directory that no rule exports as a whole (the
 // root, a directory no rule matches, one with action recurse).
 Status SvnTreeRouter::routeDirectory(int listIndex, const QByteArray &path, Fragments *out,
-                                   apr_pool_t *pool)
+                                     apr_pool_t *pool)
 {
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, m_root,
@@ -131,7 +131,7 @@ Status SvnTreeRouter::routeDirectory(int listIndex, const QByteArray &path, Frag
 }
 
 Status SvnTreeRouter::routeEntry(int listIndex, const QByteArray &path, bool directory,
-                               Fragments *out, apr_pool_t *pool)
+                                 Fragments *out, apr_pool_t *pool)
 {
     const MatchRule *rule = ruleFor(listIndex, path, directory);
     if (rule && rule->action == RuleAction::Export)
@@ -148,7 +148,7 @@ Status SvnTreeRouter::routeEntry(int listIndex, const QByteArray &path, bool dir
 }
 
 Status SvnTreeRouter::exportEntry(int listIndex, const MatchRule &rule, const QByteArray &path,
-                                bool directory, Fragments *out, apr_pool_t *pool)
+                                  bool directory, Fragments *out, apr_pool_t *pool)
 {
     const QString text = pathText(path, directory);
     rule.pattern.indexIn(text);
@@ -185,7 +185,7 @@ Status SvnTreeRouter::exportEntry(int listIndex, const MatchRule &rule, const QB
 // part of the path its pattern matched: the entries that the same rule takes
 // with the same match belong to it; the others are routed on their own.
 Status SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray &path,
-                                 const QByteArray &nodeId, Subtree *out, apr_pool_t *pool)
+                                   const QByteArray &nodeId, Subtree *out, apr_pool_t *pool)
 {
     // The rules live as long as the router: a rule is named by its address.
     const QByteArray key = QByteArray::number(context.listIndex) + '\n'
@@ -259,7 +259,7 @@ bool SvnTreeRouter::followsChanges(const QByteArray &path) const
 
 // Looks again at the entries the revision changed.
 Status SvnTreeRouter::updateChildren(const SubtreeContext &context, const QByteArray &path,
-                                   QMap<QByteArray, Child> *children, apr_pool_t *pool)
+                                     QMap<QByteArray, Child> *children, apr_pool_t *pool)
 {
     const auto changed = m_changes.changedEntries.constFind(path);
     if (changed == m_changes.changedEntries.constEnd())
@@ -292,8 +292,8 @@ Status SvnTreeRouter::updateChildren(const SubtreeContext &context, const QByteA
 }
 
 Status SvnTreeRouter::readChildren(const SubtreeContext &context, const QByteArray &path,
-                                 const QMap<QByteArray, Child> &before,
-                                 QMap<QByteArray, Child> *children, apr_pool_t *pool)
+                                   const QMap<QByteArray, Child> &before,
+                                   QMap<QByteArray, Child> *children, apr_pool_t *pool)
 {
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, m_root, path.constData(), pool))
@@ -320,8 +320,8 @@ Status SvnTreeRouter::readChildren(const SubtreeContext &context, const QByteArr
 }
 
 Status SvnTreeRouter::buildChild(const SubtreeContext &context, const QByteArray &path,
-                               bool directory, const QByteArray &nodeId, Child *child,
-                               apr_pool_t *pool)
+                                 bool directory, const QByteArray &nodeId, Child *child,
+                                 apr_pool_t *pool)
 {
     const QString text = pathText(path, directory);
     const MatchRule *found = ruleFor(context.listIndex, path, directory);

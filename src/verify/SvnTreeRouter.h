@@ -89,7 +89,7 @@ public:
     const MatchRule *ruleFor(int listIndex, const QByteArray &path, bool directory) const;
     // The fragments of everything at and below path; the root is "".
     Status route(int listIndex, const QByteArray &path, bool directory, Fragments *out,
-               apr_pool_t *pool);
+                 apr_pool_t *pool);
     // The entry of fragment with every directory below holding its entries.
     Status fullEntry(const Fragment &fragment, TreeEntry *entry, apr_pool_t *pool);
 
@@ -146,26 +146,27 @@ private:
     };
 
     Status routeDirectory(int listIndex, const QByteArray &path, Fragments *out,
-                        apr_pool_t *pool);
+                          apr_pool_t *pool);
     Status routeEntry(int listIndex, const QByteArray &path, bool directory, Fragments *out,
-                    apr_pool_t *pool);
-    Status exportEntry(int listIndex, const MatchRule &rule, const QByteArray &path,
-                     bool directory, Fragments *out, apr_pool_t *pool);
-    Status buildSubtree(const SubtreeContext &context, const QByteArray &path,
-                      const QByteArray &nodeId, Subtree *out, apr_pool_t *pool);
-    Status updateChildren(const SubtreeContext &context, const QByteArray &path,
-                        QMap<QByteArray, Child> *children, apr_pool_t *pool);
-    Status readChildren(const SubtreeContext &context, const QByteArray &path,
-                      const QMap<QByteArray, Child> &before, QMap<QByteArray, Child> *children,
                       apr_pool_t *pool);
+    Status exportEntry(int listIndex, const MatchRule &rule, const QByteArray &path,
+                       bool directory, Fragments *out, apr_pool_t *pool);
+    Status buildSubtree(const SubtreeContext &context, const QByteArray &path,
+                        const QByteArray &nodeId, Subtree *out, apr_pool_t *pool);
+    Status updateChildren(const SubtreeContext &context, const QByteArray &path,
+                          QMap<QByteArray, Child> *children, apr_pool_t *pool);
+    Status readChildren(const SubtreeContext &context, const QByteArray &path,
+                        const QMap<QByteArray, Child> &before, QMap<QByteArray, Child> *children,
+                        apr_pool_t *pool);
     bool followsChanges(const QByteArray &path) const;
     void rememberTreeName(const QByteArray &key, quint64 nodeKey, const QByteArray &treeId);
     Status buildChild(const SubtreeContext &context, const QByteArray &path, bool directory,
-                    const QByteArray &nodeId, Child *child, apr_pool_t *pool);
+                      const QByteArray &nodeId, Child *child, apr_pool_t *pool);
     Status addGeneratedFiles(const QByteArray &path, bool empty, TreeNode *node,
-                           apr_pool_t *pool);
+                             apr_pool_t *pool);
     Status addGeneratedAttributes(const QByteArray &path, TreeNode *node, apr_pool_t *pool);
     QByteArray nodeIdOf(const QByteArray &path, apr_pool_t *pool) const;
+
     svn_fs_t *m_fs;
     Settings m_settings;
     RepositoryForwarding m_forwarding;
