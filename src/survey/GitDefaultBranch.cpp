@@ -1,13 +1,13 @@
 #include "survey/GitDefaultBranch.h"
 
-#include <QProcess>
+#include "repository/GitCommand.h"
 
 QString GitDefaultBranch::name()
 {
-    QProcess git;
-    git.start(QStringLiteral("git"), {QStringLiteral("config"), QStringLiteral("init.defaultBranch")});
+    const GitCommand git =
+            GitCommand::run({QStringLiteral("config"), QStringLiteral("init.defaultBranch")});
     QString configured;
-    if (git.waitForFinished(-1) && git.exitStatus() == QProcess::NormalExit && git.exitCode() == 0)
-        configured = QString::fromUtf8(git.readAllStandardOutput()).trimmed();
+    if (git.succeeded())
+        configured = QString::fromUtf8(git.output()).trimmed();
     return configured.isEmpty() ? QStringLiteral("master") : configured;
 }

@@ -1,6 +1,6 @@
 #include "survey/HistorySurvey.h"
-#include "survey/SurveyProgress.h"
 
+#include "common/ProgressLine.h"
 #include "repository/GitNames.h"
 
 #include <QSet>
@@ -31,9 +31,12 @@ void HistorySurvey::Examples::add(const PathAtRevision &item)
 Status HistorySurvey::run(ChangedPathsReader &reader)
 {
     m_latestRevision = reader.latestRevision();
-    SurveyProgress progress(m_latestRevision);
+    // "Reading revision N of LATEST" every hundred revisions and at the last.
+    ProgressLine progress(ProgressLine::overwriting);
     for (int revision = 1; revision <= m_latestRevision; ++revision) {
-        progress.show(revision);
+        if (revision % 100 == 0 || revision == m_latestRevision)
+            progress.show("Reading revision " + QByteArray::number(revision) + " of "
+                          + QByteArray::number(m_latestRevision));
         Result<ChangedPathsReader::Revision> read = reader.read(revision);
         if (!read)
             return read.status();

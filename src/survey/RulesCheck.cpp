@@ -1,5 +1,6 @@
 #include "survey/RulesCheck.h"
 
+#include "common/ProgressLine.h"
 #include "rules/RulesFileSet.h"
 #include "survey/CheckingRepository.h"
 #include "survey/GitDefaultBranch.h"
@@ -65,13 +66,12 @@ Status RulesCheck::run(ChangedPathsReader &reader, const RulesFileSet &rules)
     // A dry run announces file contents without reading them.
     ExportOptions options;
     options.dryRun = true;
-    const bool terminal = isatty(STDERR_FILENO);
     {
+        ProgressLine progress(ProgressLine::overwriting);
         for (int revision = 1; revision <= m_latestRevision; ++revision) {
-            if (terminal && (revision % 100 == 0 || revision == m_latestRevision)) {
-                fprintf(stderr, "\rChecking revision %d of %d", revision, m_latestRevision);
-                fflush(stderr);
-            }
+            if (revision % 100 == 0 || revision == m_latestRevision)
+                progress.show("Checking revision " + QByteArray::number(revision) + " of "
+                              + QByteArray::number(m_latestRevision));
             Result<ChangedPathsReader::Revision> read = reader.read(revision);
             if (!read)
                 return read.status();
@@ -93,8 +93,6 @@ Status RulesCheck::run(ChangedPathsReader &reader, const RulesFileSet &rules)
                         status.failure().message().toLocal8Bit().constData());
             }
         }
-        if (terminal)
-            fprintf(stderr, "\r%*s\r", 60, "");
     }
 
     return Status();

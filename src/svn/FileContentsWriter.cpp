@@ -3,15 +3,13 @@
 #include "svn/FileContentsWriter.h"
 
 #include "svn/AttributeTranslation.h"
+#include "svn/GitFileMode.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
 #include <QIODevice>
 
 #include <algorithm>
-
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -20,10 +18,6 @@ const qint64 maximumPendingBytes = 32768;
 
 // File contents are copied in pieces of this size.
 constexpr apr_size_t copyChunkSize = SVN__STREAM_CHUNK_SIZE;
-
-const int regularFileMode = 0100644;
-const int executableFileMode = 0100755;
-const int symbolicLinkMode = 0120000;
 
 } // namespace
 
@@ -34,13 +28,9 @@ Status FileContentsWriter::write(const DumpTarget &file, apr_pool_t *pool) const
     ScopedPool filePool(pool);
     const bool dryRun = m_dryRun;
 
-    int mode = regularFileMode;
-    svn_string_t *executable = nullptr;
-    if (svn_error_t *error = svn_fs_node_prop(&executable, root, path, "svn:executable",
-                                              filePool))
-        warnSvnError(error); // an unreadable flag leaves the file a regular one
-    else if (executable)
-        mode = executableFileMode;
+    Result<GitFileMode> mode = GitFileMode::read(root, path, filePool);
+    if (!mode)
+        return mode.status();
 
     svn_filesize_t length = 0;
     if (svn_error_t *error = svn_fs_file_length(&length, root, path, filePool))
@@ -50,35 +40,20 @@ Status FileContentsWriter::write(const DumpTarget &file, apr_pool_t *pool) const
     if (!dryRun) {
         if (svn_error_t *error = svn_fs_file_contents(&contents, root, path, filePool))
             return svnFailure(error);
-    }
-
-    svn_string_t *special = nullptr;
-    if (svn_error_t *error = svn_fs_node_prop(&special, root, path, "svn:special", filePool))
-        return svnFailure(error);
-
-    if (special && !dryRun) {
-        // A symbolic link is stored as "link " followed by its target.
-        char head[5];
-        apr_size_t headLength = sizeof head;
-        if (svn_error_t *error = svn_stream_read_full(contents, head, &headLength))
-            return svnFailure(error);
-        if (headLength == 5 && std::memcmp(head, "link ", 5) == 0) {
-            mode = symbolicLinkMode;
-            length -= 5;
-        } else {
+        if (Status taken = mode.value().takeLinkMarker(&contents, root, path, filePool); !taken)
+            return taken;
+        if (mode.value().notLink())
             qWarning("file %s is svn:special but not a symlink", path);
-            svn_error_clear(svn_stream_close(contents));
-            if (svn_error_t *error = svn_fs_file_contents(&contents, root, path, filePool))
-                return svnFailure(error);
-        }
+        length -= mode.value().skipped();
     }
 
-    if (m_svnAttributes && !special && !dryRun) {
+    if (m_svnAttributes && !mode.value().special() && !dryRun) {
         if (Status status = normaliseLineEnds(file, &contents, &length, filePool); !status)
             return status;
     }
 
-    const Result<QIODevice *> device = file.transaction->openFile(file.gitPath, mode, length);
+    const Result<QIODevice *> device =
+            file.transaction->openFile(file.gitPath, mode.value().mode(), length);
     if (dryRun)
         return Status();
     if (!device) {

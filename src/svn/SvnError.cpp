@@ -47,12 +47,6 @@ void warnSvnError(svn_error_t *error)
     svn_error_clear(error);
 }
 
-bool printSvnError(svn_error_t *error)
-{
-    warnSvnError(error);
-    return false;
-}
-
 bool succeededOrWarned(const Status &status)
 {
     if (status)

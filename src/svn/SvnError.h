@@ -23,7 +23,3 @@ void warnSvnError(svn_error_t *error);
 // For a failure the caller goes on from: prints its cause at once, as a
 // warning. Whether the status is a success.
 bool succeededOrWarned(const Status &status);
-
-// Transitional, for the verifier's readers that still answer with a bool:
-// prints the error as warnSvnError does and answers false.
-bool printSvnError(svn_error_t *error);

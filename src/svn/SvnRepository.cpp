@@ -34,13 +34,13 @@ svn_error_t *SvnRepository::readLatestRevision()
     return SVN_NO_ERROR;
 }
 
-bool SvnRepository::open(const QString &path)
+Status SvnRepository::open(const QString &path)
 {
-    if (!SvnSource::initializeSvnLibraries().ok())
-        return false;
+    if (Status initialised = SvnSource::initializeSvnLibraries(); !initialised)
+        return initialised;
     if (svn_error_t *error = openAt(path))
-        return printSvnError(error);
+        return svnFailure(error);
     if (svn_error_t *error = readLatestRevision())
-        return printSvnError(error);
-    return true;
+        return svnFailure(error);
+    return Status();
 }

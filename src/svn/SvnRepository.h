@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Failure.h"
 #include "svn/ScopedPool.h"
 
 #include <QString>
@@ -25,10 +26,9 @@ public:
     [[nodiscard]] svn_error_t *openAt(const QString &path);
     [[nodiscard]] svn_error_t *readLatestRevision();
 
-    // Transitional, for the verifier: initialises the libraries, opens the
-    // repository and reads its latest revision; false, with the library's
-    // message printed, when that fails.
-    bool open(const QString &path);
+    // Initialises the libraries, opens the repository and reads its latest
+    // revision.
+    Status open(const QString &path);
 
     svn_fs_t *fs() const { return m_fs; }
     apr_pool_t *pool() const { return m_pool ? m_pool->pool() : nullptr; }

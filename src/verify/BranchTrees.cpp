@@ -27,37 +27,42 @@ QByteArray BranchTrees::fragmentKey(int listIndex, const QByteArray &path)
     return key + QByteArray(path).replace('/', '\0');
 }
 
-bool BranchTrees::advanceTo(int revision)
+Status BranchTrees::advanceTo(int revision)
 {
     bool rulesChanged = false;
     if (!m_started) {
         m_started = true;
         if (m_observer)
             m_observer(revision);
-        return m_router.setRevision(revision, &rulesChanged) && routeAllAgain()
-                && reportChanges(revision);
+        Status routed = m_router.setRevision(revision, &rulesChanged);
+        if (routed)
+            routed = routeAllAgain();
+        return routed ? reportChanges(revision) : routed;
     }
     for (int next = m_router.revision() + 1; next <= revision; ++next) {
         if (m_observer)
             m_observer(next);
-        if (!m_router.setRevision(next, &rulesChanged))
-            return false;
-        if (!(rulesChanged ? routeAllAgain() : applyChanges()) || !reportChanges(next))
-            return false;
+        Status routed = m_router.setRevision(next, &rulesChanged);
+        if (routed)
+            routed = rulesChanged ? routeAllAgain() : applyChanges();
+        if (routed)
+            routed = reportChanges(next);
+        if (!routed)
+            return routed;
     }
-    return true;
+    return Status();
 }
 
-bool BranchTrees::reportChanges(int revision)
+Status BranchTrees::reportChanges(int revision)
 {
     QList<QPair<QString, QString>> touched;
     for (const QString &key : std::as_const(m_touched))
         touched.append({key.section(QLatin1Char('\n'), 0, 0), key.section(QLatin1Char('\n'), 1)});
     m_touched.clear();
-    return !m_changeObserver || m_changeObserver(revision, touched);
+    return m_changeObserver ? m_changeObserver(revision, touched) : Status();
 }
 
-bool BranchTrees::routeAllAgain()
+Status BranchTrees::routeAllAgain()
 {
     for (auto it = m_fragmentsOfBranch.cbegin(); it != m_fragmentsOfBranch.cend(); ++it)
         m_touched.insert(it.key());
@@ -66,27 +71,27 @@ bool BranchTrees::routeAllAgain()
     m_fragmentsOfBranch.clear();
     m_trees.clear();
     for (int listIndex = 0; listIndex < m_router.listCount(); ++listIndex) {
-        if (!routeAgain(listIndex, QByteArray()))
-            return false;
+        if (Status routed = routeAgain(listIndex, QByteArray()); !routed)
+            return routed;
     }
-    return true;
+    return Status();
 }
 
 // Routes again, for every rules file, the place each changed path is routed
 // from: the first directory on its way that a rule exports, else the path
 // itself. A place below another one is done with it.
-bool BranchTrees::applyChanges()
+Status BranchTrees::applyChanges()
 {
     m_pool.clear();
     svn_fs_path_change_iterator_t *iterator = nullptr;
     if (svn_error_t *error = svn_fs_paths_changed3(&iterator, m_router.root(), m_pool, m_pool))
-        return printSvnError(error);
+        return svnFailure(error);
     QList<QPair<QByteArray, bool>> changes; // path, whether only a directory's properties changed
     SvnTreeRouter::Changes changed;
     for (;;) {
         svn_fs_path_change3_t *change = nullptr;
         if (svn_error_t *error = svn_fs_path_change_get(&change, iterator))
-            return printSvnError(error);
+            return svnFailure(error);
         if (!change)
             break;
         const QByteArray path(change->path.data, int(change->path.len));
@@ -115,11 +120,11 @@ bool BranchTrees::applyChanges()
             if (!done.isNull() && it.key().startsWith(done + '\0'))
                 continue;
             done = it.key();
-            if (!routeAgain(listIndex, it.value()))
-                return false;
+            if (Status routed = routeAgain(listIndex, it.value()); !routed)
+                return routed;
         }
     }
-    return true;
+    return Status();
 }
 
 QByteArray BranchTrees::routingPoint(int listIndex, const QByteArray &path,
@@ -142,7 +147,7 @@ QByteArray BranchTrees::routingPoint(int listIndex, const QByteArray &path,
     return path;
 }
 
-bool BranchTrees::routeAgain(int listIndex, const QByteArray &path)
+Status BranchTrees::routeAgain(int listIndex, const QByteArray &path)
 {
     const QByteArray key = fragmentKey(listIndex, path);
     const QByteArray below = key + '\0';
@@ -165,18 +170,18 @@ bool BranchTrees::routeAgain(int listIndex, const QByteArray &path)
         svn_node_kind_t kind = svn_node_none;
         if (svn_error_t *error = svn_fs_check_path(&kind, m_router.root(), path.constData(),
                                                    m_pool))
-            return printSvnError(error);
+            return svnFailure(error);
         if (kind == svn_node_none)
-            return true;
+            return Status();
         directory = kind == svn_node_dir;
     }
     SvnTreeRouter::Fragments fragments;
     ScopedPool pool(m_pool.pool());
-    if (!m_router.route(listIndex, path, directory, &fragments, pool))
-        return false;
+    if (Status routed = m_router.route(listIndex, path, directory, &fragments, pool); !routed)
+        return routed;
     for (const Fragment &fragment : std::as_const(fragments))
         addFragment(fragmentKey(listIndex, fragment.source), fragment);
-    return true;
+    return Status();
 }
 
 void BranchTrees::addFragment(const QByteArray &key, const Fragment &fragment)
@@ -188,35 +193,35 @@ void BranchTrees::addFragment(const QByteArray &key, const Fragment &fragment)
     m_touched.insert(branch);
 }
 
-bool BranchTrees::tree(const QString &repository, const QString &branch, TreeNodePointer *out)
+Status BranchTrees::tree(const QString &repository, const QString &branch, TreeNodePointer *out)
 {
     const QString key = branchKey(repository, branch);
     auto known = m_trees.constFind(key);
     if (known != m_trees.constEnd()) {
         *out = known.value();
-        return true;
+        return Status();
     }
-    if (!assemble(key, false, out))
-        return false;
+    if (Status assembled = assemble(key, false, out); !assembled)
+        return assembled;
     if (*out)
         m_trees.insert(key, *out);
-    return true;
+    return Status();
 }
 
-bool BranchTrees::fullTree(const QString &repository, const QString &branch,
-                           TreeNodePointer *out)
+Status BranchTrees::fullTree(const QString &repository, const QString &branch,
+                             TreeNodePointer *out)
 {
     return assemble(branchKey(repository, branch), true, out);
 }
 
 // Puts the fragments of a branch together in walk order. Fragments that meet
 // in one directory need its entries: then the directories are read whole.
-bool BranchTrees::assemble(const QString &branchKey, bool full, TreeNodePointer *out)
+Status BranchTrees::assemble(const QString &branchKey, bool full, TreeNodePointer *out)
 {
     out->reset();
     const auto sources = m_fragmentsOfBranch.constFind(branchKey);
     if (sources == m_fragmentsOfBranch.constEnd())
-        return true;
+        return Status();
     QList<QByteArray> keys = sources->values();
     std::sort(keys.begin(), keys.end());
     TreeNodePointer tree = std::make_shared<TreeNode>();
@@ -225,14 +230,14 @@ bool BranchTrees::assemble(const QString &branchKey, bool full, TreeNodePointer 
     for (const QByteArray &key : std::as_const(keys)) {
         const Fragment &fragment = m_fragments.constFind(key).value();
         TreeEntry entry = fragment.entry;
-        if (full && !m_router.fullEntry(fragment, &entry, pool))
-            return false;
+        if (Status read = full ? m_router.fullEntry(fragment, &entry, pool) : Status(); !read)
+            return read;
         tree = ExpectedTree::withEntry(tree, fragment.path, entry, &complete);
     }
     if (!complete)
         return assemble(branchKey, true, out);
     *out = tree;
-    return true;
+    return Status();
 }
 
 const SvnTreeRouter::Fragment *BranchTrees::firstFragment(const QString &repository,

@@ -21,23 +21,21 @@ public:
     BranchTrees(svn_fs_t *fs, const SvnTreeRouter::Settings &settings);
 
     // Brings the trees to revision, which is not below the current one.
-    // False when Subversion cannot be read.
-    bool advanceTo(int revision);
+    Status advanceTo(int revision);
     // Called with each revision the trees are brought to.
     void setRevisionObserver(std::function<void(int)> observer) { m_observer = std::move(observer); }
     int revision() const { return m_router.revision(); }
     // Called after each revision the trees are brought to, with the branches
-    // (repository, branch) whose pieces it routed again; false stops the walk.
-    using ChangeObserver = std::function<bool(int, const QList<QPair<QString, QString>> &)>;
+    // (repository, branch) whose pieces it routed again; a failure stops the walk.
+    using ChangeObserver = std::function<Status(int, const QList<QPair<QString, QString>> &)>;
     void setChangeObserver(ChangeObserver observer) { m_changeObserver = std::move(observer); }
 
     // The expected tree of a branch at the current revision; null when no
     // path is routed there. Directories may be known by their names only.
-    // False when Subversion cannot be read.
-    bool tree(const QString &repository, const QString &branch, TreeNodePointer *out);
+    Status tree(const QString &repository, const QString &branch, TreeNodePointer *out);
     // The same with every directory holding its entries, for naming the paths
     // at which git differs.
-    bool fullTree(const QString &repository, const QString &branch, TreeNodePointer *out);
+    Status fullTree(const QString &repository, const QString &branch, TreeNodePointer *out);
 
     // The first piece of a branch at the current revision, with the rule
     // and Subversion path it comes from; null when no path is routed there.
@@ -55,13 +53,13 @@ public:
 private:
     using Fragment = SvnTreeRouter::Fragment;
 
-    bool applyChanges();
-    bool routeAgain(int listIndex, const QByteArray &path);
-    bool routeAllAgain();
-    bool reportChanges(int revision);
+    Status applyChanges();
+    Status routeAgain(int listIndex, const QByteArray &path);
+    Status routeAllAgain();
+    Status reportChanges(int revision);
     QByteArray routingPoint(int listIndex, const QByteArray &path, bool modifiedDirectory) const;
     void addFragment(const QByteArray &key, const Fragment &fragment);
-    bool assemble(const QString &branchKey, bool full, TreeNodePointer *out);
+    Status assemble(const QString &branchKey, bool full, TreeNodePointer *out);
     static QString branchKey(const QString &repository, const QString &branch);
     static QByteArray fragmentKey(int listIndex, const QByteArray &path);
 

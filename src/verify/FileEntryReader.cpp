@@ -1,6 +1,7 @@
 #include "verify/FileEntryReader.h"
 
 #include "svn/AttributeTranslation.h"
+#include "svn/GitFileMode.h"
 #include "svn/SvnError.h"
 
 #include <QCryptographicHash>
@@ -8,10 +9,6 @@
 #include <cstring>
 
 namespace {
-
-const int regularFileMode = 0100644;
-const int executableFileMode = 0100755;
-const int symbolicLinkMode = 0120000;
 
 // The bounds of what is remembered, per generation: about 50 bytes a file,
 // 100 a content. Files are remembered for the directories they are in, which
@@ -26,6 +23,22 @@ FileEntryReader::ContentKey contentKeyOf(const svn_checksum_t *checksum, bool lf
     std::memcpy(key.bytes.data(), checksum->digest, 20);
     key.bytes[20] = lf ? 1 : 0;
     return key;
+}
+
+// Git's name of the blob of the length bytes that contents give, hashed in
+// pieces as git hashes a blob, so that a large file is never held whole.
+Result<QByteArray> blobIdOf(svn_stream_t *contents, qint64 length)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.addData("blob " + QByteArray::number(length) + '\0');
+    char buffer[65536];
+    apr_size_t got = sizeof buffer;
+    while (got == sizeof buffer) {
+        if (svn_error_t *error = svn_stream_read_full(contents, buffer, &got))
+            return svnFailure(error);
+        hash.addData(QByteArrayView(buffer, qsizetype(got)));
+    }
+    return hash.result();
 }
 
 } // namespace
@@ -52,8 +65,8 @@ quint64 FileEntryReader::nodeKeyOf(const QByteArray &nodeId)
     return (revision + 1) << 32 | place;
 }
 
-bool FileEntryReader::read(svn_fs_root_t *root, const QByteArray &path, const QByteArray &nodeId,
-                           TreeEntry *entry, apr_pool_t *pool)
+Status FileEntryReader::read(svn_fs_root_t *root, const QByteArray &path,
+                             const QByteArray &nodeId, TreeEntry *entry, apr_pool_t *pool)
 {
     const quint64 key = nodeKeyOf(nodeId);
     if (key != 0) {
@@ -61,18 +74,18 @@ bool FileEntryReader::read(svn_fs_root_t *root, const QByteArray &path, const QB
             entry->mode = known->mode;
             entry->blobId = QByteArray(known->blob.data(), int(known->blob.size()));
             entry->tree.reset();
-            return true;
+            return Status();
         }
     }
-    if (!hashFile(root, path, entry, pool))
-        return false;
+    if (Status hashed = hashFile(root, path, entry, pool); !hashed)
+        return hashed;
     if (key != 0 && entry->blobId.size() == 20) {
         FileMemo memo;
         memo.mode = entry->mode;
         std::memcpy(memo.blob.data(), entry->blobId.constData(), 20);
         m_files.insert(key, memo);
     }
-    return true;
+    return Status();
 }
 
 void FileEntryReader::rememberBlob(const ContentKey &key, const QByteArray &blobId)
@@ -82,28 +95,26 @@ void FileEntryReader::rememberBlob(const ContentKey &key, const QByteArray &blob
     m_blobIds.insert(key, memo);
 }
 
-bool FileEntryReader::hashFile(svn_fs_root_t *root, const QByteArray &path, TreeEntry *entry,
-                               apr_pool_t *pool)
+Status FileEntryReader::hashFile(svn_fs_root_t *root, const QByteArray &path, TreeEntry *entry,
+                                 apr_pool_t *pool)
 {
     const char *svnPath = path.constData();
-    svn_string_t *executable = nullptr;
-    svn_string_t *special = nullptr;
-    if (svn_error_t *error = svn_fs_node_prop(&executable, root, svnPath, "svn:executable",
-                                              pool))
-        return printSvnError(error);
-    if (svn_error_t *error = svn_fs_node_prop(&special, root, svnPath, "svn:special", pool))
-        return printSvnError(error);
+    Result<GitFileMode> mode = GitFileMode::read(root, svnPath, pool);
+    if (!mode)
+        return mode.status();
     svn_checksum_t *checksum = nullptr;
     if (svn_error_t *error = svn_fs_file_checksum(&checksum, svn_checksum_sha1, root, svnPath,
                                                   TRUE, pool))
-        return printSvnError(error);
+        return svnFailure(error);
 
-    entry->mode = executable ? executableFileMode : regularFileMode;
+    entry->mode = mode.value().mode();
+    const bool special = mode.value().special();
     if (m_lineEndsToLf && !special) {
         bool normalises = false;
-        if (!succeededOrWarned(
-                    AttributeTranslation::normalisesLineEnds(&normalises, root, svnPath, pool)))
-            return false;
+        if (Status read = AttributeTranslation::normalisesLineEnds(&normalises, root, svnPath,
+                                                                   pool);
+            !read)
+            return read;
         if (normalises)
             return hashLfFile(root, svnPath, contentKeyOf(checksum, true), entry, pool);
     }
@@ -112,70 +123,52 @@ bool FileEntryReader::hashFile(svn_fs_root_t *root, const QByteArray &path, Tree
     const QByteArray known = found ? QByteArray(found->blob.data(), 20) : QByteArray();
     if (found && !special) {
         entry->blobId = known;
-        return true;
+        return Status();
     }
 
-    // Hashed as git hashes a blob, in pieces, so that a large file is never
-    // held whole. A link's blob is its target, without the leading "link ".
     svn_filesize_t length = 0;
     if (svn_error_t *error = svn_fs_file_length(&length, root, svnPath, pool))
-        return printSvnError(error);
+        return svnFailure(error);
     svn_stream_t *contents = nullptr;
     if (svn_error_t *error = svn_fs_file_contents(&contents, root, svnPath, pool))
-        return printSvnError(error);
-    char buffer[65536];
-    apr_size_t got = sizeof buffer;
-    if (svn_error_t *error = svn_stream_read_full(contents, buffer, &got))
-        return printSvnError(error);
-    qint64 skip = 0;
-    if (special && got >= 5 && std::memcmp(buffer, "link ", 5) == 0) {
-        entry->mode = symbolicLinkMode;
-        skip = 5;
-    }
-    if (found && skip == 0) {
+        return svnFailure(error);
+    if (Status taken = mode.value().takeLinkMarker(&contents, root, svnPath, pool); !taken)
+        return taken;
+    entry->mode = mode.value().mode();
+    const qint64 skipped = mode.value().skipped();
+    if (found && skipped == 0) {
         entry->blobId = known;
-        return true;
+        return Status();
     }
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    hash.addData("blob " + QByteArray::number(qint64(length) - skip) + '\0');
-    hash.addData(QByteArrayView(buffer + skip, qsizetype(got) - skip));
-    while (got == sizeof buffer) {
-        got = sizeof buffer;
-        if (svn_error_t *error = svn_stream_read_full(contents, buffer, &got))
-            return printSvnError(error);
-        hash.addData(QByteArrayView(buffer, qsizetype(got)));
-    }
-    entry->blobId = hash.result();
+    Result<QByteArray> blobId = blobIdOf(contents, qint64(length) - skipped);
+    if (!blobId)
+        return blobId.status();
+    entry->blobId = blobId.value();
     // Links are few; only whole contents are remembered.
-    if (skip == 0)
+    if (skipped == 0)
         rememberBlob(key, entry->blobId);
-    return true;
+    return Status();
 }
 
 // The key is kept apart from that of the same contents stored as they are.
-bool FileEntryReader::hashLfFile(svn_fs_root_t *root, const char *svnPath, ContentKey key,
-                                 TreeEntry *entry, apr_pool_t *pool)
+Status FileEntryReader::hashLfFile(svn_fs_root_t *root, const char *svnPath, ContentKey key,
+                                   TreeEntry *entry, apr_pool_t *pool)
 {
     if (const BlobMemo *known = m_blobIds.find(key)) {
         entry->blobId = QByteArray(known->blob.data(), 20);
-        return true;
+        return Status();
     }
     svn_stream_t *contents = nullptr;
     svn_filesize_t length = 0;
-    if (!succeededOrWarned(
-                AttributeTranslation::openNormalised(&contents, &length, root, svnPath, pool)))
-        return false;
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    hash.addData("blob " + QByteArray::number(qint64(length)) + '\0');
-    char buffer[65536];
-    apr_size_t got = sizeof buffer;
-    while (got == sizeof buffer) {
-        if (svn_error_t *error = svn_stream_read_full(contents, buffer, &got))
-            return printSvnError(error);
-        hash.addData(QByteArrayView(buffer, qsizetype(got)));
-    }
+    if (Status opened =
+                AttributeTranslation::openNormalised(&contents, &length, root, svnPath, pool);
+        !opened)
+        return opened;
+    Result<QByteArray> blobId = blobIdOf(contents, qint64(length));
+    if (!blobId)
+        return blobId.status();
     svn_error_clear(svn_stream_close(contents));
-    entry->blobId = hash.result();
+    entry->blobId = blobId.value();
     rememberBlob(key, entry->blobId);
-    return true;
+    return Status();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Failure.h"
 #include "verify/BoundedCache.h"
 #include "verify/ExpectedTree.h"
 
@@ -26,9 +27,9 @@ public:
     explicit FileEntryReader(bool lineEndsToLf = false);
 
     // The entry of the file at path in root, whose node revision is nodeId
-    // (empty when unknown). False when Subversion cannot be read.
-    bool read(svn_fs_root_t *root, const QByteArray &path, const QByteArray &nodeId,
-              TreeEntry *entry, apr_pool_t *pool);
+    // (empty when unknown).
+    Status read(svn_fs_root_t *root, const QByteArray &path, const QByteArray &nodeId,
+                TreeEntry *entry, apr_pool_t *pool);
 
     // A node revision as a number: the revision and the place in it that
     // Subversion's id ends with ("...rREV/PLACE"); 0 for an id of another form.
@@ -56,10 +57,10 @@ private:
         qint64 weight() const { return 1; }
     };
 
-    bool hashFile(svn_fs_root_t *root, const QByteArray &path, TreeEntry *entry,
-                  apr_pool_t *pool);
-    bool hashLfFile(svn_fs_root_t *root, const char *svnPath, ContentKey key,
-                    TreeEntry *entry, apr_pool_t *pool);
+    Status hashFile(svn_fs_root_t *root, const QByteArray &path, TreeEntry *entry,
+                    apr_pool_t *pool);
+    Status hashLfFile(svn_fs_root_t *root, const char *svnPath, ContentKey key,
+                      TreeEntry *entry, apr_pool_t *pool);
     void rememberBlob(const ContentKey &key, const QByteArray &blobId);
 
     bool m_lineEndsToLf;

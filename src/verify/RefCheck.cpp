@@ -1,8 +1,8 @@
 #include "verify/RefCheck.h"
 
+#include "repository/GitCommand.h"
 #include "verify/MarksFile.h"
 
-#include <QProcess>
 #include <QSet>
 
 #include <algorithm>
@@ -20,13 +20,12 @@ bool isBackupRef(const QString &ref)
 RefCheck::RefCheck(const QString &repository)
     : m_repository(repository)
 {
-    QProcess git;
-    git.setWorkingDirectory(repository);
-    git.start(QStringLiteral("git"),
-              {QStringLiteral("for-each-ref"),
-               QStringLiteral("--format=%(objectname) %(objecttype) %(*objectname) %(refname)")});
-    git.waitForFinished(-1);
-    for (const QByteArray &line : git.readAllStandardOutput().split('\n')) {
+    // A repository git cannot read has no refs: the check names every one missing.
+    const GitCommand git = GitCommand::run(
+            {QStringLiteral("for-each-ref"),
+             QStringLiteral("--format=%(objectname) %(objecttype) %(*objectname) %(refname)")},
+            repository);
+    for (const QByteArray &line : git.output().split('\n')) {
         const QList<QByteArray> parts = line.split(' ');
         if (parts.size() < 4)
             continue;

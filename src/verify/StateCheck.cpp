@@ -20,9 +20,11 @@ QByteArray treeOfCommit(const QByteArray &commit)
 
 const QByteArray emptyTree = QByteArray::fromHex("4b825dc642cb6eb9a060e54bf8d69288fbee4904");
 
-Failure cannotRead(int revision)
+Failure cannotRead(int revision, const Status &why)
 {
-    return Failure::fatal(QStringLiteral("cannot read revision %1").arg(revision));
+    Failure failure = Failure::fatal(QStringLiteral("cannot read revision %1").arg(revision));
+    failure.setCause(why.failure().cause());
+    return failure;
 }
 
 } // namespace
@@ -70,8 +72,8 @@ Status StateCheck::check(int index, QList<Difference> *out)
     const ConversionLog::State &state = item.state;
     const QString &repository = m_repositories.at(item.repositoryIndex);
     TreeNodePointer expected;
-    if (!m_branchTrees.tree(repository, state.branch, &expected))
-        return cannotRead(state.revision);
+    if (Status read = m_branchTrees.tree(repository, state.branch, &expected); !read)
+        return cannotRead(state.revision, read);
     const Difference where{state.revision, repository, state.branch, QString(), QString(),
                            QString()};
     if (state.mark == 0) {
@@ -92,8 +94,10 @@ Status StateCheck::check(int index, QList<Difference> *out)
         return Status();
     }
     const GitObjectReader &reader = m_readers.at(item.repositoryIndex);
-    if (!compareTree(expected, treeOfCommit(m_contents.value(commit)), reader, where, out))
-        return cannotRead(state.revision);
+    if (Status compared = compareTree(expected, treeOfCommit(m_contents.value(commit)), reader,
+                                      where, out);
+        !compared)
+        return cannotRead(state.revision, compared);
     if (Status checked = checkCommit(item, where, commit, out); !checked)
         return checked;
     // A branch whose ref was moved away from its last recorded commit:
@@ -104,8 +108,9 @@ Status StateCheck::check(int index, QList<Difference> *out)
         const QByteArray content = reader.contentsOfType("commit", {refCommit}).value(refCommit);
         Difference atRef = where;
         atRef.detail = QStringLiteral("at %1").arg(ref);
-        if (!compareTree(expected, treeOfCommit(content), reader, atRef, out))
-            return cannotRead(state.revision);
+        if (Status compared = compareTree(expected, treeOfCommit(content), reader, atRef, out);
+            !compared)
+            return cannotRead(state.revision, compared);
     }
     return Status();
 }
@@ -136,23 +141,23 @@ Status StateCheck::checkCommit(const RecordedStates::Item &item, const Differenc
 
 // Trees of the same name are equal; only when the names differ is the
 // expected tree read whole, to name the paths.
-bool StateCheck::compareTree(const TreeNodePointer &expected, const QByteArray &gitTree,
-                             const GitObjectReader &reader, const Difference &where,
-                             QList<Difference> *out)
+Status StateCheck::compareTree(const TreeNodePointer &expected, const QByteArray &gitTree,
+                               const GitObjectReader &reader, const Difference &where,
+                               QList<Difference> *out)
 {
     const QByteArray expectedTree = expected ? expected->treeId() : QByteArray();
     if (gitTree == expectedTree || (expectedTree.isEmpty() && gitTree == emptyTree))
-        return true;
+        return Status();
     QByteArray stripped;
     if (m_emptyDirs && withoutMatchedPlaceholders(gitTree, reader, where, &stripped)
         && (stripped == expectedTree || (expectedTree.isEmpty() && stripped == emptyTree)))
-        return true;
+        return Status();
     TreeNodePointer full;
-    if (!m_branchTrees.fullTree(where.repository, where.branch, &full))
-        return false;
+    if (Status read = m_branchTrees.fullTree(where.repository, where.branch, &full); !read)
+        return read;
     GitTreeComparer(reader).compare(full, gitTree == emptyTree ? QByteArray() : gitTree, where,
                                     out);
-    return true;
+    return Status();
 }
 
 // The converter's placeholder in a directory that a rule matched: a branch

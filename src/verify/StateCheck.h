@@ -45,9 +45,9 @@ public:
 private:
     Status checkCommit(const RecordedStates::Item &item, const Difference &where,
                        const QByteArray &commit, QList<Difference> *out);
-    bool compareTree(const TreeNodePointer &expected, const QByteArray &gitTree,
-                     const GitObjectReader &reader, const Difference &where,
-                     QList<Difference> *out);
+    Status compareTree(const TreeNodePointer &expected, const QByteArray &gitTree,
+                       const GitObjectReader &reader, const Difference &where,
+                       QList<Difference> *out);
 
     bool withoutMatchedPlaceholders(const QByteArray &gitTree, const GitObjectReader &reader,
                                     const Difference &where, QByteArray *stripped) const;

@@ -2,7 +2,6 @@
 
 #include "svn/PathRouting.h"
 #include "svn/DirectoryEntries.h"
-#include "svn/IgnoreRules.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
 
@@ -11,7 +10,6 @@
 
 namespace {
 
-const int regularFileMode = 0100644;
 const int treeMode = 040000;
 
 // The bound of the directory entries remembered (each about 150 bytes, twice
@@ -37,6 +35,7 @@ QByteArray unparsedId(const svn_fs_id_t *id, apr_pool_t *pool)
 SvnTreeRouter::SvnTreeRouter(svn_fs_t *fs, const Settings &settings)
     : m_fs(fs)
     , m_settings(settings)
+    , m_forwarding(settings.repositoryRules)
     , m_pool(svn_pool_create(nullptr))
     , m_directories(rememberedDirectoryEntries)
     , m_treeNames(rememberedTreeNames)
@@ -49,42 +48,12 @@ SvnTreeRouter::~SvnTreeRouter()
     svn_pool_destroy(m_pool);
 }
 
-// Follows the forwarding rules from name to the repository that writes, and
-// collects the prefixes on the way: each step puts its prefix in front of
-// what it forwards. The walk is bounded, so a forwarding loop cannot hang it.
-SvnTreeRouter::Forwarding SvnTreeRouter::forwardingOf(const QString &name) const
-{
-    Forwarding forwarding{name, QByteArray()};
-    for (int depth = 0; depth < m_settings.repositoryRules.size(); ++depth) {
-        const RepositoryRule *found = nullptr;
-        for (const RepositoryRule &rule : m_settings.repositoryRules) {
-            if (rule.name == forwarding.repository)
-                found = &rule;
-        }
-        if (!found || found->targetName.isEmpty())
-            break;
-        forwarding.prefix = found->prefix.toUtf8() + forwarding.prefix;
-        forwarding.repository = found->targetName;
-    }
-    return forwarding;
-}
-
-QString SvnTreeRouter::effectiveRepository(const QString &name) const
-{
-    return forwardingOf(name).repository;
-}
-
-QByteArray SvnTreeRouter::forwardingPrefix(const QString &name) const
-{
-    return forwardingOf(name).prefix;
-}
-
-bool SvnTreeRouter::setRevision(int revision, bool *rulesChanged)
+Status SvnTreeRouter::setRevision(int revision, bool *rulesChanged)
 {
     svn_pool_clear(m_pool);
     m_revision = revision;
     if (svn_error_t *error = svn_fs_revision_root(&m_root, m_fs, revision, m_pool))
-        return printSvnError(error);
+        return svnFailure(error);
 
     QByteArray rulesInForce;
     for (const QList<MatchRule> &list : std::as_const(m_settings.matchRuleLists)) {
@@ -98,7 +67,7 @@ bool SvnTreeRouter::setRevision(int revision, bool *rulesChanged)
         m_directories.clear();
         m_treeNames.clear();
     }
-    return true;
+    return Status();
 }
 
 const MatchRule *SvnTreeRouter::ruleFor(int listIndex, const QByteArray &path,
@@ -108,25 +77,25 @@ const MatchRule *SvnTreeRouter::ruleFor(int listIndex, const QByteArray &path,
                                           pathText(path, directory), m_revision);
 }
 
-bool SvnTreeRouter::route(int listIndex, const QByteArray &path, bool directory, Fragments *out,
-                          apr_pool_t *pool)
+Status SvnTreeRouter::route(int listIndex, const QByteArray &path, bool directory, Fragments *out,
+                            apr_pool_t *pool)
 {
     if (path.isEmpty())
         return routeDirectory(listIndex, path, out, pool);
     return routeEntry(listIndex, path, directory, out, pool);
 }
 
-bool SvnTreeRouter::fullEntry(const Fragment &fragment, TreeEntry *entry, apr_pool_t *pool)
+Status SvnTreeRouter::fullEntry(const Fragment &fragment, TreeEntry *entry, apr_pool_t *pool)
 {
     *entry = fragment.entry;
     if (!entry->isTree())
-        return true;
+        return Status();
     Subtree subtree;
     const SubtreeContext context{fragment.listIndex, fragment.rule, fragment.svnPrefix, true};
-    if (!buildSubtree(context, fragment.source, QByteArray(), &subtree, pool))
-        return false;
+    if (Status done = buildSubtree(context, fragment.source, QByteArray(), &subtree, pool); !done)
+        return done;
     entry->tree = subtree.node;
-    return true;
+    return Status();
 }
 
 QByteArray SvnTreeRouter::nodeIdOf(const QByteArray &path, apr_pool_t *pool) const
@@ -142,80 +111,81 @@ QByteArray SvnTreeRouter::nodeIdOf(const QByteArray &path, apr_pool_t *pool) con
 
 // Routes the entries of a directory that no rule exports as a whole (the
 // root, a directory no rule matches, one with action recurse).
-bool SvnTreeRouter::routeDirectory(int listIndex, const QByteArray &path, Fragments *out,
-                                   apr_pool_t *pool)
+Status SvnTreeRouter::routeDirectory(int listIndex, const QByteArray &path, Fragments *out,
+                                     apr_pool_t *pool)
 {
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, m_root,
                                                 path.isEmpty() ? "/" : path.constData(), pool))
-        return printSvnError(error);
+        return svnFailure(error);
     const QMap<QByteArray, const svn_fs_dirent_t *> sorted = sortedEntries(entries, pool);
     ScopedPool entryPool(pool);
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
         entryPool.clear();
-        if (!routeEntry(listIndex, path + '/' + it.key(), it.value()->kind == svn_node_dir, out,
-                        entryPool))
-            return false;
+        const bool directory = it.value()->kind == svn_node_dir;
+        if (Status done = routeEntry(listIndex, path + '/' + it.key(), directory, out, entryPool);
+            !done)
+            return done;
     }
-    return true;
+    return Status();
 }
 
-bool SvnTreeRouter::routeEntry(int listIndex, const QByteArray &path, bool directory,
-                               Fragments *out, apr_pool_t *pool)
+Status SvnTreeRouter::routeEntry(int listIndex, const QByteArray &path, bool directory,
+                                 Fragments *out, apr_pool_t *pool)
 {
     const MatchRule *rule = ruleFor(listIndex, path, directory);
     if (rule && rule->action == RuleAction::Export)
         return exportEntry(listIndex, *rule, path, directory, out, pool);
     if (rule && rule->action == RuleAction::Ignore && !directory)
-        return true;
+        return Status();
     // A directory that no rule takes, one to recurse into, or one that an
     // ignore rule matches (a catch-all "match /" matches "/branches/"): its
     // entries find their own rules, as the converter's changed paths below it
     // do. A file no rule takes is in no branch.
     if (directory)
         return routeDirectory(listIndex, path, out, pool);
-    return true;
+    return Status();
 }
 
-bool SvnTreeRouter::exportEntry(int listIndex, const MatchRule &rule, const QByteArray &path,
-                                bool directory, Fragments *out, apr_pool_t *pool)
+Status SvnTreeRouter::exportEntry(int listIndex, const MatchRule &rule, const QByteArray &path,
+                                  bool directory, Fragments *out, apr_pool_t *pool)
 {
     const QString text = pathText(path, directory);
     rule.pattern.indexIn(text);
     const RuleTarget target = PathRouting::ruleTarget(
             rule, text, rule.pattern.matchedLength(),
-            [this](const QString &name) { return effectiveRepository(name); });
+            [this](const QString &name) { return m_forwarding.of(name).repository; });
     Fragment fragment;
     fragment.repository = target.effectiveRepository;
     fragment.branch = target.branch;
-    fragment.path = forwardingPrefix(target.repository) + target.pathInBranch.toUtf8();
+    fragment.path = m_forwarding.of(target.repository).prefix + target.pathInBranch.toUtf8();
     fragment.source = path;
     fragment.listIndex = listIndex;
     fragment.rule = &rule;
     fragment.svnPrefix = target.svnPrefix;
     const QByteArray nodeId = nodeIdOf(path, pool);
     if (!directory) {
-        if (!m_fileEntries.read(m_root, path, nodeId, &fragment.entry, pool))
-            return false;
+        if (Status done = m_fileEntries.read(m_root, path, nodeId, &fragment.entry, pool); !done)
+            return done;
         out->append(fragment);
-        return true;
+        return Status();
     }
     Subtree subtree;
     const SubtreeContext context{listIndex, &rule, target.svnPrefix, false};
-    if (!buildSubtree(context, path, nodeId, &subtree, pool))
-        return false;
+    if (Status done = buildSubtree(context, path, nodeId, &subtree, pool); !done)
+        return done;
     fragment.entry.mode = treeMode;
     fragment.entry.tree = subtree.node;
     out->append(fragment);
     *out += subtree.elsewhere;
-    return true;
+    return Status();
 }
 
 // The expected tree of a directory that a rule exports, with svnPrefix the
 // part of the path its pattern matched: the entries that the same rule takes
 // with the same match belong to it; the others are routed on their own.
-bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray &path,
-                                 const QByteArray &nodeId, Subtree *out, apr_pool_t *pool)
+Status SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray &path,
+                                   const QByteArray &nodeId, Subtree *out, apr_pool_t *pool)
 {
     // The rules live as long as the router: a rule is named by its address.
     const QByteArray key = QByteArray::number(context.listIndex) + '\n'
@@ -225,7 +195,7 @@ bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray
                                                                   : m_directories.find(key);
     if (known && known->nodeId == nodeId) {
         *out = known->subtree;
-        return true;
+        return Status();
     }
     // An unchanged directory whose entries were forgotten: its git name is enough.
     const quint64 nodeKey = FileEntryReader::nodeKeyOf(nodeId);
@@ -233,7 +203,7 @@ bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray
     if (name && name->nodeKey == nodeKey) {
         out->node = TreeNode::opaque(name->named ? QByteArray(name->id.data(), 20) : QByteArray());
         out->elsewhere.clear();
-        return true;
+        return Status();
     }
     std::optional<DirectoryMemo> memo;
     if (known)
@@ -241,12 +211,12 @@ bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray
     DirectoryMemo result;
     if (memo && followsChanges(path)) {
         result.children = std::move(memo->children);
-        if (!updateChildren(context, path, &result.children, pool))
-            return false;
+        if (Status done = updateChildren(context, path, &result.children, pool); !done)
+            return done;
     } else {
         const QMap<QByteArray, Child> before = memo ? memo->children : QMap<QByteArray, Child>();
-        if (!readChildren(context, path, before, &result.children, pool))
-            return false;
+        if (Status done = readChildren(context, path, before, &result.children, pool); !done)
+            return done;
     }
 
     auto node = std::make_shared<TreeNode>();
@@ -258,8 +228,9 @@ bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray
     // The converter's placeholder in the directory a rule matched depends on
     // how it came to be empty, not on the tree: it is left out here.
     const bool matched = pathText(path, true) == context.svnPrefix;
-    if (!addGeneratedFiles(path, result.children.isEmpty() && !matched, node.get(), pool))
-        return false;
+    const bool empty = result.children.isEmpty() && !matched;
+    if (Status done = addGeneratedFiles(path, empty, node.get(), pool); !done)
+        return done;
     result.subtree.node = context.full ? TreeNodePointer(node) : TreeNode::opaque(node->treeId());
     *out = result.subtree;
     if (!context.full && !nodeId.isEmpty()) {
@@ -268,7 +239,7 @@ bool SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArray
         result.nodeId = nodeId;
         m_directories.insert(key, std::move(result));
     }
-    return true;
+    return Status();
 }
 
 // Whether what is remembered of the directory at path, and the changes of
@@ -287,12 +258,12 @@ bool SvnTreeRouter::followsChanges(const QByteArray &path) const
 }
 
 // Looks again at the entries the revision changed.
-bool SvnTreeRouter::updateChildren(const SubtreeContext &context, const QByteArray &path,
-                                   QMap<QByteArray, Child> *children, apr_pool_t *pool)
+Status SvnTreeRouter::updateChildren(const SubtreeContext &context, const QByteArray &path,
+                                     QMap<QByteArray, Child> *children, apr_pool_t *pool)
 {
     const auto changed = m_changes.changedEntries.constFind(path);
     if (changed == m_changes.changedEntries.constEnd())
-        return true; // only the directory's properties changed
+        return Status(); // only the directory's properties changed
     ScopedPool entryPool(pool);
     for (const QByteArray &name : *changed) {
         entryPool.clear();
@@ -300,7 +271,7 @@ bool SvnTreeRouter::updateChildren(const SubtreeContext &context, const QByteArr
         svn_node_kind_t kind = svn_node_none;
         if (svn_error_t *error = svn_fs_check_path(&kind, m_root, childPath.constData(),
                                                    entryPool))
-            return printSvnError(error);
+            return svnFailure(error);
         if (kind == svn_node_none) {
             children->remove(name);
             continue;
@@ -312,19 +283,21 @@ bool SvnTreeRouter::updateChildren(const SubtreeContext &context, const QByteArr
             continue;
         child = Child();
         child.nodeKey = childKey;
-        if (!buildChild(context, childPath, kind == svn_node_dir, childId, &child, entryPool))
-            return false;
+        if (Status done = buildChild(context, childPath, kind == svn_node_dir, childId, &child,
+                                     entryPool);
+            !done)
+            return done;
     }
-    return true;
+    return Status();
 }
 
-bool SvnTreeRouter::readChildren(const SubtreeContext &context, const QByteArray &path,
-                                 const QMap<QByteArray, Child> &before,
-                                 QMap<QByteArray, Child> *children, apr_pool_t *pool)
+Status SvnTreeRouter::readChildren(const SubtreeContext &context, const QByteArray &path,
+                                   const QMap<QByteArray, Child> &before,
+                                   QMap<QByteArray, Child> *children, apr_pool_t *pool)
 {
     apr_hash_t *entries = nullptr;
     if (svn_error_t *error = svn_fs_dir_entries(&entries, m_root, path.constData(), pool))
-        return printSvnError(error);
+        return svnFailure(error);
     const QMap<QByteArray, const svn_fs_dirent_t *> sorted = sortedEntries(entries, pool);
     ScopedPool entryPool(pool);
     for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
@@ -335,18 +308,20 @@ bool SvnTreeRouter::readChildren(const SubtreeContext &context, const QByteArray
         if (childKey == 0 || child.nodeKey != childKey) {
             child = Child();
             child.nodeKey = childKey;
-            if (!buildChild(context, path + '/' + it.key(), it.value()->kind == svn_node_dir,
-                            childId, &child, entryPool))
-                return false;
+            const bool directory = it.value()->kind == svn_node_dir;
+            if (Status done = buildChild(context, path + '/' + it.key(), directory, childId,
+                                         &child, entryPool);
+                !done)
+                return done;
         }
         children->insert(it.key(), child);
     }
-    return true;
+    return Status();
 }
 
-bool SvnTreeRouter::buildChild(const SubtreeContext &context, const QByteArray &path,
-                               bool directory, const QByteArray &nodeId, Child *child,
-                               apr_pool_t *pool)
+Status SvnTreeRouter::buildChild(const SubtreeContext &context, const QByteArray &path,
+                                 bool directory, const QByteArray &nodeId, Child *child,
+                                 apr_pool_t *pool)
 {
     const QString text = pathText(path, directory);
     const MatchRule *found = ruleFor(context.listIndex, path, directory);
@@ -354,22 +329,23 @@ bool SvnTreeRouter::buildChild(const SubtreeContext &context, const QByteArray &
             && text.left(context.rule->pattern.matchedLength()) == context.svnPrefix;
     if (!child->inSubtree) {
         auto extra = std::make_shared<ChildExtra>();
-        if (!routeEntry(context.listIndex, path, directory, &extra->elsewhere, pool))
-            return false;
+        if (Status done = routeEntry(context.listIndex, path, directory, &extra->elsewhere, pool);
+            !done)
+            return done;
         if (!extra->elsewhere.isEmpty())
             child->extra = extra;
-        return true;
+        return Status();
     }
     TreeEntry entry;
     if (!directory) {
-        if (!m_fileEntries.read(m_root, path, nodeId, &entry, pool))
-            return false;
+        if (Status done = m_fileEntries.read(m_root, path, nodeId, &entry, pool); !done)
+            return done;
         child->setEntry(entry, false);
-        return true;
+        return Status();
     }
     Subtree below;
-    if (!buildSubtree(context, path, nodeId, &below, pool))
-        return false;
+    if (Status done = buildSubtree(context, path, nodeId, &below, pool); !done)
+        return done;
     entry.mode = treeMode;
     entry.tree = below.node;
     if (!below.elsewhere.isEmpty()) {
@@ -378,25 +354,5 @@ bool SvnTreeRouter::buildChild(const SubtreeContext &context, const QByteArray &
         child->extra = extra;
     }
     child->setEntry(entry, context.full);
-    return true;
-}
-
-bool SvnTreeRouter::addGeneratedFiles(const QByteArray &path, bool empty, TreeNode *node,
-                                      apr_pool_t *pool)
-{
-    QString ignoreText;
-    if (m_settings.svnIgnore
-        && !succeededOrWarned(
-                IgnoreRules::read(ignoreText, pool, path.constData(), m_root)))
-        return false;
-    TreeEntry gitignore;
-    gitignore.mode = regularFileMode;
-    if (!ignoreText.isNull()) {
-        gitignore.blobId = ExpectedTree::blobIdOf(ignoreText.toUtf8());
-        node->entries.insert(".gitignore", gitignore);
-    } else if (m_settings.emptyDirs && empty) {
-        gitignore.blobId = ExpectedTree::blobIdOf(QByteArray());
-        node->entries.insert(".gitignore", gitignore);
-    }
-    return !m_settings.svnAttributes || addGeneratedAttributes(path, node, pool);
+    return Status();
 }

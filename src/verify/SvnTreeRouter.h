@@ -1,10 +1,12 @@
 #pragma once
 
+#include "common/Failure.h"
 #include "rules/MatchRule.h"
 #include "rules/RepositoryRule.h"
 #include "verify/BoundedCache.h"
 #include "verify/ExpectedTree.h"
 #include "verify/FileEntryReader.h"
+#include "verify/RepositoryForwarding.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -74,7 +76,7 @@ public:
 
     // Reads revision from now on. *rulesChanged tells whether other rules are
     // in force than at the revision before; what was remembered is dropped then.
-    bool setRevision(int revision, bool *rulesChanged);
+    Status setRevision(int revision, bool *rulesChanged);
     // What the current revision changed, when it follows the one read before;
     // without them, changed directories are read whole.
     void setChanges(const Changes &changes) { m_changes = changes; m_changesKnown = true; }
@@ -86,10 +88,10 @@ public:
     // The rule of list that path (a directory when directory) meets first; null for none.
     const MatchRule *ruleFor(int listIndex, const QByteArray &path, bool directory) const;
     // The fragments of everything at and below path; the root is "".
-    bool route(int listIndex, const QByteArray &path, bool directory, Fragments *out,
-               apr_pool_t *pool);
+    Status route(int listIndex, const QByteArray &path, bool directory, Fragments *out,
+                 apr_pool_t *pool);
     // The entry of fragment with every directory below holding its entries.
-    bool fullEntry(const Fragment &fragment, TreeEntry *entry, apr_pool_t *pool);
+    Status fullEntry(const Fragment &fragment, TreeEntry *entry, apr_pool_t *pool);
 
 private:
     struct Subtree
@@ -143,38 +145,31 @@ private:
         bool full; // every node with its entries, nothing remembered
     };
 
-    bool routeDirectory(int listIndex, const QByteArray &path, Fragments *out,
-                        apr_pool_t *pool);
-    bool routeEntry(int listIndex, const QByteArray &path, bool directory, Fragments *out,
-                    apr_pool_t *pool);
-    bool exportEntry(int listIndex, const MatchRule &rule, const QByteArray &path,
-                     bool directory, Fragments *out, apr_pool_t *pool);
-    bool buildSubtree(const SubtreeContext &context, const QByteArray &path,
-                      const QByteArray &nodeId, Subtree *out, apr_pool_t *pool);
-    bool updateChildren(const SubtreeContext &context, const QByteArray &path,
-                        QMap<QByteArray, Child> *children, apr_pool_t *pool);
-    bool readChildren(const SubtreeContext &context, const QByteArray &path,
-                      const QMap<QByteArray, Child> &before, QMap<QByteArray, Child> *children,
+    Status routeDirectory(int listIndex, const QByteArray &path, Fragments *out,
+                          apr_pool_t *pool);
+    Status routeEntry(int listIndex, const QByteArray &path, bool directory, Fragments *out,
                       apr_pool_t *pool);
+    Status exportEntry(int listIndex, const MatchRule &rule, const QByteArray &path,
+                       bool directory, Fragments *out, apr_pool_t *pool);
+    Status buildSubtree(const SubtreeContext &context, const QByteArray &path,
+                        const QByteArray &nodeId, Subtree *out, apr_pool_t *pool);
+    Status updateChildren(const SubtreeContext &context, const QByteArray &path,
+                          QMap<QByteArray, Child> *children, apr_pool_t *pool);
+    Status readChildren(const SubtreeContext &context, const QByteArray &path,
+                        const QMap<QByteArray, Child> &before, QMap<QByteArray, Child> *children,
+                        apr_pool_t *pool);
     bool followsChanges(const QByteArray &path) const;
     void rememberTreeName(const QByteArray &key, quint64 nodeKey, const QByteArray &treeId);
-    bool buildChild(const SubtreeContext &context, const QByteArray &path, bool directory,
-                    const QByteArray &nodeId, Child *child, apr_pool_t *pool);
-    bool addGeneratedFiles(const QByteArray &path, bool empty, TreeNode *node,
-                           apr_pool_t *pool);
-    bool addGeneratedAttributes(const QByteArray &path, TreeNode *node, apr_pool_t *pool);
+    Status buildChild(const SubtreeContext &context, const QByteArray &path, bool directory,
+                      const QByteArray &nodeId, Child *child, apr_pool_t *pool);
+    Status addGeneratedFiles(const QByteArray &path, bool empty, TreeNode *node,
+                             apr_pool_t *pool);
+    Status addGeneratedAttributes(const QByteArray &path, TreeNode *node, apr_pool_t *pool);
     QByteArray nodeIdOf(const QByteArray &path, apr_pool_t *pool) const;
-    struct Forwarding
-    {
-        QString repository;
-        QByteArray prefix;
-    };
-    Forwarding forwardingOf(const QString &name) const;
-    QByteArray forwardingPrefix(const QString &name) const;
-    QString effectiveRepository(const QString &name) const;
 
     svn_fs_t *m_fs;
     Settings m_settings;
+    RepositoryForwarding m_forwarding;
     apr_pool_t *m_pool;
     svn_fs_root_t *m_root = nullptr;
     int m_revision = 0;

@@ -1,5 +1,6 @@
 #include "verify/Verifier.h"
 
+#include "common/ProgressLine.h"
 #include "repository/RepositoryFileNames.h"
 #include "rules/RulesFileSet.h"
 #include "svn/AuthorIdentity.h"
@@ -12,7 +13,6 @@
 #include "verify/HistoryCheck.h"
 #include "verify/MetadataCheck.h"
 #include "verify/ParentCheck.h"
-#include "verify/ProgressLine.h"
 #include "verify/RecordedStates.h"
 #include "verify/RefCheck.h"
 #include "verify/RevisionPrefetcher.h"
@@ -35,9 +35,31 @@ QString logFileOf(const QString &repository)
     return QStringLiteral("log-") + RepositoryFileNames::flattenedName(repository);
 }
 
-Failure cannotRead(int revision)
+// The failure with its message in other words, after the same cause.
+Failure reworded(const Failure &failure, const QString &message)
 {
-    return Failure::fatal(QStringLiteral("cannot read revision %1").arg(revision));
+    Failure result = Failure::fatal(message);
+    result.setCause(failure.cause());
+    return result;
+}
+
+Failure cannotRead(int revision, const Status &why)
+{
+    return reworded(why.failure(), QStringLiteral("cannot read revision %1").arg(revision));
+}
+
+// "checked N of TOTAL branch states, about S left", every half second.
+void showProgress(ProgressLine &line, qint64 *next, int done, int total)
+{
+    if (!line.shown() || line.elapsed() < *next)
+        return;
+    *next = line.elapsed() + 500;
+    const qint64 left = done > 0 ? line.elapsed() * (total - done) / done / 1000 : 0;
+    line.show(QStringLiteral("checked %1 of %2 branch states, about %3s left")
+                      .arg(done)
+                      .arg(total)
+                      .arg(left)
+                      .toUtf8());
 }
 
 } // namespace
@@ -49,7 +71,7 @@ Verifier::Verifier(const Options &options)
 
 Verifier::~Verifier() = default;
 
-int Verifier::run()
+Status Verifier::run()
 {
     // Subversion's libraries fill their cache of the repository as they read,
     // up to its size. The walk and the thread reading ahead need only the
@@ -58,11 +80,10 @@ int Verifier::run()
     cacheConfig.cache_size = quint64(8) << 20;
     svn_cache_config_set(&cacheConfig);
     SvnRepository svn;
-    if (!svn.open(m_options.svnRepository)) {
-        fprintf(stderr, "tallowmere-verify: cannot open the Subversion repository %s\n",
-                qPrintable(m_options.svnRepository));
-        return 2;
-    }
+    if (Status opened = svn.open(m_options.svnRepository); !opened)
+        return reworded(opened.failure(),
+                        QStringLiteral("cannot open the Subversion repository %1")
+                                .arg(m_options.svnRepository));
     RulesFileSet rules(m_options.rulesFiles);
     Status status = rules.load();
     const QStringList repositories = status ? repositoriesToCheck(rules) : QStringList();
@@ -74,15 +95,15 @@ int Verifier::run()
         status = openLogs(repositories, &logs);
     if (status)
         status = walk(svn, rules, repositories, logs);
-    if (!status) {
-        QString message = status.failure().message();
-        if (message.startsWith(QLatin1String("cannot read revision")))
-            message += QStringLiteral(" of ") + m_options.svnRepository;
-        fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(message));
-        return 2;
-    }
+    if (!status && status.failure().message().startsWith(QLatin1String("cannot read revision")))
+        return reworded(status.failure(), status.failure().message() + QStringLiteral(" of ")
+                                                  + m_options.svnRepository);
+    return status;
+}
+
+void Verifier::printReport() const
+{
     m_report.print(m_differences, m_options.json);
-    return m_differences.isEmpty() ? 0 : 1;
 }
 
 // The whole check once the logs are open: the states in revision order with
@@ -118,8 +139,9 @@ Status Verifier::walk(SvnRepository &svn, const RulesFileSet &rules,
     MetadataCheck *commitMetadata = m_coverage ? metadata.value().get() : nullptr;
     if (Status checked = checkStates(repositories, logs, branchTrees, commitMetadata); !checked)
         return checked;
-    if (!branchTrees.advanceTo(std::max(m_lastRevision, branchTrees.revision())))
-        return cannotRead(m_lastRevision);
+    if (Status read = branchTrees.advanceTo(std::max(m_lastRevision, branchTrees.revision()));
+        !read)
+        return cannotRead(m_lastRevision, read);
     if (m_coverage) {
         m_coverage->passed(m_lastRevision + 1, &m_differences);
         if (Status alive = checkAlive(repositories, logs, branchTrees); !alive)
@@ -139,13 +161,16 @@ Status Verifier::checkAlive(const QStringList &repositories, const Logs &logs,
 {
     if (!m_options.revisionsFile.isEmpty())
         return Status();
-    for (const auto &[repository, branch] : branchTrees.branches()) {
+    // In the order of their names, so that the report is the same on every run.
+    QList<QPair<QString, QString>> branches = branchTrees.branches();
+    std::sort(branches.begin(), branches.end());
+    for (const auto &[repository, branch] : std::as_const(branches)) {
         const int index = int(repositories.indexOf(repository));
         TreeNodePointer tree;
         if (index < 0)
             continue;
-        if (!branchTrees.tree(repository, branch, &tree))
-            return cannotRead(m_lastRevision);
+        if (Status read = branchTrees.tree(repository, branch, &tree); !read)
+            return cannotRead(m_lastRevision, read);
         const ConversionLog *log = logs.at(size_t(index)).get();
         const auto last = log ? log->lastStates().constFind(branch)
                               : QMap<QString, ConversionLog::State>::const_iterator();
@@ -284,7 +309,8 @@ Status Verifier::checkStates(const QStringList &repositories, const Logs &logs,
     StateCheck check(repositories, branchTrees, metadata);
     check.setEmptyDirs(m_options.emptyDirs);
     RecordedStates states(logs, m_options.headsOnly, m_options.sample);
-    ProgressLine progress(states.total());
+    ProgressLine progress;
+    qint64 nextProgress = 0;
     QList<RecordedStates::Item> group;
     for (;;) {
         group.clear();
@@ -295,14 +321,15 @@ Status Verifier::checkStates(const QStringList &repositories, const Logs &logs,
             return Status();
         check.readCommits(group, logs);
         for (int i = 0; i < group.size(); ++i) {
-            progress.update(states.passed() - int(group.size()) + i);
+            showProgress(progress, &nextProgress, states.passed() - int(group.size()) + i,
+                         states.total());
             const ConversionLog::State &state = group.at(i).state;
             if (state.revision > m_lastRevision)
                 return Status();
             const QString &repository = repositories.at(group.at(i).repositoryIndex);
             m_report.countState(repository, state.branch);
-            if (!branchTrees.advanceTo(state.revision))
-                return cannotRead(state.revision);
+            if (Status read = branchTrees.advanceTo(state.revision); !read)
+                return cannotRead(state.revision, read);
             if (m_coverage) {
                 m_coverage->passed(state.revision, &m_differences);
                 m_coverage->stateAt(state.revision, repository, state.branch);
@@ -330,17 +357,20 @@ Status Verifier::watchCoverage(BranchTrees &branchTrees, const QStringList &repo
             [this, &branchTrees, repositories](int revision,
                                                const QList<QPair<QString, QString>> &touched) {
                 if (revision > m_lastRevision)
-                    return true;
+                    return Status();
                 for (const auto &[repository, branch] : touched) {
                     if (!repositories.contains(repository))
                         continue;
                     TreeNodePointer tree;
-                    if (!branchTrees.tree(repository, branch, &tree))
-                        return false;
+                    if (Status read = branchTrees.tree(repository, branch, &tree); !read)
+                        return read;
                     m_coverage->treeAt(revision, repository, branch,
                                        tree ? tree->treeId() : QByteArray());
                 }
-                return true;
+                return Status();
             });
-    return m_lastRevision > 0 && !branchTrees.advanceTo(1) ? cannotRead(1) : Status();
+    if (m_lastRevision == 0)
+        return Status();
+    const Status read = branchTrees.advanceTo(1);
+    return read ? read : cannotRead(1, read);
 }

@@ -50,8 +50,11 @@ public:
     explicit Verifier(const Options &options);
     ~Verifier();
 
-    // 0 when all is equal, 1 when something differs, 2 when the check cannot run.
-    int run();
+    // Runs the check; a failure when it cannot run.
+    Status run();
+    // What the check found, on standard output.
+    void printReport() const;
+    bool allEqual() const { return m_differences.isEmpty(); }
 
 private:
     using Logs = std::vector<std::unique_ptr<ConversionLog>>;

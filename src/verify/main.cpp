@@ -140,5 +140,13 @@ int main(int argc, char **argv)
     Verifier::Options options;
     if (const QString fault = readOptions(parser, &options); !fault.isEmpty())
         return usage(fault);
-    return Verifier(options).run();
+    Verifier verifier(options);
+    if (const Status status = verifier.run(); !status) {
+        const QByteArray &cause = status.failure().cause();
+        fwrite(cause.constData(), 1, size_t(cause.size()), stderr);
+        fprintf(stderr, "tallowmere-verify: %s\n", qPrintable(status.failure().message()));
+        return 2;
+    }
+    verifier.printReport();
+    return verifier.allEqual() ? 0 : 1;
 }
