@@ -1,6 +1,6 @@
 #include "verify/RefCheck.h"
 
-#include "verify/MarksFile.h"
+#include "repository/MarksFile.h"
 
 #include <QProcess>
 #include <QSet>
