@@ -170,7 +170,8 @@ QByteArray AnnotatedTags::removeTagsOfDeletedRefs(const QStringList &deletedRefs
     QByteArray commands;
     for (const QString &ref : deletedRefs) {
         QStringList names{ref};
-        for (const QLatin1String prefix : {QLatin1String("refs/tags/"), QLatin1String("refs/heads/")}) {
+        for (const QLatin1String prefix :
+             {QLatin1String("refs/tags/"), QLatin1String("refs/heads/")}) {
             if (ref.startsWith(prefix))
                 names.append(ref.mid(prefix.size()));
         }
@@ -320,7 +321,8 @@ void AnnotatedTags::writeTag(const QString &name, const AnnotatedTag &tag)
     // Tags with a line feed in their ref are never recorded, so the
     // transaction opens.
     Result<std::unique_ptr<Repository::Transaction>> transaction =
-            m_commits.beginTransaction(tag.taggedRef, QString::fromUtf8(tag.svnPrefix), tag.revision);
+            m_commits.beginTransaction(tag.taggedRef, QString::fromUtf8(tag.svnPrefix),
+                                       tag.revision);
     if (!transaction)
         return;
     transaction.value()->setCommitter(tag.author);

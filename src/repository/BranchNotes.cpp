@@ -28,7 +28,8 @@ void BranchNotes::copyNote(const QString &branch, const QString &sourceBranch)
 
 void BranchNotes::load()
 {
-    const QString fileName = RepositoryFileNames::branchNotesFilePath(m_repositoryName, m_options.createDump);
+    const QString fileName =
+            RepositoryFileNames::branchNotesFilePath(m_repositoryName, m_options.createDump);
     const PersistedTable::LoadResult result = PersistedTable::load(fileName, m_notes);
     if (result == PersistedTable::LoadResult::Damaged)
         qWarning() << "WARN:" << m_repositoryName << "the branch notes file" << fileName
@@ -82,7 +83,8 @@ Status BranchNotes::store() const
 {
     if (m_notes.isEmpty())
         return Status();
-    const QString fileName = RepositoryFileNames::branchNotesFilePath(m_repositoryName, m_options.createDump);
+    const QString fileName =
+            RepositoryFileNames::branchNotesFilePath(m_repositoryName, m_options.createDump);
     if (Status stored = PersistedTable::store(fileName, m_notes); !stored && !m_options.dryRun)
         return stored.failure().within(Failure() << "Cannot save the branch notes of repository"
                                                  << m_repositoryName);

@@ -38,7 +38,8 @@ Status BranchUpdates::makeBranch(const QString &branch, int revision,
     }
 
     QByteArray description = "from branch " + sourceBranch.toUtf8();
-    const std::optional<int> sourceMark = m_branches.markForRevision(sourceBranch, sourceRevision, description);
+    const std::optional<int> sourceMark =
+            m_branches.markForRevision(sourceBranch, sourceRevision, description);
     // Without a source commit the files Subversion copied are nowhere in git:
     // going on would lose them.
     if (!sourceMark && sourceHoldsFiles) {

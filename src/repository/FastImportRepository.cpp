@@ -87,8 +87,8 @@ void FastImportRepository::recordAnnotatedTag(const QString &branch, const QStri
 Status FastImportRepository::flushPendingUpdates()
 {
     // The tags are on disk before any ref of the revision can be.
-    m_branchUpdates.queueDeletionCommands(
-            m_tags.removeTagsOfDeletedRefs(m_branchUpdates.deletedRefs(), m_branchUpdates.revision()));
+    m_branchUpdates.queueDeletionCommands(m_tags.removeTagsOfDeletedRefs(
+            m_branchUpdates.deletedRefs(), m_branchUpdates.revision()));
     if (Status journalled = m_tags.journalChanges(); !journalled)
         return journalled;
     if (m_branchUpdates.send())

@@ -144,7 +144,8 @@ FastImportTransaction::mergeInfoParents(int head) const
         int tip = 0;
         if (!source.branch.isEmpty()) {
             QByteArray noDescription;
-            tip = m_stream.branches().markForRevision(source.branch, source.added.last(), noDescription)
+            tip = m_stream.branches()
+                          .markForRevision(source.branch, source.added.last(), noDescription)
                           .value_or(0);
         }
         if (tip > 0) {
@@ -285,9 +286,10 @@ Status FastImportTransaction::writeCommit()
     writeDeletions();
     process.writeMirrored(m_fileCommands);
 
+    const QByteArray mergeComment = ConversionLogLine::mergeComment(mergeParents);
     process.writeMirrored("\n"
-                          + ConversionLogLine::branchLine(m_revision, m_branch, qint64(commitMark),
-                                                          ConversionLogLine::mergeComment(mergeParents))
+                          + ConversionLogLine::branchLine(m_revision, m_branch,
+                                                          qint64(commitMark), mergeComment)
                           + "\n\n");
 
     printf(" %d modifications from SVN %s to %s/%s",
@@ -331,8 +333,9 @@ bool FastImportTransaction::writeNote(const QByteArray &noteText, bool append,
     }
 
     const QByteArray block = "commit refs/notes/commits\nmark :"
-                             + QByteArray::number(BranchNotes::commitMark) + "\ncommitter " + m_committer
-                             + " " + QByteArray::number(m_commitTime) + " +0000\ndata "
+                             + QByteArray::number(BranchNotes::commitMark) + "\ncommitter "
+                             + m_committer + " " + QByteArray::number(m_commitTime)
+                             + " +0000\ndata "
                              + QByteArray::number(commitText.size()) + "\n" + commitText
                              + "\nN inline " + target + "\ndata " + QByteArray::number(text.size())
                              + "\n" + text + "\n";

@@ -46,7 +46,8 @@ bool MarksFile::open(const QString &path, QString *error)
 {
     m_file.setFileName(path);
     if (!m_file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read the marks file %1: %2").arg(path, m_file.errorString());
+        *error = QStringLiteral("cannot read the marks file %1: %2")
+                         .arg(path, m_file.errorString());
         return false;
     }
     quint64 mark = 0;

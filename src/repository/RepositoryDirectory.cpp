@@ -65,7 +65,8 @@ Status RepositoryDirectory::create(const RepositoryRule &rule)
     qDebug() << "Creating new repository" << repositoryName;
     if (!QDir().mkpath(repositoryName))
         return Failure() << "Cannot create the directory of repository" << repositoryName;
-    if (Status status = runGitChecked(repositoryName, {QStringLiteral("--bare"), QStringLiteral("init")});
+    if (Status status =
+                runGitChecked(repositoryName, {QStringLiteral("--bare"), QStringLiteral("init")});
         !status)
         return status;
     if (Status status = runGitChecked(repositoryName, {QStringLiteral("config"),

@@ -141,7 +141,8 @@ Result<int> RepositoryResume::resumeFromLog(int &cutoff)
     ResumeScanner::LogScan scan = scanLog(logFile, lastValid, cutoff);
     const int withoutNote =
         scan.unknownMarkFound || m_options.createDump ? 0 : firstRevisionWithoutNote(scan);
-    if (scan.unfinishedRevision > 0 && (withoutNote == 0 || scan.unfinishedRevision < withoutNote)) {
+    if (scan.unfinishedRevision > 0
+        && (withoutNote == 0 || scan.unfinishedRevision < withoutNote)) {
         // A run died between two commands of the revision. Converting it
         // again gives the same commits, and those that are missing.
         qWarning() << "WARN:" << m_repositoryName << "revision" << scan.unfinishedRevision
@@ -264,7 +265,8 @@ Status RepositoryResume::cutLog(QFile &logFile, qint64 position, int cutoff)
 
 Status RepositoryResume::recoverLogFile()
 {
-    const QString logFileName = RepositoryFileNames::logFileNameFor(m_repositoryName, m_options.createDump);
+    const QString logFileName =
+            RepositoryFileNames::logFileNameFor(m_repositoryName, m_options.createDump);
     const QString savedLog = logFileName + QStringLiteral(".old");
     if (!QFile::exists(savedLog))
         return Status();

@@ -172,7 +172,8 @@ TEST(ConversionLogLineTest, WrittenLinesReadBack)
     const ConversionLogLine done = ConversionLogLine::parse(ConversionLogLine::doneLine(9));
     EXPECT_EQ(done.kind(), Kind::Done);
     EXPECT_EQ(done.revision(), 9);
-    EXPECT_EQ(ConversionLogLine::parse("progress Branch refs/heads/b reloaded").kind(), Kind::Other);
+    EXPECT_EQ(ConversionLogLine::parse("progress Branch refs/heads/b reloaded").kind(),
+              Kind::Other);
     EXPECT_EQ(ConversionLogLine::branchLineRevision(ConversionLogLine::branchLine(11, "b", 4)), 11);
 }
 
