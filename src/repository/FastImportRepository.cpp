@@ -1,69 +1,31 @@
 #include "repository/FastImportRepository.h"
 
-#include "repository/GitCommand.h"
-#include "repository/RepositoryFileNames.h"
+#include "repository/RepositoryDirectory.h"
 
-#include <QDebug>
 #include <QDir>
-#include <QFile>
-
-namespace {
-
-// Runs a git command that setting up a repository depends on; a git that
-// cannot start or that fails gives the repository's creation its failure.
-Status runGitChecked(const QString &repositoryName, const QStringList &arguments)
-{
-    const GitCommand git = GitCommand::run(arguments, repositoryName);
-    if (git.succeeded())
-        return Status();
-    const QString error = git.ran() ? QString::fromLocal8Bit(git.errorOutput()).trimmed()
-                                    : git.errorString();
-    return Failure() << "Cannot create repository" << repositoryName << ": git"
-                     << qPrintable(arguments.join(QLatin1Char(' '))) << "failed:" << error;
-}
-
-// fast-import holds every blob smaller than core.bigFileThreshold whole in
-// memory (512 MiB unless configured), in each of up to 100 processes; a larger
-// blob is streamed into the pack. Bounded, a file of any size passes through
-// in a few megabytes, and the objects are the same.
-const char bigFileThreshold[] = "64m";
-
-// Whether "git config" with the arguments succeeds on the repository in
-// directory. --git-dir keeps git from looking for a repository in the
-// directories above when the directory is none.
-bool gitConfigSucceeds(const QString &directory, const QStringList &arguments)
-{
-    return GitCommand::run(QStringList{QStringLiteral("--git-dir=."), QStringLiteral("config")}
-                                   + arguments,
-                           directory)
-            .succeeded();
-}
-
-} // namespace
 
 FastImportRepository::FastImportRepository(const RepositoryRule &rule,
                                            const RepositoryOptions &options)
-    : m_options(options), m_repositoryName(rule.name), m_importProcess(rule.name, options),
-      m_messageFilter(options.messageFilter)
+    : m_options(options), m_repositoryName(rule.name),
+      m_defaultBranch(RepositoryDirectory::defaultBranchName()),
+      m_importProcess(rule.name, options),
+      m_notes(m_repositoryName, m_options, m_branches),
+      m_commits(m_repositoryName, m_options, m_defaultBranch, m_branches, m_importProcess, m_notes),
+      m_branchUpdates(m_repositoryName, m_options, m_branches, m_importProcess, m_notes),
+      m_tags(m_repositoryName, m_options, m_branches, m_importProcess, m_notes, m_commits),
+      m_resume(m_repositoryName, m_options, m_branches, m_commits, m_notes)
 {
-    m_importProcess.setStartAction([this] { announceBranches(); });
+    m_importProcess.setStartAction([this] { m_branchUpdates.announceBranches(); });
     for (const DeclaredBranch &branch : rule.branches)
         m_branches.declare(branch.name);
-
-    m_defaultBranch = QString::fromUtf8(GitCommand::run({QStringLiteral("config"),
-                                                       QStringLiteral("init.defaultBranch")})
-                                          .output())
-                        .trimmed();
-    if (m_defaultBranch.isEmpty())
-        m_defaultBranch = QStringLiteral("master");
     m_branches.declare(m_defaultBranch);
 
     if (!m_options.writesToFile()) {
         m_importProcess.setWorkingDirectory(m_repositoryName);
         if (!QDir(m_repositoryName).exists())
-            m_directorySetUp = createRepositoryDirectory(rule);
+            m_directorySetUp = RepositoryDirectory::create(rule);
         else
-            boundBigFilesUnlessConfigured();
+            RepositoryDirectory::boundBigFilesUnlessConfigured(m_repositoryName);
     }
 }
 
@@ -76,72 +38,67 @@ FastImportRepository::create(const RepositoryRule &rule, const RepositoryOptions
     return repository;
 }
 
-Status FastImportRepository::createRepositoryDirectory(const RepositoryRule &rule)
+FastImportRepository::~FastImportRepository()
 {
-    qDebug() << "Creating new repository" << m_repositoryName;
-    if (!QDir().mkpath(m_repositoryName))
-        return Failure() << "Cannot create the directory of repository" << m_repositoryName;
-    if (Status status = runGitChecked(m_repositoryName, {QStringLiteral("--bare"), QStringLiteral("init")});
-        !status)
-        return status;
-    if (Status status = runGitChecked(m_repositoryName, {QStringLiteral("config"),
-                                                       QStringLiteral("core.ignorecase"),
-                                                       QStringLiteral("false")});
-        !status)
-        return status;
-    boundBigFiles();
+    m_importProcess.stop();
+}
 
-    if (!rule.description.isEmpty()) {
-        QFile description(m_repositoryName + QStringLiteral("/description"));
-        if (!description.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || description.write(rule.description.toUtf8() + '\n') < 0)
-            return Failure() << "Cannot write the description of repository" << m_repositoryName
-                             << ":" << description.errorString();
+Result<int> FastImportRepository::prepareResume(int &cutoff, int resumeFrom)
+{
+    Result<int> resumed = m_resume.resumeFromStateFiles(cutoff);
+    if (!resumed)
+        return resumed;
+    loadAnnotatedTags();
+    loadBranchNotes();
+    if (cutoff < resumeFrom && resumed.value() == cutoff) {
+        if (Status recovered = recoverLogFile(); !recovered)
+            return recovered.failure();
     }
+    return resumed;
+}
 
-    // fast-import refuses to start when the file named by --import-marks is missing.
-    QFile marks(RepositoryFileNames::marksFilePath(m_repositoryName));
-    if (!marks.open(QIODevice::WriteOnly))
-        return Failure() << "Cannot create the marks file" << marks.fileName() << "of repository"
-                         << m_repositoryName << ":" << marks.errorString();
+Status FastImportRepository::makeBranch(const QString &branch, int revision,
+                                        const QString &sourceBranch, int sourceRevision,
+                                        bool sourceHoldsFiles)
+{
+    return m_branchUpdates.makeBranch(branch, revision, sourceBranch, sourceRevision,
+                                      sourceHoldsFiles);
+}
+
+Status FastImportRepository::dropBranch(const QString &branch, int revision)
+{
+    return m_branchUpdates.dropBranch(branch, revision);
+}
+
+Result<std::unique_ptr<Repository::Transaction>>
+FastImportRepository::beginTransaction(const QString &branch, const QString &svnPrefix,
+                                       int revision)
+{
+    return m_commits.beginTransaction(branch, svnPrefix, revision);
+}
+
+void FastImportRepository::recordAnnotatedTag(const QString &branch, const QString &svnPrefix,
+                                              int revision, const QByteArray &author, uint epoch,
+                                              const QByteArray &logMessage)
+{
+    m_tags.record(branch, svnPrefix, revision, author, epoch, logMessage);
+}
+
+Status FastImportRepository::flushPendingUpdates()
+{
+    // The tags are on disk before any ref of the revision can be.
+    m_branchUpdates.queueDeletionCommands(m_tags.removeTagsOfDeletedRefs(
+            m_branchUpdates.deletedRefs(), m_branchUpdates.revision()));
+    if (Status journalled = m_tags.journalChanges(); !journalled)
+        return journalled;
+    if (m_branchUpdates.send())
+        m_commits.noteCommandsSent();
     return Status();
 }
 
-void FastImportRepository::boundBigFiles()
+void FastImportRepository::finishRevision(int revision)
 {
-    if (!gitConfigSucceeds(m_repositoryName, {QStringLiteral("core.bigFileThreshold"),
-                                            QLatin1String(bigFileThreshold)}))
-        qWarning() << "WARN: could not set core.bigFileThreshold in repository" << m_repositoryName
-                   << "(fast-import will hold each file below 512 MiB whole in memory)";
-}
-
-// A repository made by an older version lacks the bound; a value someone set
-// on purpose is kept.
-void FastImportRepository::boundBigFilesUnlessConfigured()
-{
-    if (!gitConfigSucceeds(m_repositoryName,
-                           {QStringLiteral("--get"), QStringLiteral("core.bigFileThreshold")}))
-        boundBigFiles();
-}
-
-FastImportRepository::~FastImportRepository()
-{
-    stopImportProcess();
-}
-
-bool FastImportRepository::ensureImportRunning()
-{
-    return m_importProcess.ensureRunning().ok();
-}
-
-bool FastImportRepository::passOnStream()
-{
-    return m_importProcess.passOn().ok();
-}
-
-void FastImportRepository::stopImportProcess()
-{
-    m_importProcess.stop();
+    m_commits.finishRevision(revision);
 }
 
 Status FastImportRepository::finish()
@@ -152,40 +109,13 @@ Status FastImportRepository::finish()
 
 Status FastImportRepository::stop()
 {
-    stopImportProcess();
+    m_importProcess.stop();
     return importStatus();
-}
-
-quint64 FastImportRepository::takeCommitMark()
-{
-    m_revisionSentCommands = true;
-    return ++m_highestCommitMark;
 }
 
 Status FastImportRepository::importStatus() const
 {
     return m_importProcess.status();
-}
-
-bool FastImportRepository::drainImportProcess(bool nameRepository)
-{
-    return m_importProcess.drain(nameRepository).ok();
-}
-
-bool FastImportRepository::hasBranch(const QString &branch) const
-{
-    return m_branches.contains(branch);
-}
-
-QByteArray FastImportRepository::noteForBranch(const QString &branch) const
-{
-    return m_branchNotes.value(branch);
-}
-
-void FastImportRepository::setNoteForBranch(const QString &branch, const QByteArray &note)
-{
-    if (hasBranch(branch))
-        m_branchNotes[branch] = note;
 }
 
 bool FastImportRepository::usesPrefix() const

@@ -1,8 +1,13 @@
-// FastImportRepository::Transaction and the operation that opens it.
-#include "repository/FastImportRepository.h"
+#include "repository/FastImportTransaction.h"
 
+#include "repository/BranchNotes.h"
+#include "repository/BranchTable.h"
+#include "repository/CommitStream.h"
+#include "repository/ConversionLogLine.h"
+#include "repository/FastImportProcess.h"
 #include "repository/FastImportStream.h"
 #include "repository/GitNames.h"
+#include "repository/MergeParents.h"
 #include "repository/Metadata.h"
 
 #include <QDebug>
@@ -18,70 +23,37 @@ constexpr int maximumParents = 16;
 
 } // namespace
 
-Result<std::unique_ptr<Repository::Transaction>>
-FastImportRepository::beginTransaction(const QString &branch, const QString &svnPrefix,
-                                       int revision)
-{
-    // A line feed in a ref would end the command early and turn the rest of
-    // the name into a stream command of its own.
-    if (FastImportStream::containsLineFeed(branch))
-        return Failure() << "Branch" << branch << "in repository" << m_repositoryName
-                         << "cannot be written: a branch name must not contain a line feed";
-
-    if (!hasBranch(branch))
-        qWarning() << "WARN: Transaction:" << branch << "is not a known branch in repository"
-                   << m_repositoryName << "\n"
-                   << "Going to create it automatically";
-
-    std::unique_ptr<Repository::Transaction> transaction =
-            std::make_unique<Transaction>(this, branch, svnPrefix, revision);
-
-    ++m_transactionsBegun;
-    int interval = m_options.commitInterval;
-    if (interval < 0)
-        interval = -interval;
-    // An interval of 0 (or one that is not a number) means no periodic checkpoints.
-    if (interval != 0 && m_transactionsBegun % interval == 0) {
-        ensureImportRunning();
-        m_importProcess.channel().writeMirrored("checkpoint\n");
-        qDebug() << "checkpoint!, marks file truncated";
-    }
-
-    return transaction;
-}
-
-FastImportRepository::Transaction::Transaction(FastImportRepository *repository,
-                                               const QString &branch, const QString &svnPrefix,
-                                               int revision)
-    : m_repository(repository),
+FastImportTransaction::FastImportTransaction(CommitStream &stream, const QString &branch,
+                                             const QString &svnPrefix, int revision)
+    : m_stream(stream),
       m_branch(branch.toUtf8()),
       m_svnPrefix(svnPrefix.toUtf8()),
       m_revision(revision)
 {
-    m_repository->m_blobMarks.transactionOpened();
+    m_stream.blobMarks().transactionOpened();
 }
 
-FastImportRepository::Transaction::~Transaction()
+FastImportTransaction::~FastImportTransaction()
 {
-    m_repository->m_blobMarks.transactionClosed();
+    m_stream.blobMarks().transactionClosed();
 }
 
-void FastImportRepository::Transaction::setCommitter(const QByteArray &identity)
+void FastImportTransaction::setCommitter(const QByteArray &identity)
 {
     m_committer = identity;
 }
 
-void FastImportRepository::Transaction::setCommitTime(uint seconds)
+void FastImportTransaction::setCommitTime(uint seconds)
 {
     m_commitTime = seconds;
 }
 
-void FastImportRepository::Transaction::setMessage(const QByteArray &text)
+void FastImportTransaction::setMessage(const QByteArray &text)
 {
     m_message = text;
 }
 
-void FastImportRepository::Transaction::removePath(const QString &path)
+void FastImportTransaction::removePath(const QString &path)
 {
     QString removed = GitNames::normalisedPath(path);
     if (removed.endsWith(QLatin1Char('/')))
@@ -89,10 +61,10 @@ void FastImportRepository::Transaction::removePath(const QString &path)
     m_removedPaths.append(removed);
 }
 
-Result<QIODevice *> FastImportRepository::Transaction::openFile(const QString &path, int mode,
+Result<QIODevice *> FastImportTransaction::openFile(const QString &path, int mode,
                                                                 qint64 length)
 {
-    const quint64 blobMark = m_repository->m_blobMarks.takeMark();
+    const quint64 blobMark = m_stream.blobMarks().takeMark();
 
     if (m_fileCommands.isEmpty())
         m_fileCommands.reserve(2048);
@@ -100,19 +72,19 @@ Result<QIODevice *> FastImportRepository::Transaction::openFile(const QString &p
                     + " " + FastImportStream::pathFor(GitNames::normalisedPath(path))
                     + "\n";
 
-    if (Status running = m_repository->m_importProcess.ensureRunning(); !running)
+    if (Status running = m_stream.process().ensureRunning(); !running)
         return running.failure();
-    if (m_repository->m_options.dryRun)
-        return static_cast<QIODevice *>(&m_repository->m_importProcess.channel());
+    if (m_stream.options().dryRun)
+        return static_cast<QIODevice *>(&m_stream.process().channel());
 
     // The blob goes out at once and is not mirrored: the mirror file holds the
     // stream without file contents.
-    m_repository->m_importProcess.channel().write("blob\nmark :" + QByteArray::number(blobMark) + "\ndata "
+    m_stream.process().channel().write("blob\nmark :" + QByteArray::number(blobMark) + "\ndata "
                                     + QByteArray::number(length) + "\n");
-    return static_cast<QIODevice *>(&m_repository->m_importProcess.channel());
+    return static_cast<QIODevice *>(&m_stream.process().channel());
 }
 
-void FastImportRepository::Transaction::recordMergeSource(const QString &sourceBranch,
+void FastImportTransaction::recordMergeSource(const QString &sourceBranch,
                                                           int sourceRevision)
 {
     const QString branchName = QString::fromUtf8(m_branch);
@@ -123,7 +95,7 @@ void FastImportRepository::Transaction::recordMergeSource(const QString &sourceB
 
     QByteArray noDescription;
     const std::optional<int> sourceMark =
-            m_repository->markForRevision(sourceBranch, sourceRevision, noDescription);
+            m_stream.branches().markForRevision(sourceBranch, sourceRevision, noDescription);
     if (sourceMark == 0) {
         qWarning() << "WARN: Unknown revision r" << QString::number(sourceRevision)
                    << ".  Continuing, assuming the files exist.";
@@ -137,7 +109,7 @@ void FastImportRepository::Transaction::recordMergeSource(const QString &sourceB
     const int mark = *sourceMark;
 
     const QString source = sourceBranch + QLatin1Char('@') + QString::number(sourceRevision);
-    qWarning() << (QStringLiteral("WARN: repository ") + m_repository->m_repositoryName
+    qWarning() << (QStringLiteral("WARN: repository ") + m_stream.repositoryName()
                    + QStringLiteral(" branch ") + branchName
                    + QStringLiteral(" has some files copied from ") + source);
     if (m_mergeMarks.contains(mark)) {
@@ -148,46 +120,91 @@ void FastImportRepository::Transaction::recordMergeSource(const QString &sourceB
     qDebug() << "adding" << source << ":" << mark << "as a merge point";
 }
 
+void FastImportTransaction::recordMergeInfoChange(const MergeInfoChange &change)
+{
+    m_parentsFromMergeInfo = true;
+    m_mergeInfo.sources += change.sources;
+}
+
+// Each source whose revisions grew: a parent when merged in full and not
+// reached yet, a metadata line when merged in part or from no branch of this
+// repository. Parents follow the byte order of the source paths.
+FastImportTransaction::MergeInfoParents
+FastImportTransaction::mergeInfoParents(int head) const
+{
+    QList<MergeInfoChange::Source> sources = m_mergeInfo.sources;
+    std::stable_sort(sources.begin(), sources.end(),
+                     [](const MergeInfoChange::Source &a, const MergeInfoChange::Source &b) {
+                         return a.svnPath < b.svnPath;
+                     });
+    const CommitGraph &graph = m_stream.ancestry();
+    MergeInfoParents result;
+    QList<quint64> candidates;
+    for (const MergeInfoChange::Source &source : std::as_const(sources)) {
+        int tip = 0;
+        if (!source.branch.isEmpty()) {
+            QByteArray noDescription;
+            tip = m_stream.branches()
+                          .markForRevision(source.branch, source.added.last(), noDescription)
+                          .value_or(0);
+        }
+        if (tip > 0) {
+            const MergeParents::Outcome outcome = MergeParents::judge(
+                    graph, quint64(std::max(head, 0)), quint64(tip), source.merged,
+                    m_stream.branches().createdRevision(source.branch));
+            if (outcome == MergeParents::Outcome::Parent)
+                candidates.append(quint64(tip));
+            if (outcome != MergeParents::Outcome::Partial)
+                continue;
+        }
+        result.metadata += formatCherryPick(source.svnPath, source.added.toText());
+    }
+    for (quint64 parent : MergeParents::withoutRedundant(graph, quint64(std::max(head, 0)),
+                                                         candidates))
+        result.parents.append(int(parent));
+    return result;
+}
+
 // One branch name that is a directory prefix of another cannot exist in git
 // beside it.
-Status FastImportRepository::Transaction::checkBranchCollision() const
+Status FastImportTransaction::checkBranchCollision() const
 {
     // In name order: the same run names the same branch.
     const std::optional<QString> name =
-            m_repository->m_branches.collidingBranch(QString::fromUtf8(m_branch));
+            m_stream.branches().collidingBranch(QString::fromUtf8(m_branch));
     if (name)
         return Failure() << "Branch" << QString::fromUtf8(m_branch)
                          << "conflicts with already existing branch" << *name;
     return Status();
 }
 
-Result<QByteArray> FastImportRepository::Transaction::commitMessage(
+Result<QByteArray> FastImportTransaction::commitMessage(
         const QByteArray &mergeMetadata) const
 {
-    return m_repository->m_messageFilter.filter(messageWithMetadata(
-            m_message, m_repository->m_options.addMetadata
+    return m_stream.messageFilter().filter(messageWithMetadata(
+            m_message, m_stream.options().addMetadata
                     ? formatMetadata(m_svnPrefix, m_revision) + mergeMetadata
                     : QByteArray()));
 }
 
 // Records the commit in the branch's state and returns the mark of its parent,
 // 0 when the commit starts (or restarts) the branch.
-int FastImportRepository::Transaction::chooseParent(int commitMark)
+int FastImportTransaction::chooseParent(int commitMark)
 {
     const QString branchName = QString::fromUtf8(m_branch);
-    const int parentMark = m_repository->m_branches.commitParent(branchName);
-    if (parentMark == 0 && m_revision > 1 && branchName != m_repository->m_defaultBranch)
+    const int parentMark = m_stream.branches().commitParent(branchName);
+    if (parentMark == 0 && m_revision > 1 && branchName != m_stream.defaultBranch())
         qWarning() << "WARN: Branch" << branchName << "in repository"
-                   << m_repository->m_repositoryName << "doesn't exist at revision" << m_revision
+                   << m_stream.repositoryName() << "doesn't exist at revision" << m_revision
                    << "-- did you resume from the wrong revision?";
-    m_repository->m_branches.recordCommit(branchName, m_revision, commitMark);
+    m_stream.branches().recordCommit(branchName, m_revision, commitMark);
     return parentMark;
 }
 
 // Writes the merge lines and returns the marks for the progress comment.
-QList<int> FastImportRepository::Transaction::writeMergeParents(int parentMark)
+QList<int> FastImportTransaction::writeMergeParents(int parentMark)
 {
-    LoggingQProcess &process = m_repository->m_importProcess.channel();
+    LoggingQProcess &process = m_stream.process().channel();
 
     if (!m_parentsFromMergeInfo && m_message.contains("This commit was manufactured by cvs2svn")
         && m_mergeMarks.size() > 1) {
@@ -221,9 +238,9 @@ QList<int> FastImportRepository::Transaction::writeMergeParents(int parentMark)
     return written;
 }
 
-void FastImportRepository::Transaction::writeDeletions()
+void FastImportTransaction::writeDeletions()
 {
-    LoggingQProcess &process = m_repository->m_importProcess.channel();
+    LoggingQProcess &process = m_stream.process().channel();
     if (m_removedPaths.contains(QString())) {
         process.writeMirrored("deleteall\n");
         return;
@@ -234,18 +251,18 @@ void FastImportRepository::Transaction::writeDeletions()
 
 // A process that failed has reported why where it failed, through the
 // options' failure reporter.
-Status FastImportRepository::Transaction::writeCommit()
+Status FastImportTransaction::writeCommit()
 {
     if (Status collision = checkBranchCollision(); !collision)
         return collision;
 
-    if (Status running = m_repository->m_importProcess.ensureRunning(); !running)
+    if (Status running = m_stream.process().ensureRunning(); !running)
         return running;
-    const quint64 commitMark = m_repository->takeCommitMark();
+    const quint64 commitMark = m_stream.takeCommitMark();
     const QString branchName = QString::fromUtf8(m_branch);
     MergeInfoParents fromMergeInfo;
     if (m_parentsFromMergeInfo) {
-        fromMergeInfo = mergeInfoParents(m_repository->m_branches.commitParent(branchName));
+        fromMergeInfo = mergeInfoParents(m_stream.branches().commitParent(branchName));
         m_mergeMarks = fromMergeInfo.parents;
     }
     const Result<QByteArray> filtered = commitMessage(fromMergeInfo.metadata);
@@ -256,44 +273,41 @@ Status FastImportRepository::Transaction::writeCommit()
 
     // No "from" line: the parent is what the branch ref points to inside the
     // process, set by earlier commits, resets and the announcements.
-    LoggingQProcess &process = m_repository->m_importProcess.channel();
+    LoggingQProcess &process = m_stream.process().channel();
     process.writeMirrored("commit " + refFor(m_branch) + "\nmark :"
                           + QByteArray::number(commitMark) + "\ncommitter " + m_committer + " "
                           + QByteArray::number(m_commitTime) + " +0000\ndata "
                           + QByteArray::number(text.size()) + "\n" + text + "\n");
 
     const QList<int> mergeParents = writeMergeParents(parentMark);
-    QByteArray mergeDescription;
-    for (int mark : mergeParents)
-        mergeDescription += " :" + QByteArray::number(mark);
-    if (m_repository->m_options.svnMergeinfo)
-        m_repository->m_ancestry.record(commitMark, m_revision, quint64(parentMark),
+    if (m_stream.options().svnMergeinfo)
+        m_stream.ancestry().record(commitMark, m_revision, quint64(parentMark),
                                     QList<quint64>(mergeParents.cbegin(), mergeParents.cend()));
     writeDeletions();
     process.writeMirrored(m_fileCommands);
 
-    QByteArray progress = "\nprogress SVN r" + QByteArray::number(m_revision) + " branch " + m_branch
-                          + " = :" + QByteArray::number(commitMark);
-    if (!mergeDescription.isEmpty())
-        progress += " # merge from" + mergeDescription;
-    process.writeMirrored(progress + "\n\n");
+    const QByteArray mergeComment = ConversionLogLine::mergeComment(mergeParents);
+    process.writeMirrored("\n"
+                          + ConversionLogLine::branchLine(m_revision, m_branch,
+                                                          qint64(commitMark), mergeComment)
+                          + "\n\n");
 
     printf(" %d modifications from SVN %s to %s/%s",
            int(m_removedPaths.size() + m_fileCommands.count('\n')), m_svnPrefix.constData(),
-           qPrintable(m_repository->m_repositoryName), m_branch.constData());
+           qPrintable(m_stream.repositoryName()), m_branch.constData());
     fflush(stdout);
 
-    if (m_repository->m_options.addMetadataNotes)
+    if (m_stream.options().addMetadataNotes)
         writeNote(formatMetadata(m_svnPrefix, m_revision) + fromMergeInfo.metadata, false);
 
     // A process that died takes the commits it was sent with it: the
     // revision fails rather than report them done. The commit itself may
     // wait in the stream's last chunk: a run that dies with it unsent has
     // no progress line for it in the log, so the next run converts it again.
-    return m_repository->m_importProcess.passOn();
+    return m_stream.process().passOn();
 }
 
-bool FastImportRepository::Transaction::writeNote(const QByteArray &noteText, bool append,
+bool FastImportTransaction::writeNote(const QByteArray &noteText, bool append,
                                                   const QByteArray &commit)
 {
     const QByteArray ref = refFor(m_branch);
@@ -305,11 +319,11 @@ bool FastImportRepository::Transaction::writeNote(const QByteArray &noteText, bo
         text += '\n';
 
     const QString branchName = QString::fromUtf8(m_branch);
-    QByteArray existingNote = m_repository->noteForBranch(branchName);
+    QByteArray existingNote = m_stream.notes().noteFor(branchName);
     if (!existingNote.isEmpty() && !existingNote.endsWith('\n'))
         existingNote += '\n';
 
-    if (append && commit.isEmpty() && m_repository->hasBranch(branchName)
+    if (append && commit.isEmpty() && m_stream.branches().contains(branchName)
         && !existingNote.isEmpty()) {
         const qsizetype found = existingNote.indexOf(text);
         if (found == 0 || (found > 0 && existingNote.at(found - 1) == '\n'))
@@ -319,16 +333,17 @@ bool FastImportRepository::Transaction::writeNote(const QByteArray &noteText, bo
     }
 
     const QByteArray block = "commit refs/notes/commits\nmark :"
-                             + QByteArray::number(notesCommitMark) + "\ncommitter " + m_committer
-                             + " " + QByteArray::number(m_commitTime) + " +0000\ndata "
+                             + QByteArray::number(BranchNotes::commitMark) + "\ncommitter "
+                             + m_committer + " " + QByteArray::number(m_commitTime)
+                             + " +0000\ndata "
                              + QByteArray::number(commitText.size()) + "\n" + commitText
                              + "\nN inline " + target + "\ndata " + QByteArray::number(text.size())
                              + "\n" + text + "\n";
 
-    m_repository->ensureImportRunning();
-    m_repository->m_importProcess.channel().writeMirrored(block);
+    m_stream.process().ensureRunning().ok();
+    m_stream.process().channel().writeMirrored(block);
 
     if (commit.isEmpty())
-        m_repository->setNoteForBranch(branchName, text);
+        m_stream.notes().setNoteFor(branchName, text);
     return true;
 }

@@ -1,29 +1,11 @@
 #include "repository/ResumeScanner.h"
 
+#include "repository/ConversionLogLine.h"
+#include "repository/MarksFile.h"
+
 #include <QIODevice>
-#include <QRegularExpression>
 
 namespace {
-
-// ":" mark " " object name, as fast-import writes it; fast-import refuses to
-// import a file with any other line.
-bool isMarksLine(const QByteArray &line, quint64 *mark)
-{
-    const QByteArray text = line.endsWith('\n') ? line.left(line.size() - 1) : line;
-    const qsizetype blank = text.indexOf(' ');
-    if (!text.startsWith(':') || blank < 2)
-        return false;
-    bool isNumber = false;
-    *mark = text.mid(1, blank - 1).toULongLong(&isNumber);
-    const QByteArray object = text.mid(blank + 1);
-    if (!isNumber || (object.size() != 40 && object.size() != 64))
-        return false;
-    for (char c : object) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    }
-    return true;
-}
 
 // In a dump, the bytes of a data block (a message, a file) are no commands,
 // whatever lines they hold: reading goes on after them.
@@ -37,16 +19,6 @@ void skipDataBlock(QIODevice &device, const QByteArray &line)
         device.seek(qMin(device.pos() + length, device.size()));
 }
 
-// "progress SVN r" + revision + " done": every command of the revision is
-// before it.
-int finishedRevision(const QByteArray &line)
-{
-    static const QRegularExpression doneLine(
-        QRegularExpression::anchoredPattern(QStringLiteral("progress SVN r(\\d+) done")));
-    const QRegularExpressionMatch match = doneLine.match(QString::fromUtf8(line.trimmed()));
-    return match.hasMatch() ? match.captured(1).toInt() : 0;
-}
-
 } // namespace
 
 ResumeScanner::MarksScan ResumeScanner::scanMarks(QIODevice &marks)
@@ -58,9 +30,10 @@ ResumeScanner::MarksScan ResumeScanner::scanMarks(QIODevice &marks)
         const QByteArray line = marks.readLine();
         ++lineNumber;
 
-        quint64 mark = 0;
+        const std::optional<MarksFile::Line> parsed = MarksFile::parseLine(line);
+        const quint64 mark = parsed ? parsed->mark : 0;
         MarksFault fault = MarksFault::None;
-        if (!isMarksLine(line, &mark) || mark == 0)
+        if (!parsed || !parsed->wellFormed || mark == 0)
             fault = MarksFault::Malformed;
         else if (commitMarksEnded)
             continue; // the blob and notes marks are only checked for form
@@ -85,32 +58,16 @@ ResumeScanner::MarksScan ResumeScanner::scanMarks(QIODevice &marks)
 bool ResumeScanner::marksAreWellFormed(QIODevice &marks)
 {
     while (!marks.atEnd()) {
-        quint64 mark = 0;
-        if (!isMarksLine(marks.readLine(), &mark) || mark == 0)
+        const std::optional<MarksFile::Line> line = MarksFile::parseLine(marks.readLine());
+        if (!line || !line->wellFormed || line->mark == 0)
             return false;
     }
     return true;
 }
 
-QHash<quint64, QByteArray> ResumeScanner::markObjects(QIODevice &marks)
-{
-    QHash<quint64, QByteArray> objects;
-    while (!marks.atEnd()) {
-        const QByteArray line = marks.readLine();
-        quint64 mark = 0;
-        if (isMarksLine(line, &mark))
-            objects.insert(mark, line.mid(line.indexOf(' ') + 1).trimmed());
-    }
-    return objects;
-}
-
 ResumeScanner::LogScan ResumeScanner::scanLog(QIODevice &log, quint64 lastValidMark, int cutoff,
                                               bool dump)
 {
-    // The comment starts after the mark: a branch name may hold a "#" (git
-    // allows it), but never a blank, so the first " = :" ends the name.
-    static const QRegularExpression progressLine(QRegularExpression::anchoredPattern(
-        QStringLiteral("progress SVN r(\\d+) branch (.*?) = :(\\d+)(?: #(.*))?")));
     LogScan scan;
     scan.cutoff = cutoff;
     int lastRevision = 0;
@@ -126,21 +83,16 @@ ResumeScanner::LogScan ResumeScanner::scanLog(QIODevice &log, quint64 lastValidM
             scan.incompleteLineAt = lineStart;
             break;
         }
-        line = line.trimmed();
-        if (line.isEmpty())
-            continue;
-        if (const int finished = finishedRevision(line)) {
-            lastFinishedRevision = finished;
+        const ConversionLogLine parsed = ConversionLogLine::parse(line);
+        if (parsed.kind() == ConversionLogLine::Kind::Done) {
+            if (parsed.revision() > 0)
+                lastFinishedRevision = parsed.revision();
             continue;
         }
-
-        const QRegularExpressionMatch match = progressLine.match(QString::fromUtf8(line));
-        if (!match.hasMatch())
+        if (parsed.kind() != ConversionLogLine::Kind::Branch)
             continue;
-        const int revision = match.captured(1).toInt();
-        const QString branch = match.captured(2);
-        const quint64 mark = match.captured(3).toULongLong();
-        const QString comment = match.captured(4).trimmed();
+        const int revision = parsed.revision();
+        const quint64 mark = parsed.mark();
 
         if (revision >= cutoff) {
             scan.cutPosition = lineStart;
@@ -155,17 +107,9 @@ ResumeScanner::LogScan ResumeScanner::scanLog(QIODevice &log, quint64 lastValidM
             return scan;
         }
 
-        // Branch operations say where a branch came from or "delete"; commits
-        // carry no comment or their merge sources.
-        const QLatin1String mergeFrom("merge from");
-        const bool commit = mark != 0 && (comment.isEmpty() || comment.startsWith(mergeFrom));
-        QList<quint64> mergeParents;
-        if (commit) {
-            for (const QString &word : comment.mid(mergeFrom.size()).split(
-                         QLatin1Char(' '), Qt::SkipEmptyParts))
-                mergeParents.append(word.mid(1).toULongLong());
-        }
-        scan.branchRecords.append({revision, branch, mark, commit, mergeParents});
+        const bool commit = parsed.isCommit();
+        scan.branchRecords.append({revision, parsed.branch(), mark, commit,
+                                   commit ? parsed.mergeParents() : QList<quint64>()});
         lastRevision = revision;
         if (commit)
             scan.commits.append({revision, mark});
@@ -188,8 +132,6 @@ ResumeScanner::LogScan ResumeScanner::scanLog(QIODevice &log, quint64 lastValidM
 // dumps are cut after their last "checkpoint", which lies between revisions.
 qint64 ResumeScanner::dumpResumePoint(QIODevice &dump, int &cutoff)
 {
-    static const QRegularExpression progressLine(
-        QStringLiteral("^progress SVN r(\\d+) branch "));
     qint64 checkpointEnd = 0;
     qint64 finishedEnd = -1;
     int firstAfterCheckpoint = 0;
@@ -203,7 +145,9 @@ qint64 ResumeScanner::dumpResumePoint(QIODevice &dump, int &cutoff)
             firstAfterCheckpoint = 0;
             continue;
         }
-        const int finished = finishedRevision(line);
+        const ConversionLogLine parsed = ConversionLogLine::parse(line);
+        const int finished =
+            parsed.kind() == ConversionLogLine::Kind::Done ? parsed.revision() : 0;
         if (finished > 0 && finished < cutoff) {
             if (dump.peek(1) == "\n")
                 dump.read(1);
@@ -211,10 +155,9 @@ qint64 ResumeScanner::dumpResumePoint(QIODevice &dump, int &cutoff)
             firstAfterFinished = 0;
             continue;
         }
-        const QRegularExpressionMatch match = progressLine.match(QString::fromUtf8(line));
-        if (!match.hasMatch())
+        const int revision = ConversionLogLine::branchLineRevision(line);
+        if (revision == 0)
             continue;
-        const int revision = match.captured(1).toInt();
         if (firstAfterCheckpoint == 0)
             firstAfterCheckpoint = revision;
         if (firstAfterFinished == 0)

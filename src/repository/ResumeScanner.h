@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -26,10 +25,8 @@ public:
     static MarksScan scanMarks(QIODevice &marks);
     // Whether fast-import can import the marks.
     static bool marksAreWellFormed(QIODevice &marks);
-    // Mark to object name, for every well-formed line.
-    static QHash<quint64, QByteArray> markObjects(QIODevice &marks);
 
-    // A "progress SVN rN branch B = :M" line: a commit, a reset or a deletion.
+    // A branch line of the log (ConversionLogLine): a commit, a reset or a deletion.
     struct BranchRecord
     {
         int revision = 0;

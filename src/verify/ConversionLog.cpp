@@ -1,6 +1,7 @@
 #include "verify/ConversionLog.h"
 
-#include <QRegularExpression>
+#include "repository/ConversionLogLine.h"
+
 #include <QSet>
 
 namespace {
@@ -21,20 +22,13 @@ void putState(QList<ConversionLog::State> *list, const ConversionLog::State &sta
 
 bool ConversionLog::readLine(QFile &file, State *state)
 {
-    static const QRegularExpression line(
-            QStringLiteral("^progress SVN r(\\d+) branch (.*?) = :(\\d+)(?: # .*)?$"));
     while (!file.atEnd()) {
-        QByteArray text = file.readLine();
-        if (!text.startsWith("progress SVN r"))
+        const ConversionLogLine line = ConversionLogLine::parse(file.readLine());
+        if (line.kind() != ConversionLogLine::Kind::Branch)
             continue;
-        if (text.endsWith('\n'))
-            text.chop(1);
-        const QRegularExpressionMatch match = line.match(QString::fromUtf8(text));
-        if (!match.hasMatch())
-            continue;
-        state->revision = match.captured(1).toInt();
-        state->branch = match.captured(2);
-        state->mark = match.captured(3).toULongLong();
+        state->revision = line.revision();
+        state->branch = line.branch();
+        state->mark = line.mark();
         return true;
     }
     return false;

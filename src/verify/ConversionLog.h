@@ -1,6 +1,6 @@
 #pragma once
 
-#include "verify/MarksFile.h"
+#include "repository/MarksFile.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -22,9 +22,8 @@ public:
         quint64 mark = 0; // 0: the branch was deleted
     };
 
-    // Reads logFile ("progress SVN rREV branch NAME = :MARK [# comment]"
-    // lines; all others are passed over) through once, and opens marksFile
-    // (":MARK SHA" lines).
+    // Reads the branch lines of logFile (ConversionLogLine; all other lines
+    // are passed over) through once, and opens marksFile.
     bool read(const QString &logFile, const QString &marksFile, QString *error);
 
     // The last recorded state of each branch, by branch.

@@ -1,10 +1,10 @@
 #include "verify/HistoryCheck.h"
 
+#include "repository/ConversionLogLine.h"
 #include "repository/GitObjectReader.h"
 
 #include <QFile>
 #include <QMap>
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -56,32 +56,23 @@ bool HistoryCheck::check(const QString &repository, const QString &logFile,
     m_createdRevisions.clear();
     m_backups.clear();
     m_suspects.clear();
-    static const QRegularExpression pattern(
-            QStringLiteral("^progress SVN r(\\d+) branch (.*?) = :(\\d+)(?: # (.*))?$"));
     const GitObjectReader reader(repository);
     quint64 highest = 0;
     QList<Line> lines;
     while (!log.atEnd()) {
-        const QByteArray text = log.readLine().trimmed();
-        const QRegularExpressionMatch match = pattern.match(QString::fromUtf8(text));
-        if (!match.hasMatch())
+        const ConversionLogLine logged = ConversionLogLine::parse(log.readLine());
+        if (logged.kind() != ConversionLogLine::Kind::Branch || logged.revision() > lastRevision)
             continue;
         Line line;
-        line.revision = match.captured(1).toInt();
-        if (line.revision > lastRevision)
-            continue;
-        line.branch = match.captured(2);
-        line.mark = match.captured(3).toULongLong();
+        line.revision = logged.revision();
+        line.branch = logged.branch();
+        line.mark = logged.mark();
         // Marks grow with every commit made; a line naming an older one puts
         // the branch at a commit that is there already.
         line.newCommit = line.mark > highest;
         highest = std::max(highest, line.mark);
-        const QString comment = match.captured(4);
-        line.deletion = comment == QLatin1String("delete");
-        if (comment.startsWith(QLatin1String("merge from "))) {
-            for (const QString &mark : comment.mid(11).split(QLatin1Char(' '), Qt::SkipEmptyParts))
-                line.merged.append(mark.mid(1).toULongLong());
-        }
+        line.deletion = logged.isDeletion();
+        line.merged = logged.mergeParents();
         lines.append(line);
         if (lines.size() == linesPerRead) {
             if (!checkBatch(repository, reader, lines))

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "verify/Difference.h"
-#include "verify/MarksFile.h"
+#include "repository/MarksFile.h"
 
 #include <QByteArray>
 #include <QHash>

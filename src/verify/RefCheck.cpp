@@ -1,7 +1,7 @@
 #include "verify/RefCheck.h"
 
 #include "repository/GitCommand.h"
-#include "verify/MarksFile.h"
+#include "repository/MarksFile.h"
 
 #include <QSet>
 

@@ -1,5 +1,6 @@
 #include "RepositoryTestSupport.h"
 
+#include "repository/ConversionLogLine.h"
 #include "repository/ResumeScanner.h"
 
 #include <QBuffer>
@@ -142,6 +143,38 @@ TEST(ResumeScannerTest, LastValidMarkAndFaultOfTheMarks)
         EXPECT_EQ(ResumeScanner::marksAreWellFormed(marks), testCase.fault != Fault::Malformed)
             << testCase.marks.toStdString();
     }
+}
+
+// The lines the converter writes are the lines a resumed run and the
+// verifier read back.
+TEST(ConversionLogLineTest, WrittenLinesReadBack)
+{
+    using Kind = ConversionLogLine::Kind;
+    const ConversionLogLine merge = ConversionLogLine::parse(
+            ConversionLogLine::branchLine(7, "a#b", 12, ConversionLogLine::mergeComment({3, 9}))
+            + "\n");
+    EXPECT_EQ(merge.kind(), Kind::Branch);
+    EXPECT_EQ(merge.revision(), 7);
+    EXPECT_EQ(merge.branch(), QStringLiteral("a#b"));
+    EXPECT_EQ(merge.mark(), 12u);
+    EXPECT_TRUE(merge.isCommit());
+    EXPECT_EQ(merge.mergeParents(), (QList<quint64>{3, 9}));
+
+    const ConversionLogLine reset = ConversionLogLine::parse(ConversionLogLine::branchLine(
+            8, "b", 12, "from branch a#b at r7 => r7"));
+    EXPECT_FALSE(reset.isCommit());
+    EXPECT_EQ(reset.branch(), QStringLiteral("b"));
+    const ConversionLogLine deletion =
+            ConversionLogLine::parse(ConversionLogLine::branchLine(9, "b", 0, "delete"));
+    EXPECT_TRUE(deletion.isDeletion());
+    EXPECT_FALSE(deletion.isCommit());
+
+    const ConversionLogLine done = ConversionLogLine::parse(ConversionLogLine::doneLine(9));
+    EXPECT_EQ(done.kind(), Kind::Done);
+    EXPECT_EQ(done.revision(), 9);
+    EXPECT_EQ(ConversionLogLine::parse("progress Branch refs/heads/b reloaded").kind(),
+              Kind::Other);
+    EXPECT_EQ(ConversionLogLine::branchLineRevision(ConversionLogLine::branchLine(11, "b", 4)), 11);
 }
 
 TEST_F(ResumeTest, WholeLogAcceptedAndMarksContinue)

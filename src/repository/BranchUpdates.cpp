@@ -1,13 +1,15 @@
-// Branch operations of FastImportRepository: lookups, creation, deletion and
-// the queued resets that reach the process at the start of a commit step.
-#include "repository/FastImportRepository.h"
+#include "repository/BranchUpdates.h"
 
+#include "repository/BranchNotes.h"
+#include "repository/BranchTable.h"
+#include "repository/ConversionLogLine.h"
+#include "repository/FastImportProcess.h"
 #include "repository/FastImportStream.h"
 #include "repository/GitNames.h"
 
 #include <QDebug>
-#include <QStringList>
 
+#include <algorithm>
 
 using GitNames::refFor;
 
@@ -17,13 +19,14 @@ const QByteArray deletedObject(40, '0');
 
 } // namespace
 
-std::optional<int> FastImportRepository::markForRevision(const QString &branch, int revision,
-                                          QByteArray &description) const
+BranchUpdates::BranchUpdates(const QString &repositoryName, const RepositoryOptions &options,
+                             BranchTable &branches, FastImportProcess &process, BranchNotes &notes)
+    : m_repositoryName(repositoryName), m_options(options), m_branches(branches),
+      m_process(process), m_notes(notes)
 {
-    return m_branches.markForRevision(branch, revision, description);
 }
 
-Status FastImportRepository::makeBranch(const QString &branch, int revision,
+Status BranchUpdates::makeBranch(const QString &branch, int revision,
                                         const QString &sourceBranch, int sourceRevision,
                                         bool sourceHoldsFiles)
 {
@@ -35,7 +38,8 @@ Status FastImportRepository::makeBranch(const QString &branch, int revision,
     }
 
     QByteArray description = "from branch " + sourceBranch.toUtf8();
-    const std::optional<int> sourceMark = markForRevision(sourceBranch, sourceRevision, description);
+    const std::optional<int> sourceMark =
+            m_branches.markForRevision(sourceBranch, sourceRevision, description);
     // Without a source commit the files Subversion copied are nowhere in git:
     // going on would lose them.
     if (!sourceMark && sourceHoldsFiles) {
@@ -68,12 +72,12 @@ Status FastImportRepository::makeBranch(const QString &branch, int revision,
     qDebug() << "Creating branch:" << branch << "from" << sourceBranch << "(" << sourceRevision
              << description << ")";
 
-    m_branchNotes[branch] = m_branchNotes.value(sourceBranch);
+    m_notes.copyNote(branch, sourceBranch);
     queueBranchReset(branch, revision, mark, resetFrom, description);
     return Status();
 }
 
-Status FastImportRepository::dropBranch(const QString &branch, int revision)
+Status BranchUpdates::dropBranch(const QString &branch, int revision)
 {
     if (FastImportStream::containsLineFeed(branch)) {
         return Failure() << "Branch" << branch << "in repository" << m_repositoryName
@@ -83,13 +87,13 @@ Status FastImportRepository::dropBranch(const QString &branch, int revision)
     return Status();
 }
 
-void FastImportRepository::queueBranchReset(const QString &branch, int revision, int mark,
+void BranchUpdates::queueBranchReset(const QString &branch, int revision, int mark,
                                             const QByteArray &resetFrom,
                                             const QByteArray &comment)
 {
     // A process started later would be told the heads as changed here, and
     // the backup below would save the new head instead of the old one.
-    ensureImportRunning();
+    m_process.ensureRunning().ok();
     m_pendingUpdatesRevision = revision;
 
     const QByteArray ref = refFor(branch);
@@ -114,9 +118,10 @@ void FastImportRepository::queueBranchReset(const QString &branch, int revision,
     else
         m_branches.recordReset(branch, revision, mark);
 
-    const QByteArray command = "reset " + ref + "\nfrom " + resetFrom + "\n\nprogress SVN r"
-                               + QByteArray::number(revision) + " branch " + branch.toUtf8()
-                               + " = :" + QByteArray::number(mark) + " # " + comment + "\n\n";
+    const QByteArray command = "reset " + ref + "\nfrom " + resetFrom + "\n\n"
+                               + ConversionLogLine::branchLine(revision, branch.toUtf8(),
+                                                               mark, comment)
+                               + "\n\n";
 
     if (deleting) {
         m_pendingDeletions += backup + command;
@@ -127,44 +132,34 @@ void FastImportRepository::queueBranchReset(const QString &branch, int revision,
     }
 }
 
-Status FastImportRepository::flushPendingUpdates()
+QStringList BranchUpdates::deletedRefs() const
 {
-    // The tags are on disk before any ref of the revision can be.
-    removeTagsOfDeletedRefs();
-    if (Status journalled = journalTagChanges(); !journalled)
-        return journalled;
-    if (m_pendingDeletions.isEmpty() && m_pendingResets.isEmpty())
-        return Status();
+    QStringList refs;
+    for (const QString &ref : m_deletedRefs) {
+        if (!m_resetRefs.contains(ref))
+            refs.append(ref);
+    }
+    std::sort(refs.begin(), refs.end());
+    return refs;
+}
 
-    ensureImportRunning();
-    m_revisionSentCommands = true;
+bool BranchUpdates::send()
+{
+    if (!arePending())
+        return false;
+    m_process.ensureRunning().ok();
     // Deletions first: a branch deleted and made again in one revision ends up made.
-    m_importProcess.channel().writeMirrored(m_pendingDeletions);
-    m_importProcess.channel().writeMirrored(m_pendingResets);
+    m_process.channel().writeMirrored(m_pendingDeletions);
+    m_process.channel().writeMirrored(m_pendingResets);
     m_pendingDeletions.clear();
     m_pendingResets.clear();
 
     m_deletedRefs.clear();
     m_resetRefs.clear();
-    return Status();
+    return true;
 }
 
-// The log names each commit and reset of a revision as it goes; this line
-// says that none is missing, so that a run which died between two of them
-// leaves a revision that the next run converts again (Resume reads it).
-void FastImportRepository::finishRevision(int revision)
-{
-    if (!m_revisionSentCommands)
-        return;
-    m_revisionSentCommands = false;
-    // Without the line the revision is only converted again.
-    if (!ensureImportRunning())
-        return;
-    m_importProcess.channel().writeMirrored("progress SVN r" + QByteArray::number(revision) + " done\n\n");
-    passOnStream();
-}
-
-void FastImportRepository::announceBranches()
+void BranchUpdates::announceBranches()
 {
     bool announcedAny = false;
     for (const QString &branch : m_branches.sortedNames()) {
@@ -172,8 +167,8 @@ void FastImportRepository::announceBranches()
         if (head <= 0)
             continue;
         const QByteArray ref = refFor(branch);
-        ensureImportRunning();
-        m_importProcess.channel().writeMirrored("reset " + ref + "\nfrom :"
+        m_process.ensureRunning().ok();
+        m_process.channel().writeMirrored("reset " + ref + "\nfrom :"
                                     + QByteArray::number(head)
                                     + "\n\nprogress Branch " + ref + " reloaded\n");
         announcedAny = true;
@@ -186,9 +181,9 @@ void FastImportRepository::announceBranches()
     // the stream is assumed where branches are.
     const bool withoutMarks = m_options.writesToFile();
     if (m_options.addMetadataNotes
-        && (withoutMarks ? announcedAny : notesCommitIsKnown())) {
-        ensureImportRunning();
-        m_importProcess.channel().writeMirrored("reset refs/notes/commits\nfrom :"
-                                    + QByteArray::number(notesCommitMark) + "\n");
+        && (withoutMarks ? announcedAny : m_notes.commitIsKnown())) {
+        m_process.ensureRunning().ok();
+        m_process.channel().writeMirrored("reset refs/notes/commits\nfrom :"
+                                    + QByteArray::number(BranchNotes::commitMark) + "\n");
     }
 }

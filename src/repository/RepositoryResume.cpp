@@ -1,11 +1,10 @@
-// Resuming: rebuilding the branch records from the log and marks files that
-// earlier runs left behind.
-#include "repository/FastImportRepository.h"
+#include "repository/RepositoryResume.h"
 
-#include "repository/GitObjectReader.h"
+#include "repository/BranchNotes.h"
+#include "repository/BranchTable.h"
+#include "repository/CommitStream.h"
 #include "repository/RepositoryFileNames.h"
 #include "repository/RepositoryLocks.h"
-#include "repository/ResumeScanner.h"
 
 #include <QDebug>
 #include <QFile>
@@ -37,10 +36,18 @@ void warnOfMarksFault(const QString &marksFileName, const ResumeScanner::MarksSc
 
 } // namespace
 
+RepositoryResume::RepositoryResume(const QString &repositoryName, const RepositoryOptions &options,
+                                   BranchTable &branches, CommitStream &commits,
+                                   const BranchNotes &notes)
+    : m_repositoryName(repositoryName), m_options(options), m_branches(branches),
+      m_commits(commits), m_notes(notes)
+{
+}
+
 // The highest commit mark up to which the marks file lists every mark, one
 // line each and in order; 0 when the file is missing or faulty. Returns
 // false when the file is faulty anywhere, so that fast-import could not read it.
-bool FastImportRepository::readLastValidMark(quint64 &lastValidMark) const
+bool RepositoryResume::readLastValidMark(quint64 &lastValidMark) const
 {
     lastValidMark = 0;
     const QString marksFileName = RepositoryFileNames::marksFilePath(m_repositoryName);
@@ -56,7 +63,7 @@ bool FastImportRepository::readLastValidMark(quint64 &lastValidMark) const
 }
 
 // Whether fast-import can import the marks file (a missing one needs no import).
-bool FastImportRepository::marksFileIsWellFormed() const
+bool RepositoryResume::marksFileIsWellFormed() const
 {
     QFile marksFile(RepositoryFileNames::marksFilePath(m_repositoryName));
     if (!marksFile.open(QIODevice::ReadOnly))
@@ -68,7 +75,7 @@ bool FastImportRepository::marksFileIsWellFormed() const
 // in it is used any more (the log was rewound to before its first commit), so
 // it is kept aside for inspection and the conversion starts from no marks.
 // One that cannot be set aside fails the resume: fast-import would stop on it.
-Status FastImportRepository::setAsideDamagedMarksFile() const
+Status RepositoryResume::setAsideDamagedMarksFile() const
 {
     const QString marksFileName = RepositoryFileNames::marksFilePath(m_repositoryName);
     const QString damagedName = marksFileName + QStringLiteral(".damaged");
@@ -86,21 +93,7 @@ Status FastImportRepository::setAsideDamagedMarksFile() const
     return Status();
 }
 
-Result<int> FastImportRepository::prepareResume(int &cutoff, int resumeFrom)
-{
-    Result<int> resumed = resumeFromStateFiles(cutoff);
-    if (!resumed)
-        return resumed;
-    loadAnnotatedTags();
-    loadBranchNotes();
-    if (cutoff < resumeFrom && resumed.value() == cutoff) {
-        if (Status recovered = recoverLogFile(); !recovered)
-            return recovered.failure();
-    }
-    return resumed;
-}
-
-Result<int> FastImportRepository::resumeFromStateFiles(int &cutoff)
+Result<int> RepositoryResume::resumeFromStateFiles(int &cutoff)
 {
     // With a lock left in the repository, this run's fast-import could not
     // update the refs, and the commits of the whole run would be lost. The
@@ -115,7 +108,7 @@ Result<int> FastImportRepository::resumeFromStateFiles(int &cutoff)
     return resumed;
 }
 
-Result<int> FastImportRepository::resumeFromLog(int &cutoff)
+Result<int> RepositoryResume::resumeFromLog(int &cutoff)
 {
     QFile logFile(RepositoryFileNames::logFileNameFor(m_repositoryName, m_options.createDump));
     if (!logFile.exists() || !logFile.open(QIODevice::ReadWrite)) {
@@ -128,38 +121,33 @@ Result<int> FastImportRepository::resumeFromLog(int &cutoff)
         return 1;
     }
 
-    const bool dump = m_options.createDump;
-    quint64 lastValidMark = 0;
     bool dumpCut = false;
-    if (dump) {
-        const qint64 end = ResumeScanner::dumpResumePoint(logFile, cutoff);
-        dumpCut = end < logFile.size();
-        if (dumpCut) {
-            if (Status cut = cutLog(logFile, end, cutoff); !cut)
-                return cut.failure();
-        }
-        lastValidMark = ~quint64(0);
-        logFile.seek(0);
-    } else if (!readLastValidMark(lastValidMark)) {
-        if (Status setAside = setAsideDamagedMarksFile(); !setAside)
-            return setAside.failure();
-    }
+    const Result<quint64> validMark = lastValidMark(logFile, cutoff, dumpCut);
+    if (!validMark)
+        return validMark.failure();
+    const quint64 lastValid = validMark.value();
 
     const BranchTable preparedBranches = m_branches;
-    const quint64 preparedHighestMark = m_highestCommitMark;
-    ResumeScanner::LogScan scan = scanLog(logFile, lastValidMark, cutoff);
-    const int withoutNote = scan.unknownMarkFound || dump ? 0 : firstRevisionWithoutNote(scan);
-    if (scan.unfinishedRevision > 0 && (withoutNote == 0 || scan.unfinishedRevision < withoutNote)) {
+    const quint64 preparedHighestMark = m_commits.highestCommitMark();
+    // Forgets what the log gave and reads it again up to the new cut-off.
+    auto rescanBefore = [&](int revision) {
+        cutoff = revision;
+        m_branches = preparedBranches;
+        m_commits.ancestry().clear();
+        m_commits.setHighestCommitMark(preparedHighestMark);
+        logFile.seek(0);
+        return scanLog(logFile, lastValid, cutoff);
+    };
+    ResumeScanner::LogScan scan = scanLog(logFile, lastValid, cutoff);
+    const int withoutNote =
+        scan.unknownMarkFound || m_options.createDump ? 0 : firstRevisionWithoutNote(scan);
+    if (scan.unfinishedRevision > 0
+        && (withoutNote == 0 || scan.unfinishedRevision < withoutNote)) {
         // A run died between two commands of the revision. Converting it
         // again gives the same commits, and those that are missing.
         qWarning() << "WARN:" << m_repositoryName << "revision" << scan.unfinishedRevision
                    << "was not finished: converting it again";
-        cutoff = scan.unfinishedRevision;
-        m_branches = preparedBranches;
-        m_ancestry.clear();
-        m_highestCommitMark = preparedHighestMark;
-        logFile.seek(0);
-        scan = scanLog(logFile, lastValidMark, cutoff);
+        scan = rescanBefore(scan.unfinishedRevision);
     } else if (withoutNote > 0) {
         // The progress line of a commit comes before the commit's note, so a
         // run that died in between left a commit without its note; a
@@ -168,12 +156,7 @@ Result<int> FastImportRepository::resumeFromLog(int &cutoff)
         qWarning() << "WARN:" << m_repositoryName << "the note of the commit of revision"
                    << withoutNote << "is missing: rewinding;"
                    << scan.nextRevision - withoutNote << "revisions will be converted again";
-        cutoff = withoutNote;
-        m_branches = preparedBranches;
-        m_ancestry.clear();
-        m_highestCommitMark = preparedHighestMark;
-        logFile.seek(0);
-        scan = scanLog(logFile, lastValidMark, cutoff);
+        scan = rescanBefore(withoutNote);
     }
     if (scan.cutPosition >= 0)
     {
@@ -186,10 +169,34 @@ Result<int> FastImportRepository::resumeFromLog(int &cutoff)
     return scan.nextRevision;
 }
 
+// The highest mark the log may name: all of them in a dump, which is cut
+// after its last finished revision first (dumpCut tells whether it was);
+// otherwise the last valid mark of the marks file, which is set aside when
+// fast-import could not read it.
+Result<quint64> RepositoryResume::lastValidMark(QFile &logFile, int &cutoff, bool &dumpCut)
+{
+    if (m_options.createDump) {
+        const qint64 end = ResumeScanner::dumpResumePoint(logFile, cutoff);
+        dumpCut = end < logFile.size();
+        if (dumpCut) {
+            if (Status cut = cutLog(logFile, end, cutoff); !cut)
+                return cut.failure();
+        }
+        logFile.seek(0);
+        return ~quint64(0);
+    }
+    quint64 lastValid = 0;
+    if (!readLastValidMark(lastValid)) {
+        if (Status setAside = setAsideDamagedMarksFile(); !setAside)
+            return setAside.failure();
+    }
+    return lastValid;
+}
+
 // Reads the log from its current position, filling the branch records with
 // every line it accepts, until the end or the first line that must go.
-ResumeScanner::LogScan FastImportRepository::scanLog(QFile &logFile, quint64 lastValidMark,
-                                                     int &cutoff)
+ResumeScanner::LogScan RepositoryResume::scanLog(QFile &logFile, quint64 lastValidMark,
+                                                 int &cutoff)
 {
     const ResumeScanner::LogScan scan =
         ResumeScanner::scanLog(logFile, lastValidMark, cutoff, m_options.createDump);
@@ -206,9 +213,9 @@ ResumeScanner::LogScan FastImportRepository::scanLog(QFile &logFile, quint64 las
                    << "unknown commit mark found: rewinding -- did you hit Ctrl-C?";
     cutoff = scan.cutoff;
     for (const ResumeScanner::BranchRecord &record : scan.branchRecords) {
-        m_highestCommitMark = std::max(m_highestCommitMark, record.mark);
+        m_commits.setHighestCommitMark(std::max(m_commits.highestCommitMark(), record.mark));
         if (m_options.svnMergeinfo && record.commit)
-            m_ancestry.record(record.mark, record.revision,
+            m_commits.ancestry().record(record.mark, record.revision,
                             quint64(m_branches.commitParent(record.branch)), record.mergeParents);
         m_branches.recordLogged(record.branch, record.revision, int(record.mark), record.commit);
     }
@@ -218,13 +225,13 @@ ResumeScanner::LogScan FastImportRepository::scanLog(QFile &logFile, quint64 las
 // With notes on, the revision of the first commit the log accepted that has
 // no note in git; 0 when every one has its note. One look at the marks and
 // the notes serves the whole log.
-int FastImportRepository::firstRevisionWithoutNote(const ResumeScanner::LogScan &scan) const
+int RepositoryResume::firstRevisionWithoutNote(const ResumeScanner::LogScan &scan) const
 {
     if (scan.commits.isEmpty()
         || !m_options.addMetadataNotes)
         return 0;
-    const QHash<quint64, QByteArray> objects = marksFileObjects();
-    const QHash<QByteArray, QByteArray> notes = notesInGit(objects);
+    const QHash<quint64, QByteArray> objects = m_notes.marksFileObjects();
+    const QHash<QByteArray, QByteArray> notes = m_notes.notesInGit(objects);
     for (const ResumeScanner::LoggedCommit &commit : scan.commits) {
         const QByteArray object = objects.value(commit.mark);
         if (object.isEmpty() || !notes.contains(object))
@@ -233,35 +240,10 @@ int FastImportRepository::firstRevisionWithoutNote(const ResumeScanner::LogScan 
     return 0;
 }
 
-// Commit to note blob, for the newest notes commit that the marks name; empty
-// when no note was ever stored.
-QHash<QByteArray, QByteArray> FastImportRepository::notesInGit(const QHash<quint64, QByteArray> &marks) const
-{
-    const QByteArray notesCommit = marks.value(notesCommitMark);
-    if (notesCommit.isEmpty())
-        return QHash<QByteArray, QByteArray>();
-    return GitObjectReader(m_repositoryName).notesOf(notesCommit);
-}
-
-// Whether the marks file names a notes commit, which fast-import then knows.
-bool FastImportRepository::notesCommitIsKnown() const
-{
-    return marksFileObjects().contains(notesCommitMark);
-}
-
-// Mark to object name, as the marks file lists them; empty when it cannot be read.
-QHash<quint64, QByteArray> FastImportRepository::marksFileObjects() const
-{
-    QFile marksFile(RepositoryFileNames::marksFilePath(m_repositoryName));
-    if (!marksFile.open(QIODevice::ReadOnly))
-        return QHash<quint64, QByteArray>();
-    return ResumeScanner::markObjects(marksFile);
-}
-
 // Cuts the log before the line that starts at position, after saving a full
 // copy beside it. When the copy cannot be made whole (a full disk), the log
 // is left as it is and the failure returned: cut, it would be lost.
-Status FastImportRepository::cutLog(QFile &logFile, qint64 position, int cutoff)
+Status RepositoryResume::cutLog(QFile &logFile, qint64 position, int cutoff)
 {
     const QString savedLog = logFile.fileName() + QStringLiteral(".old");
     const QString newCopy = savedLog + QStringLiteral(".new");
@@ -281,9 +263,10 @@ Status FastImportRepository::cutLog(QFile &logFile, qint64 position, int cutoff)
     return Status();
 }
 
-Status FastImportRepository::recoverLogFile()
+Status RepositoryResume::recoverLogFile()
 {
-    const QString logFileName = RepositoryFileNames::logFileNameFor(m_repositoryName, m_options.createDump);
+    const QString logFileName =
+            RepositoryFileNames::logFileNameFor(m_repositoryName, m_options.createDump);
     const QString savedLog = logFileName + QStringLiteral(".old");
     if (!QFile::exists(savedLog))
         return Status();

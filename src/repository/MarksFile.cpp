@@ -1,10 +1,53 @@
-#include "verify/MarksFile.h"
+#include "repository/MarksFile.h"
+
+namespace {
+
+bool isObjectName(const QByteArray &text)
+{
+    if (text.size() != 40 && text.size() != 64)
+        return false;
+    for (char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<MarksFile::Line> MarksFile::parseLine(const QByteArray &line)
+{
+    const QByteArray text = line.endsWith('\n') ? line.left(line.size() - 1) : line;
+    const QByteArray trimmed = text.trimmed();
+    const qsizetype blank = trimmed.indexOf(' ');
+    if (!trimmed.startsWith(':') || blank < 0)
+        return std::nullopt;
+    Line parsed;
+    bool isNumber = false;
+    parsed.mark = trimmed.mid(1, blank - 1).toULongLong(&isNumber);
+    parsed.object = trimmed.mid(blank + 1);
+    parsed.wellFormed = trimmed.size() == text.size() && blank >= 2 && isNumber
+                        && isObjectName(parsed.object);
+    return parsed;
+}
+
+QHash<quint64, QByteArray> MarksFile::objects(QIODevice &marks)
+{
+    QHash<quint64, QByteArray> objects;
+    while (!marks.atEnd()) {
+        const std::optional<Line> line = parseLine(marks.readLine());
+        if (line && line->wellFormed)
+            objects.insert(line->mark, line->object);
+    }
+    return objects;
+}
 
 bool MarksFile::open(const QString &path, QString *error)
 {
     m_file.setFileName(path);
     if (!m_file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read the marks file %1: %2").arg(path, m_file.errorString());
+        *error = QStringLiteral("cannot read the marks file %1: %2")
+                         .arg(path, m_file.errorString());
         return false;
     }
     quint64 mark = 0;
@@ -21,12 +64,11 @@ bool MarksFile::open(const QString &path, QString *error)
 bool MarksFile::readLine(quint64 *mark, QByteArray *commit)
 {
     while (!m_file.atEnd()) {
-        const QByteArray text = m_file.readLine().trimmed();
-        const int blank = text.indexOf(' ');
-        if (!text.startsWith(':') || blank < 0)
+        const std::optional<Line> line = parseLine(m_file.readLine());
+        if (!line)
             continue;
-        *mark = text.mid(1, blank - 1).toULongLong();
-        *commit = text.mid(blank + 1);
+        *mark = line->mark;
+        *commit = line->object;
         return true;
     }
     return false;
