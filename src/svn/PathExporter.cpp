@@ -18,6 +18,7 @@
 #include "svn/TreeWriter.h"
 
 #include <QDebug>
+#include <QMap>
 #include <QRegExp>
 
 #include <cstring>
@@ -26,12 +27,14 @@
 
 namespace {
 
-// Warns of the properties of path that git cannot carry.
+// Warns of the properties of path that git cannot carry, by name: the order
+// of a property list differs from run to run.
 Status warnUnknownProperties(apr_pool_t *pool, const char *path, svn_fs_root_t *root)
 {
     apr_hash_t *properties = nullptr;
     if (svn_error_t *error = svn_fs_node_proplist(&properties, root, path, pool))
         return svnFailure(error);
+    QMap<QByteArray, const svn_string_t *> unknown;
     for (apr_hash_index_t *it = apr_hash_first(pool, properties); it; it = apr_hash_next(it)) {
         const void *key = nullptr;
         void *value = nullptr;
@@ -40,9 +43,11 @@ Status warnUnknownProperties(apr_pool_t *pool, const char *path, svn_fs_root_t *
         if (std::strcmp(name, "svn:ignore") == 0 || std::strcmp(name, "svn:global-ignores") == 0
             || std::strcmp(name, "svn:mergeinfo") == 0)
             continue;
-        qWarning() << "WARN: Unknown svn-property" << name << "set to"
-                   << static_cast<const svn_string_t *>(value)->data << "for" << path;
+        unknown.insert(name, static_cast<const svn_string_t *>(value));
     }
+    for (auto it = unknown.cbegin(); it != unknown.cend(); ++it)
+        qWarning() << "WARN: Unknown svn-property" << it.key().constData() << "set to"
+                   << it.value()->data << "for" << path;
     return Status();
 }
 
