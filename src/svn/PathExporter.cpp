@@ -119,7 +119,7 @@ Status PathExporter::exportPath(const ChangedPath &changed, const MatchRule &rul
     return writeMatchedPath(context);
 }
 
-Status PathExporter::checkTarget(const MatchedPath &context)
+Status PathExporter::checkTarget(const MatchedPath &context) const
 {
     const QString &matchedPath = context.changed.matchedPath;
     // fast-import dies on a file at the root of a branch ("Root cannot be a
@@ -254,7 +254,7 @@ Status PathExporter::exportDirectory(const MatchedPath &context,
     return Status();
 }
 
-bool PathExporter::translateIgnoreRules(const DumpTarget &directory, apr_pool_t *pool)
+bool PathExporter::translateIgnoreRules(const DumpTarget &directory, apr_pool_t *pool) const
 {
     const char *path = directory.svnPath.constData();
     QString ignoreText;

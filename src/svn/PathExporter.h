@@ -61,13 +61,13 @@ public:
 
 private:
     // Fails when the matched path cannot go where its rule sends it.
-    Status checkTarget(const MatchedPath &context);
+    Status checkTarget(const MatchedPath &context) const;
     Status writeMatchedPath(const MatchedPath &context);
     Status exportDirectory(const MatchedPath &context, Repository::Transaction *transaction,
                            bool *placeholderWritten);
     // Translates the directory's ignore properties; whether a .gitignore was
     // written.
-    bool translateIgnoreRules(const DumpTarget &directory, apr_pool_t *pool);
+    bool translateIgnoreRules(const DumpTarget &directory, apr_pool_t *pool) const;
     Status recordAnnotatedTagIfWanted(const MatchedPath &context);
 
     Settings m_settings;
