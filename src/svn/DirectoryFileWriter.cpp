@@ -2,6 +2,7 @@
 
 #include "svn/DirectoryFileWriter.h"
 
+#include "svn/DirectoryEntries.h"
 #include "svn/IgnoreRules.h"
 #include "svn/ScopedPool.h"
 #include "svn/SvnError.h"
@@ -171,4 +172,29 @@ bool DirectoryFileWriter::removeEmptyDirPlaceholder(const DumpTarget &target,
 
     target.transaction->removePath(gitParent + QLatin1String("/.gitignore"));
     return true;
+}
+
+void DirectoryFileWriter::addPlaceholdersForEmptySubdirs(const DumpTarget &directory,
+                                                         apr_pool_t *pool) const
+{
+    apr_hash_t *entries = nullptr;
+    if (svn_error_t *error =
+                svn_fs_dir_entries(&entries, directory.root, directory.svnPath.constData(), pool)) {
+        svn_error_clear(error);
+        return;
+    }
+    const QMap<QByteArray, const svn_fs_dirent_t *> sorted = sortedEntries(entries, pool);
+
+    ScopedPool entryPool(pool);
+    for (auto it = sorted.cbegin(); it != sorted.cend(); ++it) {
+        if (it.value()->kind != svn_node_dir)
+            continue;
+        entryPool.clear();
+        const DumpTarget subdirectory{
+                directory.root, directory.svnPath + '/' + it.key(),
+                directory.gitPath + QString::fromUtf8(it.key()) + QLatin1Char('/'),
+                directory.transaction};
+        if (!writeGitignore(subdirectory, nullptr, entryPool))
+            addPlaceholdersForEmptySubdirs(subdirectory, entryPool);
+    }
 }

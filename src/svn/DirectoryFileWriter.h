@@ -31,6 +31,8 @@ public:
     // Whether a file was written; an unreadable directory gets none.
     bool writeGitignore(const DumpTarget &directory, const char *content,
                         apr_pool_t *pool) const;
+    // Gives every empty directory below the directory a placeholder.
+    void addPlaceholdersForEmptySubdirs(const DumpTarget &directory, apr_pool_t *pool) const;
     // After target went away: a placeholder for its parent if that is empty
     // now. Whether one was written.
     bool addEmptyDirPlaceholder(const DumpTarget &target, apr_pool_t *pool) const;

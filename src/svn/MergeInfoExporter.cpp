@@ -6,23 +6,19 @@
 #include "repository/GitNames.h"
 #include "svn/MergeInfo.h"
 #include "svn/MergeInfoReader.h"
+#include "svn/PathRouting.h"
 #include "svn/RevisionQueries.h"
 #include "svn/ScopedPool.h"
 #include "svn/TransactionSet.h"
 
-#include <utility>
-
 MergeInfoExporter::MergeInfoExporter(svn_fs_root_t *root,
                                      const QList<QList<MatchRule>> &ruleLists,
-                                     const QHash<QString, Repository *> &repositories,
-                                     PathRouting::RepositoryResolver effectiveRepository,
-                                     TransactionSet &transactions)
+                                     const RuleRouter &router, TransactionSet &transactions)
     : m_root(root)
     , m_fs(svn_fs_root_fs(root))
     , m_revision(int(svn_fs_revision_root_revision(root)))
     , m_ruleLists(ruleLists)
-    , m_repositories(repositories)
-    , m_effectiveRepository(std::move(effectiveRepository))
+    , m_router(router)
     , m_transactions(transactions)
 {
 }
@@ -65,9 +61,9 @@ Status MergeInfoExporter::routeChange(const QByteArray &path, const MergeInfo &n
         if (!rule || rule->action != RuleAction::Export)
             continue;
         rule->pattern.indexIn(matchedPath);
-        const RuleTarget target = PathRouting::ruleTarget(
-                *rule, matchedPath, rule->pattern.matchedLength(), m_effectiveRepository);
-        Repository *repository = m_repositories.value(target.repository);
+        const RuleTarget target =
+                m_router.target(*rule, matchedPath, rule->pattern.matchedLength());
+        Repository *repository = m_router.repository(target.repository);
         // A branch name git refuses fails the revision where the branch's
         // content is exported; a commit of mergeinfo alone is not made for it.
         if (!repository || !GitNames::isValidRefName(target.branch))
@@ -106,7 +102,7 @@ QString MergeInfoExporter::sourceBranch(const QList<MatchRule> &ruleList,
         && RevisionQueries::isDirectoryInRevision(m_fs, revision, sourcePath.constData(), pool))
         matchedPath += QLatin1Char('/');
     const std::optional<RuleTarget> source =
-            PathRouting::branchRoot(ruleList, matchedPath, revision, m_effectiveRepository);
+            PathRouting::branchRoot(ruleList, matchedPath, revision, m_router.resolver());
     if (!source || source->effectiveRepository != target.effectiveRepository)
         return QString();
     return source->branch;

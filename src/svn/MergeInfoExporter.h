@@ -4,11 +4,10 @@
 #include "repository/Repository.h"
 #include "rules/MatchRule.h"
 #include "svn/ChangedPathTable.h"
-#include "svn/PathRouting.h"
+#include "svn/RuleRouter.h"
 #include "svn/RuleTarget.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -24,9 +23,7 @@ class MergeInfoExporter
 {
 public:
     MergeInfoExporter(svn_fs_root_t *root, const QList<QList<MatchRule>> &ruleLists,
-                      const QHash<QString, Repository *> &repositories,
-                      PathRouting::RepositoryResolver effectiveRepository,
-                      TransactionSet &transactions);
+                      const RuleRouter &router, TransactionSet &transactions);
 
     // Sets *committing when a branch gets a commit for its mergeinfo alone.
     Status exportChanges(const ChangedPathTable &changes, apr_pool_t *pool, bool *committing);
@@ -43,7 +40,6 @@ private:
     svn_fs_t *m_fs;
     int m_revision;
     const QList<QList<MatchRule>> &m_ruleLists;
-    const QHash<QString, Repository *> &m_repositories;
-    PathRouting::RepositoryResolver m_effectiveRepository;
+    const RuleRouter &m_router;
     TransactionSet &m_transactions;
 };

@@ -1,5 +1,7 @@
 #include "svn/PathRouting.h"
 
+#include "rules/MatchCounter.h"
+
 #include <QRegExp>
 
 namespace {
@@ -32,6 +34,24 @@ const MatchRule *firstMatchingRule(const QList<MatchRule> &ruleList, const QStri
             continue;
         if (rule.pattern.indexIn(path) != 0)
             continue;
+        return &rule;
+    }
+    return nullptr;
+}
+
+const MatchRule *copySourceRule(const QList<MatchRule> &ruleList, const QString &sourcePath,
+                                int revision, int *matchLength, MatchCounter *counter)
+{
+    for (const MatchRule &rule : ruleList) {
+        if (!inForceAt(rule, revision))
+            continue;
+        if (rule.action == RuleAction::Ignore)
+            continue;
+        if (rule.pattern.indexIn(sourcePath) != 0)
+            continue;
+        *matchLength = rule.pattern.matchedLength();
+        if (counter)
+            counter->countMatch(rule);
         return &rule;
     }
     return nullptr;

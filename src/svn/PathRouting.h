@@ -9,6 +9,8 @@
 #include <functional>
 #include <optional>
 
+class MatchCounter;
+
 // Where the rules send a Subversion path: the part the converter and the
 // verifier share, so that both read a rules file the same way.
 namespace PathRouting {
@@ -20,6 +22,14 @@ bool inForceAt(const MatchRule &rule, int revision);
 // revision; null when none does. Counts nothing.
 const MatchRule *firstMatchingRule(const QList<MatchRule> &ruleList, const QString &path,
                                    int revision);
+
+// The rule that routes sourcePath, the source of a copy, as it was at
+// revision; its pattern matched the first *matchLength characters. Unlike the
+// lookup for changed paths, this one passes over Ignore rules, so that a later
+// rule can claim a source an earlier Ignore rule covers. Counted with
+// counter, when there is one; null when no rule routes the source.
+const MatchRule *copySourceRule(const QList<MatchRule> &ruleList, const QString &sourcePath,
+                                int revision, int *matchLength, MatchCounter *counter);
 
 // The name of the repository that really receives what a repository name is given.
 using RepositoryResolver = std::function<QString(const QString &repositoryName)>;

@@ -1,16 +1,15 @@
 #include "svn/RevisionExporter.h"
 
-#include "svn/AuthorIdentity.h"
-#include "svn/RevisionQueries.h"
+#include "svn/BranchCopyExporter.h"
+#include "svn/ChangeDispatcher.h"
+#include "svn/MergeInfoExporter.h"
+#include "svn/PathExporter.h"
 #include "svn/SvnError.h"
+#include "svn/TreeWriter.h"
 
 #include <QStringList>
 
 #include <algorithm>
-
-#include <apr_hash.h>
-#include <svn_pools.h>
-#include <svn_props.h>
 
 RevisionExporter::RevisionExporter(int revision, svn_fs_t *fs, apr_pool_t *parentPool,
                                    const ExportOptions &options)
@@ -19,6 +18,8 @@ RevisionExporter::RevisionExporter(int revision, svn_fs_t *fs, apr_pool_t *paren
     , m_directoryFiles(fs, revision, options)
     , m_pool(parentPool)
     , m_attributes(options.svnAttributes, fs, revision, m_pool, m_directoryFiles)
+    , m_properties(fs, revision)
+    , m_router({})
     , m_fs(fs)
     , m_revision(revision)
 {
@@ -35,9 +36,8 @@ void RevisionExporter::assignSettings(const QList<QList<MatchRule>> &matchRuleLi
                                       MatchCounter *matchCounter)
 {
     m_matchRuleLists = matchRuleLists;
-    m_repositories = repositories;
-    m_identities = identities;
-    m_identityDomain = identityDomain;
+    m_router = RuleRouter(repositories);
+    m_properties.setIdentities(identities, identityDomain);
     m_matchCounter = matchCounter;
 }
 
@@ -49,59 +49,93 @@ Status RevisionExporter::openRevisionRoot()
     return Status();
 }
 
-TreeWriter RevisionExporter::treeWriter()
+Result<ChangedPathTable> RevisionExporter::readChangedPaths()
 {
-    TreeWriter::Settings settings;
-    settings.fs = m_fs;
-    settings.revision = m_revision;
-    settings.svnIgnore = m_options.svnIgnore;
-    settings.debugRules = m_options.debugRules;
-    settings.progress = m_progress;
-    settings.counter = m_matchCounter;
-    return TreeWriter(settings, {m_fileWriter, m_directoryFiles, m_attributes});
-}
-
-Status RevisionExporter::readRevisionProperties()
-{
-    if (m_propertiesRead)
-        return Status();
-    apr_hash_t *properties = nullptr;
-    if (svn_error_t *error =
-            svn_fs_revision_proplist2(&properties, m_fs, m_revision, FALSE, m_pool, m_pool))
+    svn_fs_path_change_iterator_t *iterator = nullptr;
+    if (svn_error_t *error = svn_fs_paths_changed3(&iterator, m_fsRoot, m_pool, m_pool))
         return svnFailure(error);
 
-    auto property = [properties](const char *name) {
-        return static_cast<const svn_string_t *>(
-                apr_hash_get(properties, name, APR_HASH_KEY_STRING));
-    };
-    const svn_string_t *authorValue = property(SVN_PROP_REVISION_AUTHOR);
-    const svn_string_t *dateValue = property(SVN_PROP_REVISION_DATE);
-    const svn_string_t *logValue = property(SVN_PROP_REVISION_LOG);
+    ChangedPathTable changes;
+    for (;;) {
+        svn_fs_path_change3_t *change = nullptr;
+        if (svn_error_t *error = svn_fs_path_change_get(&change, iterator))
+            return svnFailure(error);
+        if (!change)
+            break;
+        const QByteArray path(change->path.data, int(change->path.len));
+        if (changes.contains(path)) {
+            const QByteArray text = "\nDuplicate key found in rev "
+                    + QByteArray::number(m_revision) + ": " + path
+                    + "\nThis needs more code to be handled, file a bug report";
+            return Failure() << text.constData();
+        }
+        PathChange record;
+        record.kind = change->change_kind;
+        record.propertiesModified = change->prop_mod;
+        changes.insert(path, record);
+    }
+    return changes;
+}
 
-    m_logMessage = logValue ? QByteArray(logValue->data) : QByteArray();
-    const QByteArray userName = authorValue ? QByteArray(authorValue->data) : QByteArray();
-    m_author = AuthorIdentity::ofAuthor(userName, m_identities, m_identityDomain);
-    m_epoch = dateValue ? RevisionQueries::parseSvnDate(dateValue->data) : 0;
-    m_propertiesRead = true;
-    return Status();
+Status RevisionExporter::collectChangedPaths()
+{
+    const Result<ChangedPathTable> changes = readChangedPaths();
+    if (!changes)
+        return changes.status();
+    if (Status status = exportChanges(changes.value()); !status)
+        return status;
+    if (!m_options.svnMergeinfo)
+        return Status();
+    MergeInfoExporter mergeInfo(m_fsRoot, m_matchRuleLists, m_router, m_transactions);
+    return mergeInfo.exportChanges(changes.value(), m_pool, &m_needCommit);
+}
+
+Status RevisionExporter::exportChanges(const ChangedPathTable &changes)
+{
+    TreeWriter::Settings treeSettings;
+    treeSettings.fs = m_fs;
+    treeSettings.revision = m_revision;
+    treeSettings.svnIgnore = m_options.svnIgnore;
+    treeSettings.debugRules = m_options.debugRules;
+    treeSettings.progress = m_progress;
+    treeSettings.counter = m_matchCounter;
+    TreeWriter trees(treeSettings, {m_fileWriter, m_directoryFiles, m_attributes});
+
+    BranchCopyExporter branchCopies(m_fsRoot, m_options, m_router, m_matchCounter,
+                                    {m_transactions, m_directoryFiles, trees});
+    PathExporter::Settings pathSettings;
+    pathSettings.root = m_fsRoot;
+    pathSettings.revisionPool = m_pool;
+    pathSettings.options = m_options;
+    pathSettings.progress = m_progress;
+    pathSettings.observer = m_observer;
+    PathExporter paths(pathSettings, m_router,
+                       {m_transactions, m_fileWriter, m_directoryFiles, m_attributes, trees,
+                        branchCopies, m_properties});
+    ChangeDispatcher dispatcher({m_fsRoot, m_options, m_matchCounter, m_observer},
+                                m_matchRuleLists, paths);
+    Status dispatched = dispatcher.dispatch(changes, m_pool);
+    m_needCommit = m_needCommit || dispatcher.needsCommit();
+    return dispatched;
 }
 
 Status RevisionExporter::commitTransactions()
 {
-    if (Status status = readRevisionProperties(); !status)
+    if (Status status = m_properties.read(m_pool); !status)
         return status;
     // By name, not in hash order: forwarding repositories share a stream.
-    QStringList names = m_repositories.keys();
+    QStringList names = m_router.repositoryNames();
     std::sort(names.begin(), names.end());
     for (const QString &name : std::as_const(names)) {
-        if (Status flushed = m_repositories.value(name)->flushPendingUpdates(); !flushed)
+        if (Status flushed = m_router.repository(name)->flushPendingUpdates(); !flushed)
             return flushed;
     }
 
-    if (Status committed = m_transactions.commitAll(m_author, m_epoch, m_logMessage);
+    if (Status committed = m_transactions.commitAll(m_properties.author(), m_properties.epoch(),
+                                                    m_properties.logMessage());
         !committed)
         return committed;
     for (const QString &name : std::as_const(names))
-        m_repositories.value(name)->finishRevision(m_revision);
+        m_router.repository(name)->finishRevision(m_revision);
     return Status();
 }
