@@ -104,11 +104,7 @@ void BranchUpdates::queueBranchReset(const QString &branch, int revision, int ma
     // is deleted or moved, so that no history becomes unreachable.
     QByteArray backup;
     if (createdRevision != 0 && createdRevision != revision && m_branches.headMark(branch) > 0) {
-        QByteArray backupRef;
-        if (deleting && ref.startsWith("refs/heads/"))
-            backupRef = "refs/tags/backups/" + ref.mid(11) + "@" + QByteArray::number(revision);
-        else
-            backupRef = "refs/backups/r" + QByteArray::number(revision) + ref.mid(4);
+        const QByteArray backupRef = BranchUpdates::backupRef(ref, revision, deleting);
         qWarning() << "WARN: backing up branch" << branch << "to" << backupRef;
         backup = "reset " + backupRef + "\nfrom " + ref + "\n\n";
     }
@@ -130,6 +126,13 @@ void BranchUpdates::queueBranchReset(const QString &branch, int revision, int ma
         m_pendingResets += backup + command;
         m_resetRefs.insert(QString::fromUtf8(ref));
     }
+}
+
+QByteArray BranchUpdates::backupRef(const QByteArray &ref, int revision, bool deleting)
+{
+    if (deleting && ref.startsWith("refs/heads/"))
+        return "refs/tags/backups/" + ref.mid(11) + "@" + QByteArray::number(revision);
+    return "refs/backups/r" + QByteArray::number(revision) + ref.mid(4);
 }
 
 QStringList BranchUpdates::deletedRefs() const

@@ -39,6 +39,9 @@ public:
     // Sends the head of every branch to a newly started process.
     void announceBranches();
 
+    // The ref that keeps the old head of ref when it is deleted or moved in revision.
+    static QByteArray backupRef(const QByteArray &ref, int revision, bool deleting);
+
 private:
     void queueBranchReset(const QString &branch, int revision, int mark,
                           const QByteArray &resetFrom, const QByteArray &comment);

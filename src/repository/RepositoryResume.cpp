@@ -2,7 +2,11 @@
 
 #include "repository/BranchNotes.h"
 #include "repository/BranchTable.h"
+#include "repository/BranchUpdates.h"
 #include "repository/CommitStream.h"
+#include "repository/GitCommand.h"
+#include "repository/GitNames.h"
+#include "repository/MarksFile.h"
 #include "repository/RepositoryFileNames.h"
 #include "repository/RepositoryLocks.h"
 
@@ -139,24 +143,18 @@ Result<int> RepositoryResume::resumeFromLog(int &cutoff)
         return scanLog(logFile, lastValid, cutoff);
     };
     ResumeScanner::LogScan scan = scanLog(logFile, lastValid, cutoff);
-    const int withoutNote =
-        scan.unknownMarkFound || m_options.createDump ? 0 : firstRevisionWithoutNote(scan);
-    if (scan.unfinishedRevision > 0
-        && (withoutNote == 0 || scan.unfinishedRevision < withoutNote)) {
-        // A run died between two commands of the revision. Converting it
-        // again gives the same commits, and those that are missing.
-        qWarning() << "WARN:" << m_repositoryName << "revision" << scan.unfinishedRevision
-                   << "was not finished: converting it again";
-        scan = rescanBefore(scan.unfinishedRevision);
-    } else if (withoutNote > 0) {
-        // The progress line of a commit comes before the commit's note, so a
-        // run that died in between left a commit without its note; a
-        // conversion that had notes off has none at all. Doing the revisions
-        // again from there rebuilds the very same commits, with their notes.
-        qWarning() << "WARN:" << m_repositoryName << "the note of the commit of revision"
-                   << withoutNote << "is missing: rewinding;"
-                   << scan.nextRevision - withoutNote << "revisions will be converted again";
-        scan = rescanBefore(withoutNote);
+    if (scan.unknownMarkFound) {
+        // fast-import died after its last checkpoint: the resets and
+        // deletions logged since the last commit it kept may not be in git,
+        // nor those of the revision cut in its middle. Converting from the
+        // first of them makes them again.
+        const int from = m_firstUnconfirmedRevision > 0
+                                 ? std::min(m_firstUnconfirmedRevision, cutoff)
+                                 : cutoff;
+        if (!scan.branchRecords.isEmpty() && scan.branchRecords.last().revision >= from)
+            scan = rescanBefore(from);
+    } else if (const int rewind = rewindRevision(scan); rewind > 0) {
+        scan = rescanBefore(rewind);
     }
     if (scan.cutPosition >= 0)
     {
@@ -212,7 +210,15 @@ ResumeScanner::LogScan RepositoryResume::scanLog(QFile &logFile, quint64 lastVal
         qWarning() << "WARN:" << m_repositoryName
                    << "unknown commit mark found: rewinding -- did you hit Ctrl-C?";
     cutoff = scan.cutoff;
-    for (const ResumeScanner::BranchRecord &record : scan.branchRecords) {
+    m_firstUnconfirmedRevision = 0;
+    m_unconfirmedRefs.clear();
+    qsizetype lastCommit = scan.branchRecords.size() - 1;
+    while (lastCommit >= 0 && !scan.branchRecords.at(lastCommit).commit)
+        --lastCommit;
+    for (qsizetype i = 0; i < scan.branchRecords.size(); ++i) {
+        const ResumeScanner::BranchRecord &record = scan.branchRecords.at(i);
+        if (i > lastCommit)
+            noteUnconfirmed(record);
         m_commits.setHighestCommitMark(std::max(m_commits.highestCommitMark(), record.mark));
         if (m_options.svnMergeinfo && record.commit)
             m_commits.ancestry().record(record.mark, record.revision,
@@ -220,6 +226,88 @@ ResumeScanner::LogScan RepositoryResume::scanLog(QFile &logFile, quint64 lastVal
         m_branches.recordLogged(record.branch, record.revision, int(record.mark), record.commit);
     }
     return scan;
+}
+
+// The revision that the log must be cut back to although every commit in it
+// is known, 0 for none: that of a revision not finished, of a commit without
+// its note, or of the first branch line after the last commit when git does
+// not hold the refs it left.
+int RepositoryResume::rewindRevision(const ResumeScanner::LogScan &scan) const
+{
+    const int withoutNote = m_options.createDump ? 0 : firstRevisionWithoutNote(scan);
+    int rewind = 0;
+    if (scan.unfinishedRevision > 0
+        && (withoutNote == 0 || scan.unfinishedRevision < withoutNote)) {
+        // A run died between two commands of the revision. Converting it
+        // again gives the same commits, and those that are missing.
+        qWarning() << "WARN:" << m_repositoryName << "revision" << scan.unfinishedRevision
+                   << "was not finished: converting it again";
+        rewind = scan.unfinishedRevision;
+    } else if (withoutNote > 0) {
+        // The progress line of a commit comes before the commit's note, so a
+        // run that died in between left a commit without its note; a
+        // conversion that had notes off has none at all. Doing the revisions
+        // again from there rebuilds the very same commits, with their notes.
+        qWarning() << "WARN:" << m_repositoryName << "the note of the commit of revision"
+                   << withoutNote << "is missing: rewinding;"
+                   << scan.nextRevision - withoutNote << "revisions will be converted again";
+        rewind = withoutNote;
+    }
+    if (rewind != 0 && rewind <= m_firstUnconfirmedRevision)
+        return rewind;
+    const QByteArray differing = refDifferingFromLog();
+    if (differing.isEmpty())
+        return rewind;
+    qWarning() << "WARN:" << m_repositoryName << "ref" << QString::fromUtf8(differing)
+               << "is not as the log says: converting again from revision"
+               << m_firstUnconfirmedRevision;
+    return m_firstUnconfirmedRevision;
+}
+
+// Keeps what a branch line after the last commit of the log says git holds:
+// the ref of its branch, and the backup of the branch's head that was made
+// before it, as BranchUpdates makes them.
+void RepositoryResume::noteUnconfirmed(const ResumeScanner::BranchRecord &record)
+{
+    if (m_firstUnconfirmedRevision == 0)
+        m_firstUnconfirmedRevision = record.revision;
+    const QByteArray ref = GitNames::refFor(record.branch);
+    const int created = m_branches.createdRevision(record.branch);
+    const int head = m_branches.headMark(record.branch);
+    if (created != 0 && created != record.revision && head > 0)
+        m_unconfirmedRefs.insert(BranchUpdates::backupRef(ref, record.revision, record.deletion),
+                                 quint64(head));
+    m_unconfirmedRefs.insert(ref, record.mark);
+}
+
+// The first ref that the branch lines after the last commit of the log leave
+// otherwise than git holds it; empty when git holds them all, or cannot say.
+// A tag written over a branch's ref counts as the commit it points to.
+QByteArray RepositoryResume::refDifferingFromLog() const
+{
+    if (m_unconfirmedRefs.isEmpty() || m_options.writesToFile())
+        return QByteArray();
+    const GitCommand git = GitCommand::run(
+            {QStringLiteral("for-each-ref"),
+             QStringLiteral("--format=%(refname) %(objectname) %(*objectname)")},
+            m_repositoryName);
+    if (!git.succeeded())
+        return QByteArray();
+    QHash<QByteArray, QByteArray> inGit;
+    for (const QByteArray &line : git.output().split('\n')) {
+        const QList<QByteArray> words = line.split(' ');
+        if (words.size() == 3)
+            inGit.insert(words[0], words[2].isEmpty() ? words[1] : words[2]);
+    }
+    MarksFile marks;
+    QString error;
+    marks.open(RepositoryFileNames::marksFilePath(m_repositoryName), &error);
+    for (auto it = m_unconfirmedRefs.constBegin(); it != m_unconfirmedRefs.constEnd(); ++it) {
+        const QByteArray expected = it.value() == 0 ? QByteArray() : marks.commitOf(it.value());
+        if (inGit.value(it.key()) != expected || (it.value() != 0 && expected.isEmpty()))
+            return it.key();
+    }
+    return QByteArray();
 }
 
 // With notes on, the revision of the first commit the log accepted that has

@@ -4,6 +4,8 @@
 #include "repository/RepositoryOptions.h"
 #include "repository/ResumeScanner.h"
 
+#include <QByteArray>
+#include <QMap>
 #include <QString>
 
 class BranchNotes;
@@ -39,6 +41,9 @@ private:
     Result<quint64> lastValidMark(QFile &logFile, int &cutoff, bool &dumpCut);
     ResumeScanner::LogScan scanLog(QFile &logFile, quint64 lastValidMark, int &cutoff);
     int firstRevisionWithoutNote(const ResumeScanner::LogScan &scan) const;
+    int rewindRevision(const ResumeScanner::LogScan &scan) const;
+    void noteUnconfirmed(const ResumeScanner::BranchRecord &record);
+    QByteArray refDifferingFromLog() const;
     Status cutLog(QFile &logFile, qint64 position, int cutoff);
 
     const QString m_repositoryName;
@@ -47,4 +52,10 @@ private:
     CommitStream &m_commits;
     const BranchNotes &m_notes;
     int m_resumeRevision = 0;
+    // The branch lines after the last commit of the log: fast-import writes
+    // refs only at checkpoints and at its end, so a fast-import killed after
+    // them may have lost them. The revision of the first one, and the refs
+    // they leave behind: ref name to the mark of its commit, 0 for none.
+    int m_firstUnconfirmedRevision = 0;
+    QMap<QByteArray, quint64> m_unconfirmedRefs;
 };

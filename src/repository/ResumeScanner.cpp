@@ -108,7 +108,7 @@ ResumeScanner::LogScan ResumeScanner::scanLog(QIODevice &log, quint64 lastValidM
         }
 
         const bool commit = parsed.isCommit();
-        scan.branchRecords.append({revision, parsed.branch(), mark, commit,
+        scan.branchRecords.append({revision, parsed.branch(), mark, commit, parsed.isDeletion(),
                                    commit ? parsed.mergeParents() : QList<quint64>()});
         lastRevision = revision;
         if (commit)

@@ -35,6 +35,7 @@ public:
         // A commit, not a reset or a deletion; with the marks of the merge
         // parents that its comment lists.
         bool commit = false;
+        bool deletion = false;
         QList<quint64> mergeParents;
     };
     // A commit as the log records it.

@@ -425,6 +425,41 @@ TEST_F(CrashResume, ResumedDumpImportsLikeOneDump)
               snapshotOf(path("dump/imported")).join('\n').toStdString());
 }
 
+// fast-import writes refs and marks only at checkpoints: killed after one, it
+// loses the ref updates made since, the backup and the deletion of r11's
+// "feature" among them. A run ending at r11 leaves only that deletion after
+// the last commit it kept; one ending at r12 a commit git does not know too.
+TEST_F(CrashResume, RefUpdatesLostAfterACheckpointAreMadeAgain)
+{
+    const QString saveRefs = QStringLiteral("git for-each-ref --format='create %(refname) %(objectname)' > ../refs"
+                                            " && cp marks-proj ../marks");
+    const QString restoreRefs = QStringLiteral("git for-each-ref --format='delete %(refname)' | git update-ref --stdin"
+                                               " && git update-ref --stdin < ../refs && cp ../marks marks-proj");
+    for (const char *lostUntil : {"11", "12"}) {
+        const QString work = QStringLiteral("lost-") + QLatin1String(lostUntil);
+        QDir().mkpath(path(work));
+        for (const char *maxRev : {"10", lostUntil}) {
+            const auto result = convert(work, {QStringLiteral("--max-rev"), QLatin1String(maxRev)});
+            ASSERT_EQ(result.exitCode, 0) << maxRev << result.standardError.constData();
+            if (QByteArray(maxRev) == "10") {
+                ASSERT_EQ(TestSupport::shell(saveRefs, path(work + "/proj")).exitCode, 0);
+            }
+        }
+        ASSERT_EQ(TestSupport::shell(restoreRefs, path(work + "/proj")).exitCode, 0);
+
+        const auto resumed = convert(work, {QStringLiteral("--max-rev"), QStringLiteral("12")});
+        ASSERT_EQ(resumed.exitCode, 0) << resumed.standardError.constData();
+        const auto refs = TestSupport::shell(QStringLiteral("git for-each-ref --format='%(refname)'"), path(work + "/proj"));
+        EXPECT_TRUE(refs.standardOutput.contains("refs/tags/backups/feature@11\n")) << lostUntil;
+        EXPECT_FALSE(refs.standardOutput.contains("refs/heads/feature\n")) << lostUntil;
+        const auto finished = convert(work, {});
+        ASSERT_EQ(finished.exitCode, 0) << finished.standardError.constData();
+        EXPECT_TRUE(TestSupport::fastImportFatalLines(path(work)).isEmpty()) << lostUntil;
+        EXPECT_EQ(withoutStaleTagNotes(snapshotOf(path(work + "/proj")), reference).join('\n').toStdString(),
+                  reference.join('\n').toStdString()) << lostUntil;
+    }
+}
+
 // Once the last annotated tag is deleted, later runs must not bring it back:
 // neither the one under refs/tags/ nor the one on a plain branch name.
 TEST_F(CrashResume, DeletedTagsStayDeletedInLaterRuns)
