@@ -15,11 +15,10 @@ const int symbolicLinkMode = 0120000;
 
 // The bounds of what is remembered, per generation: about 50 bytes a file,
 // 100 a content. Files are remembered for the directories they are in, which
-// are read again when they change after their own memo was dropped; every
-// change makes a node revision of its own, so the bound is reached early and
-// holds the files of the directories recently changed.
-const qint64 rememberedFiles = 12000;
-const qint64 rememberedContents = 8000;
+// are read again when they change after their own memo was dropped; so the
+// bound holds the files of some hundreds of live branches.
+const qint64 rememberedFiles = 40000;
+const qint64 rememberedContents = 20000;
 
 FileEntryReader::ContentKey contentKeyOf(const svn_checksum_t *checksum, bool lf)
 {
