@@ -1,5 +1,6 @@
 #include "verify/RecordedGraph.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -16,14 +17,29 @@ quint64 keyOf(const QByteArray &raw)
 quint64 RecordedGraph::idOf(const QByteArray &commit) const
 {
     const QByteArray raw = QByteArray::fromHex(commit);
-    if (raw.size() != 20)
+    if (raw.size() != 20 || m_slots.empty())
         return 0;
-    for (auto it = m_ids.constFind(keyOf(raw)); it != m_ids.constEnd() && it.key() == keyOf(raw);
-         ++it) {
-        if (m_names.mid(qsizetype(it.value() - 1) * 20, 20) == raw)
-            return it.value();
+    const size_t mask = m_slots.size() - 1;
+    for (size_t slot = size_t(keyOf(raw)) & mask; m_slots[slot] != 0; slot = (slot + 1) & mask) {
+        if (std::memcmp(rawName(m_slots[slot]), raw.constData(), 20) == 0)
+            return m_slots[slot];
     }
     return 0;
+}
+
+// Puts commit id in the index, which doubles when half full.
+void RecordedGraph::index(quint32 id)
+{
+    if ((size_t(id) + 1) * 2 > m_slots.size()) {
+        m_slots.assign(std::max<size_t>(1024, m_slots.size() * 2), 0);
+        for (quint32 known = 1; known < id; ++known)
+            index(known);
+    }
+    const size_t mask = m_slots.size() - 1;
+    size_t slot = size_t(keyOf(QByteArray::fromRawData(rawName(id), 20))) & mask;
+    while (m_slots[slot] != 0)
+        slot = (slot + 1) & mask;
+    m_slots[slot] = id;
 }
 
 quint64 RecordedGraph::add(const QByteArray &commit, int revision,
@@ -41,7 +57,7 @@ quint64 RecordedGraph::add(const QByteArray &commit, int revision,
     m_revisions.push_back(revision);
     m_firstParent.push_back(quint32(m_parents.size()));
     const quint32 id = quint32(m_revisions.size());
-    m_ids.insert(keyOf(raw), id);
+    index(id);
     return id;
 }
 

@@ -11,6 +11,27 @@ namespace {
 // busy, near enough that what it read is still in the caches.
 const int revisionsAhead = 16;
 
+// Contents up to this size are read ahead whole: Subversion's cache keeps
+// such texts, so the walk finds a changed file's text there when it hashes
+// it. Larger ones would not stay in the cache and are left to the walk.
+const svn_filesize_t largestContentAhead = 64 * 1024;
+
+// Reads the text of a small file through, to be thrown away.
+svn_error_t *readSmallContents(svn_fs_root_t *root, const char *path, apr_pool_t *pool)
+{
+    svn_filesize_t length = 0;
+    SVN_ERR(svn_fs_file_length(&length, root, path, pool));
+    if (length > largestContentAhead)
+        return SVN_NO_ERROR;
+    svn_stream_t *contents = nullptr;
+    SVN_ERR(svn_fs_file_contents(&contents, root, path, pool));
+    char buffer[16384];
+    apr_size_t got = sizeof buffer;
+    while (got == sizeof buffer)
+        SVN_ERR(svn_stream_read_full(contents, buffer, &got));
+    return svn_stream_close(contents);
+}
+
 // Reads what a revision changed; false when Subversion reports an error.
 bool readChanges(svn_fs_t *fs, int revision, apr_pool_t *pool)
 {
@@ -38,6 +59,8 @@ bool readChanges(svn_fs_t *fs, int revision, apr_pool_t *pool)
         if (!error)
             error = svn_fs_file_checksum(&checksum, svn_checksum_sha1, root, change->path.data,
                                          FALSE, changePool);
+        if (!error && change->text_mod)
+            error = readSmallContents(root, change->path.data, changePool);
     }
     if (!error)
         return true;

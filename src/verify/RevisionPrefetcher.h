@@ -8,9 +8,9 @@
 
 // Reads ahead, in a thread of its own with its own handle on the repository,
 // what each coming revision changed (the directories on the way to each
-// changed path, the files' properties and checksums), so that the caches
-// Subversion's libraries share within the process hold them when the walk of
-// the history gets there. It only warms caches: nothing it reads is handed
+// changed path, the files' properties and checksums, the texts of small
+// changed files), so that the caches Subversion's libraries share within the
+// process hold them when the walk of the history gets there. It only warms caches: nothing it reads is handed
 // over, and a failure only ends it.
 class RevisionPrefetcher
 {

@@ -13,11 +13,14 @@ namespace {
 const int treeMode = 040000;
 
 // The bound of the directory entries remembered (each about 150 bytes, twice
-// over). Past it the least used directories are read again from Subversion.
-const qint64 rememberedDirectoryEntries = 30000;
+// over): reached within the first ten thousand revisions of a busy history,
+// so that memory is flat from there on. Past it the least used directories
+// are read again from Subversion, their unchanged subdirectories known by
+// their git names below.
+const qint64 rememberedDirectoryEntries = 15000;
 // The bound of the directories whose git name alone is remembered (about
-// 150 bytes each, twice over): those of some thousand branches.
-const qint64 rememberedTreeNames = 15000;
+// 150 bytes each, twice over): those of some hundreds of live branches.
+const qint64 rememberedTreeNames = 6000;
 
 QString pathText(const QByteArray &path, bool directory)
 {

@@ -19,6 +19,8 @@
 #include "verify/StateCheck.h"
 
 #include <QFileInfo>
+#include <QList>
+#include <QPair>
 
 #include <algorithm>
 #include <cstdio>
@@ -62,6 +64,27 @@ void showProgress(ProgressLine &line, qint64 *next, int done, int total)
                       .toUtf8());
 }
 
+// Git maps its pack files into memory in windows of up to a gigabyte, and
+// what a command touches of them counts as its memory: peeling every tag or
+// reading every commit of a long history touches most of the pack. The git
+// commands started from here keep to small windows and a few of them at a
+// time, so their memory stays the same whatever the size of the pack.
+void boundGitPackWindows()
+{
+    bool ok = true;
+    const QByteArray counted = qgetenv("GIT_CONFIG_COUNT");
+    const int count = counted.isEmpty() ? 0 : counted.toInt(&ok);
+    if (!ok || count < 0)
+        return; // git refuses such a count anyway
+    const QList<QPair<QByteArray, QByteArray>> settings = {
+            {"core.packedGitWindowSize", "256k"}, {"core.packedGitLimit", "4m"}};
+    for (int i = 0; i < settings.size(); ++i) {
+        qputenv("GIT_CONFIG_KEY_" + QByteArray::number(count + i), settings.at(i).first);
+        qputenv("GIT_CONFIG_VALUE_" + QByteArray::number(count + i), settings.at(i).second);
+    }
+    qputenv("GIT_CONFIG_COUNT", QByteArray::number(count + int(settings.size())));
+}
+
 } // namespace
 
 Verifier::Verifier(const Options &options)
@@ -74,11 +97,15 @@ Verifier::~Verifier() = default;
 Status Verifier::run()
 {
     // Subversion's libraries fill their cache of the repository as they read,
-    // up to its size. The walk and the thread reading ahead need only the
-    // last few revisions in it; a smaller one than the default is full sooner.
+    // up to its size, which a walk through every revision reaches within the
+    // first thousands. The more live branches a history has, the more of
+    // their directories the walk reads again from there rather than from the
+    // revision files: at a fifth of this size the walk of 20,000 revisions
+    // takes half as long again, at twice the size no less time.
     svn_cache_config_t cacheConfig = *svn_cache_config_get();
-    cacheConfig.cache_size = quint64(8) << 20;
+    cacheConfig.cache_size = quint64(32) << 20;
     svn_cache_config_set(&cacheConfig);
+    boundGitPackWindows();
     SvnRepository svn;
     if (Status opened = svn.open(m_options.svnRepository); !opened)
         return reworded(opened.failure(),
