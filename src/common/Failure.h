@@ -53,6 +53,7 @@ public:
         context.m_message = context.message() + QLatin1Char(' ') + message();
         context.m_formatted = true;
         context.m_severity = m_severity;
+        context.m_cause = m_cause;
         return context;
     }
 

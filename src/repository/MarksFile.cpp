@@ -42,14 +42,12 @@ QHash<quint64, QByteArray> MarksFile::objects(QIODevice &marks)
     return objects;
 }
 
-bool MarksFile::open(const QString &path, QString *error)
+Status MarksFile::open(const QString &path)
 {
     m_file.setFileName(path);
-    if (!m_file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read the marks file %1: %2")
-                         .arg(path, m_file.errorString());
-        return false;
-    }
+    if (!m_file.open(QIODevice::ReadOnly))
+        return Failure::fatal(QStringLiteral("cannot read the marks file %1: %2")
+                                      .arg(path, m_file.errorString()));
     quint64 mark = 0;
     QByteArray commit;
     quint64 previous = 0;
@@ -58,7 +56,7 @@ bool MarksFile::open(const QString &path, QString *error)
         previous = mark;
     }
     m_file.seek(0);
-    return true;
+    return Status();
 }
 
 bool MarksFile::readLine(quint64 *mark, QByteArray *commit)

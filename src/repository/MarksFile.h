@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Failure.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QHash>
@@ -32,8 +34,8 @@ public:
     // Mark to object name, for every well-formed line.
     static QHash<quint64, QByteArray> objects(QIODevice &marks);
 
-    // False when the file cannot be read; *error says why.
-    bool open(const QString &path, QString *error);
+    // Fails when the file cannot be read.
+    Status open(const QString &path);
     bool isOpen() const { return m_file.isOpen(); }
 
     // The commit of mark, as forty hexadecimal digits; empty when unknown.

@@ -299,9 +299,10 @@ QByteArray RepositoryResume::refDifferingFromLog() const
         if (words.size() == 3)
             inGit.insert(words[0], words[2].isEmpty() ? words[1] : words[2]);
     }
+    // Without a readable marks file no ref is as the log says, and the
+    // revisions are converted again.
     MarksFile marks;
-    QString error;
-    marks.open(RepositoryFileNames::marksFilePath(m_repositoryName), &error);
+    (void)marks.open(RepositoryFileNames::marksFilePath(m_repositoryName));
     for (auto it = m_unconfirmedRefs.constBegin(); it != m_unconfirmedRefs.constEnd(); ++it) {
         const QByteArray expected = it.value() == 0 ? QByteArray() : marks.commitOf(it.value());
         if (inGit.value(it.key()) != expected || (it.value() != 0 && expected.isEmpty()))

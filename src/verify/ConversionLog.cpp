@@ -38,13 +38,12 @@ bool ConversionLog::readLine(QFile &file, State *state)
 // again: the last line of a revision and branch holds. Lines below the highest
 // revision recorded so far are kept aside (they are few) and put in place
 // when the stream reaches their revision.
-bool ConversionLog::read(const QString &logFile, const QString &marksFile, QString *error)
+Status ConversionLog::read(const QString &logFile, const QString &marksFile)
 {
     m_log.setFileName(logFile);
-    if (!m_log.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read the log file %1: %2").arg(logFile, m_log.errorString());
-        return false;
-    }
+    if (!m_log.open(QIODevice::ReadOnly))
+        return Failure::fatal(QStringLiteral("cannot read the log file %1: %2")
+                                      .arg(logFile, m_log.errorString()));
     State state;
     int highest = 0;
     QSet<QString> branchesAtHighest;
@@ -69,12 +68,9 @@ bool ConversionLog::read(const QString &logFile, const QString &marksFile, QStri
         m_stateCount += int(late.size());
     m_log.seek(0);
 
-    QString marksError;
-    if (!m_marks.open(marksFile, &marksError) && !m_lastStates.isEmpty()) {
-        *error = marksError;
-        return false;
-    }
-    return true;
+    if (Status opened = m_marks.open(marksFile); !opened && !m_lastStates.isEmpty())
+        return opened;
+    return Status();
 }
 
 // The next line that is not kept aside.

@@ -23,8 +23,9 @@ public:
     };
 
     // Reads the branch lines of logFile (ConversionLogLine; all other lines
-    // are passed over) through once, and opens marksFile.
-    bool read(const QString &logFile, const QString &marksFile, QString *error);
+    // are passed over) through once, and opens marksFile. Fails when the log
+    // cannot be read, or the marks file when the log records a state.
+    Status read(const QString &logFile, const QString &marksFile);
 
     // The last recorded state of each branch, by branch.
     const QMap<QString, State> &lastStates() const { return m_lastStates; }

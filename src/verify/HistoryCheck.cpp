@@ -40,18 +40,16 @@ QString listed(const QList<QByteArray> &commits)
 
 } // namespace
 
-bool HistoryCheck::check(const QString &repository, const QString &logFile,
-                         const QString &marksFile, int lastRevision,
-                         QList<Difference> *differences,
-                         QString *error)
+Status HistoryCheck::check(const QString &repository, const QString &logFile,
+                           const QString &marksFile, int lastRevision,
+                           QList<Difference> *differences)
 {
     QFile log(logFile);
-    if (!log.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read the log %1: %2").arg(logFile, log.errorString());
-        return false;
-    }
-    if (!m_marks.open(marksFile, error))
-        return false;
+    if (!log.open(QIODevice::ReadOnly))
+        return Failure::fatal(
+                QStringLiteral("cannot read the log %1: %2").arg(logFile, log.errorString()));
+    if (Status opened = m_marks.open(marksFile); !opened)
+        return opened;
     m_branchCommits.clear();
     m_createdRevisions.clear();
     m_backups.clear();
@@ -75,15 +73,13 @@ bool HistoryCheck::check(const QString &repository, const QString &logFile,
         line.merged = logged.mergeParents();
         lines.append(line);
         if (lines.size() == linesPerRead) {
-            if (!checkBatch(repository, reader, lines))
-                return false;
+            checkBatch(repository, reader, lines);
             lines.clear();
         }
     }
-    if (!checkBatch(repository, reader, lines))
-        return false;
+    checkBatch(repository, reader, lines);
     reportSuspects(differences);
-    return true;
+    return Status();
 }
 
 // Differences are few: the parents no mark records are found in one more
@@ -109,7 +105,7 @@ void HistoryCheck::reportSuspects(QList<Difference> *differences)
     m_suspects.clear();
 }
 
-bool HistoryCheck::checkBatch(const QString &repository, const GitObjectReader &reader,
+void HistoryCheck::checkBatch(const QString &repository, const GitObjectReader &reader,
                               const QList<Line> &lines)
 {
     // The marks in one pass over the marks file, in order.
@@ -160,7 +156,6 @@ bool HistoryCheck::checkBatch(const QString &repository, const GitObjectReader &
         else
             m_branchCommits.insert(line.branch, commit);
     }
-    return true;
 }
 
 // A branch deleted or put elsewhere, that has commits of an earlier

@@ -21,10 +21,10 @@ class HistoryCheck
 public:
     // Adds a "parents" difference for each commit whose parents differ, an
     // "unrecorded commit" one when a parent is a commit no mark records.
-    // False, with *error saying why, when the log or marks cannot be read.
-    // Lines past lastRevision are left out.
-    bool check(const QString &repository, const QString &logFile, const QString &marksFile,
-               int lastRevision, QList<Difference> *differences, QString *error);
+    // Fails when the log or marks cannot be read. Lines past lastRevision
+    // are left out.
+    Status check(const QString &repository, const QString &logFile, const QString &marksFile,
+                 int lastRevision, QList<Difference> *differences);
 
     // The parents a commit object names, in order.
     static QList<QByteArray> parentsOfCommit(const QByteArray &content);
@@ -58,7 +58,7 @@ private:
         QList<QByteArray> extraParents;
     };
     void reportSuspects(QList<Difference> *differences);
-    bool checkBatch(const QString &repository, const GitObjectReader &reader,
+    void checkBatch(const QString &repository, const GitObjectReader &reader,
                     const QList<Line> &lines);
     void noteBackup(const Line &line);
 

@@ -6,12 +6,12 @@
 #include "repository/MergeParents.h"
 #include "svn/MergeInfoReader.h"
 #include "svn/PathRouting.h"
+#include "svn/SvnError.h"
 #include "svn/ScopedPool.h"
 
 #include <QStringList>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
@@ -91,26 +91,21 @@ void ParentCheck::record(const QString &branch, int revision, quint64 commit, bo
     state.heads.append(commit);
 }
 
-bool ParentCheck::readFacts(const QString &repository, int revision, RevisionFacts *facts)
+Status ParentCheck::readFacts(const QString &repository, int revision, RevisionFacts *facts)
 {
+    const QString context = QStringLiteral("cannot read the changes of revision %1").arg(revision);
     ScopedPool pool(nullptr);
     svn_fs_root_t *root = nullptr;
     svn_fs_path_change_iterator_t *iterator = nullptr;
-    if (svn_error_t *error = svn_fs_revision_root(&root, m_fs, revision, pool)) {
-        svn_error_clear(error);
-        return false;
-    }
-    if (svn_error_t *error = svn_fs_paths_changed3(&iterator, root, pool, pool)) {
-        svn_error_clear(error);
-        return false;
-    }
+    if (svn_error_t *error = svn_fs_revision_root(&root, m_fs, revision, pool))
+        return svnFailure(error, context);
+    if (svn_error_t *error = svn_fs_paths_changed3(&iterator, root, pool, pool))
+        return svnFailure(error, context);
     // A change lives only until the next one is read.
     QMap<QByteArray, bool> changes; // path to whether its properties changed
     for (svn_fs_path_change3_t *change = nullptr;;) {
-        if (svn_error_t *error = svn_fs_path_change_get(&change, iterator)) {
-            svn_error_clear(error);
-            return false;
-        }
+        if (svn_error_t *error = svn_fs_path_change_get(&change, iterator))
+            return svnFailure(error, context);
         if (!change)
             break;
         if (change->change_kind != svn_fs_path_change_delete)
@@ -123,18 +118,18 @@ bool ParentCheck::readFacts(const QString &repository, int revision, RevisionFac
         svn_revnum_t copyFromRevision = -1;
         const char *copyFromPath = nullptr;
         if (svn_error_t *error = svn_fs_copied_from(&copyFromRevision, &copyFromPath, root,
-                                                    path.constData(), pathPool)) {
-            svn_error_clear(error);
-            return false;
-        }
+                                                    path.constData(), pathPool))
+            return svnFailure(error, context);
         if (copyFromPath)
             noteCopy(repository, path, revision, copyFromPath, int(copyFromRevision), facts,
                      pathPool);
-        if (it.value()
-            && !noteMergeInfo(repository, root, path, revision, facts, pathPool))
-            return false;
+        if (it.value()) {
+            if (Status noted = noteMergeInfo(repository, root, path, revision, facts, pathPool);
+                !noted)
+                return noted.failure().within(Failure::fatal(context + QLatin1Char(':')));
+        }
     }
-    return true;
+    return Status();
 }
 
 // A branch root copied from a branch root is made from its commit; any
@@ -183,19 +178,21 @@ QString ParentCheck::branchOf(const QString &repository, const QByteArray &path,
     return QString();
 }
 
-bool ParentCheck::noteMergeInfo(const QString &repository, svn_fs_root_t *root,
-                                const QByteArray &path, int revision, RevisionFacts *facts,
-                                apr_pool_t *pool)
+Status ParentCheck::noteMergeInfo(const QString &repository, svn_fs_root_t *root,
+                                  const QByteArray &path, int revision, RevisionFacts *facts,
+                                  apr_pool_t *pool)
 {
     const Result<MergeInfo> now = MergeInfoReader::at(root, path.constData(), pool);
+    if (!now)
+        return now.status();
     const Result<MergeInfo> before = MergeInfoReader::before(root, path.constData(), pool);
-    if (!now || !before)
-        return false;
+    if (!before)
+        return before.status();
     if (now.value() == before.value())
-        return true;
+        return Status();
     const QString target = branchRootAt(repository, path, revision, pool);
     if (target.isEmpty())
-        return true;
+        return Status();
     QList<MergeSource> &sources = facts->merges[target];
     const MergeInfo::Sources growth = now.value().growthSince(before.value());
     for (auto it = growth.cbegin(); it != growth.cend(); ++it) {
@@ -205,7 +202,7 @@ bool ParentCheck::noteMergeInfo(const QString &repository, svn_fs_root_t *root,
         if (branch != target)
             sources.append({it.key(), branch, it.value(), now.value().sources().value(it.key())});
     }
-    return true;
+    return Status();
 }
 
 QList<quint64> ParentCheck::expectedMergeParents(quint64 head,
@@ -231,8 +228,8 @@ QList<quint64> ParentCheck::expectedMergeParents(quint64 head,
 // The first parent must be the branch's previous recorded state or a commit
 // it was made from in the revision; with mergeinfo changed at its root, the
 // other parents must be those the mergeinfo gives, in their order.
-bool ParentCheck::check(const QString &repository, ConversionLog &log,
-                        QList<Difference> *differences)
+Status ParentCheck::check(const QString &repository, ConversionLog &log,
+                          QList<Difference> *differences)
 {
     m_graph = RecordedGraph();
     m_branches.clear();
@@ -245,17 +242,17 @@ bool ParentCheck::check(const QString &repository, ConversionLog &log,
         while (batch.size() < commitsPerRead && log.next(&next))
             batch.append(next);
         if (batch.isEmpty())
-            return true;
-        if (!checkBatch(repository, log, reader, batch, differences))
-            return false;
+            return Status();
+        if (Status checked = checkBatch(repository, log, reader, batch, differences); !checked)
+            return checked;
     }
 }
 
 // Checks a group of states in log order; their commits are read from git at once.
-bool ParentCheck::checkBatch(const QString &repository, ConversionLog &log,
-                             const GitObjectReader &reader,
-                             const QList<ConversionLog::State> &states,
-                             QList<Difference> *differences)
+Status ParentCheck::checkBatch(const QString &repository, ConversionLog &log,
+                               const GitObjectReader &reader,
+                               const QList<ConversionLog::State> &states,
+                               QList<Difference> *differences)
 {
     QList<QByteArray> commits;
     for (const ConversionLog::State &state : states)
@@ -282,11 +279,8 @@ bool ParentCheck::checkBatch(const QString &repository, ConversionLog &log,
         if (m_factsRevision != state.revision) {
             m_facts = RevisionFacts();
             m_factsRevision = state.revision;
-            if (!readFacts(repository, state.revision, &m_facts)) {
-                fprintf(stderr, "tallowmere-verify: cannot read the changes of revision %d\n",
-                        state.revision);
-                return false;
-            }
+            if (Status read = readFacts(repository, state.revision, &m_facts); !read)
+                return read;
         }
         const QList<QByteArray> found = gitParents.value(commit);
         QList<quint64> checked;
@@ -295,7 +289,7 @@ bool ParentCheck::checkBatch(const QString &repository, ConversionLog &log,
             differences->append(parentsDifference(repository, state, expected, found));
         record(state.branch, state.revision, m_graph.add(commit, state.revision, found), false);
     }
-    return true;
+    return Status();
 }
 
 // The parents a new commit of branch must have, and in checked those of its

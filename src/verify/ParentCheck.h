@@ -31,9 +31,9 @@ public:
                 const QList<RepositoryRule> &repositoryRules);
 
     // Adds a "parents" difference for each commit whose parents differ.
-    // False, after saying why, when Subversion or git cannot be read.
-    // The log is read through from where it stands.
-    bool check(const QString &repository, ConversionLog &log, QList<Difference> *differences);
+    // Fails when Subversion cannot be read. The log is read through from
+    // where it stands.
+    Status check(const QString &repository, ConversionLog &log, QList<Difference> *differences);
 
 private:
     struct Branch
@@ -61,11 +61,11 @@ private:
         QMap<QString, QList<MergeSource>> merges;
     };
 
-    bool checkBatch(const QString &repository, ConversionLog &log, const GitObjectReader &reader,
-                    const QList<ConversionLog::State> &states, QList<Difference> *differences);
-    bool readFacts(const QString &repository, int revision, RevisionFacts *facts);
-    bool noteMergeInfo(const QString &repository, svn_fs_root_t *root, const QByteArray &path,
-                       int revision, RevisionFacts *facts, apr_pool_t *pool);
+    Status checkBatch(const QString &repository, ConversionLog &log, const GitObjectReader &reader,
+                      const QList<ConversionLog::State> &states, QList<Difference> *differences);
+    Status readFacts(const QString &repository, int revision, RevisionFacts *facts);
+    Status noteMergeInfo(const QString &repository, svn_fs_root_t *root, const QByteArray &path,
+                         int revision, RevisionFacts *facts, apr_pool_t *pool);
     QString effectiveRepository(const QString &name) const;
     void noteCopy(const QString &repository, const QByteArray &path, int revision,
                   const QByteArray &sourcePath, int sourceRevision, RevisionFacts *facts,

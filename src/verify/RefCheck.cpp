@@ -92,8 +92,7 @@ void RefCheck::markUnrecorded(const QString &marksFile, QList<Difference> *diffe
         commits.insert(m_refs.value(difference.path));
     commits.remove(QByteArray());
     MarksFile marks;
-    QString error;
-    if (commits.isEmpty() || !marks.open(marksFile, &error))
+    if (commits.isEmpty() || !marks.open(marksFile).ok())
         return;
     const QSet<QByteArray> recorded = marks.recorded(commits);
     for (Difference &difference : *differences) {

@@ -263,9 +263,9 @@ Status Verifier::openLogs(const QStringList &repositories, Logs *logs)
             continue;
         }
         auto log = std::make_unique<ConversionLog>();
-        QString error;
-        if (!log->read(logFileOf(name), RepositoryFileNames::marksFilePath(name), &error))
-            return Failure::fatal(error);
+        if (Status read = log->read(logFileOf(name), RepositoryFileNames::marksFilePath(name));
+            !read)
+            return read;
         ++opened;
         logs->push_back(std::move(log));
     }
@@ -301,12 +301,14 @@ Status Verifier::checkHistory(const QStringList &repositories, const Logs &logs,
 {
     for (int index = 0; index < repositories.size(); ++index) {
         const QString &name = repositories.at(index);
-        QString error;
         HistoryCheck history;
-        if (logs.at(size_t(index))
-            && !history.check(name, logFileOf(name), RepositoryFileNames::marksFilePath(name),
-                              m_lastRevision, &m_differences, &error))
-            return Failure::fatal(error);
+        if (logs.at(size_t(index))) {
+            if (Status checked = history.check(name, logFileOf(name),
+                                               RepositoryFileNames::marksFilePath(name),
+                                               m_lastRevision, &m_differences);
+                !checked)
+                return checked;
+        }
         if (m_lastRevision == youngest)
             RefCheck(name).checkBackups(history.backups(), &m_differences);
     }
@@ -316,14 +318,15 @@ Status Verifier::checkHistory(const QStringList &repositories, const Logs &logs,
     for (int index = 0; index < repositories.size(); ++index) {
         // The logs above are read through; the parents read them again.
         ConversionLog log;
-        QString error;
         const QString &name = repositories.at(index);
         if (!logs.at(size_t(index)))
             continue;
-        if (!log.read(logFileOf(name), RepositoryFileNames::marksFilePath(name), &error))
-            return Failure::fatal(error);
-        if (!parents.check(name, log, &m_differences))
-            return Failure::fatal(QStringLiteral("cannot read the parents of %1").arg(name));
+        if (Status read = log.read(logFileOf(name), RepositoryFileNames::marksFilePath(name));
+            !read)
+            return read;
+        if (Status checked = parents.check(name, log, &m_differences); !checked)
+            return checked.failure().within(
+                    Failure::fatal(QStringLiteral("cannot read the parents of %1:").arg(name)));
     }
     return Status();
 }
