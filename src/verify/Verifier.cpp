@@ -10,6 +10,7 @@
 #include "verify/AnnotatedTagCheck.h"
 #include "verify/BranchTrees.h"
 #include "verify/CoverageCheck.h"
+#include "verify/GitPackWindows.h"
 #include "verify/HistoryCheck.h"
 #include "verify/MetadataCheck.h"
 #include "verify/ParentCheck.h"
@@ -19,8 +20,6 @@
 #include "verify/StateCheck.h"
 
 #include <QFileInfo>
-#include <QList>
-#include <QPair>
 
 #include <algorithm>
 #include <cstdio>
@@ -62,27 +61,6 @@ void showProgress(ProgressLine &line, qint64 *next, int done, int total)
                       .arg(total)
                       .arg(left)
                       .toUtf8());
-}
-
-// Git maps its pack files into memory in windows of up to a gigabyte, and
-// what a command touches of them counts as its memory: peeling every tag or
-// reading every commit of a long history touches most of the pack. The git
-// commands started from here keep to small windows and a few of them at a
-// time, so their memory stays the same whatever the size of the pack.
-void boundGitPackWindows()
-{
-    bool ok = true;
-    const QByteArray counted = qgetenv("GIT_CONFIG_COUNT");
-    const int count = counted.isEmpty() ? 0 : counted.toInt(&ok);
-    if (!ok || count < 0)
-        return; // git refuses such a count anyway
-    const QList<QPair<QByteArray, QByteArray>> settings = {
-            {"core.packedGitWindowSize", "256k"}, {"core.packedGitLimit", "4m"}};
-    for (int i = 0; i < settings.size(); ++i) {
-        qputenv("GIT_CONFIG_KEY_" + QByteArray::number(count + i), settings.at(i).first);
-        qputenv("GIT_CONFIG_VALUE_" + QByteArray::number(count + i), settings.at(i).second);
-    }
-    qputenv("GIT_CONFIG_COUNT", QByteArray::number(count + int(settings.size())));
 }
 
 } // namespace
