@@ -1,6 +1,11 @@
 #include "repository/MarksFile.h"
 
+#include <algorithm>
+
 namespace {
+
+// One line in this many has its place remembered.
+const int linesPerPlace = 1024;
 
 bool isObjectName(const QByteArray &text)
 {
@@ -45,15 +50,21 @@ QHash<quint64, QByteArray> MarksFile::objects(QIODevice &marks)
 Status MarksFile::open(const QString &path)
 {
     m_file.setFileName(path);
+    m_places.clear();
+    m_ordered = true;
     if (!m_file.open(QIODevice::ReadOnly))
         return Failure::fatal(QStringLiteral("cannot read the marks file %1: %2")
                                       .arg(path, m_file.errorString()));
     quint64 mark = 0;
     QByteArray commit;
     quint64 previous = 0;
-    while (readLine(&mark, &commit)) {
+    qint64 position = 0;
+    for (qint64 lines = 0; readLine(&mark, &commit); ++lines) {
+        if (lines % linesPerPlace == 0)
+            m_places.append({mark, position});
         m_ordered = m_ordered && mark > previous;
         previous = mark;
+        position = m_file.pos();
     }
     m_file.seek(0);
     return Status();
@@ -72,17 +83,40 @@ bool MarksFile::readLine(quint64 *mark, QByteArray *commit)
     return false;
 }
 
+// In an ordered file: goes to the last remembered line at or before mark's,
+// unless the line read last is nearer; to the start when mark comes before
+// them all.
+void MarksFile::moveTowards(quint64 mark)
+{
+    const auto after = std::upper_bound(
+            m_places.cbegin(), m_places.cend(), mark,
+            [](quint64 wanted, const Place &place) { return wanted < place.mark; });
+    const qint64 position = after == m_places.cbegin() ? 0 : (after - 1)->position;
+    const quint64 placeMark = after == m_places.cbegin() ? 0 : (after - 1)->mark;
+    if (mark < m_mark || placeMark > m_mark) {
+        m_file.seek(position);
+        m_mark = 0;
+        m_commit.clear();
+    }
+}
+
 QByteArray MarksFile::commitOf(quint64 mark)
 {
     if (!m_file.isOpen())
         return QByteArray();
     if (mark == m_mark && m_mark != 0)
         return m_commit;
-    // Forwards from the line read last, then once more from the start; in an
-    // ordered file one of the two is enough, and a larger mark ends the search.
-    const int first = m_ordered && mark < m_mark ? 1 : 0;
-    const int last = m_ordered && mark > m_mark ? 0 : 1;
-    for (int round = first; round <= last; ++round) {
+    if (m_ordered) {
+        // A larger mark ends the search.
+        moveTowards(mark);
+        while (readLine(&m_mark, &m_commit)) {
+            if (m_mark >= mark)
+                return m_mark == mark ? m_commit : QByteArray();
+        }
+        return QByteArray();
+    }
+    // Forwards from the line read last, then once more from the start.
+    for (int round = 0; round <= 1; ++round) {
         if (round == 1) {
             m_file.seek(0);
             m_mark = 0;
@@ -91,8 +125,6 @@ QByteArray MarksFile::commitOf(quint64 mark)
         while (readLine(&m_mark, &m_commit)) {
             if (m_mark == mark)
                 return m_commit;
-            if (m_ordered && m_mark > mark)
-                return QByteArray();
         }
     }
     return QByteArray();

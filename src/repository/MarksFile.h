@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QHash>
+#include <QList>
 #include <QSet>
 #include <QString>
 
@@ -14,9 +15,11 @@ class QIODevice;
 
 // fast-import's marks file, ":MARK OBJECT" lines: the one reader of it.
 //
-// Opened, it is read forwards as the marks are asked for, so that nothing of
+// Opened, it is read forwards as the marks are asked for, so that little of
 // it is held: fast-import writes the marks in order, and the states of a
-// history ask for them mostly in order too.
+// history ask for them mostly in order too. A mark asked for out of order is
+// read from the nearest of the lines whose place is remembered, one in every
+// 1,024 (16 bytes each).
 class MarksFile
 {
 public:
@@ -44,10 +47,17 @@ public:
     QSet<QByteArray> recorded(const QSet<QByteArray> &commits);
 
 private:
+    struct Place
+    {
+        quint64 mark = 0;
+        qint64 position = 0;
+    };
     bool readLine(quint64 *mark, QByteArray *commit);
+    void moveTowards(quint64 mark);
 
     QFile m_file;
     bool m_ordered = true;
+    QList<Place> m_places; // of every 1,024th line, in the file's order
     quint64 m_mark = 0; // the mark of the line read last
     QByteArray m_commit;
 };

@@ -1,11 +1,13 @@
 #include "RepositoryTestSupport.h"
 
 #include "repository/ConversionLogLine.h"
+#include "repository/MarksFile.h"
 #include "repository/ResumeScanner.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <climits>
 
@@ -142,6 +144,34 @@ TEST(ResumeScannerTest, LastValidMarkAndFaultOfTheMarks)
         marks.seek(0);
         EXPECT_EQ(ResumeScanner::marksAreWellFormed(marks), testCase.fault != Fault::Malformed)
             << testCase.marks.toStdString();
+    }
+}
+
+// Marks are found in any order of asking, far ahead or behind the line read
+// last, in a file as fast-import writes it and in one out of order.
+TEST(MarksFileTest, CommitsFoundInAnyOrder)
+{
+    const auto objectOf = [](quint64 mark) {
+        return QByteArray::number(mark).rightJustified(40, '0');
+    };
+    QList<quint64> marks;
+    for (quint64 mark = 1; mark <= 5000; mark += 2)
+        marks.append(mark);
+    for (const bool ordered : {true, false}) {
+        QList<quint64> written = marks;
+        if (!ordered)
+            std::swap(written[10], written[2000]);
+        QTemporaryFile file;
+        ASSERT_TRUE(file.open());
+        for (quint64 mark : std::as_const(written))
+            file.write(":" + QByteArray::number(mark) + " " + objectOf(mark) + "\n");
+        file.close();
+        MarksFile reader;
+        ASSERT_TRUE(reader.open(file.fileName()).ok());
+        for (quint64 mark : {4999, 3, 2501, 2500, 1, 5001, 4097, 4099, 2049, 21, 4001}) {
+            const QByteArray expected = mark % 2 && mark <= 5000 ? objectOf(mark) : QByteArray();
+            EXPECT_EQ(reader.commitOf(mark), expected) << mark << " ordered " << ordered;
+        }
     }
 }
 
