@@ -10,12 +10,14 @@
 
 namespace {
 
-// The bounds of what is remembered, per generation: about 50 bytes a file,
-// 100 a content. Files are remembered for the directories they are in, which
-// are read again when they change after their own memo was dropped; so the
-// bound holds the files of some hundreds of live branches.
-const qint64 rememberedFiles = 40000;
-const qint64 rememberedContents = 20000;
+// What is remembered: 2^18 files of 40 bytes and 2^16 contents of 48. Files
+// are remembered for the directories they are in, which are read again when
+// they change after their own memo was dropped; so this holds the files of
+// the live branches of a long history (about 100,000 distinct ones in one of
+// 100,000 revisions with 800 live branches), and the bound is its memory
+// from the start.
+const int rememberedFilesLog2 = 18;
+const int rememberedContentsLog2 = 16;
 
 FileEntryReader::ContentKey contentKeyOf(const svn_checksum_t *checksum, bool lf)
 {
@@ -45,8 +47,8 @@ Result<QByteArray> blobIdOf(svn_stream_t *contents, qint64 length)
 
 FileEntryReader::FileEntryReader(bool lineEndsToLf)
     : m_lineEndsToLf(lineEndsToLf)
-    , m_files(rememberedFiles)
-    , m_blobIds(rememberedContents)
+    , m_files(rememberedFilesLog2)
+    , m_blobIds(rememberedContentsLog2)
 {
 }
 

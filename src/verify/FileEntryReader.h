@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/Failure.h"
-#include "verify/BoundedCache.h"
+#include "verify/FixedCache.h"
 #include "verify/ExpectedTree.h"
 
 #include <QByteArray>
@@ -16,9 +16,9 @@
 // The git entry (mode and blob name) of a Subversion file. An entry is
 // remembered by the file's node revision, which stays the same across
 // copies, and a blob name by Subversion's checksum of the contents, so a
-// content is read and hashed about once; both in bounded caches of a few
-// dozen bytes an entry, so that they hold the files of every live branch
-// of a long history and stop growing early.
+// content is read and hashed about once; both in caches of a fixed size and
+// a few dozen bytes an entry, which hold the files of every live branch of
+// a long history.
 class FileEntryReader
 {
 public:
@@ -49,12 +49,10 @@ private:
     {
         int mode = 0;
         Digest blob{};
-        qint64 weight() const { return 1; }
     };
     struct BlobMemo
     {
         Digest blob{};
-        qint64 weight() const { return 1; }
     };
 
     Status hashFile(svn_fs_root_t *root, const QByteArray &path, TreeEntry *entry,
@@ -65,9 +63,9 @@ private:
 
     bool m_lineEndsToLf;
 
-    BoundedCache<quint64, FileMemo> m_files;
+    FixedCache<quint64, FileMemo> m_files;
     // Subversion's SHA-1 of a file's contents to the git blob name.
-    BoundedCache<ContentKey, BlobMemo> m_blobIds;
+    FixedCache<ContentKey, BlobMemo> m_blobIds;
 };
 
 inline size_t qHash(const FileEntryReader::ContentKey &key, size_t seed = 0)

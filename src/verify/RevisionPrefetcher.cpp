@@ -8,8 +8,11 @@
 namespace {
 
 // How far reading may run ahead of the walk: far enough to keep the thread
-// busy, near enough that what it read is still in the caches.
-const int revisionsAhead = 16;
+// busy, near enough that what it read is still in the caches. Subversion's
+// cache takes new items into a part of its own, a quarter or so of it, and
+// keeps them only when they are used before that part is full: on a long
+// history, 16 revisions ahead was too far for a cache of 32 MiB.
+const int revisionsAhead = 4;
 
 // Contents up to this size are read ahead whole: Subversion's cache keeps
 // such texts, so the walk finds a changed file's text there when it hashes

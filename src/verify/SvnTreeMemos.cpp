@@ -40,11 +40,9 @@ const SvnTreeRouter::Fragments &SvnTreeRouter::Child::elsewhere() const
     return extra ? extra->elsewhere : none;
 }
 
-void SvnTreeRouter::rememberTreeName(const QByteArray &key, quint64 nodeKey,
-                                     const QByteArray &treeId)
+void SvnTreeRouter::rememberTreeName(const TreeNameKey &key, const QByteArray &treeId)
 {
     TreeName name;
-    name.nodeKey = nodeKey;
     name.named = treeId.size() == int(name.id.size());
     if (name.named)
         std::memcpy(name.id.data(), treeId.constData(), name.id.size());

@@ -18,9 +18,9 @@ const int treeMode = 040000;
 // are read again from Subversion, their unchanged subdirectories known by
 // their git names below.
 const qint64 rememberedDirectoryEntries = 15000;
-// The bound of the directories whose git name alone is remembered (about
-// 150 bytes each, twice over): those of some hundreds of live branches.
-const qint64 rememberedTreeNames = 6000;
+// The directories whose git name alone is remembered, 2^16 of 40 bytes
+// each: those of a few thousand live branches and tags.
+const int rememberedTreeNamesLog2 = 16;
 
 QString pathText(const QByteArray &path, bool directory)
 {
@@ -39,21 +39,16 @@ SvnTreeRouter::SvnTreeRouter(svn_fs_t *fs, const Settings &settings)
     : m_fs(fs)
     , m_settings(settings)
     , m_forwarding(settings.repositoryRules)
-    , m_pool(svn_pool_create(nullptr))
+    , m_pool(nullptr)
     , m_directories(rememberedDirectoryEntries)
-    , m_treeNames(rememberedTreeNames)
+    , m_treeNames(rememberedTreeNamesLog2)
     , m_fileEntries(settings.svnAttributes)
 {
 }
 
-SvnTreeRouter::~SvnTreeRouter()
-{
-    svn_pool_destroy(m_pool);
-}
-
 Status SvnTreeRouter::setRevision(int revision, bool *rulesChanged)
 {
-    svn_pool_clear(m_pool);
+    m_pool.clear();
     m_revision = revision;
     if (svn_error_t *error = svn_fs_revision_root(&m_root, m_fs, revision, m_pool))
         return svnFailure(error);
@@ -202,8 +197,10 @@ Status SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArr
     }
     // An unchanged directory whose entries were forgotten: its git name is enough.
     const quint64 nodeKey = FileEntryReader::nodeKeyOf(nodeId);
-    const TreeName *name = known || context.full || nodeKey == 0 ? nullptr : m_treeNames.find(key);
-    if (name && name->nodeKey == nodeKey) {
+    const TreeNameKey nameKey{nodeKey, quint64(qHash(key, 0))};
+    const TreeName *name = known || context.full || nodeKey == 0 ? nullptr
+                                                                 : m_treeNames.find(nameKey);
+    if (name) {
         out->node = TreeNode::opaque(name->named ? QByteArray(name->id.data(), 20) : QByteArray());
         out->elsewhere.clear();
         return Status();
@@ -238,7 +235,7 @@ Status SvnTreeRouter::buildSubtree(const SubtreeContext &context, const QByteArr
     *out = result.subtree;
     if (!context.full && !nodeId.isEmpty()) {
         if (nodeKey != 0 && result.subtree.elsewhere.isEmpty())
-            rememberTreeName(key, nodeKey, result.subtree.node->treeId());
+            rememberTreeName(nameKey, result.subtree.node->treeId());
         result.nodeId = nodeId;
         m_directories.insert(key, std::move(result));
     }

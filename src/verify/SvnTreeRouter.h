@@ -3,9 +3,11 @@
 #include "common/Failure.h"
 #include "rules/MatchRule.h"
 #include "rules/RepositoryRule.h"
+#include "svn/ScopedPool.h"
 #include "verify/BoundedCache.h"
 #include "verify/ExpectedTree.h"
 #include "verify/FileEntryReader.h"
+#include "verify/FixedCache.h"
 #include "verify/RepositoryForwarding.h"
 
 #include <QByteArray>
@@ -61,7 +63,6 @@ public:
     using Fragments = QVector<Fragment>;
 
     SvnTreeRouter(svn_fs_t *fs, const Settings &settings);
-    ~SvnTreeRouter();
 
     SvnTreeRouter(const SvnTreeRouter &) = delete;
     SvnTreeRouter &operator=(const SvnTreeRouter &) = delete;
@@ -129,13 +130,26 @@ private:
         Subtree subtree;
         qint64 weight() const { return children.size() + 1; }
     };
+    // A directory's node revision, and a hash of where it is and which rule
+    // takes it: the same node revision is found at a few paths at most.
+    struct TreeNameKey
+    {
+        quint64 nodeKey = 0;
+        quint64 place = 0;
+        bool operator==(const TreeNameKey &other) const
+        {
+            return nodeKey == other.nodeKey && place == other.place;
+        }
+        friend size_t qHash(const TreeNameKey &key, size_t seed)
+        {
+            return qHash(key.nodeKey ^ (key.place * 0x9e3779b97f4a7c15ULL), seed);
+        }
+    };
     // The git name of a directory that the rules send nowhere else from.
     struct TreeName
     {
-        quint64 nodeKey = 0;
         bool named = false;
         std::array<char, 20> id{};
-        qint64 weight() const { return 1; }
     };
     struct SubtreeContext
     {
@@ -159,7 +173,7 @@ private:
                         const QMap<QByteArray, Child> &before, QMap<QByteArray, Child> *children,
                         apr_pool_t *pool);
     bool followsChanges(const QByteArray &path) const;
-    void rememberTreeName(const QByteArray &key, quint64 nodeKey, const QByteArray &treeId);
+    void rememberTreeName(const TreeNameKey &key, const QByteArray &treeId);
     Status buildChild(const SubtreeContext &context, const QByteArray &path, bool directory,
                       const QByteArray &nodeId, Child *child, apr_pool_t *pool);
     Status addGeneratedFiles(const QByteArray &path, bool empty, TreeNode *node,
@@ -170,7 +184,7 @@ private:
     svn_fs_t *m_fs;
     Settings m_settings;
     RepositoryForwarding m_forwarding;
-    apr_pool_t *m_pool;
+    ScopedPool m_pool;
     svn_fs_root_t *m_root = nullptr;
     int m_revision = 0;
     QByteArray m_rulesInForce;
@@ -178,6 +192,6 @@ private:
     bool m_changesKnown = false;
     BoundedCache<QByteArray, DirectoryMemo> m_directories;
     // Outlives the directory's memo, for when a directory around it changes.
-    BoundedCache<QByteArray, TreeName> m_treeNames;
+    FixedCache<TreeNameKey, TreeName> m_treeNames;
     FileEntryReader m_fileEntries;
 };

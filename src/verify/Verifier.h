@@ -73,6 +73,9 @@ private:
     Status openLogs(const QStringList &repositories, Logs *logs);
     Status walk(SvnRepository &svn, const RulesFileSet &rules, const QStringList &repositories,
                 const Logs &logs);
+    Status compareTrees(SvnRepository &svn, const RulesFileSet &rules,
+                        const QStringList &repositories, const Logs &logs,
+                        MetadataCheck &metadata);
 
     Options m_options;
     QList<Difference> m_differences;

@@ -11,6 +11,7 @@
 #include "verify/CoverageCheck.h"
 #include "verify/ExpectedTree.h"
 #include "verify/FileEntryReader.h"
+#include "verify/FixedCache.h"
 #include "verify/VerifyReport.h"
 
 #include <QJsonArray>
@@ -93,6 +94,26 @@ TEST(VerifyLibrary, CacheForgetsWhatTwoGenerationsDidNotUse)
     }
     EXPECT_EQ(cache.take(3)->value, 30);
     EXPECT_EQ(cache.find(3), nullptr);
+}
+
+// One set of four places: a fifth key takes the place used longest ago,
+// and a key put again keeps its place.
+TEST(VerifyLibrary, FixedCacheForgetsWhatASetUsedLongestAgo)
+{
+    FixedCache<int, int> cache(2);
+    for (int key = 1; key <= 4; ++key)
+        cache.insert(key, key * 10);
+    ASSERT_NE(cache.find(1), nullptr); // 2 is now the one used longest ago
+    cache.insert(3, 33);
+    cache.insert(5, 50);
+    EXPECT_EQ(cache.find(2), nullptr);
+    for (const auto &[key, value] : {std::pair{1, 10}, {3, 33}, {4, 40}, {5, 50}}) {
+        const int *found = cache.find(key);
+        ASSERT_NE(found, nullptr) << key;
+        EXPECT_EQ(*found, value);
+    }
+    cache.clear();
+    EXPECT_EQ(cache.find(1), nullptr);
 }
 
 // Modes and blobs as the converter writes them: an svn:special file that is
