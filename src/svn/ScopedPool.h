@@ -3,7 +3,7 @@
 #include <apr_pools.h>
 
 // A Subversion memory pool that lives as long as the enclosing scope. One
-// without a parent keeps at most 256 KiB of freed memory for reuse.
+// without a parent keeps at most 1 MiB of freed memory for reuse.
 class ScopedPool
 {
 public:
