@@ -75,13 +75,11 @@ Verifier::~Verifier() = default;
 
 Status Verifier::run()
 {
-    // Subversion's libraries fill their cache of the repository as they read,
-    // up to its size, which a walk through every revision reaches within the
-    // first thousands. The more live branches a history has, the more of
-    // their directories the walk reads again from there rather than from the
-    // revision files: at a tenth of this size the walk of 20,000 revisions
-    // takes half as long again, and 100,000 revisions with 800 live branches
-    // take an eighth longer at half the size.
+    // Subversion's cache fills within the first thousands of revisions. The
+    // more live branches, the more of their directories the walk reads again
+    // from it rather than from the revision files: at a tenth of this size
+    // 20,000 revisions take half as long again, and 100,000 revisions with
+    // 800 live branches an eighth longer at half the size.
     svn_cache_config_t cacheConfig = *svn_cache_config_get();
     cacheConfig.cache_size = quint64(64) << 20;
     svn_cache_config_set(&cacheConfig);
@@ -152,10 +150,8 @@ Status Verifier::compareTrees(SvnRepository &svn, const RulesFileSet &rules,
             prefetcher.start(m_options.svnRepository, revision + 1, svn.youngestRevision());
         prefetching = true;
         prefetcher.reached(revision);
-        // Memos of directories come and go, while the trees of new branches
-        // stay: the freed pages between them go back to the system now and
-        // then, so that memory follows what is in use, not how long the walk
-        // has run.
+        // Memos come and go while the trees of new branches stay: the freed
+        // pages between them go back to the system now and then.
         if (revision % 1024 == 0)
             malloc_trim(0);
     });
