@@ -4,7 +4,6 @@
 #include <QtGlobal>
 
 #include <algorithm>
-
 #include <vector>
 
 // A cache of values of a fixed size in a fixed number of places, all of them

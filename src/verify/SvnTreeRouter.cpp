@@ -18,7 +18,7 @@ const int treeMode = 040000;
 // are read again from Subversion, their unchanged subdirectories known by
 // their git names below.
 const qint64 rememberedDirectoryEntries = 15000;
-// The directories whose git name alone is remembered, 2^16 of 40 bytes
+// The directories whose git name alone is remembered, 2^16 of 48 bytes
 // each: those of a few thousand live branches and tags.
 const int rememberedTreeNamesLog2 = 16;
 
