@@ -6,7 +6,6 @@
 #include "svn/SvnError.h"
 
 #include <apr_hash.h>
-#include <svn_pools.h>
 
 namespace {
 

@@ -23,9 +23,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <malloc.h>
 
 #include <svn_cache_config.h>
-#include <malloc.h>
 
 namespace {
 
