@@ -17,7 +17,7 @@ void CoverageCheck::treeAt(int revision, const QString &repository, const QStrin
         m_trees.remove(name);
     else
         m_trees.insert(name, treeId);
-    if (m_meant.isEmpty() || m_meant.contains(revision))
+    if (revision >= m_from && (m_meant.isEmpty() || m_meant.contains(revision)))
         m_awaited[revision].insert(name);
 }
 

@@ -17,8 +17,11 @@ class CoverageCheck
 {
 public:
     // Only these revisions were meant to be converted; empty: every one.
-    explicit CoverageCheck(const QSet<int> &meant = {})
+    // The trees before revision from are where the check starts: their
+    // changes await no state.
+    explicit CoverageCheck(const QSet<int> &meant = {}, int from = 1)
         : m_meant(meant)
+        , m_from(from)
     {
     }
 
@@ -36,6 +39,7 @@ private:
     static QString key(const QString &repository, const QString &branch);
 
     QSet<int> m_meant;
+    int m_from;
     QHash<QString, QByteArray> m_trees;
     QMap<int, QSet<QString>> m_awaited;
 };

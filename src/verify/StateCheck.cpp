@@ -8,6 +8,8 @@
 #include <QCryptographicHash>
 #include <QMap>
 
+#include <algorithm>
+
 namespace {
 
 // "tree SHA" of a commit object, as 20 raw bytes.
@@ -64,6 +66,12 @@ void StateCheck::readCommits(const QList<RecordedStates::Item> &group,
         if (m_metadata && m_metadata->checksNotes())
             m_notes.insert(m_noteReaders.at(it.key()).notesOf(it.value()));
     }
+}
+
+void StateCheck::passOver(const RecordedStates::Item &item)
+{
+    quint64 &highest = m_highestMarks[item.repositoryIndex];
+    highest = std::max(highest, item.state.mark);
 }
 
 Status StateCheck::check(int index, QList<Difference> *out)

@@ -34,6 +34,9 @@ public:
     // Reads the commits of the states of group.
     void readCommits(const QList<RecordedStates::Item> &group,
                      const std::vector<std::unique_ptr<ConversionLog>> &logs);
+    // A state before the states checked: the commits made up to it are
+    // known as made before.
+    void passOver(const RecordedStates::Item &item);
     // Checks the state at index of the group read last; branchTrees is at
     // its revision. Fails when Subversion cannot be read or the message
     // filter fails.

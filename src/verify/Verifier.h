@@ -1,8 +1,10 @@
 #pragma once
 
 #include "common/Failure.h"
+#include "svn/RevisionList.h"
 #include "verify/ConversionLog.h"
 #include "verify/Difference.h"
+#include "verify/MetadataCheck.h"
 #include "verify/VerifyReport.h"
 
 #include <QList>
@@ -14,9 +16,8 @@
 #include <QString>
 
 class BranchTrees;
-class CoverageCheck;
-class MetadataCheck;
 class RulesFileSet;
+class StateWalk;
 class SvnRepository;
 
 // Checks a conversion in the current directory against the Subversion
@@ -59,27 +60,24 @@ public:
 private:
     using Logs = std::vector<std::unique_ptr<ConversionLog>>;
 
-    Status checkStates(const QStringList &repositories, const Logs &logs,
-                       BranchTrees &branchTrees, MetadataCheck *metadata);
     Status checkHistory(const QStringList &repositories, const Logs &logs, SvnRepository &svn,
                         const RulesFileSet &rules, int youngest);
     Status checkTagsAndRefs(const QStringList &repositories, const Logs &logs,
                             BranchTrees &branchTrees, MetadataCheck &metadata);
     Status checkAlive(const QStringList &repositories, const Logs &logs,
                       BranchTrees &branchTrees);
-    Status watchCoverage(BranchTrees &branchTrees, const QStringList &repositories);
-    Result<std::unique_ptr<MetadataCheck>> metadataCheck(SvnRepository &svn) const;
+    Status readCoverage(std::optional<RevisionSet> *meant) const;
+    Result<MetadataCheck::Options> metadataOptions() const;
     QStringList repositoriesToCheck(const RulesFileSet &rules) const;
     Status openLogs(const QStringList &repositories, Logs *logs);
     Status walk(SvnRepository &svn, const RulesFileSet &rules, const QStringList &repositories,
                 const Logs &logs);
-    Status compareTrees(SvnRepository &svn, const RulesFileSet &rules,
-                        const QStringList &repositories, const Logs &logs,
-                        MetadataCheck &metadata);
+    Status compareTrees(const RulesFileSet &rules, const QStringList &repositories,
+                        const Logs &logs, const MetadataCheck::Options &metadata);
+    Status runSideBySide(const std::vector<std::unique_ptr<StateWalk>> &stretches);
 
     Options m_options;
     QList<Difference> m_differences;
     VerifyReport m_report;
-    std::shared_ptr<CoverageCheck> m_coverage; // null when only some states are checked
     int m_lastRevision = 0;
 };

@@ -13,6 +13,26 @@ void VerifyReport::countState(const QString &repository, const QString &branch)
             .insert(repository + QLatin1Char('\n') + branch);
 }
 
+void VerifyReport::addStates(const VerifyReport &other)
+{
+    m_states += other.m_states;
+    m_branches.unite(other.m_branches);
+    m_tags.unite(other.m_tags);
+}
+
+QDataStream &operator<<(QDataStream &out, const VerifyReport &report)
+{
+    return out << qint32(report.m_states) << report.m_branches << report.m_tags;
+}
+
+QDataStream &operator>>(QDataStream &in, VerifyReport &report)
+{
+    qint32 states = 0;
+    in >> states >> report.m_branches >> report.m_tags;
+    report.m_states = states;
+    return in;
+}
+
 namespace {
 
 QString counted(qsizetype count, const char *one, const char *many)

@@ -2,6 +2,7 @@
 
 #include "verify/Difference.h"
 
+#include <QDataStream>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -11,6 +12,11 @@ class VerifyReport
 {
 public:
     void countState(const QString &repository, const QString &branch);
+    // Counts the states another report counted too.
+    void addStates(const VerifyReport &other);
+    // The states counted, to and from another process.
+    friend QDataStream &operator<<(QDataStream &out, const VerifyReport &report);
+    friend QDataStream &operator>>(QDataStream &in, VerifyReport &report);
     void setRepositories(int count) { m_repositories = count; }
     void setRange(int lastRevision, int youngest)
     {
