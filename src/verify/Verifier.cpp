@@ -219,11 +219,14 @@ Status Verifier::checkAlive(const QStringList &repositories, const Logs &logs,
             continue;
         if (Status read = branchTrees.tree(repository, branch, &tree); !read)
             return StateWalk::cannotRead(m_lastRevision, read);
+        // A deletion recorded after the end of the range says nothing of
+        // the branch at its end: the walk followed its changes up to there.
         const ConversionLog *log = logs.at(size_t(index)).get();
         const auto last = log ? log->lastStates().constFind(branch)
                               : QMap<QString, ConversionLog::State>::const_iterator();
         if (!tree || tree->treeId().isEmpty()
-            || (log && last != log->lastStates().constEnd() && last->mark != 0))
+            || (log && last != log->lastStates().constEnd()
+                && (last->mark != 0 || last->revision > m_lastRevision)))
             continue;
         m_differences.append(Difference{m_lastRevision, repository, branch,
                                         RefCheck::refOf(branch), QStringLiteral("missing state"),

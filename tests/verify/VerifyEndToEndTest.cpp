@@ -185,6 +185,16 @@ TEST(VerifyEndToEnd, StandardLayoutEqualThenEachFaultNamed)
     const auto placed = verify(bench, rules, placeholders);
     EXPECT_TRUE(placed.exitCode == 0 && placed.standardOutput.endsWith(": all equal\n"))
             << placed.standardOutput.constData();
+
+    // A branch deleted after the revision compared up to was alive there.
+    ASSERT_EQ(bench.commit({"rm", "branches/bare"}), 8);
+    ASSERT_EQ(bench.convert(QStringList{"--rules", rules} + placeholders).exitCode, 0);
+    const auto beforeDeletion =
+            verify(bench, rules, placeholders + QStringList{QStringLiteral("--max-rev"), "7"});
+    EXPECT_TRUE(beforeDeletion.exitCode == 0
+                && beforeDeletion.standardOutput.endsWith("r1\u2013r7 of 8, trees, history and "
+                                                          "metadata: all equal\n"))
+            << beforeDeletion.standardOutput.constData();
 }
 
 // Two repositories, a forwarding one with a prefix, a rule prefix with a
