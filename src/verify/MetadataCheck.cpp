@@ -65,7 +65,8 @@ Status MetadataCheck::readRevision(int revision)
     apr_hash_t *properties = nullptr;
     if (svn_error_t *error = svn_fs_revision_proplist2(&properties, m_fs, revision, FALSE,
                                                        m_pool, m_pool))
-        return svnFailure(error);
+        return svnFailureInOneLine(error, QStringLiteral("cannot read the properties of revision %1")
+                                                  .arg(revision));
     auto property = [properties](const char *name) {
         const auto *value = static_cast<const svn_string_t *>(
                 apr_hash_get(properties, name, APR_HASH_KEY_STRING));

@@ -345,6 +345,24 @@ TEST(VerifyEndToEnd, MergeParentsFromMergeinfoChecked)
     const auto with = verifyParents();
     EXPECT_EQ(with.exitCode, 0) << with.standardOutput.constData();
     EXPECT_TRUE(with.standardOutput.endsWith(": all equal\n")) << with.standardOutput.constData();
+
+    // The early and the late part of the history are checked side by side:
+    // a revision either cannot read stops the check, named.
+    for (const int revision : {8, 23}) {
+        const QString revprops =
+                bench.repositoryPath() + QStringLiteral("/db/revprops/0/%1").arg(revision);
+        TestSupport::shell(QStringLiteral("cp %1 kept && echo broken > %1").arg(revprops),
+                           bench.outputDirectory());
+        const auto broken = verifyParents();
+        EXPECT_EQ(broken.exitCode, 2);
+        EXPECT_TRUE(broken.standardError.endsWith(
+                QStringLiteral("tallowmere-verify: cannot read the properties of revision %1: "
+                               "svn: Failed to parse revprops for r%1.\n")
+                        .arg(revision)
+                        .toUtf8()))
+                << broken.standardError.constData();
+        TestSupport::shell(QStringLiteral("mv kept %1").arg(revprops), bench.outputDirectory());
+    }
 }
 
 // --svn-attributes on a history of real svn commits, converted in two runs:
