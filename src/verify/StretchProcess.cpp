@@ -14,6 +14,7 @@
 #include <fcntl.h>
 
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -117,6 +118,7 @@ Status StretchProcess::start(StateWalk &walk)
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
         return systemFailure("make a pipe");
+    const pid_t parent = ::getpid();
     m_child = ::fork();
     if (m_child < 0) {
         ::close(ends[0]);
@@ -127,6 +129,9 @@ Status StretchProcess::start(StateWalk &walk)
         // The child: nothing of the parent's is let go on the way out, so
         // that no file, process or line on the terminal is touched twice.
         ::close(ends[0]);
+        // A check whose parent is gone has no one to report to.
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)
+            ::_exit(1);
         const Status status = walk.run(nullptr);
         const bool written = writeAll(ends[1], outcomeOf(status, walk));
         ::_exit(written ? 0 : 1);
