@@ -76,6 +76,17 @@ TEST(VerifyLibrary, ChangeWithoutRecordedStateIsMissing)
     EXPECT_EQ(found.at(0).text(), "r3 proj dev \"\": missing state (Subversion changes the "
                                   "branch, the log records nothing)");
     EXPECT_EQ(found.at(1).text().left(30), "r4 proj dev \"\": missing state ");
+
+    // A later stretch of the walk starts from the trees before it: how they
+    // came to be is the earlier stretch's to check.
+    CoverageCheck later({}, 3);
+    QList<Difference> laterFound;
+    later.treeAt(2, "proj", "master", "tree-a");
+    later.treeAt(3, "proj", "master", "tree-a");
+    later.treeAt(3, "proj", "dev", "tree-b");
+    later.passed(4, &laterFound);
+    ASSERT_EQ(laterFound.size(), 1);
+    EXPECT_EQ(laterFound.at(0).text().left(30), "r3 proj dev \"\": missing state ");
 }
 
 TEST(VerifyLibrary, CacheForgetsWhatTwoGenerationsDidNotUse)
