@@ -14,20 +14,6 @@ namespace {
 // Commits are read from git in groups of this many, which bounds memory.
 const int commitsPerRead = 4000;
 
-// Rules of their own for a stretch: a pattern keeps the state of its last
-// match, so two threads must not match with the same one.
-QList<QList<MatchRule>> ownCopy(const QList<QList<MatchRule>> &lists)
-{
-    QList<QList<MatchRule>> copy;
-    for (const QList<MatchRule> &list : lists) {
-        QList<MatchRule> rules;
-        for (const MatchRule &rule : list)
-            rules.append(rule);
-        copy.append(rules);
-    }
-    return copy;
-}
-
 } // namespace
 
 StateWalk::StateWalk(const Setup &setup, Logs logs, int first, int last)
@@ -36,7 +22,6 @@ StateWalk::StateWalk(const Setup &setup, Logs logs, int first, int last)
     , m_first(first)
     , m_last(last)
 {
-    m_setup.settings.matchRuleLists = ownCopy(setup.settings.matchRuleLists);
 }
 
 StateWalk::~StateWalk() = default;
@@ -52,13 +37,7 @@ Status StateWalk::run(ProgressLine *progress)
 {
     Status status = m_svn.open(m_setup.svnRepository);
     if (status) {
-        Result<std::unique_ptr<MetadataCheck>> metadata = m_setup.metadata(m_svn.fs());
-        if (metadata)
-            m_metadata = std::move(metadata.value());
-        else
-            status = metadata.failure();
-    }
-    if (status) {
+        m_metadata = std::make_unique<MetadataCheck>(m_svn.fs(), m_setup.metadata);
         m_trees = std::make_unique<BranchTrees>(m_svn.fs(), m_setup.settings);
         status = start();
     }

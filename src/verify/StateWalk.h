@@ -5,6 +5,7 @@
 #include "svn/SvnRepository.h"
 #include "verify/ConversionLog.h"
 #include "verify/Difference.h"
+#include "verify/MetadataCheck.h"
 #include "verify/SvnTreeRouter.h"
 #include "verify/VerifyReport.h"
 
@@ -12,14 +13,12 @@
 #include <QStringList>
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 class BranchTrees;
 class CoverageCheck;
-class MetadataCheck;
 class ProgressLine;
 
 // One stretch of the history, revisions first to last: Subversion's trees
@@ -44,7 +43,7 @@ public:
         // The revisions meant to be converted (empty: every one), when every
         // state is checked; whether each change of a branch has its state.
         std::optional<RevisionSet> coverage;
-        std::function<Result<std::unique_ptr<MetadataCheck>>(svn_fs_t *)> metadata;
+        MetadataCheck::Options metadata;
         // Set by the stretch that fails first: the others stop then.
         std::atomic<bool> *stop = nullptr;
         // The states all stretches have passed.

@@ -141,9 +141,7 @@ Status Verifier::compareTrees(const RulesFileSet &rules, const QStringList &repo
     setup.emptyDirs = m_options.emptyDirs;
     if (Status read = readCoverage(&setup.coverage); !read)
         return read;
-    setup.metadata = [metadata](svn_fs_t *fs) {
-        return std::make_unique<MetadataCheck>(fs, metadata);
-    };
+    setup.metadata = metadata;
     setup.stop = &shared->stop;
     setup.passed = &shared->passed;
     std::vector<std::unique_ptr<StateWalk>> stretches;
