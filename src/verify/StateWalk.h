@@ -24,9 +24,9 @@ class ProgressLine;
 // One stretch of the history, revisions first to last: Subversion's trees
 // brought there revision by revision, and beside them the states the logs
 // record in the stretch, with their commits read from git. Stretches run side
-// by side, each with handles of its own on the repository, the logs and git:
-// a stretch that starts late builds every tree at the revision before its
-// first, then follows the changes as the first stretch does.
+// by side, each in a process with handles of its own on the repository, the
+// logs and git: a stretch that starts late builds every tree at the revision
+// before its first, then follows the changes as the first stretch does.
 class StateWalk
 {
 public:
@@ -40,8 +40,8 @@ public:
         bool headsOnly = false;
         int sample = 0;
         bool emptyDirs = false;
-        // The revisions meant to be converted (empty: every one), when every
-        // state is checked; whether each change of a branch has its state.
+        // When every state is checked, the revisions meant to be converted
+        // (empty: every one): each change of a branch in them needs a state.
         std::optional<RevisionSet> coverage;
         MetadataCheck::Options metadata;
         // Set by the stretch that fails first: the others stop then.
