@@ -26,6 +26,11 @@ Failure systemFailure(const char *what)
                                   .arg(QLatin1String(what), QString::fromLocal8Bit(strerror(errno))));
 }
 
+Failure noResult()
+{
+    return Failure::fatal(QStringLiteral("a process of the check ended without its result"));
+}
+
 // What a child found, as bytes: whether it succeeded (else its failure),
 // its differences, the states it checked.
 QByteArray outcomeOf(const Status &status, const StateWalk &walk)
@@ -68,7 +73,7 @@ Status readOutcome(const QByteArray &bytes, QList<Difference> *differences, Veri
     }
     in >> *report;
     if (in.status() != QDataStream::Ok)
-        return Failure::fatal(QStringLiteral("a process of the check ended without its result"));
+        return noResult();
     return failure ? Status(*failure) : Status();
 }
 
@@ -160,6 +165,6 @@ Status StretchProcess::finish(QList<Difference> *differences, VerifyReport *repo
     }
     m_child = -1;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || bytes.isEmpty())
-        return Failure::fatal(QStringLiteral("a process of the check ended without its result"));
+        return noResult();
     return readOutcome(bytes, differences, report);
 }

@@ -173,15 +173,11 @@ Status Verifier::runSideBySide(const std::vector<std::unique_ptr<StateWalk>> &st
     ProgressLine progress;
     Status status = stretches.back()->run(&progress);
     if (stretches.size() > 1) {
-        QList<Difference> found;
         VerifyReport counted;
-        Status first = child.finish(&found, &counted);
-        m_differences += found;
+        status = child.finish(&m_differences, &counted).then(status);
         m_report.addStates(counted);
-        status = first.then(status);
     }
-    if (status)
-        m_differences += stretches.back()->differences();
+    m_differences += stretches.back()->differences();
     m_report.addStates(stretches.back()->report());
     return status;
 }
